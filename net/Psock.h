@@ -1,0 +1,162 @@
+#pragma once
+
+#include "net/Streams.h"
+#include "platform/AsyncSocket.h"
+#include "platform/NotifyQueue.h"
+#include "platform/Object.h"
+#include "platform/ThreadTimer.h"
+
+#include <atomic>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace net {
+
+using platform::TObject;
+
+// Failures of the socket layer; they carry only a message.
+class ESockError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+// A data wait that was cancelled (or stalled past the time-out).
+class EAbortError : public ESockError {
+  public:
+    using ESockError::ESockError;
+};
+
+using TNotifyEvent = std::function<void(TObject *Sender)>;
+using TOnHostResolved = TNotifyEvent;
+using THandlerEvent = std::function<void(bool &Handled)>;
+using TOnStatus = std::function<void(TObject *Sender, const std::string &Status)>;
+using TOnErrorEvent =
+    std::function<void(TObject *Sender, uint16_t Error, const std::string &ErrorText)>;
+
+// The no-socket value of SocketHandle().
+constexpr uint16_t kNoSocket = 65535;
+
+// A TCP client over IPv4 that turns the socket's asynchronous notifications into blocking
+// operations. Every wait pumps the owning thread's messages (at most 2 ms blocked at a time)
+// and re-tests its flags, so it stays cancellable. One component belongs to the thread that
+// created it; only Cancel and AbortOperation may be called from another thread.
+class TPowersock : public TObject, private platform::MessageTarget {
+  public:
+    // Throws ESockError "Initializaton of windows sockets failed" when no socket can be made.
+    TPowersock();
+    ~TPowersock() override;
+
+    // Resolves Host (or Proxy) and connects to Port (or ProxyPort). Blocks until connected,
+    // TimeOut ms per phase (lookup, connect; 0 = no limit) or Cancel; throws ESockError.
+    virtual void Connect();
+    // Closes the connection into a fresh unconnected socket; fires OnDisconnect.
+    virtual void Disconnect();
+    // Writeln of the command, ReadLn of the reply, ReplyNumber from its leading digits.
+    virtual void Transaction(const std::string &command, std::string &reply);
+    // Called by the time-out and the destructor; empty here. Safe from any thread.
+    virtual void AbortOperation();
+
+    // Ends the running wait within one poll. Safe from any thread.
+    void Cancel();
+
+    // Data transfer. Each blocks until done or cancelled (EAbortError); with TimeOut > 0 a
+    // wait in which no byte moves for TimeOut ms ends as a time-out. A wait that can no longer
+    // complete because the connection is gone throws ESockError.
+    void SendBuffer(const char *data, uint16_t length);
+    void Write(const std::string &text);
+    void Writeln(const std::string &text);
+    void ReadLn(std::string &line);
+    void CaptureString(std::string &text, int32_t count);
+    void CaptureFile(const std::string &fileName);
+    void SendFile(const std::string &fileName);
+
+    void ResolveHost();
+    std::string RemoteAddressText() const;
+    void ReportStatus(uint8_t level, const std::string &text);
+    std::string LookupErrorMessage(uint16_t code);
+    void CheckSocketError(uint16_t expected, std::string &text);
+    void RequestCloseSocket();
+    void TimerOn();
+    void TimerOff();
+    void TimerTriggered(TObject *Sender);
+    uint16_t SocketHandle() const;
+
+    // Published properties.
+    std::string Host;
+    int32_t Port = 0;
+    int32_t TimeOut = 0;
+    int32_t ReportLevel = 0;
+    std::string Proxy;
+    int32_t ProxyPort = 0;
+
+    // Events.
+    TNotifyEvent OnConnect, OnDisconnect, OnConnectionFailed, OnDataArrived, OnReceiveAborted,
+        OnPacketRecvd, OnPacketSent;
+    TOnHostResolved OnHostResolved;
+    THandlerEvent OnInvalidHost;
+    TOnStatus OnStatus;
+    TOnErrorEvent OnSocketError;
+
+    // State.
+    bool IsConnected = false;
+    std::atomic<bool> CancelRequested{false};
+    bool TimedOut = false;
+    bool LastEventOk = false;
+    std::atomic<bool> LookupDone{false};
+    bool Destroying = false;
+    bool TransferActive = false, FileTransfer = false, SendDone = false, InHandler = false;
+    int32_t LastSocketError = 0;
+    std::string LastStatus;
+    uint32_t RemoteAddress = 0; // network byte order; 0 while unresolved
+    uint16_t RemotePort = 0;    // network byte order
+    std::vector<std::string> WinsockInfo;
+    int64_t SendProgress = 0, ReceiveProgress = 0, TransferSize = 0;
+    std::string LastReply;
+    int16_t ReplyNumber = 0;
+
+  protected:
+    // Notification handlers: receive one chunk into ReceiveStream, send one from SendStream.
+    void ReadToStream();
+    void WriteFromStream();
+
+    // The byte queues; during CaptureFile ReceiveStream is the capture file and during
+    // SendFile SendStream is the sent file, otherwise they are the memory queues.
+    TMemoryStream ReceiveQueue, SendQueue;
+    TStream *ReceiveStream = &ReceiveQueue;
+    TStream *SendStream = &SendQueue;
+
+  private:
+    // The one wait loop: pumps this thread's messages until done() or CancelRequested. A
+    // data wait with TimeOut > 0 also ends, as a time-out, when no byte has moved for
+    // TimeOut ms. The caller tests CancelRequested afterwards.
+    void WaitUntil(const std::function<bool()> &done, bool dataWait);
+    void HandleMessage(const platform::Message &m) override;
+    void DispatchSocketMessage(const platform::Message &m);
+    void HandleClose();
+    void StoreChunk(const char *data, size_t n);
+    bool CreateSocket(bool linger);
+    void InitializeWinsock();
+    void FireSocketError(int code);
+    bool OnOwnerThread() const;
+
+    std::unique_ptr<platform::AsyncSocket> Socket;
+    std::thread::id Owner;
+    std::unique_ptr<platform::TThreadTimer> Timer;
+    uint16_t LookupSerial = 0;
+    uint32_t LookupAddress = 0;
+    uint64_t BytesMoved = 0;     // every byte received or sent, for the stall time-out
+    bool SendFailed = false;     // a send failed with an error other than would-block
+    std::exception_ptr CaptureError; // a write into the capture stream failed
+};
+
+// The characters of the n-th field of s (1-based), fields separated by single separators.
+std::string NthField(const std::string &s, char separator, int n);
+// The 1-based position of the n-th occurrence of ch in s, or Length(s)+1 when fewer.
+int NthCharPos(const std::string &s, char ch, int n);
+
+} // namespace net

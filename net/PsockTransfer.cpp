@@ -1,0 +1,320 @@
+// TPowersock: moving bytes over the connected socket. The notification handlers fill the
+// receive queue and empty the send queue; the blocking operations wait on them.
+#include "net/Psock.h"
+
+#include "platform/SocketErrors.h"
+
+#include <cstring>
+#include <utility>
+#include <stdexcept>
+
+namespace net {
+namespace {
+
+// Chunk size of one receive or send, through a local buffer one byte larger.
+constexpr size_t kChunk = 16383;
+// Largest part of a text that Write hands to SendBuffer at once.
+constexpr size_t kWritePart = 16384;
+
+// Runs a function when the scope is left, by any path.
+template <typename F> struct OnExit {
+    F f;
+    ~OnExit() { f(); }
+};
+template <typename F> OnExit(F) -> OnExit<F>;
+
+platform::Message SelfMessage(platform::MessageKind kind) {
+    platform::Message m;
+    m.kind = kind;
+    return m;
+}
+
+} // namespace
+
+void TPowersock::StoreChunk(const char *data, size_t n) {
+    try {
+        ReceiveStream->Write(data, n);
+    } catch (const EFileStreamError &) {
+        // The capture ends with this error (disk full, ...); the bytes are not counted.
+        CaptureError = std::current_exception();
+        return;
+    }
+    BytesMoved += n;
+    if (TransferActive) {
+        ReceiveProgress += static_cast<int64_t>(n);
+        if (OnPacketRecvd)
+            OnPacketRecvd(this);
+    }
+}
+
+void TPowersock::ReadToStream() {
+    if (CancelRequested) {
+        // A cancelled transfer takes no more notifications until the socket is replaced.
+        if (Socket)
+            Socket->Select(*this, 0);
+        if (OnReceiveAborted)
+            OnReceiveAborted(this);
+    }
+    if (InHandler)
+        return;
+    InHandler = true;
+    bool stored = false;
+    {
+        OnExit clear{[this] { InHandler = false; }};
+        ReportStatus(8, "ReadToStream");
+        char buffer[kChunk + 1];
+        long n = -1;
+        if (Socket)
+            n = Socket->Receive(buffer, kChunk);
+        else
+            platform::SetLastSocketError(platform::kErrNotSocket);
+        if (n < 0) {
+            FireSocketError(platform::LastSocketError());
+            return;
+        }
+        StoreChunk(buffer, static_cast<size_t>(n));
+        stored = true;
+        if (static_cast<size_t>(n) == kChunk)
+            PostToSelf(SelfMessage(platform::MessageKind::ReadPending));
+    }
+    if (stored && OnDataArrived)
+        OnDataArrived(this);
+}
+
+void TPowersock::HandleClose() {
+    // What is still unread in the socket belongs to the transfer: drain it into the receive
+    // stream and count it like any other chunk, so a body whose last bytes come with the
+    // close is complete.
+    char buffer[kChunk + 1];
+    while (Socket && !CancelRequested) {
+        long n = Socket->Receive(buffer, kChunk);
+        if (n <= 0)
+            break;
+        StoreChunk(buffer, static_cast<size_t>(n));
+    }
+    IsConnected = false;
+    RequestCloseSocket();
+}
+
+void TPowersock::WriteFromStream() {
+    if (InHandler)
+        return;
+    InHandler = true;
+    OnExit clear{[this] { InHandler = false; }};
+    ReportStatus(8, "WriteFromStream");
+    bool pending = FileTransfer ? SendStream->Position() < SendStream->Size()
+                                : SendStream->Size() > 0;
+    if (!pending || CancelRequested || !Socket)
+        return;
+
+    SendStream->Seek(FileTransfer ? SendProgress : 0);
+    char buffer[kChunk + 1];
+    size_t len = SendStream->Read(buffer, kChunk);
+    long n = Socket->Send(buffer, len);
+    if (n < 0) {
+        LastSocketError = platform::LastSocketError();
+        if (LastSocketError != platform::kErrWouldBlock)
+            SendFailed = true;
+        SendStream->Seek(0);
+        return; // a would-block refusal resumes at the next write notification
+    }
+    BytesMoved += static_cast<uint64_t>(n);
+    int64_t reached = SendStream->Position() - static_cast<int64_t>(len) + n;
+    if (reached >= SendStream->Size()) {
+        if (!FileTransfer)
+            SendQueue.Clear();
+        SendDone = true;
+    } else {
+        if (FileTransfer)
+            SendStream->Seek(reached);
+        else {
+            SendQueue.Bytes().erase(0, static_cast<size_t>(n));
+            SendQueue.Seek(0);
+        }
+        PostToSelf(SelfMessage(platform::MessageKind::WritePending));
+    }
+    SendProgress += n;
+    if (TransferActive && OnPacketSent)
+        OnPacketSent(this);
+}
+
+void TPowersock::SendBuffer(const char *data, uint16_t length) {
+    ReportStatus(4, "Sending Buffer");
+    if (CancelRequested)
+        return;
+    size_t len = length != 0 ? length : strnlen(data, 65535);
+    if (len == 0)
+        return;
+    SendQueue.SeekEnd();
+    SendQueue.Write(data, len);
+    SendDone = false;
+    SendFailed = false;
+    PostToSelf(SelfMessage(platform::MessageKind::WritePending));
+    WaitUntil([this] { return SendDone || SendFailed || !IsConnected; }, true);
+    if (CancelRequested) {
+        CancelRequested = false;
+        throw EAbortError("Socket send aborted");
+    }
+    if (!SendDone) {
+        // The bytes can never be sent; they must not go out on a later connection either.
+        SendQueue.Clear();
+        throw ESockError(SendFailed ? LookupErrorMessage(static_cast<uint16_t>(LastSocketError))
+                                    : "Connection closed");
+    }
+}
+
+void TPowersock::Write(const std::string &text) {
+    ReportStatus(8, "Write");
+    // The text goes out up to its first zero byte, in parts for a long one.
+    size_t len = strnlen(text.c_str(), text.size());
+    size_t offset = 0;
+    do {
+        size_t part = std::min(kWritePart, len - offset);
+        if (part == 0) {
+            SendBuffer("", 0); // nothing to send: returns at once
+            return;
+        }
+        SendBuffer(text.data() + offset, static_cast<uint16_t>(part));
+        offset += part;
+    } while (offset < len);
+}
+
+void TPowersock::Writeln(const std::string &text) {
+    ReportStatus(8, "Writeln");
+    Write(text + "\r\n");
+}
+
+void TPowersock::ReadLn(std::string &line) {
+    ReportStatus(8, "ReadLn");
+    std::string &bytes = ReceiveQueue.Bytes();
+    size_t scanned = 0;
+    size_t lineFeed = std::string::npos;
+    WaitUntil(
+        [&] {
+            lineFeed = bytes.find('\n', scanned);
+            if (lineFeed != std::string::npos)
+                return true;
+            scanned = bytes.size();
+            return !IsConnected; // closed: no more bytes will come
+        },
+        true);
+    if (CancelRequested)
+        throw EAbortError("Socket readln aborted");
+    if (lineFeed == std::string::npos)
+        throw ESockError("Connection closed");
+    line.assign(bytes, 0, lineFeed + 1);
+    bytes.erase(0, lineFeed + 1);
+    ReceiveQueue.SeekEnd();
+}
+
+void TPowersock::CaptureString(std::string &text, int32_t count) {
+    text.clear();
+    TransferActive = true;
+    ReportStatus(8, "Capture String");
+    ReceiveProgress = 0;
+    {
+        OnExit clear{[this] { TransferActive = false; }};
+        if (count >= -1)
+            WaitUntil(
+                [&] {
+                    text += ReceiveQueue.Bytes();
+                    ReceiveQueue.Clear();
+                    if (!IsConnected)
+                        return true;
+                    return count >= 0 && text.size() >= static_cast<size_t>(count);
+                },
+                true);
+    }
+    if (CancelRequested) {
+        CancelRequested = false;
+        throw EAbortError("Socket capture aborted");
+    }
+    if (count >= 0 && text.size() < static_cast<size_t>(count))
+        throw ESockError("Connection closed");
+}
+
+void TPowersock::CaptureFile(const std::string &fileName) {
+    TransferActive = true;
+    FileTransfer = true;
+    ReportStatus(8, "CaptureFile");
+    {
+        std::unique_ptr<TFileStream> file;
+        OnExit restore{[&] {
+            ReceiveStream = &ReceiveQueue;
+            file.reset();
+            TransferActive = false;
+            FileTransfer = false;
+        }};
+        file = std::make_unique<TFileStream>(fileName, TFileStream::Mode::Create);
+        ReceiveStream = file.get();
+        CaptureError = nullptr;
+        ReceiveProgress = ReceiveQueue.Size();
+        if (ReceiveProgress > 0) {
+            file->Write(ReceiveQueue.Data(), ReceiveQueue.Bytes().size());
+            ReceiveQueue.Clear();
+        }
+        WaitUntil([this] { return !IsConnected || CaptureError; }, true);
+    }
+    if (CancelRequested) {
+        CancelRequested = false;
+        throw EAbortError("Socket send aborted");
+    }
+    if (CaptureError)
+        std::rethrow_exception(std::exchange(CaptureError, nullptr));
+}
+
+void TPowersock::SendFile(const std::string &fileName) {
+    ReportStatus(8, "SendFile");
+    TransferActive = true;
+    FileTransfer = true;
+    {
+        std::unique_ptr<TFileStream> file;
+        OnExit restore{[&] {
+            SendStream = &SendQueue;
+            file.reset();
+            TransferActive = false;
+            FileTransfer = false;
+        }};
+        file = std::make_unique<TFileStream>(fileName, TFileStream::Mode::OpenRead);
+        SendStream = file.get();
+        SendDone = false;
+        SendFailed = false;
+        SendProgress = 0;
+        TransferSize = file->Size();
+        PostToSelf(SelfMessage(platform::MessageKind::WritePending));
+        WaitUntil([this] { return SendDone || TransferSize <= 0 || SendFailed || !IsConnected; },
+                  true);
+    }
+    if (CancelRequested) {
+        CancelRequested = false;
+        throw EAbortError("Socket send aborted");
+    }
+    if (!SendDone && TransferSize > 0)
+        throw ESockError(SendFailed ? LookupErrorMessage(static_cast<uint16_t>(LastSocketError))
+                                    : "Connection closed");
+}
+
+void TPowersock::Transaction(const std::string &command, std::string &reply) {
+    ReportStatus(8, "Transaction");
+    ReplyNumber = 0;
+    Writeln(command);
+    ReadLn(LastReply);
+    if (!LastReply.empty()) {
+        ReportStatus(1, LastReply);
+        std::string digits;
+        for (size_t i = 0; i < LastReply.size() && i < 10; ++i) {
+            if (LastReply[i] < '0' || LastReply[i] > '9')
+                break;
+            digits += LastReply[i];
+        }
+        if (!digits.empty()) {
+            long long value = std::stoll(digits);
+            if (value > INT16_MAX)
+                throw std::out_of_range("Range check error");
+            ReplyNumber = static_cast<int16_t>(value);
+        }
+    }
+    reply = LastReply;
+}
+
+} // namespace net

@@ -1,0 +1,10 @@
+#pragma once
+
+#include <cstdint>
+
+namespace net {
+
+// The text of a socket error code, or nullptr for a code outside the table.
+const char *SocketErrorText(int32_t code);
+
+} // namespace net

@@ -1,0 +1,77 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <stdexcept>
+#include <string>
+
+namespace net {
+
+// A file that could not be created, opened, written or read; the message names the file and
+// the system's reason.
+class EFileStreamError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+// A byte stream with a position: the socket component's send and receive queues are memory
+// streams, and a capture or a file send swaps in a file stream.
+class TStream {
+  public:
+    virtual ~TStream() = default;
+    // Writes n bytes at the position and moves past them; throws EFileStreamError on failure.
+    virtual void Write(const char *data, size_t n) = 0;
+    // Reads at most n bytes from the position; returns the count (0 at the end).
+    virtual size_t Read(char *data, size_t n) = 0;
+    virtual int64_t Size() const = 0;
+    virtual int64_t Position() const = 0;
+    virtual void Seek(int64_t position) = 0;
+    void SeekEnd() { Seek(Size()); }
+};
+
+class TMemoryStream final : public TStream {
+  public:
+    void Write(const char *data, size_t n) override;
+    size_t Read(char *data, size_t n) override;
+    int64_t Size() const override { return static_cast<int64_t>(data_.size()); }
+    int64_t Position() const override { return pos_; }
+    void Seek(int64_t position) override { pos_ = position; }
+
+    const char *Data() const { return data_.data(); }
+    std::string &Bytes() { return data_; }
+    // Empties the stream.
+    void Clear() {
+        data_.clear();
+        pos_ = 0;
+    }
+
+  private:
+    std::string data_;
+    int64_t pos_ = 0;
+};
+
+class TFileStream final : public TStream {
+  public:
+    enum class Mode { Create, OpenRead };
+    // Create makes the file anew (an existing one is emptied); OpenRead opens it for reading.
+    // Throws EFileStreamError when that fails.
+    TFileStream(const std::string &fileName, Mode mode);
+    ~TFileStream() override;
+    TFileStream(const TFileStream &) = delete;
+    TFileStream &operator=(const TFileStream &) = delete;
+
+    void Write(const char *data, size_t n) override;
+    size_t Read(char *data, size_t n) override;
+    int64_t Size() const override;
+    int64_t Position() const override { return pos_; }
+    void Seek(int64_t position) override;
+
+  private:
+    [[noreturn]] void Fail(const char *what) const;
+
+    std::string name_;
+    std::FILE *file_ = nullptr;
+    int64_t pos_ = 0;
+};
+
+} // namespace net

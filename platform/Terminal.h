@@ -1,0 +1,13 @@
+#pragma once
+
+namespace platform {
+
+enum class StandardStream { Input, Output, Error };
+
+// True when the stream is connected to a terminal (not a file, a pipe or nothing).
+bool IsTerminal(StandardStream stream);
+
+// The terminal's width in columns, or 80 when it is unknown.
+int TerminalColumns();
+
+} // namespace platform

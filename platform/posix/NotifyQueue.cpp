@@ -1,0 +1,291 @@
+#include "platform/NotifyQueue.h"
+
+#include "platform/posix/PollSource.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+namespace platform {
+
+using Clock = std::chrono::steady_clock;
+
+namespace {
+std::atomic<uint64_t> nextTargetId{1};
+// Messages dispatched per processing pass at most, so that a wait loop re-tests its flags
+// even while a chain of read passes keeps posting new work.
+constexpr int kMaxDispatchPerPass = 256;
+
+std::mutex handlerMutex;
+std::function<void(const char *)> appExceptionHandler;
+} // namespace
+
+struct NotifyQueue::Impl {
+    struct TimerEntry {
+        uint64_t target;
+        uint16_t id;
+        std::chrono::milliseconds interval;
+        Clock::time_point due;
+        bool pending; // a Timer message is queued and not yet dispatched
+    };
+
+    std::thread::id owner = std::this_thread::get_id();
+    int wakeFd = -1;
+    std::atomic<bool> signaled{false};
+
+    std::mutex mutex;
+    std::deque<Message> messages;
+
+    // Owner thread only.
+    std::unordered_map<uint64_t, MessageTarget *> targets;
+    std::vector<posix::PollSource *> sources;
+    std::vector<TimerEntry> timers;
+    std::function<void()> pumpHook;
+    std::vector<pollfd> pollSet;
+    std::vector<posix::PollSource *> polled;
+
+    void Wake() {
+        if (std::this_thread::get_id() == owner)
+            return; // the owner looks at its queue before it blocks
+        if (!signaled.exchange(true)) {
+            uint64_t one = 1;
+            [[maybe_unused]] ssize_t r = write(wakeFd, &one, sizeof one);
+        }
+    }
+
+    void ClearWake() {
+        if (signaled.exchange(false)) {
+            uint64_t v;
+            [[maybe_unused]] ssize_t r = read(wakeFd, &v, sizeof v);
+        }
+    }
+
+    bool HasMessages() {
+        std::lock_guard lock(mutex);
+        return !messages.empty();
+    }
+
+    // Polls the wake-up descriptor and the sources; turns readiness into messages.
+    void Poll(int timeoutMs) {
+        pollSet.clear();
+        polled.clear();
+        pollSet.push_back({wakeFd, POLLIN, 0});
+        for (auto *s : sources) {
+            short ev = s->PollEvents();
+            if (ev == 0)
+                continue;
+            pollSet.push_back({s->PollFd(), ev, 0});
+            polled.push_back(s);
+        }
+        int n = poll(pollSet.data(), pollSet.size(), timeoutMs);
+        if (n <= 0)
+            return;
+        for (size_t i = 1; i < pollSet.size(); ++i)
+            if (pollSet[i].revents != 0)
+                polled[i - 1]->PollResult(pollSet[i].revents);
+    }
+
+    int MillisecondsToNextTimer(int limit) {
+        auto now = Clock::now();
+        for (auto &t : timers) {
+            if (t.pending)
+                continue;
+            if (t.due <= now)
+                return 0;
+            auto left = std::chrono::ceil<std::chrono::milliseconds>(t.due - now).count();
+            limit = std::min<int>(limit, static_cast<int>(left));
+        }
+        return limit;
+    }
+
+    void QueueDueTimers() {
+        auto now = Clock::now();
+        for (auto &t : timers) {
+            if (t.pending || t.due > now)
+                continue;
+            t.pending = true;
+            t.due = now + t.interval;
+            Message m;
+            m.kind = MessageKind::Timer;
+            m.target = t.target;
+            m.event = t.id;
+            std::lock_guard lock(mutex);
+            messages.push_back(std::move(m));
+        }
+    }
+
+    // A Timer message is delivered only while its timer still exists.
+    bool TakeTimer(const Message &m) {
+        for (auto &t : timers)
+            if (t.target == m.target && t.id == m.event) {
+                bool wasPending = t.pending;
+                t.pending = false;
+                return wasPending;
+            }
+        return false;
+    }
+
+    void Dispatch() {
+        for (int i = 0; i < kMaxDispatchPerPass; ++i) {
+            Message m;
+            {
+                std::lock_guard lock(mutex);
+                if (messages.empty())
+                    break;
+                m = std::move(messages.front());
+                messages.pop_front();
+            }
+            try {
+                if (m.kind == MessageKind::Closure) {
+                    if (m.closure)
+                        m.closure();
+                    continue;
+                }
+                if (m.kind == MessageKind::Timer && !TakeTimer(m))
+                    continue;
+                auto it = targets.find(m.target);
+                if (it != targets.end())
+                    it->second->HandleMessage(m);
+            } catch (const std::exception &e) {
+                HandleApplicationException(e.what());
+            } catch (...) {
+                HandleApplicationException("unknown exception");
+            }
+        }
+    }
+
+    void Process(bool polledAlready) {
+        if (!polledAlready)
+            Poll(0);
+        QueueDueTimers();
+        ClearWake();
+        Dispatch();
+        if (pumpHook) {
+            auto hook = pumpHook; // the hook may replace itself
+            hook();
+        }
+    }
+};
+
+NotifyQueue::NotifyQueue() : impl_(std::make_unique<Impl>()) {
+    impl_->wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+}
+
+NotifyQueue::~NotifyQueue() {
+    if (impl_->wakeFd >= 0)
+        close(impl_->wakeFd);
+}
+
+const std::shared_ptr<NotifyQueue> &NotifyQueue::Current() {
+    thread_local std::shared_ptr<NotifyQueue> queue = std::make_shared<NotifyQueue>();
+    return queue;
+}
+
+void NotifyQueue::Post(Message m) {
+    {
+        std::lock_guard lock(impl_->mutex);
+        impl_->messages.push_back(std::move(m));
+    }
+    impl_->Wake();
+}
+
+void NotifyQueue::PostClosure(std::function<void()> fn) {
+    Message m;
+    m.kind = MessageKind::Closure;
+    m.closure = std::move(fn);
+    Post(std::move(m));
+}
+
+void NotifyQueue::SetTimer(uint64_t target, uint16_t timerId, uint32_t intervalMs) {
+    KillTimer(target, timerId);
+    auto interval = std::chrono::milliseconds(intervalMs);
+    impl_->timers.push_back({target, timerId, interval, Clock::now() + interval, false});
+}
+
+void NotifyQueue::KillTimer(uint64_t target, uint16_t timerId) {
+    auto &t = impl_->timers;
+    t.erase(std::remove_if(t.begin(), t.end(),
+                           [&](const Impl::TimerEntry &e) {
+                               return e.target == target && e.id == timerId;
+                           }),
+            t.end());
+}
+
+uint64_t NotifyQueue::Register(MessageTarget *target) {
+    uint64_t id = nextTargetId++;
+    impl_->targets[id] = target;
+    return id;
+}
+
+void NotifyQueue::Unregister(uint64_t id) {
+    impl_->targets.erase(id);
+    auto &t = impl_->timers;
+    t.erase(std::remove_if(t.begin(), t.end(),
+                           [&](const Impl::TimerEntry &e) { return e.target == id; }),
+            t.end());
+}
+
+MessageTarget::MessageTarget() : queue_(NotifyQueue::Current()), id_(queue_->Register(this)) {}
+
+MessageTarget::~MessageTarget() { queue_->Unregister(id_); }
+
+void MessageTarget::PostToSelf(Message m) const {
+    m.target = id_;
+    queue_->Post(std::move(m));
+}
+
+void ProcessPendingMessages() { NotifyQueue::Current()->impl().Process(false); }
+
+void SleepAndProcess(int ms) {
+    auto &q = NotifyQueue::Current()->impl();
+    int timeout = q.HasMessages() ? 0 : q.MillisecondsToNextTimer(ms);
+    q.Poll(timeout);
+    q.Process(true);
+}
+
+void SetThreadPumpHook(std::function<void()> hook) {
+    NotifyQueue::Current()->impl().pumpHook = std::move(hook);
+}
+
+void SetApplicationExceptionHandler(std::function<void(const char *)> handler) {
+    std::lock_guard lock(handlerMutex);
+    appExceptionHandler = std::move(handler);
+}
+
+void HandleApplicationException(const char *what) {
+    std::function<void(const char *)> handler;
+    {
+        std::lock_guard lock(handlerMutex);
+        handler = appExceptionHandler;
+    }
+    if (handler)
+        handler(what);
+    else
+        std::fprintf(stderr, "%s\n", what);
+}
+
+namespace posix {
+
+void AddPollSource(NotifyQueue &queue, PollSource *source) {
+    auto &s = queue.impl().sources;
+    if (std::find(s.begin(), s.end(), source) == s.end())
+        s.push_back(source);
+}
+
+void RemovePollSource(NotifyQueue &queue, PollSource *source) {
+    auto &s = queue.impl().sources;
+    s.erase(std::remove(s.begin(), s.end(), source), s.end());
+}
+
+} // namespace posix
+} // namespace platform

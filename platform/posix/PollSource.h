@@ -1,0 +1,22 @@
+#pragma once
+
+#include "platform/NotifyQueue.h"
+
+namespace platform::posix {
+
+// A descriptor that a thread's message processing polls; sockets are the only ones.
+class PollSource {
+  public:
+    virtual ~PollSource() = default;
+    virtual int PollFd() const = 0;
+    // The poll() events wanted now; 0 leaves the source out of this poll.
+    virtual short PollEvents() const = 0;
+    // Turns the poll result into messages posted to the owning queue.
+    virtual void PollResult(short revents) = 0;
+};
+
+// Owning thread of the queue only.
+void AddPollSource(NotifyQueue &queue, PollSource *source);
+void RemovePollSource(NotifyQueue &queue, PollSource *source);
+
+} // namespace platform::posix

@@ -98,6 +98,10 @@ void TPowersock::DispatchSocketMessage(const platform::Message &m) {
         case platform::kEventRead: ReadToStream(); break;
         case platform::kEventWrite: WriteFromStream(); break;
         case platform::kEventConnect:
+            // The connect wait judges by this event alone: a reset handled in the same pass
+            // must not turn a connect that succeeded into a failed one.
+            ConnectEventSeen = true;
+            ConnectEventOk = LastEventOk;
             if (LastEventOk) {
                 IsConnected = true;
                 if (OnConnect)
@@ -112,6 +116,7 @@ void TPowersock::DispatchSocketMessage(const platform::Message &m) {
         if (m.event != LookupSerial)
             break; // the late answer of an abandoned lookup
         LastEventOk = m.error == 0;
+        LookupError = m.error;
         LookupAddress = m.address;
         LookupDone = true;
         break;
@@ -155,6 +160,7 @@ void TPowersock::ResolveHost() {
     RemoteAddress = 0;
     TimerOn();
     LookupDone = false;
+    LookupError = platform::kErrHostNotFound; // until the lookup answers
     LookupSerial = platform::StartHostLookup(name.c_str(), *this);
     WaitUntil([this] { return LookupDone || TimedOut; }, false);
     TimerOff();
@@ -162,7 +168,7 @@ void TPowersock::ResolveHost() {
         throw ESockError("Host Lookup Timed Out");
     if (CancelRequested)
         throw ESockError("Host Lookup Canceled");
-    if (!LastEventOk)
+    if (LookupError != 0)
         throw ESockError("Host Lookup Failed");
     RemoteAddress = LookupAddress;
     if (OnHostResolved)
@@ -200,13 +206,15 @@ void TPowersock::Connect() {
         static_cast<uint16_t>(Proxy.empty() ? Port : ProxyPort));
     LookupDone = false;
     LastEventOk = true;
+    ConnectEventSeen = false;
+    ConnectEventOk = false;
     if (Socket->Connect(RemoteAddress, RemotePort) != 0)
         CheckSocketError(platform::kErrWouldBlock, text);
 
     TimerOn();
-    WaitUntil([this] { return IsConnected || TimedOut || !LastEventOk; }, false);
+    WaitUntil([this] { return ConnectEventSeen || TimedOut; }, false);
     TimerOff();
-    if (!TimedOut && !CancelRequested && LastEventOk)
+    if (!TimedOut && !CancelRequested && ConnectEventOk)
         return;
     if (OnConnectionFailed)
         OnConnectionFailed(this);

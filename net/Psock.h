@@ -148,7 +148,9 @@ class TPowersock : public TObject, private platform::MessageTarget {
     std::thread::id Owner;
     std::unique_ptr<platform::TThreadTimer> Timer;
     uint16_t LookupSerial = 0;
+    uint16_t LookupError = 0;
     uint32_t LookupAddress = 0;
+    bool ConnectEventSeen = false, ConnectEventOk = false;
     uint64_t BytesMoved = 0;     // every byte received or sent, for the stall time-out
     bool SendFailed = false;     // a send failed with an error other than would-block
     std::exception_ptr CaptureError; // a write into the capture stream failed

@@ -1,0 +1,156 @@
+#include "app/CommandLine.h"
+
+#include "app/IntegerText.h"
+
+#include <cctype>
+#include <cstdint>
+
+namespace {
+
+constexpr std::size_t kMaximumPart = 1000;
+
+std::string UpperCase(std::string text) {
+    for (char &c : text)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// Splits the URL into protocol, entry 0 and file name; returns the error noted, or "".
+std::string ReadUrl(const std::string &url, DownloadRequest &request) {
+    std::size_t separator = url.find("://");
+    if (separator == std::string::npos)
+        return "Protocol is missing\n\r";
+    request.Protocol = url.substr(0, separator);
+    std::string rest = url.substr(separator + 3, kMaximumPart);
+
+    std::size_t slash = rest.find('/');
+    if (slash == std::string::npos)
+        return "File name is missing\n\r";
+    MirrorEntry &primary = request.MirrorTable[0];
+    primary.Host = rest.substr(0, slash);
+    std::string path = rest.substr(slash + 1, kMaximumPart);
+
+    // The directory ends at the last "/" before a query or fragment: a "/" inside
+    // "?redirect=a/b" belongs to the file name's query, not to the path.
+    std::size_t query = path.find_first_of("?#");
+    int last = LastPos("/", std::string_view(path).substr(0, query));
+    if (last > 0) {
+        primary.Directory = path.substr(0, static_cast<std::size_t>(last) - 1);
+        request.FileName = path.substr(static_cast<std::size_t>(last), kMaximumPart);
+    } else {
+        request.FileName = path.substr(0, kMaximumPart);
+    }
+
+    // A name that is only a query, or that names a directory, cannot be written as a file.
+    std::string local = LocalFileName(request.FileName);
+    if (local.empty() || local == "." || local == "..")
+        return "File name is missing\n\r";
+    return "";
+}
+
+// Stores one integer parameter; returns `error` when the value is not wholly an integer.
+std::string ReadIntegerParameter(const std::string &value, int32_t &field,
+                                 const char *error) {
+    IntegerRead read = ReadInteger(value, IntegerSyntax::Parameter);
+    field = read.value;
+    return read.valid ? "" : error;
+}
+
+std::string ReadParameter(const std::string &argument, DownloadRequest &request) {
+    std::size_t colon = argument.find(':');
+    std::string name = argument.substr(0, colon);
+    std::string value = colon == std::string::npos ? "" : argument.substr(colon + 1);
+    std::string key = UpperCase(name);
+
+    if (key == "PRODUCTNAME")
+        request.ProductName = value;
+    else if (key == "USERAGENT")
+        request.UserAgent = value;
+    else if (key == "MINIMUMOSVERSIONDESCRIPTION")
+        request.MinimumOSVersionDescription = value;
+    else if (key == "OSPLATFORMID")
+        return ReadIntegerParameter(
+            value, request.OSPlatformId,
+            "Invalid operating system platform identifier. Must be an integer.\n\r");
+    else if (key == "MINIMUMOSAMAJORVERSION")
+        return ReadIntegerParameter(
+            value, request.MinimumOSMajorVersion,
+            "Invalid operating system minimum major version. Must be an integer.\n\r");
+    else if (key == "MINIMUMOSMINORVERSION")
+        return ReadIntegerParameter(
+            value, request.MinimumOSMinorVersion,
+            "Invalid operating system minimum minor version. Must be an integer.\n\r");
+    else if (key == "MAXIMUMDETAILTODISPLAY")
+        return ReadIntegerParameter(
+            value, request.MaximumDetailToDisplay,
+            "Invalid maximum detail to display parameter. Must be an integer.\n\r");
+    else
+        return "Unknown parameter name " + name + ".\n\r";
+    return "";
+}
+
+} // namespace
+
+int LastPos(std::string_view sub, std::string_view text) {
+    if (sub.empty())
+        return 0;
+    std::size_t found = text.rfind(sub);
+    return found == std::string_view::npos ? 0 : static_cast<int>(found) + 1;
+}
+
+CommandLineResult ReadCommandLine(const std::vector<std::string> &arguments,
+                                  DownloadRequest &request) {
+    CommandLineResult result;
+    request = BuiltInRequest();
+    if (arguments.size() < 2)
+        return result;
+
+    result.argumentsGiven = true;
+    request.MirrorTable[0] = MirrorEntry{};
+    request.FileName.clear();
+    request.ProductName.clear();
+    request.UserAgent = "TalvexDownload";
+    request.MinimumOSVersionDescription.clear();
+    request.OSPlatformId = 0;
+    request.MinimumOSMajorVersion = 0;
+    request.MinimumOSMinorVersion = 0;
+
+    // Only the last error noted survives; reading goes on after an error.
+    auto note = [&result](std::string error) {
+        if (!error.empty())
+            result.errorText = std::move(error);
+    };
+    note(ReadUrl(arguments[1], request));
+    for (std::size_t i = 2; i < arguments.size(); ++i)
+        note(ReadParameter(arguments[i], request));
+    return result;
+}
+
+void CompleteDerivedFields(DownloadRequest &request) {
+    if (request.MinimumOSVersionDescription.empty())
+        request.MinimumOSVersionDescription = std::to_string(request.OSPlatformId) + "." +
+                                              std::to_string(request.MinimumOSMajorVersion) +
+                                              "." +
+                                              std::to_string(request.MinimumOSMinorVersion);
+    if (request.ProductName.empty()) {
+        const MirrorEntry &primary = request.MirrorTable[0];
+        request.ProductName = LocalFileName(request.FileName) + " from " + primary.Host;
+        if (!primary.Directory.empty())
+            request.ProductName += "/" + primary.Directory;
+    }
+}
+
+std::string SyntaxMessage(const std::string &programPath, const std::string &errorText) {
+    std::string message = "Incorrect command line syntax.\n\r\n\r";
+    if (!errorText.empty())
+        message += "There are errors in the parameters:\n\r" + errorText + "\n\r";
+    std::size_t slash = programPath.find_last_of('/');
+    std::string programName =
+        programPath.substr(slash == std::string::npos ? 0 : slash + 1, kMaximumPart);
+    message += "Correct syntax:\n\r" + programName +
+               " http://servername/directory/filename [ProductName:value] "
+               "[MinimumOSVersionDescription:value] [OSPlatformId:value] "
+               "[MinimumOSAMajorVersion:value] [MinimumOSMinorVersion:value] "
+               "[MaximumDetailToDisplay:value]";
+    return message;
+}

@@ -1,0 +1,21 @@
+// The program entry: creates the application and its main window, runs the message loop
+// while the main window is open, and ends.
+#include "app/MainForm.h"
+#include "gui/SelectBackend.h"
+#include "platform/ProcessInfo.h"
+
+#include <exception>
+#include <iostream>
+
+int main(int argc, char **argv) {
+    try {
+        gui::Application app(gui::SelectBackend());
+        TMainForm mainForm(app, platform::ProcessArguments(argc, argv));
+        if (mainForm.RunApplication)
+            app.Run();
+    } catch (const std::exception &error) {
+        std::cerr << "download: " << error.what() << '\n';
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+// One location of the file: a host and a directory (without a trailing "/"; empty for the
+// host's root).
+struct MirrorEntry {
+    std::string Host;
+    std::string Directory;
+    bool operator==(const MirrorEntry &) const = default;
+};
+
+// Entry 0 is the primary location (the command line's URL, or built in); entries 1 to 3
+// are always the three built-in regional mirrors.
+using TMirrorTable = std::array<MirrorEntry, 4>;
+
+// The program-wide download request, filled once at start-up and read-only afterwards.
+struct DownloadRequest {
+    std::string Protocol;
+    TMirrorTable MirrorTable;
+    // As the URL gives it, query and fragment included: requests use it whole.
+    std::string FileName;
+    std::string ProductName;
+    std::string UserAgent;
+    std::string MinimumOSVersionDescription;
+    int32_t OSPlatformId = 0;
+    int32_t MinimumOSMajorVersion = 0;
+    int32_t MinimumOSMinorVersion = 0;
+    int32_t MaximumDetailToDisplay = 1;
+    int32_t MaximumRequestLength = -1;
+
+    bool operator==(const DownloadRequest &) const = default;
+};
+
+// The request used when the program is started without arguments.
+DownloadRequest BuiltInRequest();
+
+// The file name without its query ("?...") or fragment ("#..."): the name to show and to
+// write to disk, so that a signed URL's credentials never become a caption or a file name.
+std::string LocalFileName(const std::string &fileName);

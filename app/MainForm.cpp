@@ -1,0 +1,49 @@
+#include "app/MainForm.h"
+
+#include "app/CommandLine.h"
+#include "app/Common.h"
+#include "platform/ProcessInfo.h"
+
+TMainForm::TMainForm(gui::Application &app, std::vector<std::string> arguments)
+    : app_(app), form_(app.CreateForm("MainForm", 410, 76)), arguments_(std::move(arguments)) {
+    BuildLayout();
+    if (!ParseCommandLine()) {
+        form_.Close();
+        RunApplication = false;
+        return;
+    }
+    RunApplication = true;
+    app_.SetTitle(request_.ProductName + " download");
+    form_.Repaint();
+    CloseRequested = false;
+    Activated = false;
+    Paused = false;
+    options_ = std::make_unique<TOptionsForm>(app_, ProgramDirectory());
+    WorkersStarted = false;
+    PromptActive = false;
+    form_.SetCaption("Download " + request_.ProductName);
+}
+
+bool TMainForm::ParseCommandLine() {
+    CommandLineResult result = ReadCommandLine(arguments_, request_);
+    if (!result.errorText.empty()) {
+        std::string programPath = platform::ProgramPath();
+        if (programPath.empty() && !arguments_.empty())
+            programPath = arguments_[0];
+        syntaxError_ = SyntaxMessage(programPath, result.errorText);
+        WriteToStandardError(syntaxError_);
+    }
+    // A command line with errors still runs with what was read; without arguments the
+    // built-in request runs.
+    CompleteDerivedFields(request_);
+    return true;
+}
+
+void TMainForm::btnOptionsClick() {
+    options_->ProxyEditable = !WorkersStarted;
+    options_->ShowModal();
+}
+
+void TMainForm::btnCancelClick() { form_.Close(); }
+
+void TMainForm::FormClose() { CloseRequested = true; }

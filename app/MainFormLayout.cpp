@@ -1,0 +1,37 @@
+#include "app/MainForm.h"
+
+#include "app/Resources.h"
+
+// Picture, progress bar and status line on top, the row of buttons below; Pause, Resume
+// and Open share one place, as do Cancel and Close. Client area 410 x 76.
+void TMainForm::BuildLayout() {
+    gui::Form &f = form_;
+    f.SetCaption("Download");
+    f.SetIcon(ProgramIcon());
+
+    imgDownload_ = &f.AddPicture("imgDownload", {-4, 2, 64, 64}, DownloadPicture());
+    pb_ = &f.AddProgressBar("pb", {66, 4, 337, 21});
+    pb_->SetRange(-100, 100);
+    pb_->SetPosition(-100);
+    lblMessage_ = &f.AddLabel("lblMessage", {68, 28, 335, 16}, "");
+
+    btnLaunchApplication_ = &f.AddButton("btnLaunchApplication", {88, 47, 75, 25}, "&Run");
+    btnPause_ = &f.AddButton("btnPause", {168, 47, 75, 25}, "&Pause");
+    btnResume_ = &f.AddButton("btnResume", {168, 47, 75, 25}, "&Resume");
+    btnOpenFolder_ = &f.AddButton("btnOpenFolder", {168, 47, 75, 25}, "O&pen");
+    btnOptions_ = &f.AddButton("btnOptions", {248, 47, 75, 25}, "&Options");
+    btnCancel_ = &f.AddButton("btnCancel", {328, 47, 75, 25}, "Cancel");
+    btnClose_ = &f.AddButton("btnClose", {328, 47, 75, 26}, "&Close");
+    btnLaunchApplication_->SetVisible(false);
+    btnResume_->SetVisible(false);
+    btnOpenFolder_->SetVisible(false);
+    btnClose_->SetVisible(false);
+
+    f.SetTabOrder({pb_, btnLaunchApplication_, btnOpenFolder_, btnPause_, btnResume_,
+                   btnOptions_, btnClose_, btnCancel_});
+
+    btnOptions_->OnClick = [this] { btnOptionsClick(); };
+    btnCancel_->OnClick = [this] { btnCancelClick(); };
+    btnClose_->OnClick = [this] { btnCancelClick(); };
+    f.OnClose = [this] { FormClose(); };
+}

@@ -1,0 +1,48 @@
+#include "gui/Application.h"
+
+namespace gui {
+
+Application::Application(std::unique_ptr<Backend> backend) : backend_(std::move(backend)) {}
+
+Application::~Application() = default;
+
+Form &Application::CreateForm(std::string name, int clientWidth, int clientHeight) {
+    forms_.push_back(std::make_unique<Form>(*this, std::move(name), clientWidth, clientHeight));
+    return *forms_.back();
+}
+
+void Application::SetTitle(const std::string &title) {
+    if (title == title_)
+        return;
+    title_ = title;
+    backend_->ApplicationChanged(*this, Property::Title);
+}
+
+void Application::Run() {
+    Form *main = MainForm();
+    if (!main)
+        return;
+    main->Show();
+    backend_->Run(*main);
+}
+
+void Application::ProcessMessages() { backend_->ProcessMessages(); }
+
+MessageResult Application::MessageBox(const std::string &text, const std::string &caption,
+                                      MessageButtons buttons) {
+    return backend_->ShowMessage(text, caption, buttons);
+}
+
+void Application::SetBusy(bool busy) {
+    if (busy == busy_)
+        return;
+    busy_ = busy;
+    backend_->ApplicationChanged(*this, Property::Cursor);
+}
+
+void Application::Terminate() {
+    if (Form *main = MainForm())
+        main->Close();
+}
+
+} // namespace gui

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <string>
+
+namespace gui {
+
+class Application;
+class Control;
+class Form;
+
+// What changed on a control or a form, so that a backend updates only that part of its view.
+enum class Property {
+    Caption,  // control caption or form caption
+    Visible,
+    Enabled,
+    Focus,
+    Text,     // edit and combo box text
+    Checked,
+    Items,    // combo box items and item index
+    ReadOnly,
+    Progress, // progress bar range and position
+    Cursor,   // the application's busy (hourglass) cursor
+    Title,    // the application title
+};
+
+enum class MessageButtons { Ok, YesNo, YesNoCancel };
+enum class MessageResult { Ok, Yes, No, Cancel };
+
+// The buttons a message box shows, in screen order; the first is the default.
+const char *const *MessageButtonLabels(MessageButtons buttons, int &count);
+// The answer of the button at `index` (screen order) of a message box with `buttons`.
+MessageResult MessageButtonResult(MessageButtons buttons, int index);
+
+// The toolkit's view of the state held by Application, Form and the controls: a backend
+// builds and updates real widgets (or a terminal display) from that state and feeds the
+// user's input back into it. The state classes call these on every change.
+class Backend {
+  public:
+    virtual ~Backend() = default;
+
+    virtual void ControlChanged(Control &control, Property what) = 0;
+    virtual void FormChanged(Form &form, Property what) = 0;
+    virtual void ApplicationChanged(Application &app, Property what) = 0;
+
+    // Shows the form (already marked visible) and returns at once.
+    virtual void ShowForm(Form &form) = 0;
+    virtual void HideForm(Form &form) = 0;
+    // Shows the form modally: returns when it is no longer visible.
+    virtual void RunModal(Form &form) = 0;
+    // Runs the message loop until `main` is no longer visible.
+    virtual void Run(Form &main) = 0;
+    // Handles the events that are pending now; never blocks.
+    virtual void ProcessMessages() = 0;
+    // Shows a modal message box; blocks until the user answers.
+    virtual MessageResult ShowMessage(const std::string &text, const std::string &caption,
+                                      MessageButtons buttons) = 0;
+    // Redraws the form now, even while the caller keeps the main thread busy.
+    virtual void Repaint(Form &form) = 0;
+};
+
+} // namespace gui

@@ -1,0 +1,18 @@
+#pragma once
+
+#include "gui/Backend.h"
+
+#include <memory>
+
+namespace gui {
+
+// The window backend when a display is named (DISPLAY or WAYLAND_DISPLAY) and can be
+// opened, otherwise the console backend (a note on standard error says why).
+std::unique_ptr<Backend> SelectBackend();
+
+// The window backend, or nullptr when no display can be opened (or the program was built
+// without one).
+std::unique_ptr<Backend> CreateDisplayBackend();
+std::unique_ptr<Backend> CreateConsoleBackend();
+
+} // namespace gui

@@ -1,0 +1,187 @@
+#include "gui/console/ConsoleBackend.h"
+
+#include "gui/Application.h"
+#include "gui/Form.h"
+#include "gui/SelectBackend.h"
+#include "platform/Terminal.h"
+
+#include <atomic>
+#include <cctype>
+#include <csignal>
+#include <iostream>
+#include <thread>
+
+namespace gui {
+
+namespace {
+
+std::atomic<bool> interrupted{false};
+
+extern "C" void OnInterrupt(int) { interrupted = true; }
+
+// Line ends of every kind become spaces, so that a text stays on one line.
+std::string OneLine(const std::string &text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '\r' || c == '\n') {
+            if (!out.empty() && out.back() != ' ')
+                out += ' ';
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+// Paragraphs are separated by CR LF CR LF (or LF CR); shows them as plain lines.
+std::string PlainLines(const std::string &text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        if ((c == '\r' || c == '\n') && i + 1 < text.size() &&
+            (text[i + 1] == '\r' || text[i + 1] == '\n') && text[i + 1] != c)
+            ++i;
+        out += (c == '\r') ? '\n' : c;
+    }
+    return out;
+}
+
+} // namespace
+
+ConsoleBackend::ConsoleBackend(std::ostream &out, std::istream &in, bool outputIsTerminal,
+                               bool interactive)
+    : out_(out), in_(in), terminal_(outputIsTerminal), interactive_(interactive) {}
+
+ConsoleBackend::~ConsoleBackend() {
+    if (pending_)
+        Render(true);
+    EndLine();
+}
+
+std::string ConsoleBackend::CurrentLine() const {
+    if (status_.empty())
+        return caption_;
+    return caption_ + " - " + status_;
+}
+
+void ConsoleBackend::ControlChanged(Control &control, Property what) {
+    Form &form = control.OwnerForm();
+    if (what != Property::Caption || control.Kind() != ControlKind::Label ||
+        &form != form.App().MainForm())
+        return;
+    status_ = OneLine(control.Caption());
+    Render(false);
+}
+
+void ConsoleBackend::FormChanged(Form &form, Property what) {
+    if (what != Property::Caption || &form != form.App().MainForm())
+        return;
+    caption_ = OneLine(form.Caption());
+    Render(false);
+}
+
+void ConsoleBackend::Render(bool force) {
+    std::string line = CurrentLine();
+    if (line == shown_) {
+        pending_ = false;
+        return;
+    }
+    auto now = std::chrono::steady_clock::now();
+    auto interval = terminal_ ? std::chrono::milliseconds(100) : std::chrono::milliseconds(1000);
+    if (!force && lastRender_.time_since_epoch().count() != 0 && now - lastRender_ < interval) {
+        pending_ = true; // shown by the loop once the interval has passed
+        return;
+    }
+    if (terminal_) {
+        int columns = platform::TerminalColumns();
+        std::string cut = line.substr(0, columns > 1 ? static_cast<std::size_t>(columns - 1) : 0);
+        out_ << "\r\x1b[K" << cut << std::flush;
+        lineOpen_ = true;
+    } else {
+        out_ << line << '\n' << std::flush;
+    }
+    shown_ = line;
+    pending_ = false;
+    lastRender_ = now;
+}
+
+void ConsoleBackend::EndLine() {
+    if (lineOpen_) {
+        out_ << '\n' << std::flush;
+        lineOpen_ = false;
+    }
+}
+
+void ConsoleBackend::RunModal(Form &form) { form.Close(); }
+
+void ConsoleBackend::Run(Form &main) {
+    Render(true);
+    interrupted = false;
+    auto previousInt = std::signal(SIGINT, OnInterrupt);
+    auto previousTerm = std::signal(SIGTERM, OnInterrupt);
+    while (main.Visible()) {
+        ProcessMessages();
+        if (interrupted.exchange(false)) {
+            main.PressCloseBox();
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    std::signal(SIGINT, previousInt);
+    std::signal(SIGTERM, previousTerm);
+    Render(true);
+    EndLine();
+}
+
+void ConsoleBackend::ProcessMessages() {
+    if (pending_)
+        Render(false);
+}
+
+MessageResult ConsoleBackend::ShowMessage(const std::string &text, const std::string &caption,
+                                          MessageButtons buttons) {
+    EndLine();
+    shown_.clear(); // the status line is shown again after the box
+    int count = 0;
+    const char *const *labels = MessageButtonLabels(buttons, count);
+    std::string prompt;
+    for (int i = 0; i < count; ++i)
+        prompt += std::string(i ? " / " : "") + "[" + labels[i] + "]";
+    out_ << "\n== " << caption << " ==\n" << PlainLines(text) << "\n";
+
+    int chosen = 0;
+    if (interactive_ && count > 1) {
+        for (int attempt = 0; attempt < 10; ++attempt) {
+            out_ << prompt << " (Enter: " << StripAccelerator(labels[0]) << ")? " << std::flush;
+            std::string answer;
+            if (!std::getline(in_, answer) || answer.empty())
+                break; // end of input or Enter: the default button
+            char letter = static_cast<char>(std::tolower(static_cast<unsigned char>(answer[0])));
+            int found = -1;
+            for (int i = 0; i < count; ++i) {
+                char key = AcceleratorOf(labels[i]);
+                if (!key)
+                    key = static_cast<char>(std::tolower(static_cast<unsigned char>(labels[i][0])));
+                if (key == letter)
+                    found = i;
+            }
+            if (found >= 0) {
+                chosen = found;
+                break;
+            }
+        }
+    } else {
+        out_ << prompt << ": " << StripAccelerator(labels[0]) << "\n";
+    }
+    out_ << std::flush;
+    Render(true);
+    return MessageButtonResult(buttons, chosen);
+}
+
+std::unique_ptr<Backend> CreateConsoleBackend() {
+    return std::make_unique<ConsoleBackend>(
+        std::cout, std::cin, platform::IsTerminal(platform::StandardStream::Output),
+        platform::IsTerminal(platform::StandardStream::Input));
+}
+
+} // namespace gui

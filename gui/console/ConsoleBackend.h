@@ -1,0 +1,53 @@
+#pragma once
+
+#include "gui/Backend.h"
+
+#include <chrono>
+#include <iosfwd>
+#include <string>
+
+namespace gui {
+
+// The front end without a display. The main form's caption and its status line are shown
+// as one line that is rewritten in place on a terminal (at most ten times a second) and
+// appended as a new line otherwise (at most once a second); message boxes become a prompt.
+// Interrupting the program (Ctrl+C) closes the main form.
+class ConsoleBackend : public Backend {
+  public:
+    // `in` answers message boxes when `interactive`; otherwise a box takes its first button.
+    ConsoleBackend(std::ostream &out, std::istream &in, bool outputIsTerminal, bool interactive);
+    ~ConsoleBackend() override;
+
+    void ControlChanged(Control &control, Property what) override;
+    void FormChanged(Form &form, Property what) override;
+    void ApplicationChanged(Application &, Property) override {}
+    void ShowForm(Form &) override {}
+    void HideForm(Form &) override {}
+    // The dialogs cannot be used without a display: a modal form closes at once.
+    void RunModal(Form &form) override;
+    void Run(Form &main) override;
+    void ProcessMessages() override;
+    MessageResult ShowMessage(const std::string &text, const std::string &caption,
+                              MessageButtons buttons) override;
+    void Repaint(Form &) override { Render(true); }
+
+    // The line as it would be shown now.
+    std::string CurrentLine() const;
+
+  private:
+    void Render(bool force);
+    void EndLine();
+
+    std::ostream &out_;
+    std::istream &in_;
+    bool terminal_;
+    bool interactive_;
+    std::string caption_;
+    std::string status_;
+    std::string shown_;
+    bool lineOpen_ = false;
+    bool pending_ = false;
+    std::chrono::steady_clock::time_point lastRender_{};
+};
+
+} // namespace gui

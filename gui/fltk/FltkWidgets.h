@@ -1,0 +1,27 @@
+#pragma once
+
+#include "gui/Controls.h"
+
+#include <FL/Enumerations.H>
+
+class Fl_Widget;
+
+namespace gui::fltk {
+
+// A label type that draws its text literally: no "@" symbols and no "&" underlines.
+Fl_Labeltype PlainLabel();
+
+// The text of a message or a status line with every kind of line end turned into "\n".
+std::string WithPlainLineEnds(const std::string &text);
+
+// Creates the widget of `control` inside the current group, from the control's state,
+// and connects its callbacks to the control. A label's accelerator focuses `focusTarget`.
+Fl_Widget *CreateWidget(Control &control, Fl_Widget *focusTarget);
+// The width in pixels of a caption as drawn (accelerator marks removed).
+int CaptionWidth(const std::string &caption);
+// Creates the frame and the title of a group box (before the controls inside it).
+void CreateGroupFrame(GroupBox &group);
+// Brings one property of the widget up to date with the control's state.
+void ApplyProperty(Control &control, Fl_Widget &widget, Property what);
+
+} // namespace gui::fltk

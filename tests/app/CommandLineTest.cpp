@@ -1,0 +1,214 @@
+#include "app/CommandLine.h"
+
+#include "app/BuiltInHosts.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct Parsed {
+    DownloadRequest request;
+    CommandLineResult result;
+};
+
+Parsed Parse(std::vector<std::string> arguments, bool complete = true) {
+    arguments.insert(arguments.begin(), "/opt/tools/download");
+    Parsed parsed;
+    parsed.result = ReadCommandLine(arguments, parsed.request);
+    if (complete)
+        CompleteDerivedFields(parsed.request);
+    return parsed;
+}
+
+TEST(LastPos, FindsTheLastOccurrenceOneBased) {
+    EXPECT_EQ(LastPos("/", "a/b/c"), 4);
+    EXPECT_EQ(LastPos("/", "abc"), 0);
+    EXPECT_EQ(LastPos("ab", "abxab"), 4);
+    EXPECT_EQ(LastPos("/", ""), 0);
+    EXPECT_EQ(LastPos("", "abc"), 0);
+    EXPECT_EQ(LastPos("/", "/"), 1);
+}
+
+TEST(CommandLine, NoArgumentsGiveTheBuiltInRequest) {
+    Parsed p = Parse({});
+    const DownloadRequest &r = p.request;
+    EXPECT_FALSE(p.result.argumentsGiven);
+    EXPECT_EQ(p.result.errorText, "");
+    EXPECT_EQ(r.Protocol, "https");
+    EXPECT_EQ(r.MirrorTable[0], (MirrorEntry{kPrimaryDownloadHost, "Pelko1"}));
+    EXPECT_EQ(r.MirrorTable[1], (MirrorEntry{kIrelandMirrorHost, "pelko1-ie"}));
+    EXPECT_EQ(r.MirrorTable[2], (MirrorEntry{kSingaporeMirrorHost, "pelko1-sg"}));
+    EXPECT_EQ(r.MirrorTable[3], (MirrorEntry{kCaliforniaMirrorHost, "pelko1-ca"}));
+    EXPECT_EQ(r.FileName, "Pelko_setup.exe");
+    EXPECT_EQ(r.ProductName, "Pelko");
+    EXPECT_EQ(r.UserAgent, "TalvexDownload Pelko1");
+    EXPECT_EQ(r.MinimumOSVersionDescription,
+              "Windows 2000 SP4, XP, Vista, 7, Server 2003, Server 2008 or above");
+    EXPECT_EQ(r.OSPlatformId, 2);
+    EXPECT_EQ(r.MinimumOSMajorVersion, 5);
+    EXPECT_EQ(r.MinimumOSMinorVersion, 0);
+    EXPECT_EQ(r.MaximumDetailToDisplay, 1);
+    EXPECT_EQ(r.MaximumRequestLength, -1);
+    EXPECT_EQ(r, BuiltInRequest());
+}
+
+TEST(CommandLine, UrlWithDirectoriesFillsEntryZeroAndTheDerivedFields) {
+    Parsed p = Parse({"proto://server/a/b/file.exe"});
+    const DownloadRequest &r = p.request;
+    EXPECT_TRUE(p.result.argumentsGiven);
+    EXPECT_EQ(p.result.errorText, "");
+    EXPECT_EQ(r.Protocol, "proto");
+    EXPECT_EQ(r.MirrorTable[0], (MirrorEntry{"server", "a/b"}));
+    EXPECT_EQ(r.FileName, "file.exe");
+    EXPECT_EQ(r.ProductName, "file.exe from server/a/b");
+    EXPECT_EQ(r.MinimumOSVersionDescription, "0.0.0");
+    EXPECT_EQ(r.OSPlatformId, 0);
+    EXPECT_EQ(r.MinimumOSMajorVersion, 0);
+    EXPECT_EQ(r.MinimumOSMinorVersion, 0);
+    EXPECT_EQ(r.UserAgent, "TalvexDownload");
+    EXPECT_EQ(r.MaximumDetailToDisplay, 1);
+    for (int i = 1; i < 4; ++i)
+        EXPECT_EQ(r.MirrorTable[i], BuiltInRequest().MirrorTable[i]) << i;
+}
+
+TEST(CommandLine, UrlAtTheHostsRootHasAnEmptyDirectory) {
+    Parsed p = Parse({"proto://server/file.exe"});
+    EXPECT_EQ(p.request.MirrorTable[0], (MirrorEntry{"server", ""}));
+    EXPECT_EQ(p.request.ProductName, "file.exe from server");
+}
+
+TEST(CommandLine, MalformedUrlsNoteTheirErrorAndKeepTheResetValues) {
+    Parsed noName = Parse({"proto://server/dir/"}, false);
+    EXPECT_EQ(noName.result.errorText, "File name is missing\n\r");
+    EXPECT_EQ(noName.request.MirrorTable[0], (MirrorEntry{"server", "dir"}));
+    EXPECT_EQ(noName.request.FileName, "");
+
+    Parsed noProtocol = Parse({"server/file.exe"}, false);
+    EXPECT_EQ(noProtocol.result.errorText, "Protocol is missing\n\r");
+    EXPECT_EQ(noProtocol.request.Protocol, "https");
+    EXPECT_EQ(noProtocol.request.MirrorTable[0], MirrorEntry{});
+    EXPECT_EQ(noProtocol.request.FileName, "");
+
+    Parsed noSlash = Parse({"proto://server"}, false);
+    EXPECT_EQ(noSlash.result.errorText, "File name is missing\n\r");
+    EXPECT_EQ(noSlash.request.Protocol, "proto");
+    EXPECT_EQ(noSlash.request.MirrorTable[0], MirrorEntry{});
+}
+
+TEST(CommandLine, TheFirstArgumentIsAlwaysTheUrl) {
+    Parsed p = Parse({"ProductName:X"}, false);
+    EXPECT_EQ(p.result.errorText, "Protocol is missing\n\r");
+    EXPECT_EQ(p.request.ProductName, "");
+}
+
+TEST(CommandLine, UrlPartsAreCutToAThousandCharacters) {
+    std::string longName(1500, 'f');
+    Parsed p = Parse({"proto://server/d/" + longName}, false);
+    // The text after "://" is cut to 1,000 characters before it is split.
+    EXPECT_EQ(p.request.FileName, std::string(1000 - 9, 'f'));
+}
+
+TEST(CommandLine, QueryAndFragmentStayInTheRequestButNotInTheShownName) {
+    Parsed p = Parse({"http://server/dir/file.exe?token=a/b&sig=c"});
+    EXPECT_EQ(p.result.errorText, "");
+    // A "/" inside the query does not split the path.
+    EXPECT_EQ(p.request.MirrorTable[0], (MirrorEntry{"server", "dir"}));
+    EXPECT_EQ(p.request.FileName, "file.exe?token=a/b&sig=c");
+    EXPECT_EQ(p.request.ProductName, "file.exe from server/dir");
+    EXPECT_EQ(LocalFileName(p.request.FileName), "file.exe");
+    EXPECT_EQ(LocalFileName("setup.exe#part"), "setup.exe");
+
+    EXPECT_EQ(Parse({"http://server/dir/?token=x"}, false).result.errorText,
+              "File name is missing\n\r");
+    EXPECT_EQ(Parse({"http://server/dir/.."}, false).result.errorText,
+              "File name is missing\n\r");
+}
+
+TEST(CommandLine, ParameterNamesAreCaseInsensitive) {
+    EXPECT_EQ(Parse({"p://s/f", "productname:X"}).request.ProductName, "X");
+    EXPECT_EQ(Parse({"p://s/f", "PRODUCTNAME:X"}).request.ProductName, "X");
+    EXPECT_EQ(Parse({"p://s/f", "ProductName:My Product"}).request.ProductName, "My Product");
+    EXPECT_EQ(Parse({"p://s/f", "minimumOSversionDescription:Linux 6"})
+                  .request.MinimumOSVersionDescription,
+              "Linux 6");
+}
+
+TEST(CommandLine, ValuesKeepFurtherColonsAndAMissingColonGivesAnEmptyValue) {
+    EXPECT_EQ(Parse({"p://s/f", "UserAgent:a:b"}).request.UserAgent, "a:b");
+    Parsed noColon = Parse({"p://s/d/f.exe", "ProductName"});
+    EXPECT_EQ(noColon.result.errorText, "");
+    EXPECT_EQ(noColon.request.ProductName, "f.exe from s/d");
+}
+
+TEST(CommandLine, LaterParametersOverrideEarlierOnes) {
+    Parsed p = Parse({"p://s/f", "OSPlatformId:1", "osplatformid:3"});
+    EXPECT_EQ(p.request.OSPlatformId, 3);
+}
+
+TEST(CommandLine, IntegerParametersReadTheirValueAndKeepAPartialOne) {
+    Parsed p = Parse({"p://s/f", "OSPlatformId:2", "MinimumOSAMajorVersion:$A",
+                      "MinimumOSMinorVersion:-0x1", "MaximumDetailToDisplay:  x3"});
+    EXPECT_EQ(p.result.errorText, "");
+    EXPECT_EQ(p.request.OSPlatformId, 2);
+    EXPECT_EQ(p.request.MinimumOSMajorVersion, 10);
+    EXPECT_EQ(p.request.MinimumOSMinorVersion, -1);
+    EXPECT_EQ(p.request.MaximumDetailToDisplay, 3);
+    EXPECT_EQ(p.request.MinimumOSVersionDescription, "2.10.-1");
+
+    Parsed partial = Parse({"p://s/f", "OSPlatformId:12x"});
+    EXPECT_EQ(partial.request.OSPlatformId, 12);
+    EXPECT_EQ(partial.result.errorText,
+              "Invalid operating system platform identifier. Must be an integer.\n\r");
+
+    Parsed empty = Parse({"p://s/f", "OSPlatformId:7", "OSPlatformId:"});
+    EXPECT_EQ(empty.request.OSPlatformId, 0);
+    EXPECT_EQ(empty.result.errorText,
+              "Invalid operating system platform identifier. Must be an integer.\n\r");
+}
+
+TEST(CommandLine, EachIntegerParameterNotesItsOwnError) {
+    EXPECT_EQ(Parse({"p://s/f", "MinimumOSAMajorVersion:five"}).result.errorText,
+              "Invalid operating system minimum major version. Must be an integer.\n\r");
+    EXPECT_EQ(Parse({"p://s/f", "MinimumOSMinorVersion:1.5"}).result.errorText,
+              "Invalid operating system minimum minor version. Must be an integer.\n\r");
+    Parsed detail = Parse({"p://s/f", "MaximumDetailToDisplay:3 "});
+    EXPECT_EQ(detail.request.MaximumDetailToDisplay, 3);
+    EXPECT_EQ(detail.result.errorText,
+              "Invalid maximum detail to display parameter. Must be an integer.\n\r");
+}
+
+TEST(CommandLine, TheMajorVersionKeywordHasAnA) {
+    Parsed without = Parse({"p://s/f", "MinimumOSMajorVersion:6"});
+    EXPECT_EQ(without.request.MinimumOSMajorVersion, 0);
+    EXPECT_EQ(without.result.errorText, "Unknown parameter name MinimumOSMajorVersion.\n\r");
+    Parsed with = Parse({"p://s/f", "MinimumOSAMajorVersion:6"});
+    EXPECT_EQ(with.request.MinimumOSMajorVersion, 6);
+    EXPECT_EQ(with.result.errorText, "");
+}
+
+TEST(CommandLine, OnlyTheLastErrorSurvivesAndReadingGoesOn) {
+    Parsed p = Parse({"server/file.exe", "Colour:red", "ProductName:Kept", "OSPlatformId:z"});
+    EXPECT_EQ(p.result.errorText,
+              "Invalid operating system platform identifier. Must be an integer.\n\r");
+    EXPECT_EQ(p.request.ProductName, "Kept");
+
+    Parsed unknownLast = Parse({"p://s/f", "OSPlatformId:z", "Colour:red"});
+    EXPECT_EQ(unknownLast.result.errorText, "Unknown parameter name Colour.\n\r");
+}
+
+TEST(CommandLine, SyntaxMessageNamesTheErrorAndTheProgram) {
+    std::string message = SyntaxMessage("/opt/tools/download", "Protocol is missing\n\r");
+    EXPECT_EQ(message,
+              "Incorrect command line syntax.\n\r\n\r"
+              "There are errors in the parameters:\n\rProtocol is missing\n\r\n\r"
+              "Correct syntax:\n\rdownload http://servername/directory/filename "
+              "[ProductName:value] [MinimumOSVersionDescription:value] [OSPlatformId:value] "
+              "[MinimumOSAMajorVersion:value] [MinimumOSMinorVersion:value] "
+              "[MaximumDetailToDisplay:value]");
+    EXPECT_EQ(SyntaxMessage("download", "").rfind("Incorrect command line syntax.\n\r\n\r"
+                                                  "Correct syntax:\n\rdownload http://",
+                                                  0),
+              0u);
+}
+
+} // namespace

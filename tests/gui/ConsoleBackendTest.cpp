@@ -1,0 +1,112 @@
+#include "gui/console/ConsoleBackend.h"
+
+#include "gui/Application.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <sstream>
+#include <thread>
+
+namespace {
+
+using namespace gui;
+
+struct Console {
+    std::ostringstream out;
+    std::istringstream in;
+    ConsoleBackend *backend = nullptr;
+    std::unique_ptr<Application> app;
+    Form *main = nullptr;
+    Label *status = nullptr;
+
+    Console(bool terminal, bool interactive, std::string input = "") : in(std::move(input)) {
+        auto made = std::make_unique<ConsoleBackend>(out, in, terminal, interactive);
+        backend = made.get();
+        app = std::make_unique<Application>(std::move(made));
+        main = &app->CreateForm("Main", 410, 76);
+        status = &main->AddLabel("lblMessage", {}, "");
+    }
+};
+
+TEST(ConsoleBackend, ShowsTheCaptionAndTheStatusLineOnOneLine) {
+    Console c(false, false);
+    c.main->SetCaption("Download Pelko");
+    EXPECT_EQ(c.out.str(), "Download Pelko\n");
+    c.status->SetCaption("Using server\r\nmirror.");
+    EXPECT_EQ(c.backend->CurrentLine(), "Download Pelko - Using server mirror.");
+    // Other forms' captions and labels are not the main window's display.
+    Form &dialog = c.app->CreateForm("Dialog", 10, 10);
+    dialog.SetCaption("Download options");
+    dialog.AddLabel("l", {}, "x").SetCaption("y");
+    EXPECT_EQ(c.backend->CurrentLine(), "Download Pelko - Using server mirror.");
+}
+
+TEST(ConsoleBackend, RapidChangesDoNotFloodTheOutput) {
+    Console c(false, false);
+    for (int i = 0; i <= 1000; ++i)
+        c.main->SetCaption("Downloading Pelko (" + std::to_string(i / 10) + "." +
+                           std::to_string(i % 10) + "%)");
+    std::string shown = c.out.str();
+    EXPECT_EQ(std::count(shown.begin(), shown.end(), '\n'), 1) << shown;
+    // The latest line is not lost: it is shown once the interval has passed.
+    EXPECT_EQ(c.backend->CurrentLine(), "Downloading Pelko (100.0%)");
+    c.app.reset();
+    EXPECT_NE(c.out.str().find("Downloading Pelko (100.0%)\n"), std::string::npos);
+}
+
+TEST(ConsoleBackend, ATerminalLineIsRewrittenInPlaceAndEndedAtTheEnd) {
+    std::ostringstream out;
+    std::istringstream in;
+    {
+        Application app(std::make_unique<ConsoleBackend>(out, in, true, false));
+        Form &main = app.CreateForm("Main", 1, 1);
+        main.SetCaption("A");
+        main.SetCaption("B"); // within 100 ms: held back
+        EXPECT_EQ(out.str(), "\r\x1b[KA");
+        std::this_thread::sleep_for(std::chrono::milliseconds(120));
+        app.ProcessMessages();
+        EXPECT_EQ(out.str(), "\r\x1b[KA\r\x1b[KB");
+    }
+    EXPECT_EQ(out.str(), "\r\x1b[KA\r\x1b[KB\n");
+}
+
+TEST(ConsoleBackend, WithoutATerminalAMessageBoxTakesItsFirstButton) {
+    Console c(false, false);
+    EXPECT_EQ(c.app->MessageBox("The minimum is X.\r\n\r\nDo you want to download anyway?",
+                                "Prerequisites", MessageButtons::YesNo),
+              MessageResult::Yes);
+    std::string shown = c.out.str();
+    EXPECT_NE(shown.find("== Prerequisites ==\nThe minimum is X.\n\nDo you want to download "
+                         "anyway?\n[&Yes] / [&No]: Yes\n"),
+              std::string::npos)
+        << shown;
+}
+
+TEST(ConsoleBackend, OnATerminalTheAnswerIsRead) {
+    Console no(false, true, "n\n");
+    EXPECT_EQ(no.app->MessageBox("?", "Connection error", MessageButtons::YesNoCancel),
+              MessageResult::No);
+    Console cancel(false, true, "what\nCANCEL\n");
+    EXPECT_EQ(cancel.app->MessageBox("?", "Connection error", MessageButtons::YesNoCancel),
+              MessageResult::Cancel);
+    Console enter(false, true, "\n");
+    EXPECT_EQ(enter.app->MessageBox("?", "Connection error", MessageButtons::YesNoCancel),
+              MessageResult::Yes);
+    Console closed(false, true, "");
+    EXPECT_EQ(closed.app->MessageBox("?", "Connection error", MessageButtons::YesNo),
+              MessageResult::Yes);
+    Console nonsense(false, true, std::string(50, 'q') + "\n" + "q\nq\nq\nq\nq\nq\nq\nq\nq\nq\nq\n");
+    EXPECT_EQ(nonsense.app->MessageBox("?", "Connection error", MessageButtons::YesNo),
+              MessageResult::Yes)
+        << "gives up after a few wrong answers";
+}
+
+TEST(ConsoleBackend, ModalDialogsCloseAtOnce) {
+    Console c(false, false);
+    Form &dialog = c.app->CreateForm("Dialog", 10, 10);
+    dialog.ShowModal();
+    EXPECT_FALSE(dialog.Visible());
+}
+
+} // namespace

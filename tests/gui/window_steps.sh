@@ -1,0 +1,89 @@
+#!/usr/bin/env bash
+# Runs inside xvfb-run; see window_test.sh.
+set -uo pipefail
+program=$1
+artifacts=$2
+pid=""
+fail() {
+    echo "FAILED: $*"
+    [ -n "$pid" ] && kill "$pid" 2>/dev/null
+    exit 1
+}
+# Waits (at most 5 s) until a window with exactly this name exists; prints its id.
+wait_window() {
+    local id
+    for _ in $(seq 1 50); do
+        id=$(xdotool search --name "^$1\$" 2>/dev/null | head -1)
+        [ -n "$id" ] && { echo "$id"; return 0; }
+        sleep 0.1
+    done
+    return 1
+}
+# Waits (at most 5 s) until no window has this name.
+wait_gone() {
+    for _ in $(seq 1 50); do
+        xdotool search --name "^$1\$" >/dev/null 2>&1 || return 0
+        sleep 0.1
+    done
+    return 1
+}
+# The colour of one pixel of a screenshot as "R G B" (0-255).
+pixel() {
+    convert "$1" -format "%[fx:int(255*p{$2,$3}.r)] %[fx:int(255*p{$2,$3}.g)] %[fx:int(255*p{$2,$3}.b)]" info:
+}
+expect_pixel() { # file x y what test(r,g,b)
+    local r g b
+    read -r r g b < <(pixel "$1" "$2" "$3")
+    (( $5 )) || fail "$4: pixel ($2,$3) of $(basename "$1") is $r $g $b"
+}
+
+"$program" &
+pid=$!
+main=$(wait_window "Download Pelko") || fail "no window captioned \"Download Pelko\""
+xprop -id "$main" WM_ICON_NAME | grep -q '= "Pelko download"' ||
+    fail "icon name is $(xprop -id "$main" WM_ICON_NAME)"
+eval "$(xdotool getwindowgeometry --shell "$main")"
+[ "$WIDTH" = 410 ] && [ "$HEIGHT" = 76 ] || fail "window is ${WIDTH}x$HEIGHT, not 410x76"
+sleep 0.3
+import -window "$main" "$artifacts/main-window.png" || fail "no screenshot of the main window"
+shot="$artifacts/main-window.png"
+expect_pixel "$shot" 8 30 "the picture's blue circle" 'b > r + 60 && b > 150'
+expect_pixel "$shot" 200 14 "the empty progress bar" 'r > 240 && g > 240 && b > 240'
+expect_pixel "$shot" 180 50 "the Pause button" 'r < 240 && r > 120'
+expect_pixel "$shot" 260 50 "the Options button" 'r < 240 && r > 120'
+expect_pixel "$shot" 340 50 "the Cancel button" 'r < 240 && r > 120'
+expect_pixel "$shot" 100 60 "the hidden Run button's place" 'r > 240 && g > 240 && b > 240'
+
+xdotool mousemove --window "$main" 285 59 click 1
+options=$(wait_window "Download options") || fail "Options did not open \"Download options\""
+eval "$(xdotool getwindowgeometry --shell "$options")"
+[ "$WIDTH" = 325 ] && [ "$HEIGHT" = 340 ] || fail "dialog is ${WIDTH}x$HEIGHT, not 325x340"
+sleep 0.3
+import -window "$options" "$artifacts/options-dialog.png" || fail "no screenshot of the dialog"
+expect_pixel "$artifacts/options-dialog.png" 200 321 "the OK button" 'r < 240 && r > 120'
+xprop -id "$options" WM_ICON_NAME >/dev/null || fail "dialog has no properties"
+
+# Cancel closes the dialog; the main window stays.
+xdotool mousemove --window "$options" 279 321 click 1
+wait_gone "Download options" || fail "Cancel did not close the dialog"
+xdotool search --name "^Download Pelko\$" >/dev/null || fail "the main window went away"
+
+# Alt+O opens it again; Escape closes it.
+xdotool mousemove --window "$main" 200 30
+xdotool key --window "$main" alt+o
+options=$(wait_window "Download options") || fail "Alt+O did not open the dialog"
+xdotool mousemove --window "$options" 150 150
+xdotool key --window "$options" Escape
+wait_gone "Download options" || fail "Escape did not close the dialog"
+
+# Cancel ends the program with exit code 0.
+xdotool mousemove --window "$main" 365 59 click 1
+for _ in $(seq 1 50); do
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+done
+kill -0 "$pid" 2>/dev/null && fail "Cancel did not end the program"
+wait "$pid"
+code=$?
+[ "$code" = 0 ] || fail "the program ended with code $code"
+echo "PASSED: window, icon name, screenshots, Options, Cancel, Alt+O, Escape, exit"

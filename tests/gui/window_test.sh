@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# The real window under a virtual X server: caption and icon name, a screenshot of the main
+# window (picture, empty bar, buttons), Options opens the dialog, Cancel, Alt+O and Escape,
+# then Cancel ends the program. Screenshots are kept in the artifact folder.
+#   window_test.sh PROGRAM ARTIFACT_DIR
+# Exits 77 (skipped) when xvfb-run, xdotool, xprop or ImageMagick is missing.
+set -euo pipefail
+program=$1
+artifacts=$2
+
+for tool in xvfb-run xdotool xprop import convert; do
+    if ! command -v "$tool" >/dev/null; then
+        echo "SKIPPED: $tool is not installed (scripts/setup installs it)"
+        exit 77
+    fi
+done
+mkdir -p "$artifacts"
+here=$(cd "$(dirname "$0")" && pwd)
+# FLTK, Xlib and fontconfig keep caches until the process ends; only our code is checked.
+export LSAN_OPTIONS="suppressions=$here/lsan-suppressions.txt${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
+exec timeout 50 xvfb-run -a -s "-screen 0 800x600x24" "$here/window_steps.sh" "$program" "$artifacts"

@@ -80,7 +80,16 @@ void ConsoleBackend::FormChanged(Form &form, Property what) {
     Render(false);
 }
 
+void ConsoleBackend::ShowForm(Form &form) {
+    if (&form == form.App().MainForm()) {
+        started_ = true;
+        Render(true);
+    }
+}
+
 void ConsoleBackend::Render(bool force) {
+    if (!started_)
+        return;
     std::string line = CurrentLine();
     if (line == shown_) {
         pending_ = false;

@@ -21,7 +21,8 @@ class ConsoleBackend : public Backend {
     void ControlChanged(Control &control, Property what) override;
     void FormChanged(Form &form, Property what) override;
     void ApplicationChanged(Application &, Property) override {}
-    void ShowForm(Form &) override {}
+    // The display starts when the main form is first shown.
+    void ShowForm(Form &form) override;
     void HideForm(Form &) override {}
     // The dialogs cannot be used without a display: a modal form closes at once.
     void RunModal(Form &form) override;
@@ -45,6 +46,7 @@ class ConsoleBackend : public Backend {
     std::string caption_;
     std::string status_;
     std::string shown_;
+    bool started_ = false;
     bool lineOpen_ = false;
     bool pending_ = false;
     std::chrono::steady_clock::time_point lastRender_{};

@@ -26,13 +26,23 @@ struct Console {
         app = std::make_unique<Application>(std::move(made));
         main = &app->CreateForm("Main", 410, 76);
         status = &main->AddLabel("lblMessage", {}, "");
+        main->Show();
     }
 };
 
 TEST(ConsoleBackend, ShowsTheCaptionAndTheStatusLineOnOneLine) {
+    std::ostringstream out;
+    std::istringstream in;
+    Application app(std::make_unique<ConsoleBackend>(out, in, false, false));
+    Form &main = app.CreateForm("Main", 1, 1);
+    main.SetCaption("Download");
+    main.SetCaption("Download Pelko");
+    EXPECT_EQ(out.str(), "") << "nothing before the window is shown";
+    main.Show();
+    EXPECT_EQ(out.str(), "Download Pelko\n");
+
     Console c(false, false);
     c.main->SetCaption("Download Pelko");
-    EXPECT_EQ(c.out.str(), "Download Pelko\n");
     c.status->SetCaption("Using server\r\nmirror.");
     EXPECT_EQ(c.backend->CurrentLine(), "Download Pelko - Using server mirror.");
     // Other forms' captions and labels are not the main window's display.
@@ -61,6 +71,7 @@ TEST(ConsoleBackend, ATerminalLineIsRewrittenInPlaceAndEndedAtTheEnd) {
     {
         Application app(std::make_unique<ConsoleBackend>(out, in, true, false));
         Form &main = app.CreateForm("Main", 1, 1);
+        main.Show();
         main.SetCaption("A");
         main.SetCaption("B"); // within 100 ms: held back
         EXPECT_EQ(out.str(), "\r\x1b[KA");

@@ -72,6 +72,19 @@ xdotool search --name "^Download Pelko\$" >/dev/null || fail "the main window we
 xdotool mousemove --window "$main" 200 30
 xdotool key --window "$main" alt+o
 options=$(wait_window "Download options") || fail "Alt+O did not open the dialog"
+# An invalid number of attempts: OK shows the validation box and the dialog stays.
+xdotool mousemove --window "$options" 250 205 click 1
+sleep 0.2
+xdotool key --window "$options" ctrl+a
+xdotool type --window "$options" "0"
+xdotool mousemove --window "$options" 199 321 click 1
+box=$(wait_window "Validation errors") || fail "OK with 0 attempts showed no \"Validation errors\""
+sleep 0.3
+import -window "$box" "$artifacts/validation-errors.png" || fail "no screenshot of the box"
+xdotool key --window "$box" Return
+wait_gone "Validation errors" || fail "Enter did not close the message box"
+xdotool search --name "^Download options\$" >/dev/null || fail "the dialog closed after errors"
+
 xdotool mousemove --window "$options" 150 150
 xdotool key --window "$options" Escape
 wait_gone "Download options" || fail "Escape did not close the dialog"
@@ -86,4 +99,4 @@ kill -0 "$pid" 2>/dev/null && fail "Cancel did not end the program"
 wait "$pid"
 code=$?
 [ "$code" = 0 ] || fail "the program ended with code $code"
-echo "PASSED: window, icon name, screenshots, Options, Cancel, Alt+O, Escape, exit"
+echo "PASSED: window, icon name, screenshots, Options, Cancel, Alt+O, validation box, Escape, exit"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The real window under a virtual X server: caption and icon name, a screenshot of the main
-# window (picture, empty bar, buttons), Options opens the dialog, Cancel, Alt+O and Escape,
-# then Cancel ends the program. Screenshots are kept in the artifact folder.
+# window (picture, empty bar, buttons), Options opens the dialog, Cancel, Alt+O, a validation
+# error box, Escape, then Cancel ends the program. Screenshots go to the artifact folder.
 #   window_test.sh PROGRAM ARTIFACT_DIR
 # Exits 77 (skipped) when xvfb-run, xdotool, xprop or ImageMagick is missing.
 set -euo pipefail

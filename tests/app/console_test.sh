@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# The program without a display: it runs on the console, shows its caption, explains a
+# faulty command line on standard error, and ends with code 0 when interrupted.
+#   console_test.sh PROGRAM WORK_DIR
+set -uo pipefail
+program=$1
+work=$2
+mkdir -p "$work"
+fail() { echo "FAILED: $*"; exit 1; }
+
+run_until_caption() { # expected-caption args...
+    local expected=$1
+    shift
+    env -u DISPLAY -u WAYLAND_DISPLAY "$program" "$@" >"$work/out" 2>"$work/err" </dev/null &
+    local pid=$!
+    for _ in $(seq 1 50); do
+        grep -qF "$expected" "$work/out" && break
+        sleep 0.1
+    done
+    kill -INT "$pid" 2>/dev/null
+    for _ in $(seq 1 50); do
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    if kill -0 "$pid" 2>/dev/null; then
+        kill -KILL "$pid"
+        fail "the program did not end on SIGINT"
+    fi
+    wait "$pid"
+    local code=$?
+    [ "$code" = 0 ] || fail "exit code $code; stderr: $(cat "$work/err")"
+    grep -qF "$expected" "$work/out" || fail "no \"$expected\" in: $(cat "$work/out")"
+}
+
+run_until_caption "Download Pelko"
+[ -s "$work/err" ] && fail "unexpected standard error: $(cat "$work/err")"
+
+run_until_caption "Download Tool" "server/file.exe" "ProductName:Tool"
+grep -q "^Protocol is missing$" "$work/err" || fail "no syntax message: $(cat "$work/err")"
+grep -q "^Correct syntax:$" "$work/err" || fail "no correct syntax: $(cat "$work/err")"
+echo "PASSED: console front end, syntax message, interrupt"

@@ -1,0 +1,24 @@
+#pragma once
+
+// The HTTP client's own texts: default file names and the messages it raises or reports.
+namespace net::NMConst {
+
+inline constexpr const char *sHeadFile = "Head.txt";     // Header's initial value
+inline constexpr const char *sBodyFile = "Default.htm";  // Body's initial value
+inline constexpr const char *sSendFile = "Send.dat";     // SendData of Link and Unlink
+
+inline constexpr const char *sEmptyURL = "Empty URL";
+inline constexpr const char *sInvalidPort = "Invalid port ";        // followed by the number
+inline constexpr const char *sNotAnInteger = " is not a valid integer value"; // after 'text'
+inline constexpr const char *sTooManyRedirects = "Too many redirects";
+inline constexpr const char *sRequestTooLong = "Request line too long";
+inline constexpr const char *sTransactionCompleted = "Transaction Completed";
+
+// The two Accept lines every request carries.
+inline constexpr const char *sAccept1 =
+    "Accept: www/source, text/html, video/mpeg, image/jpeg, image/x-tiff";
+inline constexpr const char *sAccept2 =
+    "Accept: image/x-rgb, image/x-xbm, image/gif, */*, application/postscript";
+inline constexpr const char *sContentType = "Content-type: application/x-www-form-urlencoded";
+
+} // namespace net::NMConst

@@ -1,0 +1,172 @@
+// TNMHTTP: the entry points, the request cycle and the redirect step.
+#include "net/NMHttp.h"
+
+#include "net/NMHttpParse.h"
+#include "net/NMURL.h"
+
+namespace net {
+
+const char *VerbText(CmdType cmd) {
+    static constexpr const char *verbs[] = {"GET ",  "OPTIONS ", "HEAD ",   "POST ",
+                                            "PUT ",  "PATCH ",   "COPY ",   "MOVE ",
+                                            "DELETE ", "LINK ",  "UNLINK ", "TRACE "};
+    return verbs[cmd];
+}
+
+TNMHTTP::TNMHTTP() = default;
+
+TNMHTTP::~TNMHTTP() {
+    // As the socket component's own destruction does: no reports while going away.
+    Destroying = true;
+    AbortOperation();
+}
+
+void TNMHTTP::AbortOperation() {
+    LookupDone = true;
+    Cancel();
+}
+
+void TNMHTTP::Run(const std::string &URL, CmdType cmd) {
+    CurrentURL = URL;
+    Command = cmd;
+    ExecuteRequest();
+}
+
+void TNMHTTP::Get(const std::string &URL) { Run(URL, cmdGet); }
+void TNMHTTP::Options(const std::string &URL) { Run(URL, cmdOptions); }
+void TNMHTTP::Head(const std::string &URL) { Run(URL, cmdHead); }
+void TNMHTTP::Delete(const std::string &URL) { Run(URL, cmdDelete); }
+
+void TNMHTTP::Post(const std::string &URL, const std::string &PostData) {
+    if (OutputFileMode)
+        SendData = PostData;
+    else {
+        TNMURL decoder;
+        decoder.InputString = PostData;
+        SendData = decoder.Decode();
+    }
+    Run(URL, cmdPost);
+}
+
+void TNMHTTP::Put(const std::string &URL, const std::string &PutData) {
+    SendData = PutData;
+    Run(URL, cmdPut);
+}
+
+void TNMHTTP::Patch(const std::string &URL, const std::string &PatchData) {
+    SendData = PatchData;
+    Run(URL, cmdPatch);
+}
+
+void TNMHTTP::Trace(const std::string &URL, const std::string &TraceData) {
+    SendData = TraceData;
+    Run(URL, cmdTrace);
+}
+
+void TNMHTTP::Copy(const std::string &URL, const std::string &Destination) {
+    TargetURI = Destination;
+    Run(URL, cmdCopy);
+}
+
+void TNMHTTP::Move(const std::string &URL, const std::string &Destination) {
+    TargetURI = Destination;
+    Run(URL, cmdMove);
+}
+
+void TNMHTTP::Link(const std::string &URL, const std::string &LinkText) {
+    TargetURI = LinkText;
+    SendData = NMConst::sSendFile;
+    Run(URL, cmdLink);
+}
+
+void TNMHTTP::Unlink(const std::string &URL, const std::string &LinkText) {
+    TargetURI = LinkText;
+    SendData = NMConst::sSendFile;
+    Run(URL, cmdUnlink);
+}
+
+void TNMHTTP::ExecuteRequest() {
+    // A size request stays a size request when it is redirected; other commands continue
+    // as GET.
+    const CmdType redirectedCommand = Command == cmdHead ? cmdHead : cmdGet;
+    for (int redirects = 0;; ++redirects) {
+        ParseURL();
+        ForgetCookieOfOtherHost();
+        BuildRequest();
+        if (OnAboutToSend)
+            OnAboutToSend(this);
+        Connect();
+        RunPass();
+
+        const int n = ReplyNumber;
+        const bool redirect = n >= 300 && n <= 398;
+        bool handled = false;
+        if (redirect)
+            FollowRedirect(handled);
+        if (n == 401 && OnAuthenticationNeeded)
+            OnAuthenticationNeeded(this);
+        // Any status but a redirect (299 and 399 included) ends the cycle.
+        if (!redirect || handled)
+            return;
+        if (redirects + 1 > kMaxRedirects)
+            throw ESockError(NMConst::sTooManyRedirects);
+        Command = redirectedCommand;
+    }
+}
+
+void TNMHTTP::RunPass() {
+    try {
+        SendRequest();
+        ReadResponseHeader();
+        if (InputFileMode)
+            CaptureFile(Body);
+        else
+            CaptureString(Body, -1);
+        const int n = ReplyNumber;
+        if (n < 299) {
+            if (OnSuccess)
+                OnSuccess(Command);
+            ReportStatus(2, NMConst::sTransactionCompleted);
+        } else if (n > 399) {
+            if (OnFailure)
+                OnFailure(Command);
+        }
+    } catch (...) {
+        try {
+            Disconnect();
+        } catch (...) {
+            // The first failure is the one the caller needs to see.
+        }
+        throw;
+    }
+    Disconnect();
+}
+
+void TNMHTTP::FollowRedirect(bool &handled) {
+    handled = false;
+    if (!ReceivedCookie.empty()) {
+        if (CookieHost.empty())
+            CallerCookie = HeaderInfo.Cookie;
+        HeaderInfo.Cookie = ReceivedCookie;
+        CookieHost = Host;
+    }
+    if (OnRedirect)
+        OnRedirect(handled);
+    if (handled)
+        return;
+    if (CurrentURL.find('/') == std::string::npos) {
+        // A bare name is resolved on the same host and port.
+        std::string port = Port != 80 ? ":" + std::to_string(Port) : "";
+        CurrentURL = "http://" + Host + port + "/" + CurrentURL;
+    }
+}
+
+void TNMHTTP::ForgetCookieOfOtherHost() {
+    if (CookieHost.empty() || LowerCase(CookieHost) == LowerCase(Host))
+        return;
+    HeaderInfo.Cookie = CallerCookie;
+    CookieHost.clear();
+    CallerCookie.clear();
+}
+
+} // namespace net

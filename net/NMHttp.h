@@ -1,0 +1,118 @@
+#pragma once
+
+#include "net/NMConst.h"
+#include "net/NMExtstr.h"
+#include "net/Psock.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace net {
+
+// The command of a request, with the verb it puts into the request line.
+enum CmdType : uint8_t {
+    cmdGet,
+    cmdOptions,
+    cmdHead,
+    cmdPost,
+    cmdPut,
+    cmdPatch,
+    cmdCopy,
+    cmdMove,
+    cmdDelete,
+    cmdLink,
+    cmdUnlink,
+    cmdTrace,
+};
+
+// The verb text of a command, ending in one space ("GET ").
+const char *VerbText(CmdType cmd);
+
+// Values of the optional request headers. LocalMailAddress fills the User-Agent line and
+// LocalProgram the From line.
+class THeaderInfo {
+  public:
+    std::string LocalMailAddress, LocalProgram, Cookie, Referer, UserId, Password;
+};
+
+using TResultEvent = std::function<void(CmdType Cmd)>;
+
+// An HTTP/1.0 client on the socket component. Every entry point runs one request cycle: split
+// the URL, compose the request, connect, send, read the response header and the body (until
+// the server closes), classify the status, close, follow redirects. Each blocks the calling
+// thread until the cycle ends and lets every exception of the cycle (ESockError, EAbortError,
+// EFileStreamError) reach the caller; an HTTP error status raises nothing but fires OnFailure.
+class TNMHTTP : public TPowersock {
+  public:
+    TNMHTTP();
+    ~TNMHTTP() override;
+
+    void Get(const std::string &URL);
+    void Options(const std::string &URL);
+    void Head(const std::string &URL);
+    void Delete(const std::string &URL);
+    void Post(const std::string &URL, const std::string &PostData);
+    void Put(const std::string &URL, const std::string &PutData);
+    void Patch(const std::string &URL, const std::string &PatchData);
+    void Trace(const std::string &URL, const std::string &TraceData);
+    void Copy(const std::string &URL, const std::string &Destination);
+    void Move(const std::string &URL, const std::string &Destination);
+    void Link(const std::string &URL, const std::string &LinkText);
+    void Unlink(const std::string &URL, const std::string &LinkText);
+
+    // Ends a lookup wait at once and cancels the running socket wait. Safe from any thread.
+    void AbortOperation() override;
+
+    // The steps of the request cycle, in the order ExecuteRequest runs them.
+    virtual void ExecuteRequest();
+    // Splits CurrentURL into Host, Port and RequestPath; throws ESockError for an empty URL
+    // or a bad port, before anything is sent.
+    virtual void ParseURL();
+    // Composes SendHeader: the request line and the header lines in their fixed order.
+    virtual void BuildRequest();
+    // Reads the status line and the header lines of the response.
+    virtual void ReadResponseHeader();
+    // Sends SendHeader (and the request data) and resets Command to cmdGet.
+    virtual void SendRequest();
+
+    // Published.
+    std::string Body = NMConst::sBodyFile;
+    std::string Header = NMConst::sHeadFile;
+    THeaderInfo HeaderInfo;
+    bool InputFileMode = false;
+    bool OutputFileMode = false;
+    TNotifyEvent OnAboutToSend;
+    TResultEvent OnSuccess, OnFailure;
+    THandlerEvent OnRedirect;
+    TNotifyEvent OnAuthenticationNeeded;
+
+    // The request being prepared; an OnAboutToSend handler may read and change it.
+    TExStringList SendHeader;
+
+    // The request cycle's working state.
+    std::string RequestPath;
+    std::string ReceivedCookie;
+    std::string SendData;
+    std::string TargetURI;
+    std::string CurrentURL;
+    CmdType Command = cmdGet;
+
+    // Redirects followed in one request at most; one more raises "Too many redirects".
+    static constexpr int kMaxRedirects = 20;
+    // Longest request line accepted.
+    static constexpr size_t kMaxRequestLine = 8000;
+
+  private:
+    void Run(const std::string &URL, CmdType cmd);
+    void RunPass();
+    void FollowRedirect(bool &handled);
+    void ForgetCookieOfOtherHost();
+    std::string AbsoluteURL() const;
+
+    // A cookie taken over from a redirect response belongs to the host that set it.
+    std::string CookieHost;
+    std::string CallerCookie; // HeaderInfo.Cookie as it was before the takeover
+};
+
+} // namespace net

@@ -1,0 +1,46 @@
+// TNMHTTP: reading the status line and the header lines of a response.
+#include "net/NMHttp.h"
+
+#include "net/NMHttpParse.h"
+
+#include <memory>
+
+namespace net {
+
+void TNMHTTP::ReadResponseHeader() {
+    TransferSize = 0;
+    ReceivedCookie.clear();
+    std::unique_ptr<TFileStream> file;
+    if (OutputFileMode)
+        file = std::make_unique<TFileStream>(Header, TFileStream::Mode::Create);
+    else
+        Header.clear();
+    auto store = [&](const std::string &line) {
+        if (file)
+            file->Write(line.data(), line.size());
+        else
+            Header += line;
+    };
+
+    std::string line;
+    ReadLn(line);
+    ReplyNumber = StatusNumberOf(line);
+    store(line);
+    for (;;) {
+        ReadLn(line);
+        const std::string upper = UpperCase(line);
+        const std::string name = NthField(upper, ' ', 1);
+        // Values start at a fixed place: right after the name, its colon and one space.
+        if (name == "SET-COOKIE:")
+            ReceivedCookie = WithoutTerminator(line).substr(12, 256);
+        else if (name == "LOCATION:")
+            CurrentURL = WithoutTerminator(line).substr(10);
+        else if (name == "CONTENT-LENGTH:")
+            TransferSize = ContentLengthOf(upper);
+        store(line);
+        if (line == "\r\n" || line == "\n" || line.empty())
+            break;
+    }
+}
+
+} // namespace net

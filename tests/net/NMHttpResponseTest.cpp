@@ -1,0 +1,241 @@
+#include "net/NMHttp.h"
+
+#include "HttpFixture.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <thread>
+
+using namespace httptest;
+using net::EAbortError;
+using net::ESockError;
+
+TEST(NMHttpResponse, SuccessFillsHeaderBodyAndSizeWithEventsInOrder) {
+    ScriptedServer server;
+    const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 10\r\nServer: t\r\n\r\n";
+    server.Expect({Action::ReadRequest(), Action::Send(head + "01234"), Action::Delay(50ms),
+                   Action::Send("56789"), Action::Close()});
+    LoggedClient c;
+    c.http.ReportLevel = 2;
+    c.http.Get(LocalUrl(server, "/f"));
+    EXPECT_EQ(c.http.ReplyNumber, 200);
+    EXPECT_EQ(c.http.TransferSize, 10);
+    EXPECT_EQ(c.http.Header, head);
+    EXPECT_EQ(c.http.Body, "0123456789");
+    // The server's close fires OnDisconnect, and the explicit close after the pass again.
+    std::vector<std::string> expected = {"AboutToSend", "Connect",   "PacketRecvd",
+                                         "Disconnect",  "Success:0", "Status:Transaction Completed",
+                                         "Disconnect"};
+    EXPECT_EQ(c.events, expected);
+}
+
+TEST(NMHttpResponse, HeaderNamesAndContentLengthSpacing) {
+    struct Case {
+        const char *line;
+        int64_t size;
+    } cases[] = {
+        {"Content-Length: 42", 42},
+        {"Content-Length:  42", 42},
+        {"content-length: 42", 42},
+        {"CONTENT-LENGTH: x42y", 42},
+        {"Content-Length:42", 0}, // no space after the colon: not recognised
+        {"Content-Length: none", 0},
+        {"Content-Length: 5000000000", 5000000000LL},
+        {"Content-Length: 99999999999999999999", 0}, // too large for 64 bits
+    };
+    for (const auto &k : cases) {
+        SCOPED_TRACE(k.line);
+        ScriptedServer server;
+        server.Expect(Answer(Response("HTTP/1.0 200 OK", std::string(k.line) + "\r\n", "body")));
+        net::TNMHTTP h;
+        h.Get(LocalUrl(server, "/"));
+        EXPECT_EQ(h.TransferSize, k.size);
+        EXPECT_EQ(h.Body, "body") << "the body is read to the close whatever the length says";
+    }
+}
+
+TEST(NMHttpResponse, StatusLineVariants) {
+    struct Case {
+        const char *status;
+        int number;
+    } cases[] = {{"HTTP/1.0 200", 200}, {"HTTP/1.0 204 No Content", 204}, {"HTTP/1.0 OK", 0},
+                 {"HTTP/1.0 99999 Big", 0}, {"garbage", 0}};
+    for (const auto &k : cases) {
+        SCOPED_TRACE(k.status);
+        ScriptedServer server;
+        server.Expect(Answer(Response(k.status, "", "")));
+        LoggedClient c;
+        c.http.Get(LocalUrl(server, "/"));
+        EXPECT_EQ(c.http.ReplyNumber, k.number);
+        EXPECT_EQ(c.Count("Success:0"), 1) << "a number below 299, 0 included, is a success";
+    }
+}
+
+TEST(NMHttpResponse, FailureStatusFiresOnFailureAndRaisesNothing) {
+    ScriptedServer server;
+    server.Expect(Answer(Response("HTTP/1.0 404 Not Found", "", "<h1>gone</h1>")));
+    LoggedClient c;
+    c.http.Head(LocalUrl(server, "/missing"));
+    EXPECT_EQ(c.http.ReplyNumber, 404);
+    EXPECT_EQ(c.http.Body, "<h1>gone</h1>");
+    EXPECT_EQ(c.Count("Failure:0"), 1) << "reported as cmdGet after sending";
+    EXPECT_EQ(c.Count("Redirect"), 0);
+}
+
+TEST(NMHttpResponse, UnauthorizedAsksForAuthenticationAfterTheClose) {
+    ScriptedServer server;
+    server.Expect(Answer(Response("HTTP/1.0 401 Unauthorized", "", "")));
+    LoggedClient c;
+    c.http.Get(LocalUrl(server, "/secret"));
+    std::vector<std::string> tail(c.events.end() - 3, c.events.end());
+    EXPECT_EQ(tail, (std::vector<std::string>{"Failure:0", "Disconnect", "AuthenticationNeeded"}));
+    EXPECT_EQ(server.Accepted(), 1u);
+}
+
+TEST(NMHttpResponse, BodyIntoAFileCountsBufferedAndLaterBytes) {
+    ScriptedServer server;
+    server.Expect({Action::ReadRequest(), Action::Send("HTTP/1.0 200 OK\r\n\r\nfirst"),
+                   Action::Delay(50ms), Action::Send("-second"), Action::Close()});
+    net::TNMHTTP h;
+    h.InputFileMode = true;
+    h.Body = ::testing::TempDir() + "nmhttp_body.bin";
+    h.Get(LocalUrl(server, "/"));
+    std::ifstream in(h.Body, std::ios::binary);
+    std::string got((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_EQ(got, "first-second");
+    EXPECT_EQ(h.ReceiveProgress, 12);
+    std::remove(h.Body.c_str());
+}
+
+TEST(NMHttpRedirect, AbsoluteLocationOnAnotherHostIsFetchedWithAGet) {
+    AnyNameIsLoopback names;
+    ScriptedServer first, second;
+    first.Expect(Answer(Response("HTTP/1.0 302 Found",
+                                 "Location: " + LocalUrl(second, "/new", "mirror") + "\r\n", "")));
+    second.Expect(Answer(Response("HTTP/1.0 200 OK", "", "payload")));
+    LoggedClient c;
+    c.http.Post(LocalUrl(first, "/old", "origin"), "x=1");
+    EXPECT_EQ(c.http.Body, "payload");
+    EXPECT_EQ(c.http.Host, "mirror");
+    EXPECT_EQ(second.Received(0), Request("GET", "/new", "mirror"));
+    EXPECT_EQ(c.Count("Redirect"), 1);
+    EXPECT_EQ(c.Count("AboutToSend"), 2);
+}
+
+TEST(NMHttpRedirect, PathAndBareLocationsStayOnTheSameHostAndPort) {
+    ScriptedServer server;
+    server.Expect(Answer(Response("HTTP/1.0 301 Moved", "Location: /new/path\r\n", "")));
+    server.Expect(Answer(Response("HTTP/1.0 302 Found", "Location: file2\r\n", "")));
+    server.Expect(Answer(Response("HTTP/1.0 200 OK", "", "done")));
+    net::TNMHTTP h;
+    h.Get(LocalUrl(server, "/start"));
+    EXPECT_EQ(h.Body, "done");
+    EXPECT_EQ(server.Received(1), Request("GET", "/new/path", "127.0.0.1"));
+    EXPECT_EQ(server.Received(2), Request("GET", "/file2", "127.0.0.1"));
+    EXPECT_EQ(h.CurrentURL, LocalUrl(server, "/file2"));
+}
+
+TEST(NMHttpRedirect, ARedirectedHeadStaysAHead) {
+    ScriptedServer server;
+    server.Expect(Answer(Response("HTTP/1.0 302 Found", "Location: /real\r\n", "")));
+    server.Expect(Answer(Response("HTTP/1.0 200 OK", "Content-Length: 123456\r\n", "")));
+    net::TNMHTTP h;
+    h.Head(LocalUrl(server, "/size"));
+    EXPECT_EQ(server.Received(1), Request("HEAD", "/real", "127.0.0.1"));
+    EXPECT_EQ(h.TransferSize, 123456);
+    EXPECT_EQ(h.Command, net::cmdGet);
+}
+
+TEST(NMHttpRedirect, CookieIsHandedOverToTheSameHostOnly) {
+    AnyNameIsLoopback names;
+    ScriptedServer server, other;
+    server.Expect(Answer(Response("HTTP/1.0 302 Found",
+                                  "Set-Cookie: id=7; path=/\r\nLocation: /next\r\n", "")));
+    server.Expect(Answer(Response("HTTP/1.0 200 OK", "", "")));
+    net::TNMHTTP h;
+    h.Get(LocalUrl(server, "/a", "site"));
+    EXPECT_EQ(server.Received(1), Request("GET", "/next", "site", "Cookie: id=7; path=/\r\n"));
+    EXPECT_EQ(h.HeaderInfo.Cookie, "id=7; path=/");
+
+    // A redirect to another host does not carry a cookie that a redirect response set.
+    server.Expect(Answer(Response("HTTP/1.0 302 Found",
+                                  "Set-Cookie: s=9\r\nLocation: " +
+                                      LocalUrl(other, "/x", "elsewhere") + "\r\n",
+                                  "")));
+    other.Expect(Answer(Response("HTTP/1.0 200 OK", "", "")));
+    h.HeaderInfo.Cookie.clear();
+    h.Get(LocalUrl(server, "/b", "site"));
+    EXPECT_EQ(other.Received(0), Request("GET", "/x", "elsewhere"));
+    EXPECT_EQ(h.HeaderInfo.Cookie, "");
+}
+
+TEST(NMHttpRedirect, HandledRedirectEndsTheCycleWithTheRedirectResponse) {
+    ScriptedServer server;
+    const std::string head = "HTTP/1.0 302 Found\r\nLocation: /elsewhere\r\n\r\n";
+    server.Expect(Answer(head + "moved"));
+    net::TNMHTTP h;
+    h.OnRedirect = [](bool &handled) { handled = true; };
+    h.Get(LocalUrl(server, "/"));
+    EXPECT_EQ(h.Header, head);
+    EXPECT_EQ(h.Body, "moved");
+    EXPECT_EQ(server.Accepted(), 1u);
+}
+
+TEST(NMHttpRedirect, EndlessRedirectsStopAfterTwenty) {
+    ScriptedServer server;
+    server.SetDefault(Answer(Response("HTTP/1.0 302 Found", "Location: /loop\r\n", "")));
+    net::TNMHTTP h;
+    EXPECT_EQ(ErrorOf<ESockError>([&] { h.Get(LocalUrl(server, "/loop")); }),
+              "Too many redirects");
+    EXPECT_EQ(server.Accepted(), 21u) << "the first request and twenty redirects";
+}
+
+TEST(NMHttpRedirect, LongLocationIsFollowedWhole) {
+    ScriptedServer server;
+    std::string target = "/dl?sig=" + std::string(600, 's');
+    server.Expect(Answer(Response("HTTP/1.0 302 Found", "Location: " + target + "\r\n", "")));
+    server.Expect(Answer(Response("HTTP/1.0 200 OK", "", "")));
+    net::TNMHTTP h;
+    h.Get(LocalUrl(server, "/"));
+    EXPECT_EQ(server.Received(1), Request("GET", target, "127.0.0.1"));
+}
+
+TEST(NMHttpRedirect, StatusesJustOutsideTheClassesEndTheCycleQuietly) {
+    for (const char *status : {"HTTP/1.0 299 Odd", "HTTP/1.0 399 Odd"}) {
+        SCOPED_TRACE(status);
+        ScriptedServer server;
+        server.Expect(Answer(Response(status, "Location: /again\r\n", "")));
+        LoggedClient c;
+        c.http.Get(LocalUrl(server, "/"));
+        EXPECT_EQ(server.Accepted(), 1u);
+        EXPECT_EQ(c.Count("Success:0") + c.Count("Failure:0") + c.Count("Redirect"), 0);
+    }
+}
+
+TEST(NMHttpFailure, ErrorsAfterConnectingCloseTheConnectionAndPropagate) {
+    {
+        ScriptedServer server;
+        server.Expect({Action::ReadRequest(), Action::Send("HTTP/1.0 200 OK\r\nX: 1\r\n"),
+                       Action::Close()});
+        LoggedClient c;
+        EXPECT_EQ(ErrorOf<ESockError>([&] { c.http.Get(LocalUrl(server, "/")); }),
+                  "Connection closed");
+        EXPECT_EQ(c.Count("Success:0"), 0);
+    }
+    {
+        ScriptedServer server;
+        server.Expect({Action::ReadRequest(), Action::Send("HTTP/1.0 200 OK\r\n"), Action::Stall()});
+        LoggedClient c;
+        std::thread pause([&] {
+            std::this_thread::sleep_for(100ms);
+            c.http.AbortOperation();
+        });
+        EXPECT_EQ(ErrorOf<EAbortError>([&] { c.http.Get(LocalUrl(server, "/")); }),
+                  "Socket readln aborted");
+        pause.join();
+        EXPECT_EQ(c.events.back(), "Disconnect");
+        EXPECT_TRUE(server.WaitForPeerClose(0, 2s));
+    }
+}

@@ -49,8 +49,7 @@ std::string ReadUrl(const std::string &url, DownloadRequest &request) {
 }
 
 // Stores one integer parameter; returns `error` when the value is not wholly an integer.
-std::string ReadIntegerParameter(const std::string &value, int32_t &field,
-                                 const char *error) {
+std::string ReadIntegerParameter(const std::string &value, int32_t &field, const char *error) {
     IntegerRead read = ReadInteger(value, IntegerSyntax::Parameter);
     field = read.value;
     return read.valid ? "" : error;
@@ -129,8 +128,7 @@ CommandLineResult ReadCommandLine(const std::vector<std::string> &arguments,
 void CompleteDerivedFields(DownloadRequest &request) {
     if (request.MinimumOSVersionDescription.empty())
         request.MinimumOSVersionDescription = std::to_string(request.OSPlatformId) + "." +
-                                              std::to_string(request.MinimumOSMajorVersion) +
-                                              "." +
+                                              std::to_string(request.MinimumOSMajorVersion) + "." +
                                               std::to_string(request.MinimumOSMinorVersion);
     if (request.ProductName.empty()) {
         const MirrorEntry &primary = request.MirrorTable[0];

@@ -29,7 +29,8 @@ IntegerRead ReadInteger(std::string_view text, IntegerSyntax syntax) {
     if (i < text.size() && text[i] == '$') {
         hex = true;
         ++i;
-    } else if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+    } else if (i + 1 < text.size() && text[i] == '0' &&
+               (text[i + 1] == 'x' || text[i + 1] == 'X')) {
         hex = true;
         i += 2;
     } else if (syntax == IntegerSyntax::Parameter && i < text.size() &&

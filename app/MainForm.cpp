@@ -44,6 +44,10 @@ void TMainForm::btnOptionsClick() {
     options_->ShowModal();
 }
 
-void TMainForm::btnCancelClick() { form_.Close(); }
+void TMainForm::btnCancelClick() {
+    form_.Close();
+}
 
-void TMainForm::FormClose() { CloseRequested = true; }
+void TMainForm::FormClose() {
+    CloseRequested = true;
+}

@@ -27,8 +27,8 @@ void TMainForm::BuildLayout() {
     btnOpenFolder_->SetVisible(false);
     btnClose_->SetVisible(false);
 
-    f.SetTabOrder({pb_, btnLaunchApplication_, btnOpenFolder_, btnPause_, btnResume_,
-                   btnOptions_, btnClose_, btnCancel_});
+    f.SetTabOrder({pb_, btnLaunchApplication_, btnOpenFolder_, btnPause_, btnResume_, btnOptions_,
+                   btnClose_, btnCancel_});
 
     btnOptions_->OnClick = [this] { btnOptionsClick(); };
     btnCancel_->OnClick = [this] { btnCancelClick(); };

@@ -119,7 +119,9 @@ std::string TOptionsForm::Validate() {
     return errors;
 }
 
-void TOptionsForm::ShowModal() { form_.ShowModal(); }
+void TOptionsForm::ShowModal() {
+    form_.ShowModal();
+}
 
 void TOptionsForm::btnCloseClick() {
     std::string errors = Validate();
@@ -131,7 +133,9 @@ void TOptionsForm::btnCloseClick() {
     form_.Close();
 }
 
-void TOptionsForm::btnCancelClick() { form_.Close(); }
+void TOptionsForm::btnCancelClick() {
+    form_.Close();
+}
 
 void TOptionsForm::cbProxyServerClick() {
     bool on = cbProxyServer_->Checked();

@@ -11,8 +11,7 @@ void TOptionsForm::BuildLayout() {
 
     f.AddGroupBox("gbCompletion", {8, 8, 309, 164}, "On completion");
     tbOutputDirectory_ = &f.AddEdit("tbOutputDirectory", {16, 42, 293, 22});
-    f.AddLabel("lblOutputDirectory", {16, 24, 293, 16}, "Output &directory",
-               tbOutputDirectory_);
+    f.AddLabel("lblOutputDirectory", {16, 24, 293, 16}, "Output &directory", tbOutputDirectory_);
     cbOverrideFile_ =
         &f.AddCheckBox("cbOverrideFile", {10, 68, 306, 18}, "O&verride file if already exists");
     cbCompletionClose_ =
@@ -53,11 +52,10 @@ void TOptionsForm::BuildLayout() {
     btnOK_ = &f.AddButton("btnOK", {162, 309, 75, 25}, "&OK");
     btnCancel_ = &f.AddButton("btnCancel", {242, 309, 75, 25}, "C&ancel");
 
-    f.SetTabOrder({tbOutputDirectory_, cbOverrideFile_, cbCompletionClose_,
-                   cbCompletionOpenFolder_, cbCompletionLaunchApplication_,
-                   cbDeleteAfterDownloading_, cbErrorHandlingMaximumNumberOfAttempts_,
-                   cbErrorHandlingErrorAction_, cbProxyServer_, tbProxyServerName_, tbProxyPort_,
-                   btnOK_, btnCancel_});
+    f.SetTabOrder({tbOutputDirectory_, cbOverrideFile_, cbCompletionClose_, cbCompletionOpenFolder_,
+                   cbCompletionLaunchApplication_, cbDeleteAfterDownloading_,
+                   cbErrorHandlingMaximumNumberOfAttempts_, cbErrorHandlingErrorAction_,
+                   cbProxyServer_, tbProxyServerName_, tbProxyPort_, btnOK_, btnCancel_});
     f.SetDefaultButton(btnOK_);
     f.SetCancelButton(btnCancel_);
 

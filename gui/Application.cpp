@@ -26,7 +26,9 @@ void Application::Run() {
     backend_->Run(*main);
 }
 
-void Application::ProcessMessages() { backend_->ProcessMessages(); }
+void Application::ProcessMessages() {
+    backend_->ProcessMessages();
+}
 
 MessageResult Application::MessageBox(const std::string &text, const std::string &caption,
                                       MessageButtons buttons) {

@@ -10,13 +10,13 @@ class Form;
 
 // What changed on a control or a form, so that a backend updates only that part of its view.
 enum class Property {
-    Caption,  // control caption or form caption
+    Caption, // control caption or form caption
     Visible,
     Enabled,
     Focus,
-    Text,     // edit and combo box text
+    Text, // edit and combo box text
     Checked,
-    Items,    // combo box items and item index
+    Items, // combo box items and item index
     ReadOnly,
     Progress, // progress bar range and position
     Cursor,   // the application's busy (hourglass) cursor

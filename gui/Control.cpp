@@ -7,12 +7,13 @@
 
 namespace gui {
 
-Control::Control(Form &form, ControlKind kind, std::string name, Bounds bounds,
-                 std::string caption)
+Control::Control(Form &form, ControlKind kind, std::string name, Bounds bounds, std::string caption)
     : form_(form), kind_(kind), name_(std::move(name)), bounds_(bounds),
       caption_(std::move(caption)) {}
 
-void Control::Changed(Property what) { form_.App().GetBackend().ControlChanged(*this, what); }
+void Control::Changed(Property what) {
+    form_.App().GetBackend().ControlChanged(*this, what);
+}
 
 void Control::SetCaption(const std::string &caption) {
     if (caption == caption_)
@@ -40,7 +41,9 @@ void Control::SetFocus() {
     Changed(Property::Focus);
 }
 
-bool Control::Focused() const { return form_.FocusedControl() == this; }
+bool Control::Focused() const {
+    return form_.FocusedControl() == this;
+}
 
 bool Control::TakesFocus() const {
     switch (kind_) {

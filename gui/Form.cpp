@@ -46,7 +46,9 @@ void Form::Close() {
         OnClose();
 }
 
-void Form::Repaint() { app_.GetBackend().Repaint(*this); }
+void Form::Repaint() {
+    app_.GetBackend().Repaint(*this);
+}
 
 template <class T, class... Args> T &Form::Add(Args &&...args) {
     auto control = std::make_unique<T>(*this, std::forward<Args>(args)...);
@@ -117,7 +119,9 @@ std::vector<Control *> Form::TabOrder() const {
     return order;
 }
 
-void Form::SetFocusedControl(Control *control) { focused_ = control; }
+void Form::SetFocusedControl(Control *control) {
+    focused_ = control;
+}
 
 void Form::PressEscape() {
     if (cancel_)

@@ -47,8 +47,7 @@ class Form {
     std::function<void()> OnClose;
 
     Button &AddButton(std::string name, Bounds bounds, std::string caption);
-    Label &AddLabel(std::string name, Bounds bounds, std::string caption,
-                    Control *focus = nullptr);
+    Label &AddLabel(std::string name, Bounds bounds, std::string caption, Control *focus = nullptr);
     ProgressBar &AddProgressBar(std::string name, Bounds bounds);
     Picture &AddPicture(std::string name, Bounds bounds, ImageData image);
     CheckBox &AddCheckBox(std::string name, Bounds bounds, std::string caption);

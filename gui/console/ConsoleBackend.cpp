@@ -17,7 +17,9 @@ namespace {
 
 std::atomic<bool> interrupted{false};
 
-extern "C" void OnInterrupt(int) { interrupted = true; }
+extern "C" void OnInterrupt(int) {
+    interrupted = true;
+}
 
 // Line ends of every kind become spaces, so that a text stays on one line.
 std::string OneLine(const std::string &text) {
@@ -121,7 +123,9 @@ void ConsoleBackend::EndLine() {
     }
 }
 
-void ConsoleBackend::RunModal(Form &form) { form.Close(); }
+void ConsoleBackend::RunModal(Form &form) {
+    form.Close();
+}
 
 void ConsoleBackend::Run(Form &main) {
     Render(true);
@@ -188,9 +192,9 @@ MessageResult ConsoleBackend::ShowMessage(const std::string &text, const std::st
 }
 
 std::unique_ptr<Backend> CreateConsoleBackend() {
-    return std::make_unique<ConsoleBackend>(
-        std::cout, std::cin, platform::IsTerminal(platform::StandardStream::Output),
-        platform::IsTerminal(platform::StandardStream::Input));
+    return std::make_unique<ConsoleBackend>(std::cout, std::cin,
+                                            platform::IsTerminal(platform::StandardStream::Output),
+                                            platform::IsTerminal(platform::StandardStream::Input));
 }
 
 } // namespace gui

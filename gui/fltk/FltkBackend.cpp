@@ -205,7 +205,9 @@ void FltkBackend::Run(Form &main) {
         Fl::wait();
 }
 
-void FltkBackend::ProcessMessages() { Fl::check(); }
+void FltkBackend::ProcessMessages() {
+    Fl::check();
+}
 
 MessageResult FltkBackend::ShowMessage(const std::string &text, const std::string &caption,
                                        MessageButtons buttons) {

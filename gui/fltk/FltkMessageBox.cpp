@@ -36,7 +36,9 @@ void OnButton(Fl_Widget *, void *data) {
     button->state->window->hide();
 }
 
-void OnClose(Fl_Widget *window, void *) { window->hide(); }
+void OnClose(Fl_Widget *window, void *) {
+    window->hide();
+}
 
 // Enter presses the focused button (the first one until Tab moves on).
 class MessageWindow : public Fl_Double_Window {
@@ -56,7 +58,9 @@ class MessageWindow : public Fl_Double_Window {
 };
 
 // The answer of Escape and of the close box: the box's last, most cautious button.
-int EscapeIndex(int count) { return count - 1; }
+int EscapeIndex(int count) {
+    return count - 1;
+}
 
 } // namespace
 

@@ -51,7 +51,9 @@ class FocusLabel : public Fl_Box {
     Fl_Widget *target_;
 };
 
-void OnButton(Fl_Widget *, void *control) { static_cast<Button *>(control)->Click(); }
+void OnButton(Fl_Widget *, void *control) {
+    static_cast<Button *>(control)->Click();
+}
 
 void OnCheck(Fl_Widget *widget, void *control) {
     auto *check = static_cast<CheckBox *>(control);
@@ -88,8 +90,7 @@ void Style(Fl_Widget &widget) {
 }
 
 std::string LabelText(const Control &control) {
-    if (control.Kind() == ControlKind::Label &&
-        !static_cast<const Label &>(control).FocusControl())
+    if (control.Kind() == ControlKind::Label && !static_cast<const Label &>(control).FocusControl())
         return WithPlainLineEnds(control.Caption());
     return control.Caption();
 }
@@ -101,7 +102,9 @@ int TextWidth(const std::string &text, bool accelerator) {
 
 } // namespace
 
-int CaptionWidth(const std::string &caption) { return TextWidth(caption, true); }
+int CaptionWidth(const std::string &caption) {
+    return TextWidth(caption, true);
+}
 
 namespace {
 
@@ -146,8 +149,8 @@ void CreateGroupFrame(GroupBox &group) {
     const Bounds &b = group.Place();
     new Fl_Box(FL_ENGRAVED_FRAME, b.left, b.top + 7, b.width, b.height - 7, nullptr);
     if (!group.Caption().empty()) {
-        auto *title = new Fl_Box(FL_FLAT_BOX, b.left + 6, b.top, TextWidth(group.Caption(), false) + 6,
-                                 15, nullptr);
+        auto *title = new Fl_Box(FL_FLAT_BOX, b.left + 6, b.top,
+                                 TextWidth(group.Caption(), false) + 6, 15, nullptr);
         Style(*title);
         title->color(FL_WHITE);
         title->labeltype(PlainLabel());

@@ -3,6 +3,8 @@
 
 namespace gui {
 
-std::unique_ptr<Backend> CreateDisplayBackend() { return nullptr; }
+std::unique_ptr<Backend> CreateDisplayBackend() {
+    return nullptr;
+}
 
 } // namespace gui

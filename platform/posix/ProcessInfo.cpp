@@ -20,6 +20,8 @@ std::string ProgramPath() {
     return std::string(buffer, static_cast<size_t>(length));
 }
 
-char PathSeparator() { return '/'; }
+char PathSeparator() {
+    return '/';
+}
 
 } // namespace platform

@@ -120,8 +120,7 @@ TEST(CommandLine, QueryAndFragmentStayInTheRequestButNotInTheShownName) {
 
     EXPECT_EQ(Parse({"http://server/dir/?token=x"}, false).result.errorText,
               "File name is missing\n\r");
-    EXPECT_EQ(Parse({"http://server/dir/.."}, false).result.errorText,
-              "File name is missing\n\r");
+    EXPECT_EQ(Parse({"http://server/dir/.."}, false).result.errorText, "File name is missing\n\r");
 }
 
 TEST(CommandLine, ParameterNamesAreCaseInsensitive) {
@@ -205,9 +204,10 @@ TEST(CommandLine, SyntaxMessageNamesTheErrorAndTheProgram) {
               "[ProductName:value] [MinimumOSVersionDescription:value] [OSPlatformId:value] "
               "[MinimumOSAMajorVersion:value] [MinimumOSMinorVersion:value] "
               "[MaximumDetailToDisplay:value]");
-    EXPECT_EQ(SyntaxMessage("download", "").rfind("Incorrect command line syntax.\n\r\n\r"
-                                                  "Correct syntax:\n\rdownload http://",
-                                                  0),
+    EXPECT_EQ(SyntaxMessage("download", "")
+                  .rfind("Incorrect command line syntax.\n\r\n\r"
+                         "Correct syntax:\n\rdownload http://",
+                         0),
               0u);
 }
 

@@ -121,9 +121,9 @@ TEST_F(MainFormTest, LayoutFollowsTheControlsTable) {
     std::vector<std::string> order;
     for (gui::Control *c : f.TabOrder())
         order.push_back(c->Name());
-    EXPECT_EQ(order, (std::vector<std::string>{"btnLaunchApplication", "btnOpenFolder",
-                                               "btnPause", "btnResume", "btnOptions",
-                                               "btnClose", "btnCancel"}));
+    EXPECT_EQ(order,
+              (std::vector<std::string>{"btnLaunchApplication", "btnOpenFolder", "btnPause",
+                                        "btnResume", "btnOptions", "btnClose", "btnCancel"}));
 }
 
 TEST_F(MainFormTest, ThePictureAndTheIconAreEmbeddedJpegs) {

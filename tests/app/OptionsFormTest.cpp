@@ -30,10 +30,10 @@ class OptionsFormTest : public ::testing::Test {
 
     static std::string MakeDirectory() {
         static int counter = 0;
-        fs::path dir = fs::temp_directory_path() /
-                       ("options-test-" + std::to_string(::testing::UnitTest::GetInstance()
-                                                             ->random_seed()) +
-                        "-" + std::to_string(++counter));
+        fs::path dir =
+            fs::temp_directory_path() /
+            ("options-test-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+             "-" + std::to_string(++counter));
         fs::create_directories(dir);
         return dir.string() + "/";
     }
@@ -173,9 +173,10 @@ TEST_F(OptionsFormTest, OkSavesEveryControlAndClosesTheDialog) {
 TEST_F(OptionsFormTest, OutputDirectoryIsTrimmedAndCompleted) {
     std::string bare = directory_.substr(0, directory_.size() - 1);
     bool closed = false;
-    EXPECT_EQ(ShowAndConfirm([&](Form &f) { EditOf(f, "tbOutputDirectory").SetText("  " + bare + "  "); },
-                             &closed),
-              "");
+    EXPECT_EQ(
+        ShowAndConfirm([&](Form &f) { EditOf(f, "tbOutputDirectory").SetText("  " + bare + "  "); },
+                       &closed),
+        "");
     EXPECT_TRUE(closed);
     EXPECT_EQ(options_.OutputDirectory, directory_);
 }
@@ -370,9 +371,9 @@ TEST_F(OptionsFormTest, ALockedDialogDisablesEverythingButTheProxyEdits) {
     options_.ProxyPort = 3128;
     options_.Locked = true;
     Show([&](Form &f) {
-        for (const char *name : {"cbOverrideFile", "cbCompletionClose", "cbCompletionOpenFolder",
-                                 "cbCompletionLaunchApplication", "cbDeleteAfterDownloading",
-                                 "cbProxyServer"})
+        for (const char *name :
+             {"cbOverrideFile", "cbCompletionClose", "cbCompletionOpenFolder",
+              "cbCompletionLaunchApplication", "cbDeleteAfterDownloading", "cbProxyServer"})
             EXPECT_FALSE(CheckOf(f, name).Enabled()) << name;
         EXPECT_FALSE(ComboOf(f, kAttempts).Enabled());
         EXPECT_FALSE(ComboOf(f, "cbErrorHandlingErrorAction").Enabled());

@@ -107,7 +107,8 @@ TEST(ConsoleBackend, OnATerminalTheAnswerIsRead) {
     Console closed(false, true, "");
     EXPECT_EQ(closed.app->MessageBox("?", "Connection error", MessageButtons::YesNo),
               MessageResult::Yes);
-    Console nonsense(false, true, std::string(50, 'q') + "\n" + "q\nq\nq\nq\nq\nq\nq\nq\nq\nq\nq\n");
+    Console nonsense(false, true,
+                     std::string(50, 'q') + "\n" + "q\nq\nq\nq\nq\nq\nq\nq\nq\nq\nq\n");
     EXPECT_EQ(nonsense.app->MessageBox("?", "Connection error", MessageButtons::YesNo),
               MessageResult::Yes)
         << "gives up after a few wrong answers";

@@ -88,7 +88,8 @@ TEST_F(ToolkitTest, HiddenOrDisabledButtonsIgnoreClicks) {
 }
 
 TEST_F(ToolkitTest, ComboBoxesKeepTextAndItemIndexTogether) {
-    ComboBox &editable = form.AddComboBox("cbE", {}, ComboStyle::Editable, {"0", "10", "Unlimited"});
+    ComboBox &editable =
+        form.AddComboBox("cbE", {}, ComboStyle::Editable, {"0", "10", "Unlimited"});
     editable.SetText("10");
     EXPECT_EQ(editable.ItemIndex(), 1);
     editable.SetText("250");
@@ -183,8 +184,14 @@ TEST_F(ToolkitTest, AModalDialogsCloseBoxIsItsCancelButton) {
     Button &cancel = dialog.AddButton("cancel", {}, "Cancel");
     Button &ok = dialog.AddButton("ok", {}, "OK");
     int cancels = 0, oks = 0;
-    cancel.OnClick = [&] { ++cancels; dialog.Close(); };
-    ok.OnClick = [&] { ++oks; dialog.Close(); };
+    cancel.OnClick = [&] {
+        ++cancels;
+        dialog.Close();
+    };
+    ok.OnClick = [&] {
+        ++oks;
+        dialog.Close();
+    };
     dialog.SetCancelButton(&cancel);
     dialog.SetDefaultButton(&ok);
     backend->modalScripts.push_back([](Form &f) { f.PressCloseBox(); });

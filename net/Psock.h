@@ -142,6 +142,10 @@ class TPowersock : public TObject, private platform::MessageTarget {
     bool CreateSocket(bool linger);
     void InitializeWinsock();
     void FireSocketError(int code);
+    // After a data wait: a cancel ends it with its abort text and clears the flag.
+    void ThrowIfCancelled(const char *abortText);
+    // A send that can no longer complete: the send error's text, or "Connection closed".
+    [[noreturn]] void ThrowSendFailure();
     bool OnOwnerThread() const;
 
     std::unique_ptr<platform::AsyncSocket> Socket;

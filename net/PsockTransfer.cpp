@@ -138,6 +138,18 @@ void TPowersock::WriteFromStream() {
         OnPacketSent(this);
 }
 
+void TPowersock::ThrowIfCancelled(const char *abortText) {
+    if (CancelRequested) {
+        CancelRequested = false;
+        throw EAbortError(abortText);
+    }
+}
+
+void TPowersock::ThrowSendFailure() {
+    throw ESockError(SendFailed ? LookupErrorMessage(static_cast<uint16_t>(LastSocketError))
+                                : "Connection closed");
+}
+
 void TPowersock::SendBuffer(const char *data, uint16_t length) {
     ReportStatus(4, "Sending Buffer");
     if (CancelRequested)
@@ -151,15 +163,11 @@ void TPowersock::SendBuffer(const char *data, uint16_t length) {
     SendFailed = false;
     PostToSelf(SelfMessage(platform::MessageKind::WritePending));
     WaitUntil([this] { return SendDone || SendFailed || !IsConnected; }, true);
-    if (CancelRequested) {
-        CancelRequested = false;
-        throw EAbortError("Socket send aborted");
-    }
+    ThrowIfCancelled("Socket send aborted");
     if (!SendDone) {
         // The bytes can never be sent; they must not go out on a later connection either.
         SendQueue.Clear();
-        throw ESockError(SendFailed ? LookupErrorMessage(static_cast<uint16_t>(LastSocketError))
-                                    : "Connection closed");
+        ThrowSendFailure();
     }
 }
 
@@ -225,10 +233,7 @@ void TPowersock::CaptureString(std::string &text, int32_t count) {
                 },
                 true);
     }
-    if (CancelRequested) {
-        CancelRequested = false;
-        throw EAbortError("Socket capture aborted");
-    }
+    ThrowIfCancelled("Socket capture aborted");
     if (count >= 0 && text.size() < static_cast<size_t>(count))
         throw ESockError("Connection closed");
 }
@@ -255,10 +260,7 @@ void TPowersock::CaptureFile(const std::string &fileName) {
         }
         WaitUntil([this] { return !IsConnected || CaptureError; }, true);
     }
-    if (CancelRequested) {
-        CancelRequested = false;
-        throw EAbortError("Socket send aborted");
-    }
+    ThrowIfCancelled("Socket send aborted");
     if (CaptureError)
         std::rethrow_exception(std::exchange(CaptureError, nullptr));
 }
@@ -285,13 +287,9 @@ void TPowersock::SendFile(const std::string &fileName) {
         WaitUntil([this] { return SendDone || TransferSize <= 0 || SendFailed || !IsConnected; },
                   true);
     }
-    if (CancelRequested) {
-        CancelRequested = false;
-        throw EAbortError("Socket send aborted");
-    }
+    ThrowIfCancelled("Socket send aborted");
     if (!SendDone && TransferSize > 0)
-        throw ESockError(SendFailed ? LookupErrorMessage(static_cast<uint16_t>(LastSocketError))
-                                    : "Connection closed");
+        ThrowSendFailure();
 }
 
 void TPowersock::Transaction(const std::string &command, std::string &reply) {

@@ -4,6 +4,7 @@
 // the exact request texts the client is expected to send.
 
 #include "net/NMHttp.h"
+#include "PsockFixture.h"
 #include "platform/HostLookup.h"
 #include "tests/support/ScriptedServer.h"
 
@@ -92,13 +93,6 @@ inline std::string LocalUrl(const ScriptedServer &s, const std::string &path,
     return "http://" + host + ":" + std::to_string(s.Port()) + path;
 }
 
-template <typename E, typename F> std::string ErrorOf(F f) {
-    try {
-        f();
-    } catch (const E &e) {
-        return e.what();
-    }
-    return {};
-}
+using psocktest::ErrorOf;
 
 } // namespace httptest

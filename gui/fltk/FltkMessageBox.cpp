@@ -74,7 +74,7 @@ MessageResult RunMessageBox(const std::string &text, const std::string &caption,
     int textWidth = 0, textHeight = 0;
     fl_measure(body.c_str(), textWidth, textHeight, 0);
     int buttonsWidth = count * kButtonWidth + (count - 1) * kGap;
-    int width = std::clamp(std::max(textWidth, buttonsWidth) + 2 * kMargin, 240, 900);
+    int width = std::clamp(std::max(textWidth + 8, buttonsWidth) + 2 * kMargin, 240, 900);
     int height = kMargin + textHeight + kMargin + kButtonHeight + kGap + 4;
 
     Fl_Group::current(nullptr);

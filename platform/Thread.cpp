@@ -1,5 +1,6 @@
 #include "platform/Thread.h"
 
+#include <chrono>
 #include <exception>
 
 namespace platform {
@@ -62,9 +63,15 @@ void TThread::WaitFor() {
     t.join();
 }
 
+void TThread::Terminate() {
+    std::lock_guard lock(mutex_);
+    terminated_ = true;
+    wake_.notify_all();
+}
+
 void TThread::Suspend() {
     std::unique_lock lock(mutex_);
-    wake_.wait(lock, [this] { return resumePending_; });
+    wake_.wait(lock, [this] { return resumePending_ || terminated_; });
     resumePending_ = false;
 }
 
@@ -80,7 +87,11 @@ void TThread::Synchronize(const std::function<void()> &fn) {
         std::exception_ptr error;
     };
     auto call = std::make_shared<Call>();
-    MainThreadQueue()->PostClosure([call, &fn] {
+    MainThreadQueue()->PostClosure([call, &fn, alive = aliveWeak_, this] {
+        // Terminate runs on the main thread too, so it cannot come while fn runs; once it has
+        // come, the waiting thread no longer waits and fn must not run.
+        if (alive.expired() || terminated_)
+            return;
         std::exception_ptr error;
         try {
             fn();
@@ -95,7 +106,10 @@ void TThread::Synchronize(const std::function<void()> &fn) {
         call->done.notify_all();
     });
     std::unique_lock lock(call->mutex);
-    call->done.wait(lock, [&] { return call->finished; });
+    while (!call->done.wait_for(lock, std::chrono::milliseconds(10),
+                                [&] { return call->finished; }))
+        if (terminated_)
+            throw ThreadTerminated{};
     if (call->error)
         std::rethrow_exception(call->error);
 }
@@ -103,6 +117,8 @@ void TThread::Synchronize(const std::function<void()> &fn) {
 void TThread::Body() {
     try {
         Execute();
+    } catch (const ThreadTerminated &) {
+        // Ended on request.
     } catch (const std::exception &e) {
         HandleApplicationException(e.what());
     } catch (...) {

@@ -21,6 +21,9 @@ bool IsMainThread();
 // A worker thread: Execute runs on a thread of its own once the thread is started; the
 // thread can suspend itself and be resumed, hand calls to the main thread and wait for them,
 // and runs OnTerminate on the main thread after Execute has returned.
+// Thrown inside a terminated thread by Synchronize; caught around Execute.
+struct ThreadTerminated {};
+
 class TThread {
   public:
     using TTerminateEvent = std::function<void(TThread *Sender)>;
@@ -39,13 +42,19 @@ class TThread {
     bool Ended() const { return ended_; }
     // Blocks until Execute has returned (at once if the thread never started).
     void WaitFor();
+    // Main thread: asks the thread to end. A Suspend or Synchronize it is blocked in returns
+    // (Synchronize by throwing ThreadTerminated, which ends Execute quietly); the call it was
+    // waiting for is not run any more. Execute itself should test Terminated().
+    void Terminate();
+    bool Terminated() const { return terminated_; }
 
     // Run on the main thread after Execute returns, unless the object is gone by then.
     TTerminateEvent OnTerminate;
 
   protected:
     virtual void Execute() = 0;
-    // Called by the thread itself: blocks until Resume. A Resume that came first is kept.
+    // Called by the thread itself: blocks until Resume (or Terminate). A Resume that came
+    // first is kept.
     void Suspend();
     // Runs fn on the main thread and blocks until it has returned there (also while the main
     // thread sits in a modal loop that processes its queue). Exceptions of fn are rethrown
@@ -60,6 +69,7 @@ class TThread {
     bool started_ = false;
     bool resumePending_ = false;
     std::atomic<bool> ended_{false};
+    std::atomic<bool> terminated_{false};
     std::thread thread_;
     // Expires with the object, so that a late termination callback finds it gone.
     std::shared_ptr<TThread *> alive_ = std::make_shared<TThread *>(this);

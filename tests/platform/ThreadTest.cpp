@@ -132,3 +132,27 @@ TEST_F(ThreadTest, ATerminationCallbackOfAGoneThreadIsDropped) {
     PumpUntil([] { return false; }, 30ms);
     EXPECT_FALSE(ran);
 }
+
+TEST_F(ThreadTest, TerminateEndsASuspendedThreadOrOneWaitingForTheMainThread) {
+    Worker suspended([](Worker &self) {
+        self.Suspend();
+        ++self.steps;
+    });
+    suspended.Resume();
+    bool ran = false;
+    Worker handing([&](Worker &self) {
+        self.Synchronize([&] { ran = true; });
+        ++self.steps; // not reached: the call was abandoned
+    });
+    handing.Resume();
+    std::this_thread::sleep_for(30ms); // both are blocked now; the main queue is not pumped
+    auto start = steady_clock::now();
+    suspended.Terminate();
+    handing.Terminate();
+    suspended.WaitFor();
+    handing.WaitFor();
+    EXPECT_LT(steady_clock::now() - start, 1s);
+    EXPECT_EQ(handing.steps, 0);
+    PumpUntil([] { return false; }, 30ms);
+    EXPECT_FALSE(ran) << "an abandoned call does not run later";
+}

@@ -55,6 +55,13 @@ Action Action::ReadRequest() {
     return a;
 }
 
+Action Action::Respond(std::function<Script(const std::string &request)> fn) {
+    Action a;
+    a.kind = Kind::Respond;
+    a.respond = std::move(fn);
+    return a;
+}
+
 Action Action::ReadBytes(size_t n) {
     Action a;
     a.kind = Kind::ReadBytes;
@@ -117,6 +124,7 @@ struct ScriptedServer::Session {
     Connection &conn;
     int fd;
     std::string inbox;       // received bytes not yet consumed by ReadRequest / ReadBytes
+    std::string lastRequest; // the header block the last ReadRequest took
     bool peerClosed = false; // EOF or error seen; the socket is no longer polled for input
     bool stopped = false;
 
@@ -181,6 +189,7 @@ struct ScriptedServer::Session {
         for (;;) {
             auto end = inbox.find("\r\n\r\n");
             if (end != std::string::npos) {
+                lastRequest = inbox.substr(0, end + 4);
                 inbox.erase(0, end + 4);
                 return true;
             }
@@ -288,6 +297,9 @@ struct ScriptedServer::Session {
                 break;
             case Action::Kind::Reset:
                 Reset();
+                return;
+            case Action::Kind::Respond:
+                Run(a.respond(lastRequest)); // the made-up rest ends the connection itself
                 return;
             }
             if (!more)

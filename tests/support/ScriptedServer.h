@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -19,14 +20,18 @@ namespace testsupport {
 
 using namespace std::chrono_literals;
 
+struct Action;
+using Script = std::vector<Action>;
+
 struct Action {
-    enum class Kind { ReadRequest, ReadBytes, Send, Delay, Stall, Close, Reset };
+    enum class Kind { ReadRequest, ReadBytes, Send, Delay, Stall, Close, Reset, Respond };
 
     Kind kind = Kind::Close;
     std::string bytes;
     size_t count = 0;
     size_t slice = 0;
     std::chrono::milliseconds delay{0};
+    std::function<Script(const std::string &request)> respond;
 
     // Waits until the received bytes hold a header block ending in "\r\n\r\n" and consumes it.
     // Blocks until then, the peer closes (the script then ends) or the server stops.
@@ -47,9 +52,10 @@ struct Action {
     static Action Close();
     // Abortive close: SO_LINGER {1, 0} then close, so the peer gets a RST. Ends the script.
     static Action Reset();
+    // The rest of the script, made from the last header block ReadRequest took (with its
+    // final empty line): a server that answers what it was asked.
+    static Action Respond(std::function<Script(const std::string &request)> fn);
 };
-
-using Script = std::vector<Action>;
 
 class ScriptedServer {
   public:

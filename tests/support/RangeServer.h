@@ -1,0 +1,67 @@
+#pragma once
+
+// An HTTP file server for tests that answers HEAD and "Range: bytes=" requests from a string
+// and injects faults on chosen connections: a reset or a stall after some body bytes, a short
+// body, the whole file instead of the range, a wrong Content-Range, an error status.
+
+#include "tests/support/ScriptedServer.h"
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+struct RangeFault {
+    enum class Kind {
+        None,
+        ResetAfter,        // send `bytes` body bytes, then reset
+        StallAfter,        // header, a moment later `bytes` body bytes, then nothing for
+                           // `stall`, then close
+        ShortBody,         // send `bytes` body bytes, then close normally
+        WholeFile,         // ignore the range: 200 with the whole file
+        WrongContentRange, // 206 with the right bytes but a Content-Range one byte off
+        Status,            // answer `status` with a small error page
+    };
+    Kind kind = Kind::None;
+    size_t bytes = 0;
+    int status = 0;
+    std::chrono::milliseconds stall{0};
+};
+
+// What a connection asked for.
+struct SeenRequest {
+    std::string method;     // "GET", "HEAD"
+    std::string rangeLine;  // the "Range: ..." line without its line end, empty when absent
+    std::string request;    // the whole header block
+};
+
+class RangeServer {
+  public:
+    using FaultPlan = std::function<RangeFault(size_t connection, const SeenRequest &)>;
+
+    // Serves `content` under every path on 127.0.0.1, port 0.
+    explicit RangeServer(std::string content, std::string lastModified = "");
+    uint16_t Port() const { return server_.Port(); }
+    // Chooses the fault of each connection (by its 0-based number); none by default.
+    void SetFaults(FaultPlan plan);
+    std::vector<SeenRequest> Requests() const;
+    size_t FaultsInjected() const { return faults_; }
+    void Stop() { server_.Stop(); }
+
+  private:
+    Script Answer(const std::string &request);
+
+    const std::string content_;
+    const std::string lastModified_;
+    mutable std::mutex mutex_;
+    FaultPlan plan_;
+    std::vector<SeenRequest> requests_;
+    std::atomic<size_t> faults_{0};
+    ScriptedServer server_; // last: its threads stop before the members above go
+};
+
+} // namespace testsupport

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// Launch result codes. A launch that started its program returns kLaunchSucceeded (any code
+// of 32 or more means success); a failed one returns the launch error code that fits the
+// system's error, so that the user sees the launcher's own error texts.
+enum LaunchCode : int {
+    kLaunchSucceeded = 32,
+    kLaunchFileNotFound = 2,
+    kLaunchPathNotFound = 3,
+    kLaunchAccessDenied = 5,
+    kLaunchBadFormat = 11,
+    kLaunchFailed = -1, // the process could not be created for any other reason
+};
+
+// Maps an errno value of a failed start onto the launch codes above.
+int LaunchCodeFromSystem(int systemError);
+
+// Splits a parameters text into arguments: blanks and tabs outside double quotes separate
+// them, double quotes group blanks into one argument and are themselves dropped. No other
+// character is special; nothing is ever interpreted by a shell.
+std::vector<std::string> SplitParameters(const std::string &parameters);
+
+// Runs `program` with `arguments` and blocks until it has ended; its exit status is not
+// used. A program name without "/" is searched in PATH. A regular file that is an ELF image
+// or a "#!" script gets its execute bits first (a downloaded file has none).
+int RunAndWait(const std::string &program, const std::vector<std::string> &arguments);
+
+// Opens `path` without waiting: an executable or a script is run directly with `arguments`
+// (its execute bits set first), in `workingDirectory` when that is not empty; a name without
+// "/" that names no file here is searched in PATH; anything else (documents, folders) goes to
+// the desktop opener xdg-open. The started process is reaped in the background.
+int OpenPath(const std::string &path, const std::vector<std::string> &arguments,
+             const std::string &workingDirectory);
+
+// Shows `path` selected in the desktop file manager (org.freedesktop.FileManager1 over the
+// session bus, through dbus-send); when that fails, the folder holding `path` is opened with
+// xdg-open instead. Returns without waiting for either.
+int ShowInFileManager(const std::string &path);
+
+} // namespace platform

@@ -1,0 +1,86 @@
+#include "platform/TempFiles.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <mutex>
+#include <optional>
+#include <unistd.h>
+#include <vector>
+
+namespace platform {
+namespace {
+
+// The cache; the mutex makes concurrent first calls ask once and agree on the answer.
+std::mutex cacheMutex;
+std::optional<std::string> cachedDirectory;
+
+std::string AskTempDirectory() {
+    const char *fromEnvironment = std::getenv("TMPDIR");
+    std::string directory = fromEnvironment ? fromEnvironment : "";
+#ifdef P_tmpdir
+    if (directory.empty())
+        directory = P_tmpdir;
+#endif
+    if (directory.empty())
+        return "/tmp/";
+    if (directory.back() != '/')
+        directory += '/';
+    return directory;
+}
+
+std::string CurrentDayNumberText() {
+    using namespace std::chrono;
+    auto now = system_clock::now();
+    std::time_t seconds = system_clock::to_time_t(now);
+    int milliseconds = static_cast<int>(
+        duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000);
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    return DayNumberText(local, milliseconds < 0 ? 0 : milliseconds);
+}
+
+} // namespace
+
+std::string TempDirectory() {
+    std::lock_guard lock(cacheMutex);
+    if (!cachedDirectory)
+        cachedDirectory = AskTempDirectory();
+    return *cachedDirectory;
+}
+
+void ForgetTempDirectoryForTesting() {
+    std::lock_guard lock(cacheMutex);
+    cachedDirectory.reset();
+}
+
+std::string NewTempFileName() {
+    static const char suffix[] = ".tmp";
+    std::string pattern = TempDirectory() + "tlvXXXXXX" + suffix;
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    // mkostemps replaces the X's and creates the file with O_EXCL, retrying on collisions.
+    int fd = mkostemps(name.data(), sizeof suffix - 1, O_CLOEXEC);
+    if (fd < 0)
+        return CurrentDayNumberText();
+    close(fd);
+    return std::string(name.data());
+}
+
+std::string DayNumberText(const std::tm &localTime, int milliseconds) {
+    using namespace std::chrono;
+    // Days of the civil calendar, counted from the day-number origin.
+    sys_days date = year{localTime.tm_year + 1900} /
+                    month{static_cast<unsigned>(localTime.tm_mon + 1)} /
+                    day{static_cast<unsigned>(localTime.tm_mday)};
+    constexpr sys_days origin = year{1899} / December / 30;
+    long long days = (date - origin).count();
+    double secondsOfDay = localTime.tm_hour * 3600.0 + localTime.tm_min * 60.0 + localTime.tm_sec +
+                          milliseconds / 1000.0;
+    char text[64];
+    std::snprintf(text, sizeof text, "%.6f", static_cast<double>(days) + secondsOfDay / 86400.0);
+    return text;
+}
+
+} // namespace platform

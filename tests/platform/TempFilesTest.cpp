@@ -1,0 +1,174 @@
+#include "platform/TempFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <latch>
+#include <set>
+#include <thread>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+bool AllDigits(const std::string &text) {
+    return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+}
+
+// "tlv" + at least one character + ".tmp".
+bool IsPieceFileName(const std::string &name) {
+    return name.size() > 7 && name.compare(0, 3, "tlv") == 0 &&
+           name.compare(name.size() - 4, 4, ".tmp") == 0;
+}
+
+// Digits, a point and exactly six digits.
+bool IsDayNumberName(const std::string &name) {
+    std::size_t point = name.find('.');
+    return point != std::string::npos && AllDigits(name.substr(0, point)) &&
+           name.size() - point - 1 == 6 && AllDigits(name.substr(point + 1));
+}
+
+// Runs each test with its own scratch folder, a forgotten directory cache and $TMPDIR as it
+// was before.
+class TempFilesTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        const char *old = std::getenv("TMPDIR");
+        hadTmpdir_ = old != nullptr;
+        oldTmpdir_ = old ? old : "";
+        std::string pattern = (fs::temp_directory_path() / "tempfiles-test-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        scratch_ = pattern;
+        platform::ForgetTempDirectoryForTesting();
+    }
+    void TearDown() override {
+        if (hadTmpdir_)
+            setenv("TMPDIR", oldTmpdir_.c_str(), 1);
+        else
+            unsetenv("TMPDIR");
+        platform::ForgetTempDirectoryForTesting();
+        std::error_code ignored;
+        fs::remove_all(scratch_, ignored);
+    }
+    void UseTmpdir(const std::string &value) {
+        setenv("TMPDIR", value.c_str(), 1);
+        platform::ForgetTempDirectoryForTesting();
+    }
+
+    std::string scratch_;
+    bool hadTmpdir_ = false;
+    std::string oldTmpdir_;
+};
+
+TEST_F(TempFilesTest, DirectoryComesFromTmpdirAndEndsInSlash) {
+    UseTmpdir(scratch_);
+    EXPECT_EQ(platform::TempDirectory(), scratch_ + "/");
+    UseTmpdir(scratch_ + "/");
+    EXPECT_EQ(platform::TempDirectory(), scratch_ + "/") << "no second slash";
+}
+
+TEST_F(TempFilesTest, UnsetOrEmptyTmpdirGivesSystemDefault) {
+    unsetenv("TMPDIR");
+    platform::ForgetTempDirectoryForTesting();
+    EXPECT_EQ(platform::TempDirectory(), "/tmp/");
+    UseTmpdir("");
+    EXPECT_EQ(platform::TempDirectory(), "/tmp/");
+}
+
+TEST_F(TempFilesTest, FirstAnswerIsKeptUntilForgotten) {
+    UseTmpdir(scratch_);
+    EXPECT_EQ(platform::TempDirectory(), scratch_ + "/");
+    setenv("TMPDIR", "/elsewhere", 1);
+    EXPECT_EQ(platform::TempDirectory(), scratch_ + "/");
+    EXPECT_EQ(fs::path(platform::NewTempFileName()).parent_path(), fs::path(scratch_));
+    platform::ForgetTempDirectoryForTesting();
+    EXPECT_EQ(platform::TempDirectory(), "/elsewhere/");
+}
+
+// Five workers make their first calls at the same moment, as the download's workers do.
+TEST_F(TempFilesTest, ConcurrentCallersGetOneDirectoryAndDistinctEmptyFiles) {
+    UseTmpdir(scratch_);
+    constexpr int kThreads = 5;
+    constexpr int kFilesEach = 40;
+    std::vector<std::string> directories(kThreads);
+    std::vector<std::vector<std::string>> names(kThreads);
+    std::latch start(kThreads);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&, t] {
+            start.arrive_and_wait();
+            directories[t] = platform::TempDirectory();
+            for (int i = 0; i < kFilesEach; ++i)
+                names[t].push_back(platform::NewTempFileName());
+        });
+    for (auto &thread : threads)
+        thread.join();
+
+    std::set<std::string> distinct;
+    for (int t = 0; t < kThreads; ++t) {
+        EXPECT_EQ(directories[t], scratch_ + "/");
+        for (const std::string &name : names[t]) {
+            fs::path path(name);
+            EXPECT_EQ(path.parent_path(), fs::path(scratch_)) << name;
+            EXPECT_TRUE(IsPieceFileName(path.filename().string())) << name;
+            std::error_code error;
+            EXPECT_TRUE(fs::is_regular_file(path, error)) << name;
+            EXPECT_EQ(fs::file_size(path, error), 0u) << name;
+            distinct.insert(name);
+        }
+    }
+    EXPECT_EQ(distinct.size(), static_cast<std::size_t>(kThreads * kFilesEach));
+}
+
+// The day number as of now, computed from the epoch's day number (25569 is 1 January 1970).
+double DayNumberNow() {
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    return 25569.0 + static_cast<double>(now + local.tm_gmtoff) / 86400.0;
+}
+
+TEST_F(TempFilesTest, UnusableDirectoryGivesDateTimeNameAndNoFile) {
+    std::ofstream(scratch_ + "/plain-file") << "x";
+    for (const std::string &tmpdir : {scratch_ + "/missing", scratch_ + "/plain-file"}) {
+        UseTmpdir(tmpdir);
+        double before = DayNumberNow();
+        std::string name = platform::NewTempFileName();
+        double after = DayNumberNow();
+        ASSERT_TRUE(IsDayNumberName(name)) << name;
+        double value = std::stod(name);
+        EXPECT_GE(value, before - 2.0 / 86400) << name;
+        EXPECT_LE(value, after + 2.0 / 86400) << name;
+        std::error_code error;
+        EXPECT_FALSE(fs::exists(name, error));
+        EXPECT_FALSE(fs::exists(tmpdir + "/" + name, error));
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(scratch_), fs::directory_iterator()), 1)
+        << "only the plain file";
+}
+
+std::tm LocalTime(int year, int month, int day, int hour, int minute, int second) {
+    std::tm time{};
+    time.tm_year = year - 1900;
+    time.tm_mon = month - 1;
+    time.tm_mday = day;
+    time.tm_hour = hour;
+    time.tm_min = minute;
+    time.tm_sec = second;
+    return time;
+}
+
+TEST(DayNumberText, CountsDaysFromThirtiethDecember1899WithTimeAsFraction) {
+    EXPECT_EQ(platform::DayNumberText(LocalTime(1899, 12, 30, 0, 0, 0), 0), "0.000000");
+    EXPECT_EQ(platform::DayNumberText(LocalTime(1900, 3, 1, 0, 0, 0), 0), "61.000000");
+    EXPECT_EQ(platform::DayNumberText(LocalTime(1970, 1, 1, 0, 0, 0), 0), "25569.000000");
+    EXPECT_EQ(platform::DayNumberText(LocalTime(2024, 1, 1, 12, 0, 0), 0), "45292.500000");
+    EXPECT_EQ(platform::DayNumberText(LocalTime(2024, 2, 29, 6, 0, 0), 500), "45351.250006");
+    EXPECT_EQ(platform::DayNumberText(LocalTime(2024, 12, 31, 23, 59, 59), 0), "45657.999988");
+}
+
+} // namespace

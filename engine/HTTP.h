@@ -1,0 +1,66 @@
+#pragma once
+
+#include "net/NMHttp.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace engine {
+
+using platform::TObject;
+
+// A report of the engine to its owner: a byte change to add to the received total (negative
+// to withdraw bytes of a failed attempt; NoByteChange for none), a status text (empty for a
+// pure byte report) and its detail level.
+using ReportEvent =
+    std::function<void(TObject *Sender, int64_t Bytes, const std::string &Text, int32_t Level)>;
+inline constexpr int64_t NoByteChange = INT64_MIN;
+
+// The user agent of every request.
+extern const char *const UserAgent;
+
+// The "Range: bytes=" header of a request for bytes start..end (-1: no bound), capped at
+// maximum bytes when maximum > 0. `header` is empty when no line is needed; `expected` is the
+// number of bytes asked for (unchanged when there is no bound at all).
+struct RangeRequest {
+    std::string header;
+    int64_t expected = 0;
+};
+RangeRequest ComposeRange(int64_t start, int64_t end, int64_t maximum, int64_t expectedBefore);
+
+// Asks Url for the file's size with one HEAD request (30 s per connect phase and of data
+// inactivity). True with Size > 0 for a 2xx answer carrying a Content-Length; false otherwise,
+// Size then -1 (no answer) or 0 (no length). ModifiedTime is the Last-Modified date as a
+// date-time value, 0 when unknown. Blocks the caller until the request ends; never throws.
+bool FetchFileInfo(const std::string &Url, const std::string &ProxyServer, int32_t ProxyPort,
+                   double &ModifiedTime, int64_t &Size);
+
+// The HTTP client with byte-range bounds, a report callback and a handler for each of its
+// events. One object serves one DownloadRange call.
+class eHTTP : public net::TNMHTTP {
+  public:
+    int64_t RangeStart = -1;
+    int64_t RangeEnd = -1;
+    int64_t MaximumRequestLength = 0;
+    int64_t ReportedBytes = 0;
+    std::string DisplayFileName;
+    int64_t ExpectedLength = 0;
+    ReportEvent OnReport;
+
+    // Assigns the handlers that turn the client's events into reports.
+    void InstallHandlers();
+    // Fetches the range into LocalFile. True when exactly the bytes asked for arrived in a
+    // partial-content answer for that range (or, for a range that is the whole file, a plain
+    // answer of exactly that length). Client errors (connection, time-out, abort) propagate.
+    bool DownloadRange(const std::string &Url, const std::string &FileName,
+                       const std::string &LocalFile, const std::string &proxyServer,
+                       int32_t proxyPort);
+
+  private:
+    void Report(TObject *Sender, int64_t bytes, const std::string &text, int32_t level);
+    void AddRangeHeader();
+    bool RangeArrived() const;
+};
+
+} // namespace engine

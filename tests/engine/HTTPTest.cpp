@@ -1,0 +1,229 @@
+#include "engine/HTTP.h"
+
+#include "engine/HttpDate.h"
+#include "tests/support/RangeServer.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+
+using engine::ComposeRange;
+using engine::eHTTP;
+using engine::NoByteChange;
+using testsupport::Action;
+using testsupport::PatternBytes;
+using testsupport::RangeFault;
+using testsupport::RangeServer;
+using testsupport::ScriptedServer;
+
+namespace {
+
+struct Report {
+    int64_t bytes;
+    std::string text;
+    int level;
+};
+
+// An eHTTP set up as a worker sets it up, recording its reports.
+struct RangeClient {
+    eHTTP http;
+    std::vector<Report> reports;
+    std::string file = ::testing::TempDir() + "ehttp_piece_" +
+                       ::testing::UnitTest::GetInstance()->current_test_info()->name();
+
+    RangeClient(int64_t start, int64_t end, int64_t maximum = -1) {
+        http.InstallHandlers();
+        http.RangeStart = start;
+        http.RangeEnd = end;
+        http.MaximumRequestLength = maximum;
+        http.OnReport = [this](platform::TObject *, int64_t b, const std::string &t, int32_t l) {
+            reports.push_back({b, t, l});
+        };
+    }
+    ~RangeClient() { std::remove(file.c_str()); }
+    bool Fetch(uint16_t port, const std::string &path = "/dir/setup.exe") {
+        return http.DownloadRange("http://127.0.0.1:" + std::to_string(port) + path, "setup.exe",
+                                  file, "", 0);
+    }
+    int64_t BytesReported() const {
+        int64_t sum = 0;
+        for (auto &r : reports)
+            if (r.bytes != NoByteChange)
+                sum += r.bytes;
+        return sum;
+    }
+    bool Saw(const std::string &text, int level) const {
+        for (auto &r : reports)
+            if (r.text == text && r.level == level)
+                return true;
+        return false;
+    }
+    std::string Content() const {
+        std::ifstream in(file, std::ios::binary);
+        return std::string((std::istreambuf_iterator<char>(in)), {});
+    }
+};
+
+} // namespace
+
+TEST(RangeHeader, BoundsCapsAndExpectedLength) {
+    struct Row {
+        int64_t s, e, m;
+        const char *header;
+        int64_t expected;
+    } rows[] = {
+        {0, 99, -1, "Range: bytes=0-99", 100},
+        {1000, 5000, 500000, "Range: bytes=1000-5000", 4001},
+        {0, 1999999, 500000, "Range: bytes=0-499999", 500000},
+        {200, -1, 100, "Range: bytes=200-299", 100},
+        {5000000000LL, 9000000000LL, -1, "Range: bytes=5000000000-9000000000", 4000000001LL},
+        {-1, -1, 100, "", 7}, // no bounds: no line, the length kept
+    };
+    for (const auto &r : rows) {
+        auto got = ComposeRange(r.s, r.e, r.m, 7);
+        EXPECT_EQ(got.header, r.header);
+        EXPECT_EQ(got.expected, r.expected) << r.header;
+    }
+}
+
+TEST(DownloadRange, SendsTheRangeAsTheLastHeaderLineAndAgainAfterARedirect) {
+    ScriptedServer server;
+    server.Expect({Action::ReadRequest(),
+                   Action::Send("HTTP/1.0 302 Found\r\nLocation: /moved/setup.exe\r\n\r\n"),
+                   Action::Close()});
+    server.Expect({Action::ReadRequest(),
+                   Action::Send("HTTP/1.0 206 Partial Content\r\nContent-Range: bytes "
+                                "0-9/10\r\n\r\n0123456789"),
+                   Action::Close()});
+    RangeClient c(0, 9);
+    EXPECT_TRUE(c.Fetch(server.Port()));
+    const std::string tail = "Content-type: application/x-www-form-urlencoded\r\n"
+                             "Range: bytes=0-9\r\n\r\n";
+    for (size_t i = 0; i < 2; ++i) {
+        std::string got = server.Received(i);
+        ASSERT_GE(got.size(), tail.size());
+        EXPECT_EQ(got.substr(got.size() - tail.size()), tail) << "request " << i;
+    }
+    EXPECT_NE(server.Received(0).find("User-Agent: Mozilla/4.0 (compatible; MSIE 7.0;"),
+              std::string::npos);
+    EXPECT_TRUE(c.Saw("Redirect", 3));
+}
+
+TEST(DownloadRange, ACorrectPartialAnswerSucceedsWithItsReports) {
+    const std::string content = PatternBytes(0, 300000);
+    RangeServer server(content);
+    RangeClient c(100000, 199999);
+    ASSERT_TRUE(c.Fetch(server.Port()));
+    EXPECT_EQ(c.Content(), content.substr(100000, 100000));
+    EXPECT_EQ(c.http.ExpectedLength, 100000);
+    EXPECT_EQ(c.BytesReported(), 100000);
+    EXPECT_EQ(c.reports.front().text, "Trying to connect...");
+    EXPECT_TRUE(c.Saw("Downloading setup.exe from 127.0.0.1.", 1));
+    EXPECT_TRUE(c.Saw("Success", 3));
+    EXPECT_TRUE(c.Saw("Disconnected: 127.0.0.1", 3));
+    EXPECT_TRUE(c.Saw("Status: Request Close Socket", 3));
+    for (auto &r : c.reports)
+        EXPECT_TRUE(r.text.empty() ? r.level == 0 : r.bytes == NoByteChange) << r.text;
+}
+
+TEST(DownloadRange, WrongAnswersFail) {
+    const std::string content = PatternBytes(0, 50000);
+    struct Case {
+        const char *name;
+        RangeFault fault;
+    } cases[] = {
+        {"whole file for a part", {RangeFault::Kind::WholeFile, 0, 0, {}}},
+        {"Content-Range off by one", {RangeFault::Kind::WrongContentRange, 0, 0, {}}},
+        {"short body", {RangeFault::Kind::ShortBody, 100, 0, {}}},
+        {"error status", {RangeFault::Kind::Status, 0, 503, {}}},
+    };
+    for (const auto &k : cases) {
+        SCOPED_TRACE(k.name);
+        RangeServer server(content);
+        server.SetFaults([&](size_t, const testsupport::SeenRequest &) { return k.fault; });
+        RangeClient c(1000, 1999);
+        EXPECT_FALSE(c.Fetch(server.Port()));
+    }
+}
+
+TEST(DownloadRange, AWholeFileAnswerIsRightWhenTheRangeIsTheWholeFile) {
+    const std::string content = PatternBytes(0, 5000);
+    RangeServer server(content);
+    server.SetFaults([](size_t, const testsupport::SeenRequest &) {
+        return RangeFault{RangeFault::Kind::WholeFile, 0, 0, {}};
+    });
+    RangeClient c(0, 4999);
+    EXPECT_TRUE(c.Fetch(server.Port()));
+    EXPECT_EQ(c.Content(), content);
+}
+
+TEST(DownloadRange, ASmallBodyThatCameWithTheHeaderIsReported) {
+    ScriptedServer server;
+    server.Expect({Action::ReadRequest(),
+                   Action::Send("HTTP/1.0 206 Partial Content\r\n\r\nabc"), Action::Stall()});
+    // The server keeps the connection open; closing it from here ends the capture.
+    RangeClient c(0, 2);
+    std::thread closer([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        server.Stop();
+    });
+    EXPECT_TRUE(c.Fetch(server.Port()));
+    closer.join();
+    EXPECT_EQ(c.BytesReported(), 3);
+}
+
+TEST(FetchFileInfo, SizeAndDateOfAGoodAnswer) {
+    RangeServer server(PatternBytes(0, 123457), "Sun, 06 Nov 1994 08:49:37 GMT");
+    double modified = -1;
+    int64_t size = 0;
+    EXPECT_TRUE(engine::FetchFileInfo("http://127.0.0.1:" + std::to_string(server.Port()) + "/f",
+                                      "", 0, modified, size));
+    EXPECT_EQ(size, 123457);
+    EXPECT_NEAR(modified, 34644 + (8 * 3600 + 49 * 60 + 37) / 86400.0, 1e-6);
+    ASSERT_EQ(server.Requests().size(), 1u);
+    EXPECT_EQ(server.Requests()[0].method, "HEAD");
+}
+
+TEST(FetchFileInfo, NoSizeFromErrorsMissingLengthsOrNoAnswer) {
+    double modified = 0;
+    int64_t size = 0;
+    {
+        RangeServer server(PatternBytes(0, 100));
+        server.SetFaults([](size_t, const testsupport::SeenRequest &) {
+            return RangeFault{RangeFault::Kind::Status, 0, 404, {}};
+        });
+        EXPECT_FALSE(engine::FetchFileInfo(
+            "http://127.0.0.1:" + std::to_string(server.Port()) + "/f", "", 0, modified, size));
+        EXPECT_EQ(size, -1) << "an error page's length is no file size";
+    }
+    {
+        ScriptedServer server;
+        server.Expect({Action::ReadRequest(), Action::Send("HTTP/1.0 200 OK\r\n\r\n"),
+                       Action::Close()});
+        EXPECT_FALSE(engine::FetchFileInfo(
+            "http://127.0.0.1:" + std::to_string(server.Port()) + "/f", "", 0, modified, size));
+        EXPECT_EQ(size, 0);
+        EXPECT_EQ(modified, 0);
+    }
+    uint16_t closed;
+    {
+        ScriptedServer gone;
+        closed = gone.Port();
+    }
+    EXPECT_FALSE(engine::FetchFileInfo("http://127.0.0.1:" + std::to_string(closed) + "/f", "",
+                                       0, modified, size));
+    EXPECT_EQ(size, -1);
+}
+
+TEST(HttpDate, TheThreeFormatsAndNonsense) {
+    double rfc1123 = engine::ParseHttpDate("Sun, 06 Nov 1994 08:49:37 GMT");
+    EXPECT_NEAR(rfc1123, 34644.367789, 1e-6);
+    EXPECT_EQ(engine::ParseHttpDate("Sunday, 06-Nov-94 08:49:37 GMT"), rfc1123);
+    EXPECT_EQ(engine::ParseHttpDate("Sun Nov  6 08:49:37 1994"), rfc1123);
+    EXPECT_NEAR(engine::ParseHttpDate("Thu, 01 Jan 1970 00:00:00 GMT"), 25569, 1e-9);
+    for (const char *bad : {"", "yesterday", "Sun, 31 Feb 1994 08:49:37 GMT",
+                            "Sun, 06 Nov 1994 25:49:37 GMT", "Sun, 06 Nov 1994 08:49:37 CET",
+                            "Sun, 06 Nov 1994 08:49:37 GMT trailing"})
+        EXPECT_EQ(engine::ParseHttpDate(bad), 0) << bad;
+}

@@ -1,0 +1,36 @@
+#include "app/Prerequisite.h"
+
+#include <cstdint>
+
+bool PrerequisiteMet(const DownloadRequest &request, const platform::OsVersionRecord &os) {
+    // Every value widened to 64 bits first: in 32 bits a negative requirement would wrap to a
+    // large unsigned number and, say, -1 would equal the identifier 0xFFFFFFFF.
+    const int64_t platformId = request.OSPlatformId;
+    const int64_t minimumMajor = request.MinimumOSMajorVersion;
+    const int64_t minimumMinor = request.MinimumOSMinorVersion;
+    const int64_t major = os.majorVersion;
+    const int64_t minor = os.minorVersion;
+
+    const bool noRequirement = platformId == 0 && minimumMajor == 0 && minimumMinor == 0;
+    if (!noRequirement && static_cast<int64_t>(os.platformId) != platformId)
+        return false;
+    if (minimumMajor != major)
+        return minimumMajor < major;
+    return minimumMinor <= minor;
+}
+
+std::string PrerequisiteQuestion(const DownloadRequest &request) {
+    return "The minimum operating system requirement for " + request.ProductName + " is " +
+           request.MinimumOSVersionDescription + ".\r\n\r\nDo you want to download " +
+           request.ProductName + " anyway?";
+}
+
+PrerequisiteOutcome CheckPrerequisite(gui::Application &app, const DownloadRequest &request,
+                                      const platform::OsVersionRecord &os) {
+    if (PrerequisiteMet(request, os))
+        return PrerequisiteOutcome::Met;
+    gui::MessageResult answer =
+        app.MessageBox(PrerequisiteQuestion(request), "Prerequisites", gui::MessageButtons::YesNo);
+    return answer == gui::MessageResult::Yes ? PrerequisiteOutcome::GoOnAnyway
+                                             : PrerequisiteOutcome::Declined;
+}

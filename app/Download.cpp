@@ -13,9 +13,9 @@ int main(int argc, char **argv) {
         TMainForm mainForm(app, platform::ProcessArguments(argc, argv));
         if (mainForm.RunApplication)
             app.Run();
+        return mainForm.ExitCode;
     } catch (const std::exception &error) {
         std::cerr << "download: " << error.what() << '\n';
-        return 1;
+        return kExitFailed;
     }
-    return 0;
 }

@@ -2,10 +2,16 @@
 
 #include "app/CommandLine.h"
 #include "app/Common.h"
+#include "platform/NotifyQueue.h"
 #include "platform/ProcessInfo.h"
+#include "platform/Thread.h"
 
 TMainForm::TMainForm(gui::Application &app, std::vector<std::string> arguments)
     : app_(app), form_(app.CreateForm("MainForm", 410, 76)), arguments_(std::move(arguments)) {
+    // This thread runs the workers' reports, and its socket waits keep the window alive.
+    platform::SetMainThread();
+    platform::SetThreadPumpHook([&app] { app.ProcessMessages(); });
+    SetLaunchErrorOwner(&app_);
     BuildLayout();
     if (!ParseCommandLine()) {
         form_.Close();
@@ -22,6 +28,14 @@ TMainForm::TMainForm(gui::Application &app, std::vector<std::string> arguments)
     WorkersStarted = false;
     PromptActive = false;
     form_.SetCaption("Download " + request_.ProductName);
+}
+
+TMainForm::~TMainForm() {
+    // The workers end first: they may still hand reports to this window.
+    for (auto &w : Workers)
+        w.reset();
+    SetLaunchErrorOwner(nullptr);
+    platform::SetThreadPumpHook(nullptr);
 }
 
 bool TMainForm::ParseCommandLine() {
@@ -50,4 +64,5 @@ void TMainForm::btnCancelClick() {
 
 void TMainForm::FormClose() {
     CloseRequested = true;
+    SizeRequests.Abort();
 }

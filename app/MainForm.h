@@ -2,11 +2,21 @@
 
 #include "app/DownloadRequest.h"
 #include "app/OptionsForm.h"
+#include "engine/Thread.h"
 #include "gui/Application.h"
 
+#include <array>
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
+
+// How the program ended, for a program that launched it.
+enum ExitCodes : int {
+    kExitVerified = 0,   // the file was downloaded and verified
+    kExitFailed = 1,     // verification failed or the output could not be written
+    kExitIncomplete = 2, // ended before the download completed
+};
 
 // The main window: its construction turns the command line into the DownloadRequest,
 // creates the options dialog and sets the caption and the application title.
@@ -14,6 +24,10 @@ class TMainForm {
   public:
     // `arguments`: element 0 is the program's path, then the URL and the parameters.
     TMainForm(gui::Application &app, std::vector<std::string> arguments);
+    // Ends the workers that still run.
+    ~TMainForm();
+    TMainForm(const TMainForm &) = delete;
+    TMainForm &operator=(const TMainForm &) = delete;
 
     // Fills the request from the built-in values and the command line and completes the
     // derived fields. A command line with errors still runs with what was read; the
@@ -32,6 +46,43 @@ class TMainForm {
     bool Paused = false;
     bool WorkersStarted = false;
     bool PromptActive = false;
+    int32_t ErrorCount = 0;
+    int32_t FinishedWorkers = 0;
+    std::string OutputPath;
+    double ServerFileDate = 0;
+    std::array<std::unique_ptr<engine::HttpThread>, 5> Workers;
+    int ExitCode = kExitIncomplete;
+
+    // Waits before the selection (at least this long, and while the options dialog shows)
+    // and before every attempt of a worker; tests shorten them.
+    std::chrono::milliseconds StartDelay{2000};
+    std::chrono::milliseconds AttemptWait{5000};
+
+    // The first activation: the prerequisite check, then the download driver.
+    void FormActivate();
+    // Waits (pumping messages), then selects a location and starts the workers. Returns
+    // when the selection has ended.
+    void StartWhenReady();
+    void StartDownload(const std::string &protocol, TMirrorTable mirrors,
+                       const std::string &fileName, const std::string &proxyServer,
+                       int32_t proxyPort);
+
+    // The status line, filtered by detail level and silent while paused.
+    void ShowStatus(const std::string &text, int32_t level);
+    // Moves the progress and refreshes the caption and the application title.
+    void AddProgress(int64_t delta);
+    // Every report of every worker, on the main thread.
+    void OnWorkerReport(platform::TObject *Sender, int64_t delta, const std::string &message,
+                        int32_t level);
+    void SetPaused(bool paused);
+    void btnPauseResumeClick();
+
+    // A worker's thread has ended; after the fifth, the file is joined, verified and the
+    // completion actions run.
+    void OnWorkerDone(platform::TThread *Sender);
+    // "&Run" and "O&pen" after completion.
+    void btnLaunchApplicationClick();
+    void btnOpenFolderClick();
 
     // "&Options": the proxy can be changed only while no workers exist.
     void btnOptionsClick();
@@ -42,6 +93,12 @@ class TMainForm {
 
   private:
     void BuildLayout();
+    // Joins the pieces into OutputPath and checks the size; the actions after a good file.
+    bool AssembleOutput();
+    void RunCompletionActions();
+
+    bool Selecting = false; // StartDownload is asking the locations
+    engine::SizeRequestAbort SizeRequests; // closing the window ends the selection at once
 
     gui::Application &app_;
     gui::Form &form_;

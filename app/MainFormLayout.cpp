@@ -1,6 +1,7 @@
 #include "app/MainForm.h"
 
 #include "app/Resources.h"
+#include "platform/NotifyQueue.h"
 
 // Picture, progress bar and status line on top, the row of buttons below; Pause, Resume
 // and Open share one place, as do Cancel and Close. Client area 410 x 76.
@@ -30,8 +31,16 @@ void TMainForm::BuildLayout() {
     f.SetTabOrder({pb_, btnLaunchApplication_, btnOpenFolder_, btnPause_, btnResume_, btnOptions_,
                    btnClose_, btnCancel_});
 
+    btnLaunchApplication_->OnClick = [this] { btnLaunchApplicationClick(); };
+    btnPause_->OnClick = [this] { btnPauseResumeClick(); };
+    btnResume_->OnClick = [this] { btnPauseResumeClick(); };
+    btnOpenFolder_->OnClick = [this] { btnOpenFolderClick(); };
     btnOptions_->OnClick = [this] { btnOptionsClick(); };
     btnCancel_->OnClick = [this] { btnCancelClick(); };
     btnClose_->OnClick = [this] { btnCancelClick(); };
     f.OnClose = [this] { FormClose(); };
+    // The first activation comes once the window is up and its message loop runs.
+    f.OnShow = [this] {
+        platform::NotifyQueue::Current()->PostClosure([this] { FormActivate(); });
+    };
 }

@@ -45,12 +45,31 @@ RangeRequest ComposeRange(int64_t s, int64_t e, int64_t m, int64_t expectedBefor
     return r;
 }
 
+void SizeRequestAbort::Abort() {
+    aborted_ = true;
+    if (client_)
+        client_->AbortOperation();
+}
+
 bool FetchFileInfo(const std::string &Url, const std::string &ProxyServer, int32_t ProxyPort,
-                   double &ModifiedTime, int64_t &Size) {
+                   double &ModifiedTime, int64_t &Size, SizeRequestAbort *abort) {
     Size = -1;
     ModifiedTime = 0;
+    if (abort && abort->aborted_)
+        return false;
     try {
         net::TNMHTTP client;
+        struct InFlight {
+            SizeRequestAbort *abort;
+            InFlight(SizeRequestAbort *a, net::TNMHTTP *c) : abort(a) {
+                if (abort)
+                    abort->client_ = c;
+            }
+            ~InFlight() {
+                if (abort)
+                    abort->client_ = nullptr;
+            }
+        } inFlight(abort, &client);
         Configure(client, ProxyServer, ProxyPort);
         client.InputFileMode = false;
         client.TimeOut = kSizeRequestTimeOut;

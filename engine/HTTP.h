@@ -29,12 +29,27 @@ struct RangeRequest {
 };
 RangeRequest ComposeRange(int64_t start, int64_t end, int64_t maximum, int64_t expectedBefore);
 
+// Lets the thread that makes size requests abort the one in flight from inside its own
+// message processing (a window that is being closed), and every later one.
+class SizeRequestAbort {
+  public:
+    void Abort();
+    bool Aborted() const { return aborted_; }
+
+  private:
+    friend bool FetchFileInfo(const std::string &, const std::string &, int32_t, double &,
+                              int64_t &, SizeRequestAbort *);
+    bool aborted_ = false;
+    net::TNMHTTP *client_ = nullptr;
+};
+
 // Asks Url for the file's size with one HEAD request (30 s per connect phase and of data
 // inactivity). True with Size > 0 for a 2xx answer carrying a Content-Length; false otherwise,
 // Size then -1 (no answer) or 0 (no length). ModifiedTime is the Last-Modified date as a
-// date-time value, 0 when unknown. Blocks the caller until the request ends; never throws.
+// date-time value, 0 when unknown. Blocks the caller until the request ends (or `abort` is
+// used); never throws.
 bool FetchFileInfo(const std::string &Url, const std::string &ProxyServer, int32_t ProxyPort,
-                   double &ModifiedTime, int64_t &Size);
+                   double &ModifiedTime, int64_t &Size, SizeRequestAbort *abort = nullptr);
 
 // The HTTP client with byte-range bounds, a report callback and a handler for each of its
 // events. One object serves one DownloadRange call.

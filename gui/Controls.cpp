@@ -9,7 +9,7 @@ void Button::Click() {
         OnClick();
 }
 
-void ProgressBar::SetRange(int32_t min, int32_t max) {
+void ProgressBar::SetRange(int64_t min, int64_t max) {
     min_ = min;
     max_ = std::max(min, max);
     position_ = std::clamp(position_, min_, max_);
@@ -17,7 +17,7 @@ void ProgressBar::SetRange(int32_t min, int32_t max) {
 }
 
 void ProgressBar::SetPosition(int64_t position) {
-    position_ = static_cast<int32_t>(std::clamp<int64_t>(position, min_, max_));
+    position_ = std::clamp(position, min_, max_);
     Changed(Property::Progress);
 }
 

@@ -37,17 +37,18 @@ class ProgressBar : public Control {
   public:
     ProgressBar(Form &form, std::string name, Bounds bounds)
         : Control(form, ControlKind::ProgressBar, std::move(name), bounds, "") {}
-    int32_t Min() const { return min_; }
-    int32_t Max() const { return max_; }
-    int32_t Position() const { return position_; }
+    // 64-bit, so that the range can be the size of a file over 2 GiB.
+    int64_t Min() const { return min_; }
+    int64_t Max() const { return max_; }
+    int64_t Position() const { return position_; }
     // The position is kept within the range, also when the range shrinks.
-    void SetRange(int32_t min, int32_t max);
+    void SetRange(int64_t min, int64_t max);
     void SetPosition(int64_t position);
 
   private:
-    int32_t min_ = 0;
-    int32_t max_ = 100;
-    int32_t position_ = 0;
+    int64_t min_ = 0;
+    int64_t max_ = 100;
+    int64_t position_ = 0;
 };
 
 // An image held in static storage, in a format the backends decode (JPEG).

@@ -72,6 +72,10 @@ class NotifyQueue {
     void SetTimer(uint64_t target, uint16_t timerId, uint32_t intervalMs);
     void KillTimer(uint64_t target, uint16_t timerId);
 
+    // A descriptor that is readable while messages posted from other threads wait, for a
+    // toolkit whose own loop waits on descriptors (it then calls DispatchPendingMessages).
+    int WakeDescriptor() const;
+
     // Owning thread only; used by MessageTarget.
     uint64_t Register(MessageTarget *target);
     void Unregister(uint64_t id);
@@ -88,9 +92,16 @@ class NotifyQueue {
 // pump hook (the GUI toolkit's own event processing on the main thread).
 void ProcessPendingMessages();
 
+// As ProcessPendingMessages, but without the pump hook: for a toolkit's own loop, which
+// handles its events itself.
+void DispatchPendingMessages();
+
 // Blocks at most `ms` milliseconds until a message, a socket event or a timer is due on the
 // calling thread, then processes pending messages as above.
 void SleepAndProcess(int ms = 2);
+
+// As SleepAndProcess, but without the pump hook.
+void SleepAndDispatch(int ms);
 
 // Sets the function ProcessPendingMessages runs last on the calling thread (empty to clear).
 void SetThreadPumpHook(std::function<void()> hook);

@@ -3,6 +3,7 @@
 #include "gui/Application.h"
 #include "gui/Form.h"
 #include "gui/SelectBackend.h"
+#include "platform/NotifyQueue.h"
 #include "platform/Terminal.h"
 
 #include <atomic>
@@ -138,7 +139,8 @@ void ConsoleBackend::Run(Form &main) {
             main.PressCloseBox();
             break;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        // Waits for calls handed over by worker threads, and runs them at once.
+        platform::SleepAndDispatch(10);
     }
     std::signal(SIGINT, previousInt);
     std::signal(SIGTERM, previousTerm);

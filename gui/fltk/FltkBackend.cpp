@@ -4,6 +4,7 @@
 #include "gui/SelectBackend.h"
 #include "gui/fltk/FltkMessageBox.h"
 #include "gui/fltk/FltkWidgets.h"
+#include "platform/NotifyQueue.h"
 
 #include <FL/Fl.H>
 #include <FL/Fl_Button.H>
@@ -71,6 +72,10 @@ FltkBackend::FltkBackend() {
     // the default sans-serif face where it is not installed.
     Fl::set_font(FL_HELVETICA, " DejaVu Sans Condensed");
     FL_NORMAL_SIZE = 11;
+    // Calls that worker threads hand to the main thread run as soon as they arrive, in the
+    // main loop and in every modal loop (message boxes, dialogs) alike.
+    Fl::add_fd(platform::NotifyQueue::Current()->WakeDescriptor(), FL_READ,
+               [](FL_SOCKET, void *) { platform::DispatchPendingMessages(); });
 }
 
 FltkBackend::~FltkBackend() = default;

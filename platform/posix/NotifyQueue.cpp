@@ -54,9 +54,11 @@ struct NotifyQueue::Impl {
     std::vector<pollfd> pollSet;
     std::vector<posix::PollSource *> polled;
 
-    void Wake() {
-        if (std::this_thread::get_id() == owner)
-            return; // the owner looks at its queue before it blocks
+    void Wake(MessageKind kind) {
+        // The owner looks at its queue before it blocks in its own waits; a closure it posts
+        // to itself may be meant for a toolkit loop that waits on the descriptor, though.
+        if (kind != MessageKind::Closure && std::this_thread::get_id() == owner)
+            return;
         if (!signaled.exchange(true)) {
             uint64_t one = 1;
             [[maybe_unused]] ssize_t r = write(wakeFd, &one, sizeof one);
@@ -164,13 +166,13 @@ struct NotifyQueue::Impl {
         }
     }
 
-    void Process(bool polledAlready) {
+    void Process(bool polledAlready, bool runHook = true) {
         if (!polledAlready)
             Poll(0);
         QueueDueTimers();
         ClearWake();
         Dispatch();
-        if (pumpHook) {
+        if (runHook && pumpHook) {
             auto hook = pumpHook; // the hook may replace itself
             hook();
         }
@@ -192,11 +194,12 @@ const std::shared_ptr<NotifyQueue> &NotifyQueue::Current() {
 }
 
 void NotifyQueue::Post(Message m) {
+    MessageKind kind = m.kind;
     {
         std::lock_guard lock(impl_->mutex);
         impl_->messages.push_back(std::move(m));
     }
-    impl_->Wake();
+    impl_->Wake(kind);
 }
 
 void NotifyQueue::PostClosure(std::function<void()> fn) {
@@ -246,12 +249,22 @@ void MessageTarget::PostToSelf(Message m) const {
 
 void ProcessPendingMessages() { NotifyQueue::Current()->impl().Process(false); }
 
-void SleepAndProcess(int ms) {
+void DispatchPendingMessages() { NotifyQueue::Current()->impl().Process(false, false); }
+
+int NotifyQueue::WakeDescriptor() const { return impl_->wakeFd; }
+
+namespace {
+void SleepThenProcess(int ms, bool runHook) {
     auto &q = NotifyQueue::Current()->impl();
     int timeout = q.HasMessages() ? 0 : q.MillisecondsToNextTimer(ms);
     q.Poll(timeout);
-    q.Process(true);
+    q.Process(true, runHook);
 }
+} // namespace
+
+void SleepAndProcess(int ms) { SleepThenProcess(ms, true); }
+
+void SleepAndDispatch(int ms) { SleepThenProcess(ms, false); }
 
 void SetThreadPumpHook(std::function<void()> hook) {
     NotifyQueue::Current()->impl().pumpHook = std::move(hook);

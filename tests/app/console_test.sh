@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The program without a display: it runs on the console, shows its caption, explains a
-# faulty command line on standard error, and ends with code 0 when interrupted.
+# faulty command line on standard error, and ends with code 2 (not downloaded) when
+# interrupted.
 #   console_test.sh PROGRAM WORK_DIR
 set -uo pipefail
 program=$1
@@ -28,7 +29,7 @@ run_until_caption() { # expected-caption args...
     fi
     wait "$pid"
     local code=$?
-    [ "$code" = 0 ] || fail "exit code $code; stderr: $(cat "$work/err")"
+    [ "$code" = 2 ] || fail "exit code $code; stderr: $(cat "$work/err")"
     grep -qF "$expected" "$work/out" || fail "no \"$expected\" in: $(cat "$work/out")"
 }
 

@@ -37,9 +37,16 @@ expect_pixel() { # file x y what test(r,g,b)
     (( $5 )) || fail "$4: pixel ($2,$3) of $(basename "$1") is $r $g $b"
 }
 
-"$program" &
+# A location that refuses at once, and no requirement: after its wait the program asks the
+# locations, none answers, and it stays paused with the "Connection error" box.
+"$program" "http://127.0.0.1:1/dir/setup.exe" "ProductName:Pelko" &
 pid=$!
 main=$(wait_window "Download Pelko") || fail "no window captioned \"Download Pelko\""
+box=$(wait_window "Connection error") || fail "no \"Connection error\" box after the selection"
+sleep 0.3
+import -window "$box" "$artifacts/connection-error.png" || fail "no screenshot of the box"
+xdotool key --window "$box" Return
+wait_gone "Connection error" || fail "Enter did not close the connection error box"
 xprop -id "$main" WM_ICON_NAME | grep -q '= "Pelko download"' ||
     fail "icon name is $(xprop -id "$main" WM_ICON_NAME)"
 eval "$(xdotool getwindowgeometry --shell "$main")"
@@ -49,7 +56,7 @@ import -window "$main" "$artifacts/main-window.png" || fail "no screenshot of th
 shot="$artifacts/main-window.png"
 expect_pixel "$shot" 8 30 "the picture's blue circle" 'b > r + 60 && b > 150'
 expect_pixel "$shot" 200 14 "the empty progress bar" 'r > 240 && g > 240 && b > 240'
-expect_pixel "$shot" 180 50 "the Pause button" 'r < 240 && r > 120'
+expect_pixel "$shot" 180 50 "the Resume button" 'r < 240 && r > 120'
 expect_pixel "$shot" 260 50 "the Options button" 'r < 240 && r > 120'
 expect_pixel "$shot" 340 50 "the Cancel button" 'r < 240 && r > 120'
 expect_pixel "$shot" 100 60 "the hidden Run button's place" 'r > 240 && g > 240 && b > 240'
@@ -89,7 +96,7 @@ xdotool mousemove --window "$options" 150 150
 xdotool key --window "$options" Escape
 wait_gone "Download options" || fail "Escape did not close the dialog"
 
-# Cancel ends the program with exit code 0.
+# Cancel ends the program with exit code 2: nothing was downloaded.
 xdotool mousemove --window "$main" 365 59 click 1
 for _ in $(seq 1 50); do
     kill -0 "$pid" 2>/dev/null || break
@@ -98,5 +105,5 @@ done
 kill -0 "$pid" 2>/dev/null && fail "Cancel did not end the program"
 wait "$pid"
 code=$?
-[ "$code" = 0 ] || fail "the program ended with code $code"
+[ "$code" = 2 ] || fail "the program ended with code $code"
 echo "PASSED: window, icon name, screenshots, Options, Cancel, Alt+O, validation box, Escape, exit"

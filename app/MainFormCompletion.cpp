@@ -1,0 +1,96 @@
+// TMainForm: the end of the workers, the join and the verification of the file, and the
+// completion actions.
+#include "app/MainForm.h"
+
+#include "app/Common.h"
+#include "app/OutputFile.h"
+
+#include <filesystem>
+
+void TMainForm::OnWorkerDone(platform::TThread *) {
+    app_.SetBusy(true);
+    struct Idle {
+        gui::Application &app;
+        ~Idle() { app.SetBusy(false); }
+    } idle{app_};
+    if (++FinishedWorkers != 5)
+        return;
+
+    ShowStatus("Finished downloading application.", 0);
+    AddProgress(pb_->Max());
+    btnOptions_->SetEnabled(false);
+    btnClose_->SetEnabled(false);
+    btnCancel_->SetEnabled(false);
+    btnPause_->SetVisible(false);
+    btnResume_->SetVisible(false);
+    options_->Locked = true;
+
+    const bool verified = AssembleOutput();
+    ExitCode = verified ? kExitVerified : kExitFailed;
+    if (verified)
+        RunCompletionActions();
+
+    if (options_->CompletionClose) {
+        form_.Close();
+        return;
+    }
+    btnLaunchApplication_->SetVisible(true);
+    btnOpenFolder_->SetVisible(true);
+    btnOptions_->SetEnabled(true);
+    btnClose_->SetEnabled(true);
+    btnCancel_->SetEnabled(true);
+}
+
+bool TMainForm::AssembleOutput() {
+    OutputPath = OutputFilePath(
+        options_->OutputDirectory, LocalFileName(request_.FileName), options_->OverrideFile,
+        [](const std::string &p) { return std::filesystem::exists(p); });
+    std::vector<std::string> pieces;
+    for (auto &w : Workers) {
+        if (!w)
+            continue;
+        pieces.insert(pieces.end(), w->PieceFiles.begin(), w->PieceFiles.end());
+        w->PieceFiles.clear();
+    }
+    const std::string error = JoinPieces(OutputPath, pieces);
+
+    btnClose_->SetVisible(true);
+    btnCancel_->SetVisible(false);
+    form_.Repaint();
+
+    if (!error.empty()) {
+        app_.MessageBox(error, "ERROR", gui::MessageButtons::Ok);
+        ShowStatus("Verification failed.", 0);
+        return false;
+    }
+    if (FileSize(OutputPath) != pb_->Max()) {
+        app_.MessageBox("The file did not download correctly. Please try again.",
+                        "Connection error", gui::MessageButtons::Ok);
+        std::error_code ec;
+        std::filesystem::remove(OutputPath, ec);
+        ShowStatus("Verification failed.", 0);
+        return false;
+    }
+    if (ServerFileDate != 0)
+        SetFileDate(OutputPath, ServerFileDate);
+    return true;
+}
+
+void TMainForm::RunCompletionActions() {
+    if (options_->CompletionOpenFolder)
+        LaunchProgram("explorer", "/select," + OutputPath, false);
+    if (options_->CompletionLaunchApplication) {
+        ShowStatus("Executing downloaded application...", 0);
+        const bool deleteAfter = options_->DeleteAfterDownloading;
+        if (std::filesystem::exists(OutputPath) && LaunchProgram(OutputPath, "", deleteAfter) &&
+            deleteAfter) {
+            std::error_code ec;
+            std::filesystem::remove(OutputPath, ec);
+        }
+    }
+    ShowStatus("Finished.", 0);
+}
+
+void TMainForm::btnLaunchApplicationClick() { LaunchProgram(OutputPath, "", false); }
+
+void TMainForm::btnOpenFolderClick() { LaunchProgram("explorer", "/select," + OutputPath, false); }

@@ -1,0 +1,109 @@
+// TMainForm: the status line, the progress figures, the workers' reports with the retry
+// policy, and pause and resume.
+#include "app/MainForm.h"
+
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+const char *const kWorkerError = "Error communicating with server. Retrying...";
+
+std::string Rounded(double value) { return std::to_string(std::llround(value)); }
+
+std::string OneDecimal(double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.1f", value);
+    return text;
+}
+
+} // namespace
+
+void TMainForm::ShowStatus(const std::string &text, int32_t level) {
+    if (level > request_.MaximumDetailToDisplay || Paused)
+        return;
+    lblMessage_->SetCaption(text);
+    // Seen at once even while the main thread stays busy (selection, completion).
+    if (level == 0)
+        form_.Repaint();
+}
+
+void TMainForm::AddProgress(int64_t delta) {
+    pb_->SetPosition(pb_->Position() + delta);
+    const double position = static_cast<double>(pb_->Position());
+    const double maximum = static_cast<double>(pb_->Max());
+    const double percent = maximum > 0 ? position / maximum * 100 : 0;
+    const std::string &product = request_.ProductName;
+    form_.SetCaption("Downloading " + product + " (" + Rounded(position / 1024 / 1024) + " of " +
+                     Rounded(maximum / 1024 / 1024) + " MB, " + OneDecimal(percent) + "%)");
+    app_.SetTitle(product + " download " + Rounded(percent) + "%");
+}
+
+void TMainForm::OnWorkerReport(platform::TObject *, int64_t delta, const std::string &message,
+                               int32_t level) {
+    if (delta != 0)
+        AddProgress(delta);
+    if (message.empty())
+        return;
+    if (message != kWorkerError) {
+        ShowStatus(message, level);
+        return;
+    }
+    ShowStatus("Error communicating with server.", level);
+    ++ErrorCount;
+    const int32_t attempts = options_->MaximumNumberOfAttempts;
+    // Five workers share one count.
+    if (PromptActive || attempts == -1 || static_cast<int64_t>(ErrorCount) < attempts * 5LL)
+        return;
+    PromptActive = true;
+    SetPaused(true);
+    switch (options_->ErrorAction) {
+    case TErrorAction::Prompt:
+        switch (app_.MessageBox("The server has disconnected the transfer " +
+                                    std::to_string(attempts) +
+                                    " times.\r\n\r\nDo you want to continue attempting to "
+                                    "transfer?",
+                                "Connection error", gui::MessageButtons::YesNoCancel)) {
+        case gui::MessageResult::Cancel: form_.Close(); break;
+        case gui::MessageResult::Yes:
+            ErrorCount = 0;
+            options_->MaximumNumberOfAttempts = -1;
+            SetPaused(false);
+            break;
+        default: ErrorCount = 0; break; // No: stays paused
+        }
+        break;
+    case TErrorAction::Close: form_.Close(); break;
+    case TErrorAction::Pause: break;
+    }
+    PromptActive = false;
+}
+
+void TMainForm::SetPaused(bool paused) {
+    btnPause_->SetVisible(!paused);
+    btnResume_->SetVisible(paused);
+    if (paused) {
+        ShowStatus("Paused.", 0);
+        Paused = true;
+        btnResume_->SetFocus();
+        if (WorkersStarted)
+            for (auto &w : Workers)
+                if (w && !w->Finished)
+                    w->PauseTransfer();
+        return;
+    }
+    Paused = false;
+    btnPause_->SetFocus();
+    if (WorkersStarted) {
+        for (auto &w : Workers)
+            if (w && !w->Finished)
+                w->ResumeTransfer();
+    } else if (!Selecting) {
+        // After a failed selection: select again. During a selection nothing more is
+        // needed (one selection at a time): it starts its workers unpaused now.
+        StartWhenReady();
+    }
+    ShowStatus("Resuming...", 0);
+}
+
+void TMainForm::btnPauseResumeClick() { SetPaused(!Paused); }

@@ -11,6 +11,10 @@
 #include <string>
 #include <vector>
 
+// Whether location `entry`, answering `size` after `elapsed` ms, replaces the one taken so
+// far (takenTime -1: none yet).
+bool TakesOver(int entry, int64_t size, int64_t elapsed, int64_t takenSize, int64_t takenTime);
+
 // How the program ended, for a program that launched it.
 enum ExitCodes : int {
     kExitVerified = 0,   // the file was downloaded and verified
@@ -98,6 +102,7 @@ class TMainForm {
     void RunCompletionActions();
 
     bool Selecting = false; // StartDownload is asking the locations
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true); // for calls posted to later
     engine::SizeRequestAbort SizeRequests; // closing the window ends the selection at once
 
     gui::Application &app_;

@@ -18,6 +18,16 @@ int64_t ElapsedMilliseconds(Clock::time_point from, Clock::time_point to) {
 
 } // namespace
 
+bool TakesOver(int entry, int64_t size, int64_t elapsed, int64_t takenSize, int64_t takenTime) {
+    // The first answer sets the size; a later one replaces it only with the same size and a
+    // strictly shorter time, so ties keep the earlier entry.
+    if (entry == 0 || takenTime == -1)
+        return true;
+    if (takenSize != -1 && size != takenSize)
+        return false;
+    return elapsed < takenTime;
+}
+
 void TMainForm::FormActivate() {
     if (Activated)
         return;
@@ -87,10 +97,7 @@ void TMainForm::StartDownload(const std::string &protocol, TMirrorTable mirrors,
         const int64_t elapsed = ElapsedMilliseconds(t1, Clock::now());
         if (!answered || size < 1)
             continue;
-        // The first answer sets the size; a later one replaces it only with the same size
-        // and a strictly shorter time, so ties keep the earlier entry.
-        if (i != 0 && takenTime != -1 &&
-            ((takenSize != -1 && size != takenSize) || !(elapsed < takenTime)))
+        if (!TakesOver(i, size, elapsed, takenSize, takenTime))
             continue;
         taken = i;
         takenSize = size;

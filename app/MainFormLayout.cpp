@@ -41,6 +41,9 @@ void TMainForm::BuildLayout() {
     f.OnClose = [this] { FormClose(); };
     // The first activation comes once the window is up and its message loop runs.
     f.OnShow = [this] {
-        platform::NotifyQueue::Current()->PostClosure([this] { FormActivate(); });
+        platform::NotifyQueue::Current()->PostClosure([this, alive = std::weak_ptr(alive_)] {
+            if (!alive.expired()) // the window may be gone before the loop gets here
+                FormActivate();
+        });
     };
 }

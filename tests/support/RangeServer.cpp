@@ -77,7 +77,7 @@ Script RangeServer::Answer(const std::string &request) {
         return {Action::Send(Head(fault.status, page.size(), "") + page)};
     }
     if (seen.method == "HEAD")
-        return {Action::Send(Head(200, size, modified))};
+        return {Action::Delay(headDelay_.load()), Action::Send(Head(200, size, modified))};
 
     // The range asked for; a request without one gets the whole file.
     int64_t first = 0, last = static_cast<int64_t>(size) - 1;

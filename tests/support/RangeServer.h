@@ -48,6 +48,8 @@ class RangeServer {
     uint16_t Port() const { return server_.Port(); }
     // Chooses the fault of each connection (by its 0-based number); none by default.
     void SetFaults(FaultPlan plan);
+    // HEAD answers come this much later (a slower location).
+    void SetHeadDelay(std::chrono::milliseconds delay) { headDelay_ = delay; }
     std::vector<SeenRequest> Requests() const;
     size_t FaultsInjected() const { return faults_; }
     void Stop() { server_.Stop(); }
@@ -61,6 +63,7 @@ class RangeServer {
     FaultPlan plan_;
     std::vector<SeenRequest> requests_;
     std::atomic<size_t> faults_{0};
+    std::atomic<std::chrono::milliseconds> headDelay_{std::chrono::milliseconds(0)};
     ScriptedServer server_; // last: its threads stop before the members above go
 };
 

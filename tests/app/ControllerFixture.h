@@ -1,0 +1,131 @@
+#pragma once
+
+// The main window driven end to end through the headless backend: real workers, real sockets,
+// range servers on loopback as the four locations, and this thread pumping the main queue.
+
+#include "app/MainForm.h"
+#include "gui/Control.h"
+#include "gui/headless/HeadlessBackend.h"
+#include "platform/NotifyQueue.h"
+#include "platform/TempFiles.h"
+#include "platform/Version.h"
+#include "tests/support/RangeServer.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace controllertest {
+
+using namespace std::chrono;
+using namespace std::chrono_literals;
+using testsupport::PatternBytes;
+using testsupport::RangeFault;
+using testsupport::RangeServer;
+using testsupport::SeenRequest;
+
+// The headless backend, also keeping every text the status line showed.
+struct RecordingBackend : gui::HeadlessBackend {
+    std::vector<std::string> statuses;
+    void ControlChanged(gui::Control &c, gui::Property what) override {
+        if (what == gui::Property::Caption && c.Name() == "lblMessage")
+            statuses.push_back(c.Caption());
+    }
+};
+
+inline std::string ReadFile(const std::filesystem::path &p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), {});
+}
+
+class Controller : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        auto *info = ::testing::UnitTest::GetInstance()->current_test_info();
+        dir = std::filesystem::path(::testing::TempDir()) /
+              (std::string("controller_") + info->name() + "_" + std::to_string(::getpid()));
+        std::filesystem::remove_all(dir);
+        std::filesystem::create_directories(dir / "out");
+        std::filesystem::create_directories(dir / "tmp");
+        // Piece files go to a folder of this test, so that leftovers can be counted.
+        if (const char *t = std::getenv("TMPDIR"))
+            oldTmpdir = t;
+        setenv("TMPDIR", (dir / "tmp").c_str(), 1);
+        platform::ForgetTempDirectoryForTesting();
+        platform::SetOsVersionForTesting(platform::OsVersionRecord{10, 0, 0, 2, ""});
+        auto b = std::make_unique<RecordingBackend>();
+        backend = b.get();
+        app = std::make_unique<gui::Application>(std::move(b));
+    }
+    void TearDown() override {
+        main.reset();
+        app.reset();
+        platform::SetOsVersionForTesting(std::nullopt);
+        if (oldTmpdir)
+            setenv("TMPDIR", oldTmpdir->c_str(), 1);
+        else
+            unsetenv("TMPDIR");
+        platform::ForgetTempDirectoryForTesting();
+        std::error_code ec;
+        std::filesystem::remove_all(dir, ec);
+    }
+
+    // The main window for a command line, set up to run fast and keep its file.
+    TMainForm &Open(std::vector<std::string> args) {
+        args.insert(args.begin(), "/opt/download");
+        main = std::make_unique<TMainForm>(*app, std::move(args));
+        main->StartDelay = 0ms;
+        main->AttemptWait = 10ms;
+        TOptionsForm &o = main->Options();
+        o.OutputDirectory = (dir / "out").string() + "/";
+        o.CompletionClose = false;
+        o.CompletionLaunchApplication = false;
+        return *main;
+    }
+    TMainForm &OpenFor(const RangeServer &server, const std::string &name = "file.bin") {
+        return Open({Url(server, name), "ProductName:Pelko"});
+    }
+    static std::string Host(const RangeServer &s) {
+        return "127.0.0.1:" + std::to_string(s.Port());
+    }
+    static std::string Url(const RangeServer &s, const std::string &name) {
+        return "http://" + Host(s) + "/dir/" + name;
+    }
+    // Four locations from servers (nullptr: a host that refuses at once).
+    static TMirrorTable Mirrors(std::initializer_list<const RangeServer *> servers) {
+        TMirrorTable t;
+        size_t i = 0;
+        for (const RangeServer *s : servers)
+            t[i++] = {s ? Host(*s) : "127.0.0.1:1", "dir"};
+        return t;
+    }
+
+    template <typename P> bool PumpUntil(P pred, milliseconds limit = 30s) {
+        auto end = steady_clock::now() + limit;
+        while (!pred() && steady_clock::now() < end)
+            platform::SleepAndProcess(2);
+        return pred();
+    }
+    bool Finished() const { return main->FinishedWorkers == 5; }
+    std::string Status() const { return main->Form().Get<gui::Label>("lblMessage").Caption(); }
+    int PieceFilesLeft() const {
+        int n = 0;
+        for (auto &e : std::filesystem::directory_iterator(dir / "tmp"))
+            n += e.path().filename().string().rfind("tlv", 0) == 0;
+        return n;
+    }
+
+    std::filesystem::path dir;
+    std::optional<std::string> oldTmpdir;
+    RecordingBackend *backend = nullptr;
+    std::unique_ptr<gui::Application> app;
+    std::unique_ptr<TMainForm> main;
+};
+
+} // namespace controllertest

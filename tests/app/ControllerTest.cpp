@@ -1,0 +1,258 @@
+#include "app/MainForm.h"
+
+#include "ControllerFixture.h"
+
+#include <algorithm>
+
+using namespace controllertest;
+
+TEST(LocationRule, FirstAnswerSetsTheSizeOnlyFasterAgreeingOnesReplaceIt) {
+    EXPECT_TRUE(TakesOver(0, 100, 50, -1, -1));
+    EXPECT_TRUE(TakesOver(2, 100, 50, -1, -1)) << "nothing taken yet";
+    EXPECT_TRUE(TakesOver(1, 100, 10, 100, 50));
+    EXPECT_FALSE(TakesOver(1, 100, 50, 100, 50)) << "a tie keeps the earlier entry";
+    EXPECT_FALSE(TakesOver(1, 100, 60, 100, 50));
+    EXPECT_FALSE(TakesOver(2, 999, 1, 100, 50)) << "another size never replaces";
+}
+
+TEST_F(Controller, FastestAgreeingLocationServesTheFiveRanges) {
+    const std::string content = PatternBytes(0, 1000);
+    RangeServer primary(content), slow(content), fast(content), other(PatternBytes(7, 999));
+    primary.SetHeadDelay(120ms);
+    slow.SetHeadDelay(200ms);
+    TMainForm &m = OpenFor(primary);
+    m.StartDownload("http", Mirrors({&primary, &slow, &fast, &other}), "file.bin", "", 0);
+    EXPECT_EQ(Status(), "Using server " + Host(fast) + ".");
+    ASSERT_TRUE(PumpUntil([&] { return Finished(); }));
+    EXPECT_EQ(fast.Requests().size(), 6u) << "one size request and five ranges";
+    std::vector<std::string> ranges;
+    for (auto &r : fast.Requests())
+        if (r.method == "GET")
+            ranges.push_back(r.rangeLine);
+    std::sort(ranges.begin(), ranges.end());
+    EXPECT_EQ(ranges, (std::vector<std::string>{"Range: bytes=0-200", "Range: bytes=201-401",
+                                                "Range: bytes=402-602", "Range: bytes=603-803",
+                                                "Range: bytes=804-999"}));
+    EXPECT_EQ(ReadFile(dir / "out" / "file.bin"), content);
+    EXPECT_EQ(m.ExitCode, kExitVerified);
+    EXPECT_EQ(Status(), "Finished.");
+    EXPECT_EQ(m.Form().Caption(), "Downloading Pelko (0 of 0 MB, 100.0%)");
+    EXPECT_EQ(PieceFilesLeft(), 0);
+}
+
+TEST_F(Controller, EntryZeroWinsWhenAFasterLocationDisagreesOnTheSize) {
+    RangeServer primary(PatternBytes(0, 3000)), faster(PatternBytes(0, 2999));
+    primary.SetHeadDelay(100ms);
+    TMainForm &m = OpenFor(primary);
+    m.StartDownload("http", Mirrors({&primary, nullptr, &faster, nullptr}), "file.bin", "", 0);
+    EXPECT_EQ(Status(), "Using server " + Host(primary) + ".");
+    ASSERT_TRUE(PumpUntil([&] { return Finished(); }));
+    EXPECT_EQ(ReadFile(dir / "out" / "file.bin"), PatternBytes(0, 3000));
+}
+
+TEST_F(Controller, NoLocationAnsweringPausesAndResumeSelectsAgain) {
+    RangeServer later(PatternBytes(0, 500));
+    later.SetFaults([](size_t i, const SeenRequest &) {
+        return i == 0 ? RangeFault{RangeFault::Kind::Status, 0, 503, {}} : RangeFault{};
+    });
+    TMainForm &m = OpenFor(later);
+    m.StartWhenReady();
+    const std::string host = Host(later);
+    std::vector<std::string> expected = {"Retrieving information from " + host + "...",
+                                         "Retrieving information from eu-ireland.storage.pelko.example...",
+                                         "Retrieving information from ap-singapore.storage.pelko.example...",
+                                         "Retrieving information from us-california.storage.pelko.example...",
+                                         "Failed to retrieve file information from " + host + ".",
+                                         "Paused."};
+    EXPECT_EQ(backend->statuses, expected);
+    ASSERT_EQ(backend->messages.size(), 1u);
+    EXPECT_EQ(backend->messages[0].caption, "Connection error");
+    EXPECT_EQ(backend->messages[0].text, "Could not connect to " + host +
+                                             ".\r\n\r\nCheck your internet connection and the "
+                                             "options.");
+    EXPECT_TRUE(m.Paused);
+    EXPECT_FALSE(m.Form().Get<gui::Button>("btnPause").Visible());
+    EXPECT_TRUE(m.Form().Get<gui::Button>("btnResume").Visible());
+    m.btnPauseResumeClick(); // Resume: a new selection, which now succeeds
+    EXPECT_TRUE(m.WorkersStarted);
+    ASSERT_TRUE(PumpUntil([&] { return Finished(); }));
+    EXPECT_EQ(ReadFile(dir / "out" / "file.bin"), PatternBytes(0, 500));
+}
+
+TEST_F(Controller, EverySmallSizeDownloadsWhole) {
+    for (size_t size = 1; size <= 20; ++size) {
+        SCOPED_TRACE(size);
+        const std::string content = PatternBytes(size, size);
+        RangeServer server(content);
+        TMainForm &m = OpenFor(server, "f" + std::to_string(size));
+        m.StartDownload("http", Mirrors({&server, nullptr, nullptr, nullptr}),
+                        "f" + std::to_string(size), "", 0);
+        ASSERT_TRUE(PumpUntil([&] { return Finished(); }));
+        EXPECT_EQ(ReadFile(dir / "out" / ("f" + std::to_string(size))), content);
+        EXPECT_EQ(m.ExitCode, kExitVerified);
+        main.reset();
+    }
+    EXPECT_EQ(PieceFilesLeft(), 0);
+}
+
+TEST_F(Controller, ReportsMoveTheFiguresAndPassTheDetailFilter) {
+    TMainForm &m = Open({"http://127.0.0.1:1/dir/file.bin", "ProductName:Pelko"});
+    auto &pb = m.Form().Get<gui::ProgressBar>("pb");
+    pb.SetRange(0, 5 * 1024 * 1024);
+    pb.SetPosition(0);
+    m.OnWorkerReport(nullptr, 1048576, "", 0);
+    EXPECT_EQ(m.Form().Caption(), "Downloading Pelko (1 of 5 MB, 20.0%)");
+    EXPECT_EQ(app->Title(), "Pelko download 20%");
+    m.OnWorkerReport(nullptr, 0, "detail", 2);
+    EXPECT_EQ(Status(), "");
+    m.OnWorkerReport(nullptr, 0, "main step", 1);
+    EXPECT_EQ(Status(), "main step");
+    m.OnWorkerReport(nullptr, -1048576, "", 1);
+    EXPECT_EQ(pb.Position(), 0) << "withdrawn bytes step back";
+    m.SetPaused(true);
+    m.OnWorkerReport(nullptr, 0, "while paused", 0);
+    EXPECT_EQ(Status(), "Paused.");
+}
+
+TEST_F(Controller, ErrorPolicyPromptPauseAndClose) {
+    const std::string error = "Error communicating with server. Retrying...";
+    {
+        TMainForm &m = Open({"http://127.0.0.1:1/dir/f", "ProductName:Pelko"});
+        m.WorkersStarted = true; // as while workers run: a resume does not select again
+        m.Options().MaximumNumberOfAttempts = 10;
+        m.Options().ErrorAction = TErrorAction::Prompt;
+        backend->answers = {gui::MessageResult::No, gui::MessageResult::Yes};
+        for (int i = 0; i < 49; ++i)
+            m.OnWorkerReport(nullptr, 0, error, 1);
+        EXPECT_TRUE(backend->messages.empty());
+        EXPECT_EQ(Status(), "Error communicating with server.");
+        m.OnWorkerReport(nullptr, 0, error, 1); // the 50th
+        ASSERT_EQ(backend->messages.size(), 1u);
+        EXPECT_EQ(backend->messages[0].text, "The server has disconnected the transfer 10 "
+                                             "times.\r\n\r\nDo you want to continue attempting "
+                                             "to transfer?");
+        EXPECT_EQ(backend->messages[0].buttons, gui::MessageButtons::YesNoCancel);
+        EXPECT_TRUE(m.Paused) << "No stays paused";
+        EXPECT_EQ(m.ErrorCount, 0);
+        m.SetPaused(false);
+        for (int i = 0; i < 50; ++i)
+            m.OnWorkerReport(nullptr, 0, error, 1);
+        EXPECT_FALSE(m.Paused) << "Yes resumes";
+        EXPECT_EQ(m.Options().MaximumNumberOfAttempts, -1) << "and makes the attempts unlimited";
+        for (int i = 0; i < 500; ++i)
+            m.OnWorkerReport(nullptr, 0, error, 1);
+        EXPECT_EQ(backend->messages.size(), 2u) << "unlimited never asks again";
+        main.reset();
+    }
+    {
+        TMainForm &m = Open({"http://127.0.0.1:1/dir/f", "ProductName:Pelko"});
+        m.WorkersStarted = true;
+        m.Options().MaximumNumberOfAttempts = 0;
+        m.Options().ErrorAction = TErrorAction::Pause;
+        m.OnWorkerReport(nullptr, 0, error, 1);
+        EXPECT_TRUE(m.Paused) << "A = 0 acts at the first error";
+        m.SetPaused(false);
+        m.OnWorkerReport(nullptr, 0, error, 1);
+        EXPECT_TRUE(m.Paused) << "the count is kept after Pause: the next error acts again";
+        main.reset();
+    }
+    {
+        TMainForm &m = Open({"http://127.0.0.1:1/dir/f", "ProductName:Pelko"});
+        m.Options().MaximumNumberOfAttempts = 0;
+        m.Options().ErrorAction = TErrorAction::Close;
+        m.Form().Show();
+        m.OnWorkerReport(nullptr, 0, error, 1);
+        EXPECT_TRUE(m.CloseRequested);
+        EXPECT_EQ(m.ExitCode, kExitIncomplete);
+    }
+}
+
+TEST_F(Controller, PauseWithdrawsTheBytesAndResumeCompletesTheExactFile) {
+    const std::string content = PatternBytes(0, 400000);
+    RangeServer server(content);
+    server.SetFaults([](size_t i, const SeenRequest &r) {
+        // The first range requests send part of their bytes, then stall.
+        return r.method == "GET" && i <= 5 ? RangeFault{RangeFault::Kind::StallAfter, 20000, 0, 20s}
+                                           : RangeFault{};
+    });
+    TMainForm &m = OpenFor(server);
+    m.StartDownload("http", Mirrors({&server, nullptr, nullptr, nullptr}), "file.bin", "", 0);
+    auto &pb = m.Form().Get<gui::ProgressBar>("pb");
+    ASSERT_TRUE(PumpUntil([&] { return pb.Position() >= 5 * 20000; }));
+    m.btnPauseResumeClick();
+    ASSERT_TRUE(PumpUntil([&] { return pb.Position() == 0; })) << "the bar steps back";
+    EXPECT_EQ(Status(), "Paused.");
+    m.btnPauseResumeClick();
+    EXPECT_EQ(Status(), "Resuming...");
+    ASSERT_TRUE(PumpUntil([&] { return Finished(); }));
+    EXPECT_EQ(ReadFile(dir / "out" / "file.bin"), content);
+    EXPECT_EQ(m.ErrorCount, 0) << "a pause is no error";
+}
+
+TEST_F(Controller, FreeOutputNamesWhenOverwritingIsOff) {
+    std::ofstream(dir / "out" / "Pelko_setup.exe") << "old";
+    std::ofstream(dir / "out" / "Pelko_setup_1.exe") << "old";
+    RangeServer server(PatternBytes(0, 100));
+    TMainForm &m = OpenFor(server, "Pelko_setup.exe");
+    m.Options().OverrideFile = false;
+    m.StartDownload("http", Mirrors({&server, nullptr, nullptr, nullptr}), "Pelko_setup.exe", "",
+                    0);
+    ASSERT_TRUE(PumpUntil([&] { return Finished(); }));
+    EXPECT_EQ(m.OutputPath, (dir / "out" / "Pelko_setup_2.exe").string());
+    EXPECT_EQ(ReadFile(m.OutputPath), PatternBytes(0, 100));
+    EXPECT_EQ(ReadFile(dir / "out" / "Pelko_setup.exe"), "old");
+}
+
+TEST_F(Controller, ADownloadedScriptIsRunWaitedForAndDeleted) {
+    const std::string script = "#!/bin/sh\nsleep 0.2\necho ran > \"$(dirname \"$0\")/marker\"\n";
+    RangeServer server(script);
+    TMainForm &m = OpenFor(server, "setup.sh");
+    m.Options().CompletionLaunchApplication = true;
+    m.Options().DeleteAfterDownloading = true;
+    m.StartDownload("http", Mirrors({&server, nullptr, nullptr, nullptr}), "setup.sh", "", 0);
+    ASSERT_TRUE(PumpUntil([&] { return Finished(); }));
+    EXPECT_EQ(ReadFile(dir / "out" / "marker"), "ran\n") << "waited for before the deletion";
+    EXPECT_FALSE(std::filesystem::exists(dir / "out" / "setup.sh"));
+    EXPECT_EQ(Status(), "Finished.");
+    EXPECT_EQ(m.ExitCode, kExitVerified);
+}
+
+TEST_F(Controller, AnOutputThatCannotBeWrittenFailsCleanly) {
+    RangeServer server(PatternBytes(0, 5000));
+    TMainForm &m = OpenFor(server);
+    m.Options().OutputDirectory = (dir / "missing" / "").string();
+    m.StartDownload("http", Mirrors({&server, nullptr, nullptr, nullptr}), "file.bin", "", 0);
+    ASSERT_TRUE(PumpUntil([&] { return Finished(); }));
+    ASSERT_EQ(backend->messages.size(), 1u);
+    EXPECT_EQ(backend->messages[0].caption, "ERROR");
+    EXPECT_NE(backend->messages[0].text.find("missing/file.bin"), std::string::npos);
+    EXPECT_EQ(Status(), "Verification failed.");
+    EXPECT_EQ(m.ExitCode, kExitFailed);
+    EXPECT_EQ(PieceFilesLeft(), 0);
+    EXPECT_TRUE(m.Form().Get<gui::Button>("btnClose").Enabled());
+}
+
+TEST_F(Controller, PrerequisiteDeclinedRequestsNothingAcceptedNeverRunsTheFile) {
+    RangeServer server(PatternBytes(0, 100));
+    platform::SetOsVersionForTesting(platform::OsVersionRecord{4, 0, 0, 2, ""});
+    {
+        TMainForm &m = Open({Url(server, "file.bin"), "OSPlatformId:2",
+                             "MinimumOSAMajorVersion:5", "MinimumOSVersionDescription:NT 5"});
+        backend->answers = {gui::MessageResult::No};
+        m.FormActivate();
+        EXPECT_EQ(backend->messages.back().caption, "Prerequisites");
+        EXPECT_TRUE(server.Requests().empty());
+        EXPECT_EQ(m.ExitCode, kExitIncomplete);
+        main.reset();
+    }
+    {
+        TMainForm &m = Open({Url(server, "file.bin"), "OSPlatformId:2",
+                             "MinimumOSAMajorVersion:5", "MinimumOSVersionDescription:NT 5"});
+        m.Options().CompletionLaunchApplication = true;
+        backend->answers = {gui::MessageResult::Yes};
+        m.FormActivate();
+        EXPECT_FALSE(m.Options().CompletionLaunchApplication);
+        ASSERT_TRUE(PumpUntil([&] { return Finished(); }));
+        EXPECT_EQ(m.ExitCode, kExitVerified);
+    }
+}

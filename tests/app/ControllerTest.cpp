@@ -256,3 +256,19 @@ TEST_F(Controller, PrerequisiteDeclinedRequestsNothingAcceptedNeverRunsTheFile) 
         EXPECT_EQ(m.ExitCode, kExitVerified);
     }
 }
+
+TEST_F(Controller, TheServersDateBecomesTheFilesDateAndTheProxyIsLockedWhileWorkersRun) {
+    RangeServer server(PatternBytes(0, 2000), "Sun, 06 Nov 1994 08:49:37 GMT");
+    TMainForm &m = OpenFor(server);
+    m.btnOptionsClick();
+    EXPECT_TRUE(m.Options().ProxyEditable) << "before the workers exist";
+    m.StartDownload("http", Mirrors({&server, nullptr, nullptr, nullptr}), "file.bin", "", 0);
+    m.btnOptionsClick();
+    EXPECT_FALSE(m.Options().ProxyEditable) << "while they run";
+    ASSERT_TRUE(PumpUntil([&] { return Finished(); }));
+    auto when = std::filesystem::last_write_time(dir / "out" / "file.bin");
+    auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
+                       std::chrono::file_clock::to_sys(when).time_since_epoch())
+                       .count();
+    EXPECT_EQ(seconds, 784111777) << "Sun, 06 Nov 1994 08:49:37 GMT";
+}

@@ -1,5 +1,7 @@
 #include "app/MainForm.h"
 
+#include <cstdio>
+
 #include "app/CommandLine.h"
 #include "app/Common.h"
 #include "platform/NotifyQueue.h"
@@ -31,9 +33,16 @@ TMainForm::TMainForm(gui::Application &app, std::vector<std::string> arguments)
 }
 
 TMainForm::~TMainForm() {
-    // The workers end first: they may still hand reports to this window.
-    for (auto &w : Workers)
+    // The workers end first: they may still hand reports to this window. Pieces of a download
+    // that did not complete are not left behind in the temporary folder.
+    for (auto &w : Workers) {
+        if (!w)
+            continue;
+        w->Stop();
+        for (const auto &piece : w->PieceFiles)
+            std::remove(piece.c_str());
         w.reset();
+    }
     SetLaunchErrorOwner(nullptr);
     platform::SetThreadPumpHook(nullptr);
 }

@@ -25,7 +25,9 @@ HttpThread::HttpThread(int64_t segmentStart, int64_t segmentEnd, int64_t maximum
         Resume();
 }
 
-HttpThread::~HttpThread() {
+HttpThread::~HttpThread() { Stop(); }
+
+void HttpThread::Stop() {
     // Ends the worker wherever it is: waiting, requesting, suspended or handing a report over.
     Terminate();
     {

@@ -21,8 +21,11 @@ class HttpThread : public platform::TThread {
                std::string FileName, std::string Protocol, std::string Host, std::string Path,
                std::string Proxy, int32_t ProxyPort, int32_t WorkerIndex, ReportEvent OnReport,
                TTerminateEvent OnTerminate, bool CreateSuspended);
-    // Ends the thread wherever it is (its attempt is aborted) and waits for it. Main thread.
+    // Stop, then the object goes.
     ~HttpThread() override;
+    // Ends the thread wherever it is (its attempt is aborted; a piece in the making is
+    // removed) and waits for it. Main thread. PieceFiles then holds the kept pieces.
+    void Stop();
 
     // Main thread: aborts the attempt in progress; the worker suspends itself at its end.
     void PauseTransfer();

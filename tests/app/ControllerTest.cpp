@@ -272,3 +272,22 @@ TEST_F(Controller, TheServersDateBecomesTheFilesDateAndTheProxyIsLockedWhileWork
                        .count();
     EXPECT_EQ(seconds, 784111777) << "Sun, 06 Nov 1994 08:49:37 GMT";
 }
+
+TEST_F(Controller, ClosingMidTransferLeavesNoPieceFiles) {
+    const std::string content = PatternBytes(0, 100000);
+    RangeServer server(content);
+    server.SetFaults([](size_t, const SeenRequest &r) {
+        // Worker 1's range arrives, the others stall.
+        bool first = r.rangeLine.find("bytes=0-") != std::string::npos;
+        return r.method == "GET" && !first ? RangeFault{RangeFault::Kind::StallAfter, 100, 0, 20s}
+                                           : RangeFault{};
+    });
+    TMainForm &m = OpenFor(server);
+    m.StartDownload("http", Mirrors({&server, nullptr, nullptr, nullptr}), "file.bin", "", 0);
+    ASSERT_TRUE(PumpUntil([&] { return m.Workers[0]->Finished.load(); }));
+    EXPECT_EQ(PieceFilesLeft(), 5) << "one kept piece and four in the making";
+    m.btnCancelClick();
+    EXPECT_EQ(m.ExitCode, kExitIncomplete);
+    main.reset();
+    EXPECT_EQ(PieceFilesLeft(), 0);
+}

@@ -1,6 +1,7 @@
 #include "app/Common.h"
 
 #include "gui/Application.h"
+#include "gui/PlainText.h"
 #include "platform/Process.h"
 #include "platform/ProcessInfo.h"
 
@@ -30,15 +31,7 @@ bool IsExistingDirectory(const std::string &path) {
 }
 
 void WriteToStandardError(const std::string &text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char c = text[i];
-        if ((c == '\n' || c == '\r') && i + 1 < text.size() &&
-            (text[i + 1] == '\n' || text[i + 1] == '\r') && text[i + 1] != c)
-            ++i; // one line end written as two characters
-        out += (c == '\r') ? '\n' : c;
-    }
-    std::cerr << out << '\n';
+    std::cerr << gui::PlainLineEnds(text) << '\n';
 }
 
 namespace {

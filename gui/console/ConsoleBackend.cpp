@@ -2,6 +2,7 @@
 
 #include "gui/Application.h"
 #include "gui/Form.h"
+#include "gui/PlainText.h"
 #include "gui/SelectBackend.h"
 #include "platform/NotifyQueue.h"
 #include "platform/Terminal.h"
@@ -36,18 +37,6 @@ std::string OneLine(const std::string &text) {
     return out;
 }
 
-// Paragraphs are separated by CR LF CR LF (or LF CR); shows them as plain lines.
-std::string PlainLines(const std::string &text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char c = text[i];
-        if ((c == '\r' || c == '\n') && i + 1 < text.size() &&
-            (text[i + 1] == '\r' || text[i + 1] == '\n') && text[i + 1] != c)
-            ++i;
-        out += (c == '\r') ? '\n' : c;
-    }
-    return out;
-}
 
 } // namespace
 
@@ -162,7 +151,7 @@ MessageResult ConsoleBackend::ShowMessage(const std::string &text, const std::st
     std::string prompt;
     for (int i = 0; i < count; ++i)
         prompt += std::string(i ? " / " : "") + "[" + labels[i] + "]";
-    out_ << "\n== " << caption << " ==\n" << PlainLines(text) << "\n";
+    out_ << "\n== " << caption << " ==\n" << PlainLineEnds(text) << "\n";
 
     int chosen = 0;
     if (interactive_ && count > 1) {

@@ -68,7 +68,7 @@ MessageResult RunMessageBox(const std::string &text, const std::string &caption,
                             MessageButtons buttons) {
     int count = 0;
     const char *const *labels = MessageButtonLabels(buttons, count);
-    std::string body = WithPlainLineEnds(text);
+    std::string body = PlainLineEnds(text);
 
     fl_font(FL_HELVETICA, FL_NORMAL_SIZE);
     int textWidth = 0, textHeight = 0;

@@ -91,7 +91,7 @@ void Style(Fl_Widget &widget) {
 
 std::string LabelText(const Control &control) {
     if (control.Kind() == ControlKind::Label && !static_cast<const Label &>(control).FocusControl())
-        return WithPlainLineEnds(control.Caption());
+        return PlainLineEnds(control.Caption());
     return control.Caption();
 }
 
@@ -133,17 +133,6 @@ Fl_Labeltype PlainLabel() {
     return type;
 }
 
-std::string WithPlainLineEnds(const std::string &text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char c = text[i];
-        if ((c == '\r' || c == '\n') && i + 1 < text.size() &&
-            (text[i + 1] == '\r' || text[i + 1] == '\n') && text[i + 1] != c)
-            ++i;
-        out += (c == '\r') ? '\n' : c;
-    }
-    return out;
-}
 
 void CreateGroupFrame(GroupBox &group) {
     const Bounds &b = group.Place();

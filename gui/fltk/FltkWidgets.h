@@ -1,6 +1,7 @@
 #pragma once
 
 #include "gui/Controls.h"
+#include "gui/PlainText.h"
 
 #include <FL/Enumerations.H>
 
@@ -10,9 +11,6 @@ namespace gui::fltk {
 
 // A label type that draws its text literally: no "@" symbols and no "&" underlines.
 Fl_Labeltype PlainLabel();
-
-// The text of a message or a status line with every kind of line end turned into "\n".
-std::string WithPlainLineEnds(const std::string &text);
 
 // Creates the widget of `control` inside the current group, from the control's state,
 // and connects its callbacks to the control. A label's accelerator focuses `focusTarget`.

@@ -38,6 +38,10 @@ constexpr auto kKillTimeout = 2s;  // wait after SIGKILL before giving up on the
 constexpr auto kPollStep = 5ms;
 constexpr size_t kLogTail = 4096; // bytes of each log quoted in an error message
 
+// Both origin servers write these two files in their temporary directory.
+constexpr const char *kAccessLog = "access.log";
+constexpr const char *kErrorLog = "error.log";
+
 std::string ReadWholeFile(const std::string &path) {
     std::ifstream in(path, std::ios::binary);
     if (!in)
@@ -84,18 +88,87 @@ std::string FindBinary(const std::string &name, const std::vector<std::string> &
     return {};
 }
 
-bool BinaryAvailable(const std::string &name, const std::vector<std::string> &extraDirs,
-                     const std::string &package, std::string *why) {
-    if (!FindBinary(name, extraDirs).empty())
+// One kind of peer: its executable, where to look for it beyond PATH, the Debian package with
+// it, the logs it writes in its directory, the texts in them that mean "the port was taken",
+// a subdirectory it needs for its own temporary files ("" for none), and its arguments for
+// running in the foreground with the configuration file `conf` and its files in `dir`.
+struct PeerKind {
+    std::string name;
+    std::vector<std::string> extraDirs;
+    std::string package;
+    std::vector<std::string> logFiles;
+    std::vector<std::string> bindFailureMarkers;
+    std::string workDir;
+    std::vector<std::string> (*args)(const std::string &dir, const std::string &conf);
+};
+
+const std::vector<std::string> kSbinDirs = {"/usr/sbin", "/usr/local/sbin", "/sbin"};
+constexpr const char *kProxyLog = "tinyproxy.log";
+using Args = std::vector<std::string>;
+
+const PeerKind kNginx = {"nginx",
+                         kSbinDirs,
+                         "nginx",
+                         {kErrorLog, kAccessLog},
+                         {"Address already in use"},
+                         "temp",
+                         // -e: the error log used before the configuration is read (else
+                         // /var/log/nginx).
+                         [](const std::string &dir, const std::string &conf) -> Args {
+                             return {"-p", dir + "/", "-c", conf, "-e", dir + "/" + kErrorLog};
+                         }};
+// lighttpd: "can't bind to socket: 127.0.0.1:PORT: Address already in use", on stderr.
+const PeerKind kLighttpd = {"lighttpd",
+                            kSbinDirs,
+                            "lighttpd",
+                            {kErrorLog, kAccessLog},
+                            {"Address already in use"},
+                            "upload",
+                            [](const std::string &, const std::string &conf) -> Args {
+                                return {"-D", "-f", conf};
+                            }};
+// tinyproxy only says these (on stderr) when its bind fails.
+const PeerKind kTinyproxy = {"tinyproxy",
+                             {"/usr/bin", "/usr/sbin", "/usr/local/bin", "/usr/local/sbin"},
+                             "tinyproxy",
+                             {kProxyLog},
+                             {"Could not create listening sockets", "Address already in use"},
+                             "",
+                             [](const std::string &, const std::string &conf) -> Args {
+                                 return {"-d", "-c", conf};
+                             }};
+
+bool BinaryAvailable(const PeerKind &binary, std::string *why) {
+    if (!FindBinary(binary.name, binary.extraDirs).empty())
         return true;
     if (why) {
         std::string dirs;
-        for (const auto &d : extraDirs)
+        for (const auto &d : binary.extraDirs)
             dirs += ", " + d;
-        *why = name + " not found in PATH" + dirs + " (Debian package " + package +
+        *why = binary.name + " not found in PATH" + dirs + " (Debian package " + binary.package +
                ", installed by scripts/setup)";
     }
     return false;
+}
+
+// The binary's path; throws std::runtime_error with the reason if it is missing.
+std::string RequireBinary(const PeerKind &binary) {
+    std::string path = FindBinary(binary.name, binary.extraDirs);
+    if (path.empty()) {
+        std::string why;
+        BinaryAvailable(binary, &why);
+        throw std::runtime_error(why);
+    }
+    return path;
+}
+
+// `root` made absolute; throws std::runtime_error if it is not a directory.
+std::string RequireDirectory(const std::string &root, const std::string &peer) {
+    std::error_code ec;
+    std::string absRoot = fs::absolute(root, ec).string();
+    if (ec || !fs::is_directory(absRoot, ec))
+        throw std::runtime_error(peer + " root is not a directory: " + root);
+    return absRoot;
 }
 
 // A port that was free on 127.0.0.1 a moment ago: bind port 0, read it back, close. Another
@@ -136,7 +209,7 @@ bool CanConnect(uint16_t port) {
     return ok;
 }
 
-// Quotes a value for nginx's and tinyproxy's configuration syntax.
+// Quotes a value for nginx's, lighttpd's and tinyproxy's configuration syntax.
 std::string Quote(const std::string &s) {
     std::string out = "\"";
     for (char c : s) {
@@ -154,16 +227,6 @@ std::string StatusText(int status) {
         return std::string("signal ") + strsignal(WTERMSIG(status));
     return "status " + std::to_string(status);
 }
-
-// How to launch one kind of peer.
-struct PeerLaunch {
-    std::string name; // for messages, e.g. "nginx"
-    // Writes the configuration for `port` into `dir` and returns argv (argv[0] = binary).
-    std::function<std::vector<std::string>(const std::string &dir, uint16_t port)> prepare;
-    std::string pidFile;               // relative to the directory; written once bound
-    std::vector<std::string> logFiles; // relative; quoted in errors, removed before a retry
-    std::vector<std::string> bindFailureMarkers; // texts meaning "the port was taken"
-};
 
 // A fresh directory under $TMPDIR (or /tmp), removed with everything in it on destruction.
 class TempDir {
@@ -189,6 +252,60 @@ class TempDir {
   private:
     std::string path_;
 };
+
+} // namespace
+
+// How to launch one kind of peer.
+struct PeerLaunch {
+    std::string name; // for messages, e.g. "nginx"
+    // Writes the configuration for `port` into `dir` and returns argv (argv[0] = binary).
+    std::function<std::vector<std::string>(const std::string &dir, uint16_t port)> prepare;
+    std::string pidFile;               // relative to the directory; holds the pid once bound
+    std::vector<std::string> logFiles; // relative; quoted in errors, removed before a retry
+    std::vector<std::string> bindFailureMarkers; // texts meaning "the port was taken"
+};
+
+namespace {
+
+// The launch of `kind`: DIR/WORKDIR is made, `config(dir, port)` is written to DIR/NAME.conf,
+// argv is the binary followed by kind.args(dir, conf) (conf: that file's path), and the peer
+// writes its pid to DIR/NAME.pid.
+PeerLaunch
+ConfiguredLaunch(const PeerKind &kind,
+                 std::function<std::string(const std::string &dir, uint16_t port)> config) {
+    std::string binary = RequireBinary(kind);
+    PeerLaunch launch;
+    launch.name = kind.name;
+    launch.pidFile = kind.name + ".pid";
+    launch.logFiles = kind.logFiles;
+    launch.bindFailureMarkers = kind.bindFailureMarkers;
+    launch.prepare = [binary, conf = kind.name + ".conf", workDir = kind.workDir,
+                      config = std::move(config),
+                      args = kind.args](const std::string &dir, uint16_t port) {
+        if (!workDir.empty())
+            fs::create_directories(dir + "/" + workDir);
+        std::string path = dir + "/" + conf;
+        WriteWholeFile(path, config(dir, port));
+        std::vector<std::string> argv = args(dir, path);
+        argv.insert(argv.begin(), binary);
+        return argv;
+    };
+    return launch;
+}
+
+// An origin server's configuration for `port`, its files in `dir`, serving `root` (absolute),
+// with the caller's `extra` configuration.
+using OriginConfig = std::string (*)(const std::string &dir, uint16_t port, const std::string &root,
+                                     const std::string &extra);
+
+// ConfiguredLaunch for an origin server serving `root` (made absolute; it must be a directory).
+PeerLaunch OriginLaunch(const PeerKind &kind, const std::string &root, const std::string &extra,
+                        OriginConfig config) {
+    std::string absRoot = RequireDirectory(root, kind.name);
+    return ConfiguredLaunch(kind, [config, absRoot, extra](const std::string &dir, uint16_t port) {
+        return config(dir, port, absRoot, extra);
+    });
+}
 
 } // namespace
 
@@ -306,8 +423,9 @@ class PeerProcess {
         pid_ = pid;
     }
 
-    // Polls until the pid file exists and a connect succeeds (ready: ""), the child exits,
-    // the logs report a taken port, or kStartTimeout passes (the failure's description).
+    // Polls until the pid file holds the child's pid and a connect succeeds (ready: ""), the
+    // child exits, the logs report a taken port, or kStartTimeout passes (the failure's
+    // description).
     std::string WaitUntilAccepting(Clock::time_point started) {
         auto deadline = started + kStartTimeout;
         for (;;) {
@@ -316,10 +434,10 @@ class PeerProcess {
                 Reap();
                 return "exited with " + StatusText(status) + " before accepting connections";
             }
-            // The pid file is written after the listening socket is bound, so a connect then
-            // reaches this peer and not a process that took the port in between.
-            std::error_code ec;
-            if (fs::exists(File(launch_.pidFile), ec) && CanConnect(port_) && !HasExited(&status))
+            // The pid is written after the listening socket is bound (lighttpd creates the file
+            // empty before), so a connect then reaches this peer and not a process that took
+            // the port in between.
+            if (PidFileNamesChild() && CanConnect(port_) && !HasExited(&status))
                 return {};
             // nginx retries a taken port for 2.5 s before it gives up: do not wait for that.
             if (PortWasTaken(Logs()))
@@ -332,6 +450,13 @@ class PeerProcess {
                        " ms";
             std::this_thread::sleep_for(kPollStep);
         }
+    }
+
+    bool PidFileNamesChild() const {
+        std::string text = Read(launch_.pidFile);
+        char *end = nullptr;
+        long pid = std::strtol(text.c_str(), &end, 10);
+        return end != text.c_str() && (*end == '\n' || *end == '\0') && pid == pid_;
     }
 
     // True once the child has exited (or cannot be waited for); leaves it unreaped so that
@@ -411,11 +536,37 @@ class PeerProcess {
     std::chrono::milliseconds startup_{0};
 };
 
-// ---- nginx ----
+// ---- what every peer offers ----
+
+RealPeer::RealPeer(PeerLaunch launch)
+    : process_(std::make_unique<PeerProcess>(std::move(launch))) {}
+
+RealPeer::~RealPeer() = default;
+
+uint16_t RealPeer::Port() const {
+    return process_->Port();
+}
+
+std::chrono::milliseconds RealPeer::StartupTime() const {
+    return process_->StartupTime();
+}
+
+std::string OriginServer::AccessLog() const {
+    return process_->Read(kAccessLog);
+}
+
+bool OriginServer::WaitForAccessLog(const std::string &needle,
+                                    std::chrono::milliseconds timeout) const {
+    return process_->WaitFor(kAccessLog, needle, timeout);
+}
+
+std::string OriginServer::ErrorLog() const {
+    return process_->Read(kErrorLog);
+}
 
 namespace {
 
-const std::vector<std::string> kNginxDirs = {"/usr/sbin", "/usr/local/sbin", "/sbin"};
+// ---- nginx ----
 
 // The whole configuration: every path inside `dir` (Debian's compiled-in log and temp paths
 // under /var would otherwise be used), listening on 127.0.0.1 only.
@@ -426,14 +577,14 @@ std::string NginxConfig(const std::string &dir, uint16_t port, const std::string
     c << "daemon off;\n"
       << "master_process off;\n"
       << "pid " << Quote(d + "nginx.pid") << ";\n"
-      << "error_log " << Quote(d + "error.log") << " notice;\n"
+      << "error_log " << Quote(d + kErrorLog) << " notice;\n"
       << "events { worker_connections 256; }\n"
       << "http {\n"
       << "  types { text/html html htm; text/plain txt; application/json json; }\n"
       << "  default_type application/octet-stream;\n"
       << "  log_format peers '$remote_addr \"$request\" $status $body_bytes_sent "
          "\"$http_range\"';\n"
-      << "  access_log " << Quote(d + "access.log") << " peers;\n"
+      << "  access_log " << Quote(d + kAccessLog) << " peers;\n"
       << "  client_body_temp_path " << Quote(d + "temp/body") << ";\n"
       << "  proxy_temp_path " << Quote(d + "temp/proxy") << ";\n"
       << "  fastcgi_temp_path " << Quote(d + "temp/fastcgi") << ";\n"
@@ -450,68 +601,42 @@ std::string NginxConfig(const std::string &dir, uint16_t port, const std::string
     return c.str();
 }
 
-} // namespace
+// ---- lighttpd ----
 
-bool NginxServer::Available(std::string *why) {
-    return BinaryAvailable("nginx", kNginxDirs, "nginx", why);
+// Quotes a word for /bin/sh.
+std::string ShellQuote(const std::string &s) {
+    std::string out = "'";
+    for (char c : s)
+        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
 }
 
-NginxServer::NginxServer(const std::string &root, const std::string &extraServerConfig) {
-    std::string binary = FindBinary("nginx", kNginxDirs);
-    if (binary.empty()) {
-        std::string why;
-        Available(&why);
-        throw std::runtime_error(why);
-    }
-    std::error_code ec;
-    std::string absRoot = fs::absolute(root, ec).string();
-    if (ec || !fs::is_directory(absRoot, ec))
-        throw std::runtime_error("nginx root is not a directory: " + root);
-
-    PeerLaunch launch;
-    launch.name = "nginx";
-    launch.pidFile = "nginx.pid";
-    launch.logFiles = {"error.log", "access.log"};
-    launch.bindFailureMarkers = {"Address already in use"};
-    launch.prepare = [binary, absRoot, extraServerConfig](const std::string &dir, uint16_t port) {
-        fs::create_directories(dir + "/temp");
-        WriteWholeFile(dir + "/nginx.conf", NginxConfig(dir, port, absRoot, extraServerConfig));
-        // -e: the error log used before the configuration is read (else /var/log/nginx).
-        return std::vector<std::string>{
-            binary, "-p", dir + "/", "-c", dir + "/nginx.conf", "-e", dir + "/error.log"};
-    };
-    process_ = std::make_unique<PeerProcess>(std::move(launch));
-}
-
-NginxServer::~NginxServer() = default;
-
-uint16_t NginxServer::Port() const {
-    return process_->Port();
-}
-
-std::string NginxServer::AccessLog() const {
-    return process_->Read("access.log");
-}
-
-bool NginxServer::WaitForAccessLog(const std::string &needle,
-                                   std::chrono::milliseconds timeout) const {
-    return process_->WaitFor("access.log", needle, timeout);
-}
-
-std::string NginxServer::ErrorLog() const {
-    return process_->Read("error.log");
-}
-
-std::chrono::milliseconds NginxServer::StartupTime() const {
-    return process_->StartupTime();
+// The whole configuration: every path inside `dir`, listening on 127.0.0.1 only, no
+// server.username (so no change of user, as root too), the same access log line as nginx's.
+// lighttpd's own access log file is buffered and written about 2 s late; a piped logger gets
+// each line as soon as the request is done, so the log goes through cat.
+std::string LighttpdConfig(const std::string &dir, uint16_t port, const std::string &root,
+                           const std::string &extra) {
+    std::string d = dir + "/";
+    std::ostringstream c;
+    c << "server.modules = ( \"mod_indexfile\", \"mod_accesslog\" )\n"
+      << "server.document-root = " << Quote(root) << "\n"
+      << "server.bind = \"127.0.0.1\"\n"
+      << "server.port = " << port << "\n"
+      << "server.pid-file = " << Quote(d + "lighttpd.pid") << "\n"
+      << "server.errorlog = " << Quote(d + kErrorLog) << "\n"
+      << "server.upload-dirs = ( " << Quote(d + "upload") << " )\n"
+      << "server.max-keep-alive-idle = 15\n"
+      << "index-file.names = ( \"index.html\" )\n"
+      << "mimetype.assign = ( \".html\" => \"text/html\", \".htm\" => \"text/html\", "
+         "\".txt\" => \"text/plain\", \".json\" => \"application/json\" )\n"
+      << "accesslog.filename = " << Quote("|exec /bin/cat >> " + ShellQuote(d + kAccessLog)) << "\n"
+      << "accesslog.format = " << Quote("%h \"%r\" %>s %b \"%{Range}i\"") << "\n"
+      << extra << "\n";
+    return c.str();
 }
 
 // ---- tinyproxy ----
-
-namespace {
-
-const std::vector<std::string> kProxyDirs = {"/usr/bin", "/usr/sbin", "/usr/local/bin",
-                                             "/usr/local/sbin"};
 
 // The names of the current user and group: tinyproxy started as root switches to its User
 // and Group, and running as ourselves keeps the temporary directory readable and writable.
@@ -541,7 +666,7 @@ std::string TinyproxyConfig(const std::string &dir, uint16_t port) {
       << "User " << user << "\n"
       << "Group " << group << "\n"
       << "PidFile " << Quote(dir + "/tinyproxy.pid") << "\n"
-      << "LogFile " << Quote(dir + "/tinyproxy.log") << "\n"
+      << "LogFile " << Quote(dir + "/" + kProxyLog) << "\n"
       << "LogLevel Info\n"
       << "Timeout 30\n"
       << "MaxClients 64\n";
@@ -550,46 +675,34 @@ std::string TinyproxyConfig(const std::string &dir, uint16_t port) {
 
 } // namespace
 
+// ---- the peers ----
+
+bool NginxServer::Available(std::string *why) {
+    return BinaryAvailable(kNginx, why);
+}
+
+bool LighttpdServer::Available(std::string *why) {
+    return BinaryAvailable(kLighttpd, why);
+}
+
 bool HttpProxy::Available(std::string *why) {
-    return BinaryAvailable("tinyproxy", kProxyDirs, "tinyproxy", why);
+    return BinaryAvailable(kTinyproxy, why);
 }
 
-HttpProxy::HttpProxy() {
-    std::string binary = FindBinary("tinyproxy", kProxyDirs);
-    if (binary.empty()) {
-        std::string why;
-        Available(&why);
-        throw std::runtime_error(why);
-    }
-    PeerLaunch launch;
-    launch.name = "tinyproxy";
-    launch.pidFile = "tinyproxy.pid";
-    launch.logFiles = {"tinyproxy.log"};
-    // tinyproxy only says this (on stderr) when its bind fails.
-    launch.bindFailureMarkers = {"Could not create listening sockets", "Address already in use"};
-    launch.prepare = [binary](const std::string &dir, uint16_t port) {
-        WriteWholeFile(dir + "/tinyproxy.conf", TinyproxyConfig(dir, port));
-        return std::vector<std::string>{binary, "-d", "-c", dir + "/tinyproxy.conf"};
-    };
-    process_ = std::make_unique<PeerProcess>(std::move(launch));
-}
+NginxServer::NginxServer(const std::string &root, const std::string &extraServerConfig)
+    : OriginServer(OriginLaunch(kNginx, root, extraServerConfig, NginxConfig)) {}
 
-HttpProxy::~HttpProxy() = default;
+LighttpdServer::LighttpdServer(const std::string &root, const std::string &extraConfig)
+    : OriginServer(OriginLaunch(kLighttpd, root, extraConfig, LighttpdConfig)) {}
 
-uint16_t HttpProxy::Port() const {
-    return process_->Port();
-}
+HttpProxy::HttpProxy() : RealPeer(ConfiguredLaunch(kTinyproxy, TinyproxyConfig)) {}
 
 std::string HttpProxy::Log() const {
-    return process_->Read("tinyproxy.log");
+    return process_->Read(kProxyLog);
 }
 
 bool HttpProxy::WaitForLog(const std::string &needle, std::chrono::milliseconds timeout) const {
-    return process_->WaitFor("tinyproxy.log", needle, timeout);
-}
-
-std::chrono::milliseconds HttpProxy::StartupTime() const {
-    return process_->StartupTime();
+    return process_->WaitFor(kProxyLog, needle, timeout);
 }
 
 } // namespace testsupport

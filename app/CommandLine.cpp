@@ -55,13 +55,16 @@ std::string ReadIntegerParameter(const std::string &value, int32_t &field, const
     return read.valid ? "" : error;
 }
 
-std::string ReadParameter(const std::string &argument, DownloadRequest &request) {
+std::string ReadParameter(const std::string &argument, std::size_t index,
+                          DownloadRequest &request, CommandLineResult &result) {
     std::size_t colon = argument.find(':');
     std::string name = argument.substr(0, colon);
     std::string value = colon == std::string::npos ? "" : argument.substr(colon + 1);
     std::string key = UpperCase(name);
 
-    if (key == "PRODUCTNAME")
+    if (IsOptionKeyword(key))
+        result.optionParameters.push_back(OptionParameter{key, value, index});
+    else if (key == "PRODUCTNAME")
         request.ProductName = value;
     else if (key == "USERAGENT")
         request.UserAgent = value;
@@ -90,6 +93,16 @@ std::string ReadParameter(const std::string &argument, DownloadRequest &request)
 
 } // namespace
 
+bool IsOptionKeyword(std::string_view key) {
+    for (std::string_view keyword :
+         {"OUTPUTDIRECTORY", "OVERRIDEFILE", "COMPLETIONCLOSE", "COMPLETIONOPENFOLDER",
+          "COMPLETIONLAUNCHAPPLICATION", "DELETEAFTERDOWNLOADING", "MAXIMUMNUMBEROFATTEMPTS",
+          "ERRORACTION", "PROXYSERVER", "PROXYPORT"})
+        if (key == keyword)
+            return true;
+    return false;
+}
+
 int LastPos(std::string_view sub, std::string_view text) {
     if (sub.empty())
         return 0;
@@ -115,13 +128,15 @@ CommandLineResult ReadCommandLine(const std::vector<std::string> &arguments,
     request.MinimumOSMinorVersion = 0;
 
     // Only the last error noted survives; reading goes on after an error.
-    auto note = [&result](std::string error) {
-        if (!error.empty())
-            result.errorText = std::move(error);
+    auto note = [&result](std::string error, std::size_t index) {
+        if (error.empty())
+            return;
+        result.errorText = std::move(error);
+        result.errorArgument = index;
     };
-    note(ReadUrl(arguments[1], request));
+    note(ReadUrl(arguments[1], request), 1);
     for (std::size_t i = 2; i < arguments.size(); ++i)
-        note(ReadParameter(arguments[i], request));
+        note(ReadParameter(arguments[i], i, request, result), i);
     return result;
 }
 
@@ -149,6 +164,32 @@ std::string SyntaxMessage(const std::string &programPath, const std::string &err
                " http://servername/directory/filename [ProductName:value] "
                "[MinimumOSVersionDescription:value] [OSPlatformId:value] "
                "[MinimumOSAMajorVersion:value] [MinimumOSMinorVersion:value] "
-               "[MaximumDetailToDisplay:value]";
+               "[MaximumDetailToDisplay:value]"
+               " [OutputDirectory:value] [OverrideFile:value] [CompletionClose:value] "
+               "[CompletionOpenFolder:value] [CompletionLaunchApplication:value] "
+               "[DeleteAfterDownloading:value] [MaximumNumberOfAttempts:value] "
+               "[ErrorAction:value] [ProxyServer:value] [ProxyPort:value]\n\r\n\r"
+               "Download options (names in any case; switches take 1 or true for on, 0 or "
+               "false for off; a bad value is reported and leaves the option at its "
+               "default):\n\r"
+               "OutputDirectory: an existing directory to save the file in (default: the "
+               "program's directory).\n\r"
+               "OverrideFile: 1 replaces an existing file, 0 saves under a free name "
+               "(default 1).\n\r"
+               "CompletionClose: 1 closes the program after the download has completed "
+               "(default 1).\n\r"
+               "CompletionOpenFolder: 1 opens the folder with the file selected after the "
+               "download has completed (default 0).\n\r"
+               "CompletionLaunchApplication: 1 runs the downloaded file (default 1).\n\r"
+               "DeleteAfterDownloading: 1 deletes the file after it has run; it takes effect "
+               "only while CompletionLaunchApplication is 1 (default 0).\n\r"
+               "MaximumNumberOfAttempts: the failed attempts allowed before ErrorAction "
+               "applies: an integer greater than 0, or Unlimited, written so (default "
+               "100).\n\r"
+               "ErrorAction: what happens when the attempts are used up: Pause, Prompt or "
+               "Close, or 0, 1 or 2 (default Prompt).\n\r"
+               "ProxyServer: the proxy host; giving it turns the proxy on, and ProxyPort must "
+               "then be given too (default: no proxy).\n\r"
+               "ProxyPort: the proxy port, 0 to 65535; it needs ProxyServer.";
     return message;
 }

@@ -2,6 +2,7 @@
 
 #include "app/DownloadRequest.h"
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -9,13 +10,31 @@
 // The 1-based position of the last occurrence of `sub` in `text`; 0 when there is none.
 int LastPos(std::string_view sub, std::string_view text);
 
+// A download option given as a Name:value parameter. The options dialog does not exist
+// while the command line is read, so the option is kept here and applied later (see
+// ApplyOptionParameters).
+struct OptionParameter {
+    // The upper-cased name: one of the option keywords ("OUTPUTDIRECTORY", "PROXYPORT", ...).
+    std::string key;
+    std::string value;
+    // The argument's index (2 for the first parameter after the URL).
+    std::size_t argument = 0;
+};
+
 // What reading the command line found.
 struct CommandLineResult {
     // The text of the last error noted (each ends in LF CR); empty when there was none.
     std::string errorText;
+    // The index of the argument whose error text survived (1 for the URL); 0 for none.
+    std::size_t errorArgument = 0;
     // At least one argument followed the program path.
     bool argumentsGiven = false;
+    // The download options given, in the order of the arguments; not yet validated.
+    std::vector<OptionParameter> optionParameters;
 };
+
+// Whether `key` (an upper-cased parameter name) names a download option.
+bool IsOptionKeyword(std::string_view key);
 
 // Fills `request` from the built-in values and `arguments` (element 0 is the program's
 // path, element 1 the URL, the rest Name:value parameters). Reading never stops at an

@@ -4,6 +4,7 @@
 
 #include "app/CommandLine.h"
 #include "app/Common.h"
+#include "app/OptionParameters.h"
 #include "platform/NotifyQueue.h"
 #include "platform/ProcessInfo.h"
 #include "platform/Thread.h"
@@ -27,6 +28,7 @@ TMainForm::TMainForm(gui::Application &app, std::vector<std::string> arguments)
     Activated = false;
     Paused = false;
     options_ = std::make_unique<TOptionsForm>(app_, ProgramDirectory());
+    ApplyCommandLineOptions(*options_, arguments_, syntaxError_);
     WorkersStarted = false;
     PromptActive = false;
     form_.SetCaption("Download " + request_.ProductName);

@@ -197,13 +197,16 @@ TEST(CommandLine, OnlyTheLastErrorSurvivesAndReadingGoesOn) {
 
 TEST(CommandLine, SyntaxMessageNamesTheErrorAndTheProgram) {
     std::string message = SyntaxMessage("/opt/tools/download", "Protocol is missing\n\r");
-    EXPECT_EQ(message,
-              "Incorrect command line syntax.\n\r\n\r"
-              "There are errors in the parameters:\n\rProtocol is missing\n\r\n\r"
-              "Correct syntax:\n\rdownload http://servername/directory/filename "
-              "[ProductName:value] [MinimumOSVersionDescription:value] [OSPlatformId:value] "
-              "[MinimumOSAMajorVersion:value] [MinimumOSMinorVersion:value] "
-              "[MaximumDetailToDisplay:value]");
+    // The download options' parameters and their explanations follow this text.
+    EXPECT_EQ(message.rfind("Incorrect command line syntax.\n\r\n\r"
+                            "There are errors in the parameters:\n\rProtocol is missing\n\r\n\r"
+                            "Correct syntax:\n\rdownload http://servername/directory/filename "
+                            "[ProductName:value] [MinimumOSVersionDescription:value] "
+                            "[OSPlatformId:value] [MinimumOSAMajorVersion:value] "
+                            "[MinimumOSMinorVersion:value] [MaximumDetailToDisplay:value] ",
+                            0),
+              0u)
+        << message;
     EXPECT_EQ(SyntaxMessage("download", "")
                   .rfind("Incorrect command line syntax.\n\r\n\r"
                          "Correct syntax:\n\rdownload http://",

@@ -1,0 +1,215 @@
+#include "app/OptionParameters.h"
+
+#include "app/Common.h"
+#include "app/IntegerText.h"
+#include "platform/ProcessInfo.h"
+
+#include <algorithm>
+#include <cctype>
+#include <functional>
+#include <map>
+#include <optional>
+
+namespace {
+
+std::string LowerCase(std::string text) {
+    for (char &c : text)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// The messages of the dialog's validation, one per element.
+std::vector<std::string> Messages(const std::string &errors) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < errors.size()) {
+        std::size_t end = errors.find("\r\n", start);
+        if (end == std::string::npos)
+            end = errors.size();
+        lines.push_back(errors.substr(start, end - start));
+        start = end + 2;
+    }
+    return lines;
+}
+
+// Loads the record into the controls, lets `set` change them and validates. When the change
+// brings no message of its own, the dialog saves and `keep` copies the parameter's fields
+// from what was saved; every other field stays as it was. Returns the change's messages,
+// each ending in LF CR.
+std::string ValidateAndSave(
+    TOptionsForm &options, const std::function<void(gui::Form &)> &set,
+    const std::function<void(DownloadOptions &record, const DownloadOptions &saved)> &keep) {
+    options.LoadControls();
+    // What the record already fails on (say, a program directory that has gone) is not
+    // this parameter's fault.
+    std::vector<std::string> before = Messages(options.Validate());
+    set(options.Form());
+    std::string noted;
+    for (const std::string &message : Messages(options.Validate()))
+        if (std::find(before.begin(), before.end(), message) == before.end())
+            noted += message + "\n\r";
+    if (!noted.empty())
+        return noted;
+
+    DownloadOptions record = options;
+    options.SaveControls();
+    keep(record, options);
+    static_cast<DownloadOptions &>(options) = record;
+    return "";
+}
+
+std::optional<bool> ReadSwitch(const std::string &value) {
+    std::string lower = LowerCase(value);
+    if (lower == "1" || lower == "true")
+        return true;
+    if (lower == "0" || lower == "false")
+        return false;
+    return std::nullopt;
+}
+
+std::optional<int> ReadErrorAction(const std::string &value) {
+    static const char *const kItems[] = {"pause", "prompt", "close"};
+    std::string lower = LowerCase(value);
+    for (int i = 0; i < 3; ++i)
+        if (lower == kItems[i])
+            return i;
+    IntegerRead read = ReadInteger(value, IntegerSyntax::Strict);
+    if (read.valid && read.value >= 0 && read.value <= 2)
+        return read.value;
+    return std::nullopt;
+}
+
+struct Switch {
+    const char *key;
+    const char *name;
+    const char *control;
+    bool DownloadOptions::*field;
+};
+
+constexpr Switch kSwitches[] = {
+    {"OVERRIDEFILE", "OverrideFile", "cbOverrideFile", &DownloadOptions::OverrideFile},
+    {"COMPLETIONCLOSE", "CompletionClose", "cbCompletionClose",
+     &DownloadOptions::CompletionClose},
+    {"COMPLETIONOPENFOLDER", "CompletionOpenFolder", "cbCompletionOpenFolder",
+     &DownloadOptions::CompletionOpenFolder},
+    {"COMPLETIONLAUNCHAPPLICATION", "CompletionLaunchApplication",
+     "cbCompletionLaunchApplication", &DownloadOptions::CompletionLaunchApplication},
+    {"DELETEAFTERDOWNLOADING", "DeleteAfterDownloading", "cbDeleteAfterDownloading",
+     &DownloadOptions::DeleteAfterDownloading},
+};
+
+std::string ApplySwitch(TOptionsForm &options, const Switch &s, const std::string &value) {
+    std::optional<bool> on = ReadSwitch(value);
+    if (!on)
+        return std::string("Invalid ") + s.name + " parameter. Must be 0, 1, true or false.\n\r";
+    return ValidateAndSave(
+        options, [&](gui::Form &f) { f.Get<gui::CheckBox>(s.control).SetChecked(*on); },
+        [&](DownloadOptions &record, const DownloadOptions &saved) {
+            record.*s.field = saved.*s.field;
+        });
+}
+
+std::string ApplyOne(TOptionsForm &options, const OptionParameter &p) {
+    for (const Switch &s : kSwitches)
+        if (p.key == s.key)
+            return ApplySwitch(options, s, p.value);
+
+    if (p.key == "OUTPUTDIRECTORY")
+        return ValidateAndSave(
+            options, [&](gui::Form &f) { f.Get<gui::Edit>("tbOutputDirectory").SetText(p.value); },
+            [](DownloadOptions &record, const DownloadOptions &saved) {
+                record.OutputDirectory = saved.OutputDirectory;
+            });
+    if (p.key == "MAXIMUMNUMBEROFATTEMPTS")
+        return ValidateAndSave(
+            options,
+            [&](gui::Form &f) {
+                f.Get<gui::ComboBox>("cbErrorHandlingMaximumNumberOfAttempts").SetText(p.value);
+            },
+            [](DownloadOptions &record, const DownloadOptions &saved) {
+                record.MaximumNumberOfAttempts = saved.MaximumNumberOfAttempts;
+            });
+    if (p.key == "ERRORACTION") {
+        std::optional<int> index = ReadErrorAction(p.value);
+        if (!index)
+            return "Invalid ErrorAction parameter. Must be Pause, Prompt, Close, 0, 1 or 2.\n\r";
+        return ValidateAndSave(
+            options,
+            [&](gui::Form &f) {
+                f.Get<gui::ComboBox>("cbErrorHandlingErrorAction").SetItemIndex(*index);
+            },
+            [](DownloadOptions &record, const DownloadOptions &saved) {
+                record.ErrorAction = saved.ErrorAction;
+            });
+    }
+    return "";
+}
+
+// ProxyServer and ProxyPort as the dialog takes them: the check box on, with the server
+// and the port texts; one that is not given keeps the text the record shows.
+std::string ApplyProxy(TOptionsForm &options, const OptionParameter *server,
+                       const OptionParameter *port) {
+    return ValidateAndSave(
+        options,
+        [&](gui::Form &f) {
+            f.Get<gui::CheckBox>("cbProxyServer").SetChecked(true);
+            if (server)
+                f.Get<gui::Edit>("tbProxyServerName").SetText(server->value);
+            if (port)
+                f.Get<gui::Edit>("tbProxyPort").SetText(port->value);
+        },
+        [](DownloadOptions &record, const DownloadOptions &saved) {
+            record.UseProxyServer = saved.UseProxyServer;
+            record.ProxyServerName = saved.ProxyServerName;
+            record.ProxyPort = saved.ProxyPort;
+        });
+}
+
+} // namespace
+
+OptionParametersResult ApplyOptionParameters(TOptionsForm &options,
+                                             const std::vector<OptionParameter> &parameters) {
+    // A later occurrence replaces an earlier one.
+    std::map<std::string, const OptionParameter *> last;
+    for (const OptionParameter &p : parameters)
+        last[p.key] = &p;
+
+    OptionParametersResult result;
+    auto note = [&result](std::string error, std::size_t argument) {
+        if (!error.empty() && argument >= result.errorArgument) {
+            result.errorText = std::move(error);
+            result.errorArgument = argument;
+        }
+    };
+
+    const OptionParameter *server = nullptr;
+    const OptionParameter *port = nullptr;
+    for (const auto &[key, p] : last) {
+        if (key == "PROXYSERVER")
+            server = p;
+        else if (key == "PROXYPORT")
+            port = p;
+        else
+            note(ApplyOne(options, *p), p->argument);
+    }
+    if (server || port)
+        note(ApplyProxy(options, server, port),
+             std::max(server ? server->argument : 0, port ? port->argument : 0));
+    return result;
+}
+
+void ApplyCommandLineOptions(TOptionsForm &options, const std::vector<std::string> &arguments,
+                             std::string &syntaxError) {
+    DownloadRequest request;
+    CommandLineResult read = ReadCommandLine(arguments, request);
+    OptionParametersResult applied = ApplyOptionParameters(options, read.optionParameters);
+    // The errors of the other parameters were reported while the command line was read;
+    // only the last error of the whole command line is named.
+    if (applied.errorText.empty() || applied.errorArgument < read.errorArgument)
+        return;
+    std::string programPath = platform::ProgramPath();
+    if (programPath.empty() && !arguments.empty())
+        programPath = arguments[0];
+    syntaxError = SyntaxMessage(programPath, applied.errorText);
+    WriteToStandardError(syntaxError);
+}

@@ -69,6 +69,11 @@ void TMainForm::btnOptionsClick() {
     options_->ShowModal();
 }
 
+void TMainForm::CloseUnlessUserCanAct() {
+    if (!app_.GetBackend().UserCanAct())
+        form_.Close();
+}
+
 void TMainForm::btnCancelClick() {
     form_.Close();
 }

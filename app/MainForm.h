@@ -100,6 +100,8 @@ class TMainForm {
     // Joins the pieces into OutputPath and checks the size; the actions after a good file.
     bool AssembleOutput();
     void RunCompletionActions();
+    // A state that waits for the user ends the program where no user can act.
+    void CloseUnlessUserCanAct();
 
     bool Selecting = false; // StartDownload is asking the locations
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true); // for calls posted to later

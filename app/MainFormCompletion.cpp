@@ -30,7 +30,8 @@ void TMainForm::OnWorkerDone(platform::TThread *) {
     if (verified)
         RunCompletionActions();
 
-    if (options_->CompletionClose) {
+    // Without a user to press Run or Close, the program ends here too.
+    if (options_->CompletionClose || !app_.GetBackend().UserCanAct()) {
         form_.Close();
         return;
     }

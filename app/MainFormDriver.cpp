@@ -113,6 +113,7 @@ void TMainForm::StartDownload(const std::string &protocol, TMirrorTable mirrors,
         app_.MessageBox("Could not connect to " + mirrors[0].Host +
                             ".\r\n\r\nCheck your internet connection and the options.",
                         "Connection error", gui::MessageButtons::Ok);
+        CloseUnlessUserCanAct(); // nobody could press Resume
         return;
     }
 

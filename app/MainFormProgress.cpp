@@ -70,11 +70,14 @@ void TMainForm::OnWorkerReport(platform::TObject *, int64_t delta, const std::st
             options_->MaximumNumberOfAttempts = -1;
             SetPaused(false);
             break;
-        default: ErrorCount = 0; break; // No: stays paused
+        default: // No: stays paused
+            ErrorCount = 0;
+            CloseUnlessUserCanAct();
+            break;
         }
         break;
     case TErrorAction::Close: form_.Close(); break;
-    case TErrorAction::Pause: break;
+    case TErrorAction::Pause: CloseUnlessUserCanAct(); break;
     }
     PromptActive = false;
 }

@@ -56,6 +56,9 @@ class Backend {
                                       MessageButtons buttons) = 0;
     // Redraws the form now, even while the caller keeps the main thread busy.
     virtual void Repaint(Form &form) = 0;
+    // Whether a user can answer later (press Resume, close the window): false on a console
+    // without a terminal on standard input, where a state waiting for the user never ends.
+    virtual bool UserCanAct() const { return true; }
 };
 
 } // namespace gui

@@ -31,6 +31,7 @@ class ConsoleBackend : public Backend {
     MessageResult ShowMessage(const std::string &text, const std::string &caption,
                               MessageButtons buttons) override;
     void Repaint(Form &) override { Render(true); }
+    bool UserCanAct() const override { return interactive_; }
 
     // The line as it would be shown now.
     std::string CurrentLine() const;

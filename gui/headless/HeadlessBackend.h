@@ -32,8 +32,11 @@ class HeadlessBackend : public Backend {
     // Runs inside Application::Run while the main form is shown; the loop then ends.
     std::function<void(Form &)> runScript;
     int processMessagesCalls = 0;
+    // Whether the tests act as a user who can press Resume later.
+    bool userCanAct = true;
     int repaints = 0;
 
+    bool UserCanAct() const override { return userCanAct; }
     void ControlChanged(Control &, Property) override {}
     void FormChanged(Form &, Property) override {}
     void ApplicationChanged(Application &, Property) override {}

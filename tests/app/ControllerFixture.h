@@ -106,6 +106,12 @@ class Controller : public ::testing::Test {
         return t;
     }
 
+    // The window as the message loop shows it, with the activation already done, so that
+    // the test drives the download itself.
+    static void ShowWithoutActivation(TMainForm &m) {
+        m.Activated = true;
+        m.Form().Show();
+    }
     template <typename P> bool PumpUntil(P pred, milliseconds limit = 30s) {
         auto end = steady_clock::now() + limit;
         while (!pred() && steady_clock::now() < end)

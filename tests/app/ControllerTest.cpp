@@ -160,7 +160,7 @@ TEST_F(Controller, ErrorPolicyPromptPauseAndClose) {
         TMainForm &m = Open({"http://127.0.0.1:1/dir/f", "ProductName:Pelko"});
         m.Options().MaximumNumberOfAttempts = 0;
         m.Options().ErrorAction = TErrorAction::Close;
-        m.Form().Show();
+        ShowWithoutActivation(m);
         m.OnWorkerReport(nullptr, 0, error, 1);
         EXPECT_TRUE(m.CloseRequested);
         EXPECT_EQ(m.ExitCode, kExitIncomplete);
@@ -290,4 +290,39 @@ TEST_F(Controller, ClosingMidTransferLeavesNoPieceFiles) {
     EXPECT_EQ(m.ExitCode, kExitIncomplete);
     main.reset();
     EXPECT_EQ(PieceFilesLeft(), 0);
+}
+
+TEST_F(Controller, WithoutAUserStatesThatWaitForOneEndTheProgram) {
+    backend->userCanAct = false;
+    {
+        RangeServer gone(PatternBytes(0, 10));
+        gone.SetFaults([](size_t, const SeenRequest &) {
+            return RangeFault{RangeFault::Kind::Status, 0, 503, {}};
+        });
+        TMainForm &m = OpenFor(gone);
+        ShowWithoutActivation(m);
+        m.StartWhenReady();
+        EXPECT_TRUE(m.CloseRequested) << "paused after no location answered";
+        EXPECT_EQ(m.ExitCode, kExitIncomplete);
+        main.reset();
+    }
+    {
+        TMainForm &m = Open({"http://127.0.0.1:1/dir/f", "ProductName:Pelko"});
+        ShowWithoutActivation(m);
+        m.WorkersStarted = true;
+        m.Options().MaximumNumberOfAttempts = 0;
+        m.Options().ErrorAction = TErrorAction::Pause;
+        m.OnWorkerReport(nullptr, 0, "Error communicating with server. Retrying...", 1);
+        EXPECT_TRUE(m.CloseRequested) << "the error action Pause";
+        main.reset();
+    }
+    {
+        RangeServer server(PatternBytes(0, 700));
+        TMainForm &m = OpenFor(server);
+        ShowWithoutActivation(m);
+        m.StartDownload("http", Mirrors({&server, nullptr, nullptr, nullptr}), "file.bin", "", 0);
+        ASSERT_TRUE(PumpUntil([&] { return Finished(); }));
+        EXPECT_TRUE(m.CloseRequested) << "a verified download with CompletionClose off";
+        EXPECT_EQ(m.ExitCode, kExitVerified);
+    }
 }

@@ -1,6 +1,7 @@
 #include "gui/console/ConsoleBackend.h"
 
 #include "gui/Application.h"
+#include "gui/Controls.h"
 #include "gui/Form.h"
 #include "gui/PlainText.h"
 #include "gui/SelectBackend.h"
@@ -9,6 +10,7 @@
 
 #include <atomic>
 #include <cctype>
+#include <cstdio>
 #include <csignal>
 #include <iostream>
 #include <thread>
@@ -51,18 +53,59 @@ ConsoleBackend::~ConsoleBackend() {
 }
 
 std::string ConsoleBackend::CurrentLine() const {
-    if (status_.empty())
-        return caption_;
-    return caption_ + " - " + status_;
+    std::string line = caption_;
+    if (!status_.empty())
+        line += " - " + status_;
+    std::string rate = RateText();
+    if (!rate.empty())
+        line += " [" + rate + "]";
+    return line;
 }
 
 void ConsoleBackend::ControlChanged(Control &control, Property what) {
     Form &form = control.OwnerForm();
-    if (what != Property::Caption || control.Kind() != ControlKind::Label ||
-        &form != form.App().MainForm())
+    if (&form != form.App().MainForm())
+        return;
+    if (what == Property::Progress && control.Kind() == ControlKind::ProgressBar) {
+        auto &bar = static_cast<ProgressBar &>(control);
+        NoteProgress(bar.Position() - bar.Min(), bar.Max() - bar.Min());
+        Render(false);
+        return;
+    }
+    if (what != Property::Caption || control.Kind() != ControlKind::Label)
         return;
     status_ = OneLine(control.Caption());
-    Render(false);
+    // Without a terminal each new status text is kept on a line of its own.
+    Render(!terminal_);
+}
+
+void ConsoleBackend::NoteProgress(int64_t position, int64_t maximum) {
+    auto now = std::chrono::steady_clock::now();
+    if (maximum != maximum_ || (!samples_.empty() && position < samples_.back().second &&
+                                position == 0)) {
+        samples_.clear(); // a new range, or a fresh start
+        maximum_ = maximum;
+    }
+    samples_.emplace_back(now, position);
+    // The rate over the last five seconds follows changes without jumping at every chunk.
+    while (samples_.size() > 2 && now - samples_.front().first > std::chrono::seconds(5))
+        samples_.pop_front();
+}
+
+std::string ConsoleBackend::RateText() const {
+    if (samples_.size() < 2 || maximum_ <= 0)
+        return {};
+    const auto &[t0, p0] = samples_.front();
+    const auto &[t1, p1] = samples_.back();
+    const double seconds = std::chrono::duration<double>(t1 - t0).count();
+    if (seconds < 0.2 || p1 <= p0 || p1 >= maximum_)
+        return {};
+    const double rate = static_cast<double>(p1 - p0) / seconds; // bytes per second
+    const auto left = static_cast<long long>(static_cast<double>(maximum_ - p1) / rate + 0.5);
+    char text[64];
+    std::snprintf(text, sizeof text, "%.1f MB/s, %lld:%02lld left", rate / 1e6, left / 60,
+                  left % 60);
+    return text;
 }
 
 void ConsoleBackend::FormChanged(Form &form, Property what) {

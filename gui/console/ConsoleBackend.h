@@ -3,15 +3,19 @@
 #include "gui/Backend.h"
 
 #include <chrono>
+#include <cstdint>
+#include <deque>
+#include <utility>
 #include <iosfwd>
 #include <string>
 
 namespace gui {
 
-// The front end without a display. The main form's caption and its status line are shown
-// as one line that is rewritten in place on a terminal (at most ten times a second) and
-// appended as a new line otherwise (at most once a second); message boxes become a prompt.
-// Interrupting the program (Ctrl+C) closes the main form.
+// The front end without a display. The main form's caption and its status line, with a
+// transfer rate and the time left computed from its progress bar, are shown as one line that
+// is rewritten in place on a terminal (at most ten times a second). Without a terminal every
+// new status text gets a line of its own, and the progress at most one a second. Message
+// boxes become a prompt. Interrupting the program (Ctrl+C) closes the main form.
 class ConsoleBackend : public Backend {
   public:
     // `in` answers message boxes when `interactive`; otherwise a box takes its first button.
@@ -38,6 +42,8 @@ class ConsoleBackend : public Backend {
 
   private:
     void Render(bool force);
+    void NoteProgress(int64_t position, int64_t maximum);
+    std::string RateText() const;
     void EndLine();
 
     std::ostream &out_;
@@ -51,6 +57,9 @@ class ConsoleBackend : public Backend {
     bool lineOpen_ = false;
     bool pending_ = false;
     std::chrono::steady_clock::time_point lastRender_{};
+    // Recent (time, position) samples of the progress bar, for the rate.
+    std::deque<std::pair<std::chrono::steady_clock::time_point, int64_t>> samples_;
+    int64_t maximum_ = 0;
 };
 
 } // namespace gui

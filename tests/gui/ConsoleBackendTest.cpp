@@ -122,3 +122,25 @@ TEST(ConsoleBackend, ModalDialogsCloseAtOnce) {
 }
 
 } // namespace
+
+TEST(ConsoleProgress, WithoutATerminalEveryStatusGetsItsLineAndTheRateIsShown) {
+    Console c(false, false);
+    c.main->SetCaption("Downloading Pelko");
+    for (const char *s : {"Using server m.", "Attempting", "Downloading"})
+        c.status->SetCaption(s);
+    std::string shown = c.out.str();
+    for (const char *s : {"Using server m.", "Attempting", "Downloading"})
+        EXPECT_NE(shown.find(std::string("Downloading Pelko - ") + s + "\n"), std::string::npos)
+            << s << " in:\n" << shown;
+
+    ProgressBar &bar = c.main->AddProgressBar("pb", {});
+    bar.SetRange(0, 100'000'000);
+    bar.SetPosition(0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    bar.SetPosition(30'000'000);
+    const std::string line = c.backend->CurrentLine();
+    EXPECT_NE(line.find(" MB/s, "), std::string::npos) << line;
+    EXPECT_NE(line.find(" left]"), std::string::npos) << line;
+    bar.SetPosition(100'000'000);
+    EXPECT_EQ(c.backend->CurrentLine().find("MB/s"), std::string::npos) << "done: no estimate";
+}

@@ -95,8 +95,10 @@ Script RangeServer::Answer(const std::string &request) {
     if (ranged && (first >= static_cast<int64_t>(size) || first > last))
         return {Action::Send(Head(416, 0, "Content-Range: bytes */" + std::to_string(size) +
                                               "\r\n"))};
-    if (fault.kind == RangeFault::Kind::WholeFile || !ranged)
+    if (fault.kind == RangeFault::Kind::WholeFile)
         return {Action::Send(Head(200, size, modified) + content_)};
+    if (!ranged)
+        return {Action::Send(Head(200, size, modified) + content_, paceSlice_, paceDelay_)};
 
     const size_t length = static_cast<size_t>(last - first + 1);
     int64_t shownFirst = fault.kind == RangeFault::Kind::WrongContentRange ? first + 1 : first;
@@ -117,7 +119,7 @@ Script RangeServer::Answer(const std::string &request) {
     case RangeFault::Kind::ShortBody:
         return {Action::Send(head + body.substr(0, fault.bytes)), Action::Close()};
     default:
-        return {Action::Send(head + body)};
+        return {Action::Send(head + body, paceSlice_, paceDelay_)};
     }
 }
 

@@ -50,6 +50,12 @@ class RangeServer {
     void SetFaults(FaultPlan plan);
     // HEAD answers come this much later (a slower location).
     void SetHeadDelay(std::chrono::milliseconds delay) { headDelay_ = delay; }
+    // Answers without a fault go out in slices of `sliceBytes` with `delay` before each slice
+    // after the first (a slower line); 0 bytes (the default) sends them at once.
+    void SetBodyPace(size_t sliceBytes, std::chrono::milliseconds delay) {
+        paceSlice_ = sliceBytes;
+        paceDelay_ = delay;
+    }
     std::vector<SeenRequest> Requests() const;
     size_t FaultsInjected() const { return faults_; }
     void Stop() { server_.Stop(); }
@@ -64,6 +70,8 @@ class RangeServer {
     std::vector<SeenRequest> requests_;
     std::atomic<size_t> faults_{0};
     std::atomic<std::chrono::milliseconds> headDelay_{std::chrono::milliseconds(0)};
+    std::atomic<size_t> paceSlice_{0};
+    std::atomic<std::chrono::milliseconds> paceDelay_{std::chrono::milliseconds(0)};
     ScriptedServer server_; // last: its threads stop before the members above go
 };
 

@@ -1,0 +1,128 @@
+// A mirror for scripts/demo: serves one file with HEAD and "Range: bytes=" on 127.0.0.1 from
+// testsupport::RangeServer, prints its port on standard output and serves until SIGTERM or
+// SIGINT (or until its lifetime is over, so that a forgotten mirror does not stay). Each
+// request it gets is logged on standard error ("GET Range: bytes=0-99").
+//
+//   demo_mirror [--pace BYTES:MS] [--status CODE] [--lifetime SECONDS] FILE HEAD_DELAY_MS
+//
+//   HEAD_DELAY_MS      HEAD answers come this much later (a slower location)
+//   --pace BYTES:MS    bodies go out in slices of BYTES with MS between slices
+//   --status CODE      every request is answered with CODE and a small error page
+//   --lifetime SECONDS ends by itself after this long (default 900)
+
+#include "tests/support/RangeServer.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+
+#include <pthread.h>
+#include <signal.h>
+
+namespace {
+
+int Usage(const char *message) {
+    std::cerr << "demo_mirror: " << message << "\n"
+              << "usage: demo_mirror [--pace BYTES:MS] [--status CODE] [--lifetime SECONDS] FILE "
+                 "HEAD_DELAY_MS\n";
+    return 2;
+}
+
+bool ToNumber(const std::string &text, long &value) {
+    if (text.empty())
+        return false;
+    char *end = nullptr;
+    errno = 0;
+    value = std::strtol(text.c_str(), &end, 10);
+    return errno == 0 && *end == '\0' && value >= 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    long paceBytes = 0, paceMs = 0, status = 0, lifetime = 900;
+    std::string file;
+    long headDelay = -1;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (arg == "--pace" && hasValue) {
+            const std::string value = argv[++i];
+            const size_t colon = value.find(':');
+            if (colon == std::string::npos || !ToNumber(value.substr(0, colon), paceBytes) ||
+                !ToNumber(value.substr(colon + 1), paceMs))
+                return Usage("--pace takes BYTES:MS");
+        } else if (arg == "--status" && hasValue) {
+            if (!ToNumber(argv[++i], status) || status < 100 || status > 599)
+                return Usage("--status takes an HTTP status code");
+        } else if (arg == "--lifetime" && hasValue) {
+            if (!ToNumber(argv[++i], lifetime) || lifetime < 1)
+                return Usage("--lifetime takes a number of seconds");
+        } else if (file.empty()) {
+            file = arg;
+        } else if (headDelay < 0) {
+            if (!ToNumber(arg, headDelay))
+                return Usage("HEAD_DELAY_MS must be a number of milliseconds");
+        } else {
+            return Usage("too many arguments");
+        }
+    }
+    if (file.empty() || headDelay < 0)
+        return Usage("FILE and HEAD_DELAY_MS are needed");
+
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+        std::cerr << "demo_mirror: cannot open " << file << ": " << std::strerror(errno) << "\n";
+        return 1;
+    }
+    std::ostringstream content;
+    content << in.rdbuf();
+
+    // The server's threads inherit this mask, so the signals reach only sigtimedwait below.
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGTERM);
+    sigaddset(&stop, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+
+    testsupport::RangeServer server(content.str());
+    server.SetHeadDelay(std::chrono::milliseconds(headDelay));
+    if (paceBytes > 0)
+        server.SetBodyPace(static_cast<size_t>(paceBytes), std::chrono::milliseconds(paceMs));
+    // Every request is logged on standard error: method and range, and the answer if forced.
+    server.SetFaults([status](size_t, const testsupport::SeenRequest &seen) {
+        testsupport::RangeFault fault;
+        if (status != 0) {
+            fault.kind = testsupport::RangeFault::Kind::Status;
+            fault.status = static_cast<int>(status);
+        }
+        std::string line = seen.method;
+        if (!seen.rangeLine.empty())
+            line += " " + seen.rangeLine;
+        if (status != 0)
+            line += " -> " + std::to_string(status);
+        std::cerr << line + "\n" << std::flush;
+        return fault;
+    });
+    std::cout << server.Port() << std::endl;
+
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(lifetime);
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            end - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            break;
+        timespec wait{static_cast<time_t>(left.count() / 1000),
+                      static_cast<long>(left.count() % 1000) * 1000000L};
+        if (sigtimedwait(&stop, nullptr, &wait) >= 0 || errno != EINTR)
+            break; // a stop signal, the end of the lifetime or a failure of the wait itself
+    }
+    server.Stop();
+    return 0;
+}

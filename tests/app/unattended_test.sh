@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# The real program, unattended: console backend, no terminal on either side, options given on
+# the command line, against a local mirror. A download into a given directory with launching
+# off (exit 0, the file exact, one line per status), a bad option value (noted, the default
+# kept, the download still done), and Ctrl+C in the middle of a transfer (exit 2, no piece
+# file and no output file left).
+#   unattended_test.sh PROGRAM DEMO_MIRROR WORK_DIR
+set -uo pipefail
+program=$1
+mirror=$2
+work=$3
+rm -rf "$work"
+mkdir -p "$work/out" "$work/tmp"
+mirror_pid=""
+program_pid=""
+cleanup() {
+    [ -n "$program_pid" ] && kill -KILL "$program_pid" 2>/dev/null
+    [ -n "$mirror_pid" ] && kill "$mirror_pid" 2>/dev/null && wait "$mirror_pid" 2>/dev/null
+}
+trap cleanup EXIT
+fail() { echo "FAILED: $*"; exit 1; }
+
+# A file with distinct bytes at every offset, so that a misplaced range shows.
+head -c 3000000 /dev/urandom >"$work/source.bin"
+
+start_mirror() { # args for demo_mirror before FILE
+    [ -n "$mirror_pid" ] && kill "$mirror_pid" 2>/dev/null && wait "$mirror_pid" 2>/dev/null
+    coproc MIRROR { exec "$mirror" "$@" "$work/source.bin" 0 2>/dev/null; }
+    mirror_pid=$MIRROR_PID
+    read -r -t 10 port <&"${MIRROR[0]}" || fail "the mirror printed no port"
+    url="http://127.0.0.1:$port/dir/setup.bin"
+}
+
+run() { # args after the URL; runs the program in the background
+    env -u DISPLAY -u WAYLAND_DISPLAY TMPDIR="$work/tmp" \
+        "$program" "$url" "$@" >"$work/stdout" 2>"$work/stderr" </dev/null &
+    program_pid=$!
+}
+
+wait_program() { # seconds; sets code
+    for _ in $(seq 1 $(($1 * 10))); do
+        kill -0 "$program_pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    kill -0 "$program_pid" 2>/dev/null && fail "the program did not end within $1 s"
+    wait "$program_pid"
+    code=$?
+    program_pid=""
+}
+
+pieces_left() { find "$work/tmp" -name 'tlv*.tmp' | wc -l; }
+
+# 1. A download into the given directory, launching off.
+start_mirror
+run "OutputDirectory:$work/out" CompletionLaunchApplication:0 ProductName:Tool
+wait_program 60
+[ "$code" = 0 ] || fail "exit code $code; stderr: $(cat "$work/stderr")"
+cmp -s "$work/source.bin" "$work/out/setup.bin" || fail "the downloaded file differs"
+[ "$(pieces_left)" = 0 ] || fail "piece files left behind"
+for line in "Using server 127.0.0.1:$port." "Finished downloading application." "Finished."; do
+    grep -qF -- "- $line" "$work/stdout" || fail "no line for \"$line\" in: $(cat "$work/stdout")"
+done
+[ -s "$work/stderr" ] && fail "unexpected standard error: $(cat "$work/stderr")"
+
+# 2. A bad option value is noted and keeps its default; the download still happens.
+rm -f "$work/out/setup.bin"
+run "OutputDirectory:$work/out" CompletionLaunchApplication:0 MaximumNumberOfAttempts:often
+wait_program 60
+[ "$code" = 0 ] || fail "exit code $code with a bad option value"
+grep -q "Correct syntax:" "$work/stderr" || fail "no syntax message: $(cat "$work/stderr")"
+cmp -s "$work/source.bin" "$work/out/setup.bin" || fail "the file differs after a bad option"
+
+# 3. Ctrl+C in the middle of a slow transfer.
+rm -f "$work/out/setup.bin"
+start_mirror --pace 16384:50
+run "OutputDirectory:$work/out" CompletionLaunchApplication:0
+for _ in $(seq 1 200); do
+    grep -q "Downloading setup.bin from" "$work/stdout" && break
+    sleep 0.1
+done
+grep -q "Downloading setup.bin from" "$work/stdout" || fail "the transfer did not start"
+sleep 0.5
+kill -INT "$program_pid"
+wait_program 10
+[ "$code" = 2 ] || fail "exit code $code after Ctrl+C"
+[ "$(pieces_left)" = 0 ] || fail "piece files left after Ctrl+C"
+[ -e "$work/out/setup.bin" ] && fail "an output file was left after Ctrl+C"
+echo "PASSED: unattended download, bad option value, Ctrl+C"

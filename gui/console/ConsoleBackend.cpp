@@ -192,8 +192,11 @@ MessageResult ConsoleBackend::ShowMessage(const std::string &text, const std::st
     int count = 0;
     const char *const *labels = MessageButtonLabels(buttons, count);
     std::string prompt;
-    for (int i = 0; i < count; ++i)
-        prompt += std::string(i ? " / " : "") + "[" + labels[i] + "]";
+    for (int i = 0; i < count; ++i) {
+        // "[Y]es / [N]o / [C]ancel": the letter that answers, then the rest of the caption.
+        std::string label = StripAccelerator(labels[i]);
+        prompt += std::string(i ? " / " : "") + "[" + label.substr(0, 1) + "]" + label.substr(1);
+    }
     out_ << "\n== " << caption << " ==\n" << PlainLineEnds(text) << "\n";
 
     int chosen = 0;

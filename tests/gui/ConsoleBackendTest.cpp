@@ -89,7 +89,7 @@ TEST(ConsoleBackend, WithoutATerminalAMessageBoxTakesItsFirstButton) {
               MessageResult::Yes);
     std::string shown = c.out.str();
     EXPECT_NE(shown.find("== Prerequisites ==\nThe minimum is X.\n\nDo you want to download "
-                         "anyway?\n[&Yes] / [&No]: Yes\n"),
+                         "anyway?\n[Y]es / [N]o: Yes\n"),
               std::string::npos)
         << shown;
 }

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <filesystem>
 #include <memory>
 
@@ -66,8 +68,8 @@ class OptionParametersTest : public ::testing::Test {
     OptionParametersTest() {
         static int counter = 0;
         fs::path dir = fs::temp_directory_path() /
-                       ("option-parameters-" +
-                        std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+                       // The process id keeps the tests that run side by side apart.
+                       ("option-parameters-" + std::to_string(::getpid()) + "-" +
                         std::to_string(++counter));
         fs::create_directories(dir);
         directory_ = dir.string();

@@ -8,6 +8,8 @@
 #include <fstream>
 #include <functional>
 
+#include <unistd.h>
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -32,8 +34,8 @@ class OptionsFormTest : public ::testing::Test {
         static int counter = 0;
         fs::path dir =
             fs::temp_directory_path() /
-            ("options-test-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-             "-" + std::to_string(++counter));
+            // The process id keeps the tests that run side by side apart.
+            ("options-test-" + std::to_string(::getpid()) + "-" + std::to_string(++counter));
         fs::create_directories(dir);
         return dir.string() + "/";
     }

@@ -66,9 +66,22 @@ struct NotifyQueue::Impl {
     }
 
     void ClearWake() {
-        if (signaled.exchange(false)) {
-            uint64_t v;
-            [[maybe_unused]] ssize_t r = read(wakeFd, &v, sizeof v);
+        // Drain the descriptor first, then clear the mark: cleared the other way round, a
+        // post landing in between would leave the mark set with nothing to read, and every
+        // later post would skip its write, so a loop waiting on the descriptor never wakes.
+        // The read is made whatever the mark says: a poster may have set the mark and not yet
+        // written, and its write must not stay unread once the mark is clear.
+        uint64_t v;
+        [[maybe_unused]] ssize_t r = read(wakeFd, &v, sizeof v);
+        signaled.store(false);
+    }
+
+    // Messages left over after a pass keep the descriptor readable, so that a loop waiting
+    // on it comes back for them.
+    void WakeForLeftovers() {
+        if (HasMessages() && !signaled.exchange(true)) {
+            uint64_t one = 1;
+            [[maybe_unused]] ssize_t r = write(wakeFd, &one, sizeof one);
         }
     }
 
@@ -172,6 +185,7 @@ struct NotifyQueue::Impl {
         QueueDueTimers();
         ClearWake();
         Dispatch();
+        WakeForLeftovers();
         if (runHook && pumpHook) {
             auto hook = pumpHook; // the hook may replace itself
             hook();

@@ -24,6 +24,7 @@ void TMainForm::OnWorkerDone(platform::TThread *) {
     btnPause_->SetVisible(false);
     btnResume_->SetVisible(false);
     options_->Locked = true;
+    form_.Repaint(); // the window shows the finished state while the file is joined
 
     const bool verified = AssembleOutput();
     ExitCode = verified ? kExitVerified : kExitFailed;

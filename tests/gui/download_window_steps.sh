@@ -2,6 +2,7 @@
 # Runs inside xvfb-run; see download_window_test.sh.
 #   download_window_steps.sh PROGRAM URL WORK_DIR ARTIFACT_DIR
 set -uo pipefail
+. "$(dirname "$0")/x11_helpers.sh"
 program=$1
 url=$2
 work=$3
@@ -16,20 +17,6 @@ fail() {
     echo "program output:"
     cat "$work/program.out" 2>/dev/null
     exit 1
-}
-# Waits (at most 5 s) until a window with exactly this name exists; prints its id.
-wait_window() {
-    local id
-    for _ in $(seq 1 50); do
-        id=$(xdotool search --name "^$1\$" 2>/dev/null | head -1)
-        [ -n "$id" ] && { echo "$id"; return 0; }
-        sleep 0.1
-    done
-    return 1
-}
-# The colour of one pixel of a screenshot as "R G B" (0-255).
-pixel() {
-    convert "$1" -format "%[fx:int(255*p{$2,$3}.r)] %[fx:int(255*p{$2,$3}.g)] %[fx:int(255*p{$2,$3}.b)]" info:
 }
 # True when the progress bar of the screenshot is filled up to its right end.
 bar_full() {

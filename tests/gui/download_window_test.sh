@@ -11,12 +11,8 @@ program=$1
 serve=$2
 artifacts=$3
 
-for tool in xvfb-run xdotool import convert cmp; do
-    if ! command -v "$tool" >/dev/null; then
-        echo "SKIPPED: $tool is not installed (scripts/setup installs it)"
-        exit 77
-    fi
-done
+. "$(dirname "$0")/x11_helpers.sh"
+require_tools xvfb-run xdotool import convert cmp
 mkdir -p "$artifacts"
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d "${TMPDIR:-/tmp}/download-window-XXXXXX")

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs inside xvfb-run; see window_test.sh.
 set -uo pipefail
+. "$(dirname "$0")/x11_helpers.sh"
 program=$1
 artifacts=$2
 pid=""
@@ -8,28 +9,6 @@ fail() {
     echo "FAILED: $*"
     [ -n "$pid" ] && kill "$pid" 2>/dev/null
     exit 1
-}
-# Waits (at most 5 s) until a window with exactly this name exists; prints its id.
-wait_window() {
-    local id
-    for _ in $(seq 1 50); do
-        id=$(xdotool search --name "^$1\$" 2>/dev/null | head -1)
-        [ -n "$id" ] && { echo "$id"; return 0; }
-        sleep 0.1
-    done
-    return 1
-}
-# Waits (at most 5 s) until no window has this name.
-wait_gone() {
-    for _ in $(seq 1 50); do
-        xdotool search --name "^$1\$" >/dev/null 2>&1 || return 0
-        sleep 0.1
-    done
-    return 1
-}
-# The colour of one pixel of a screenshot as "R G B" (0-255).
-pixel() {
-    convert "$1" -format "%[fx:int(255*p{$2,$3}.r)] %[fx:int(255*p{$2,$3}.g)] %[fx:int(255*p{$2,$3}.b)]" info:
 }
 expect_pixel() { # file x y what test(r,g,b)
     local r g b

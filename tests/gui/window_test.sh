@@ -8,12 +8,8 @@ set -euo pipefail
 program=$1
 artifacts=$2
 
-for tool in xvfb-run xdotool xprop import convert; do
-    if ! command -v "$tool" >/dev/null; then
-        echo "SKIPPED: $tool is not installed (scripts/setup installs it)"
-        exit 77
-    fi
-done
+. "$(dirname "$0")/x11_helpers.sh"
+require_tools xvfb-run xdotool xprop import convert
 mkdir -p "$artifacts"
 here=$(cd "$(dirname "$0")" && pwd)
 # FLTK, Xlib and fontconfig keep caches until the process ends; only our code is checked.

@@ -1,0 +1,37 @@
+# Shell functions of the window tests, sourced by their scripts.
+
+# Exits 77 (skipped) when one of the tools is missing.
+require_tools() {
+    local tool
+    for tool in "$@"; do
+        if ! command -v "$tool" >/dev/null; then
+            echo "SKIPPED: $tool is not installed (scripts/setup installs it)"
+            exit 77
+        fi
+    done
+}
+
+# Waits (at most 5 s) until a window with exactly this name exists; prints its id.
+wait_window() {
+    local id
+    for _ in $(seq 1 50); do
+        id=$(xdotool search --name "^$1\$" 2>/dev/null | head -1)
+        [ -n "$id" ] && { echo "$id"; return 0; }
+        sleep 0.1
+    done
+    return 1
+}
+
+# Waits (at most 5 s) until no window has this name.
+wait_gone() {
+    for _ in $(seq 1 50); do
+        xdotool search --name "^$1\$" >/dev/null 2>&1 || return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+# The colour of one pixel of a screenshot as "R G B" (0-255).
+pixel() {
+    convert "$1" -format "%[fx:int(255*p{$2,$3}.r)] %[fx:int(255*p{$2,$3}.g)] %[fx:int(255*p{$2,$3}.b)]" info:
+}

@@ -27,17 +27,13 @@ class FormWindow : public Fl_Double_Window {
     FormWindow(Form &form)
         : Fl_Double_Window(form.ClientWidth(), form.ClientHeight()), form_(form) {}
     int handle(int event) override {
+        if (EnterPressesFocusedButton(this, event))
+            return 1;
         if (event == FL_SHORTCUT &&
-            (Fl::event_key() == FL_Enter || Fl::event_key() == FL_KP_Enter)) {
-            if (auto *button = dynamic_cast<Fl_Button *>(Fl::focus());
-                button && button->window() == this) {
-                button->do_callback();
-                return 1;
-            }
-            if (form_.DefaultButton()) {
-                form_.PressEnter();
-                return 1;
-            }
+            (Fl::event_key() == FL_Enter || Fl::event_key() == FL_KP_Enter) &&
+            form_.DefaultButton()) {
+            form_.PressEnter();
+            return 1;
         }
         return Fl_Double_Window::handle(event);
     }

@@ -45,15 +45,7 @@ class MessageWindow : public Fl_Double_Window {
   public:
     using Fl_Double_Window::Fl_Double_Window;
     int handle(int event) override {
-        if (event == FL_SHORTCUT &&
-            (Fl::event_key() == FL_Enter || Fl::event_key() == FL_KP_Enter)) {
-            if (auto *button = dynamic_cast<Fl_Button *>(Fl::focus());
-                button && button->window() == this) {
-                button->do_callback();
-                return 1;
-            }
-        }
-        return Fl_Double_Window::handle(event);
+        return EnterPressesFocusedButton(this, event) ? 1 : Fl_Double_Window::handle(event);
     }
 };
 

@@ -9,6 +9,7 @@
 #include <FL/Fl_Input_Choice.H>
 #include <FL/Fl_JPEG_Image.H>
 #include <FL/Fl_Progress.H>
+#include <FL/Fl_Window.H>
 #include <FL/fl_draw.H>
 
 #include <cstring>
@@ -133,6 +134,16 @@ Fl_Labeltype PlainLabel() {
     return type;
 }
 
+
+bool EnterPressesFocusedButton(Fl_Window *window, int event) {
+    if (event != FL_SHORTCUT || (Fl::event_key() != FL_Enter && Fl::event_key() != FL_KP_Enter))
+        return false;
+    auto *button = dynamic_cast<Fl_Button *>(Fl::focus());
+    if (!button || button->window() != window)
+        return false;
+    button->do_callback();
+    return true;
+}
 
 void CreateGroupFrame(GroupBox &group) {
     const Bounds &b = group.Place();

@@ -6,11 +6,16 @@
 #include <FL/Enumerations.H>
 
 class Fl_Widget;
+class Fl_Window;
 
 namespace gui::fltk {
 
 // A label type that draws its text literally: no "@" symbols and no "&" underlines.
 Fl_Labeltype PlainLabel();
+
+// For a window's handle(): an Enter key event presses the window's focused button. True when
+// the event was one and was used.
+bool EnterPressesFocusedButton(Fl_Window *window, int event);
 
 // Creates the widget of `control` inside the current group, from the control's state,
 // and connects its callbacks to the control. A label's accelerator focuses `focusTarget`.

@@ -2,6 +2,7 @@
 
 #include "gui/Application.h"
 #include "gui/headless/HeadlessBackend.h"
+#include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -20,6 +21,8 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono;
 using namespace std::chrono_literals;
+using testsupport::ReadFile;
+using testsupport::WaitUntil;
 
 TEST(QuoteForLaunch, QuotesEveryNameButAnEmptyOneOrOneEndingInItsFirstBlank) {
     EXPECT_EQ(QuoteForLaunch("/opt/pelko/setup.sh"), "\"/opt/pelko/setup.sh\"");
@@ -58,20 +61,6 @@ TEST(LaunchErrorText, NamesTheFileWhereTheTextHasOne) {
         EXPECT_EQ(LaunchErrorText(code, name),
                   "The application could not be executed (\"/opt/setup.sh\").")
             << code;
-}
-
-bool WaitUntil(const std::function<bool()> &done, milliseconds limit = 5000ms) {
-    auto end = steady_clock::now() + limit;
-    while (!done() && steady_clock::now() < end)
-        std::this_thread::sleep_for(10ms);
-    return done();
-}
-
-std::string ReadAll(const std::string &path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 // The launcher on real files, reporting into a headless application's box log.
@@ -130,7 +119,7 @@ TEST_F(LaunchProgramTest, RunsADownloadedScriptWithoutWaitingInItsFolder) {
     EXPECT_TRUE(LaunchProgram(script, "", false));
     EXPECT_LT(steady_clock::now() - started, 250ms);
     ASSERT_TRUE(WaitUntil([&] { return fs::exists(marker_); }));
-    EXPECT_EQ(ReadAll(marker_), dir_ + "/my downloads\n") << "the folder, without quotes";
+    EXPECT_EQ(ReadFile(marker_), dir_ + "/my downloads\n") << "the folder, without quotes";
     EXPECT_TRUE(boxes_->messages.empty());
 }
 
@@ -141,7 +130,7 @@ TEST_F(LaunchProgramTest, WaitsForTheProgramAndPassesItsParameters) {
     EXPECT_TRUE(LaunchProgram(script, "/quiet \"/opt/my apps\"", true));
     EXPECT_GE(steady_clock::now() - started, 300ms);
     ASSERT_TRUE(fs::exists(marker_)) << "ended before LaunchProgram returned";
-    EXPECT_EQ(ReadAll(marker_), "2|/quiet|/opt/my apps|");
+    EXPECT_EQ(ReadFile(marker_), "2|/quiet|/opt/my apps|");
     EXPECT_TRUE(boxes_->messages.empty());
 }
 
@@ -149,7 +138,7 @@ TEST_F(LaunchProgramTest, AlreadyQuotedNameStillRuns) {
     fs::create_directories(dir_ + "/a b");
     std::string script = Downloaded(dir_ + "/a b/setup.sh", "echo ran");
     EXPECT_TRUE(LaunchProgram("\"" + script + "\"", "", true));
-    EXPECT_EQ(ReadAll(marker_), "ran\n");
+    EXPECT_EQ(ReadFile(marker_), "ran\n");
 }
 
 TEST_F(LaunchProgramTest, MissingFileOrFolderIsReportedWithTheQuotedName) {
@@ -195,9 +184,9 @@ TEST_F(LaunchProgramTest, ExplorerSelectShowsTheFileInTheFileManager) {
     std::ofstream(file) << "x";
     EXPECT_TRUE(LaunchProgram("explorer", "/select," + file, false));
     ASSERT_TRUE(WaitUntil([&] { return fs::exists(record); }));
-    EXPECT_NE(ReadAll(record).find("\narray:string:file://" + dir_ + "/Pelko%20setup.exe\n"),
+    EXPECT_NE(ReadFile(record).find("\narray:string:file://" + dir_ + "/Pelko%20setup.exe\n"),
               std::string::npos)
-        << ReadAll(record);
+        << ReadFile(record);
     EXPECT_TRUE(boxes_->messages.empty());
 
     // Without "/select," the name is a program like any other, and there is none here.

@@ -3,6 +3,7 @@
 // The main window driven end to end through the headless backend: real workers, real sockets,
 // range servers on loopback as the four locations, and this thread pumping the main queue.
 
+#include "tests/support/TestFiles.h"
 #include "app/MainForm.h"
 #include "gui/Control.h"
 #include "gui/headless/HeadlessBackend.h"
@@ -26,6 +27,7 @@ namespace controllertest {
 using namespace std::chrono;
 using namespace std::chrono_literals;
 using testsupport::PatternBytes;
+using testsupport::ReadFile;
 using testsupport::RangeFault;
 using testsupport::RangeServer;
 using testsupport::SeenRequest;
@@ -38,11 +40,6 @@ struct RecordingBackend : gui::HeadlessBackend {
             statuses.push_back(c.Caption());
     }
 };
-
-inline std::string ReadFile(const std::filesystem::path &p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), {});
-}
 
 class Controller : public ::testing::Test {
   protected:

@@ -2,6 +2,7 @@
 // built `download` executable, run on the console backend from a copy in a temporary folder,
 // and must arrive byte-identical next to that copy, with the downloaded file run at the end
 // and no piece file left behind.
+#include "tests/support/TestFiles.h"
 #include "tests/support/RealPeers.h"
 
 #include <gtest/gtest.h>
@@ -39,6 +40,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using testsupport::ReadFile;
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr int64_t kFileSize = 32LL << 20;
@@ -115,13 +117,6 @@ int64_t FirstDifference(const fs::path &a, const fs::path &b) {
             return -1;
         offset += na;
     }
-}
-
-std::string ReadFile(const fs::path &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 // A child process started with posix_spawn; killed by its process id if still running when

@@ -3,6 +3,7 @@
 
 #include "HttpFixture.h"
 #include "tests/support/RealPeers.h"
+#include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +15,7 @@ using namespace httptest;
 using testsupport::HttpProxy;
 using testsupport::NginxServer;
 using testsupport::PatternBytes;
+using testsupport::ReadFile;
 
 namespace {
 
@@ -37,11 +39,6 @@ class RealPeers : public ::testing::Test {
     std::string Url(const std::string &path) const {
         return "http://127.0.0.1:" + std::to_string(nginx->Port()) + path;
     }
-    static std::string ReadFile(const std::string &name) {
-        std::ifstream in(name, std::ios::binary);
-        return std::string((std::istreambuf_iterator<char>(in)), {});
-    }
-
     std::filesystem::path root;
     std::string content;
     std::unique_ptr<NginxServer> nginx;

@@ -2,6 +2,7 @@
 
 #include "PsockFixture.h"
 #include "tests/support/ScriptedServer.h"
+#include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -15,16 +16,10 @@ using net::ESockError;
 using net::TPowersock;
 using testsupport::Action;
 using testsupport::PatternBytes;
+using testsupport::ReadFile;
 using testsupport::ScriptedServer;
 
 namespace {
-
-std::string ReadFile(const std::string &name) {
-    std::ifstream in(name, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 std::string TempName(const std::string &stem) {
     auto *info = ::testing::UnitTest::GetInstance()->current_test_info();

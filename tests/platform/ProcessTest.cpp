@@ -1,4 +1,5 @@
 #include "platform/Process.h"
+#include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -21,20 +22,8 @@ namespace fs = std::filesystem;
 using namespace std::chrono;
 using namespace std::chrono_literals;
 using platform::kLaunchSucceeded;
-
-bool WaitUntil(const std::function<bool()> &done, milliseconds limit = 5000ms) {
-    auto end = steady_clock::now() + limit;
-    while (!done() && steady_clock::now() < end)
-        std::this_thread::sleep_for(10ms);
-    return done();
-}
-
-std::string ReadAll(const std::string &path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using testsupport::ReadFile;
+using testsupport::WaitUntil;
 
 void WriteFile(const std::string &path, const std::string &content, mode_t mode) {
     std::ofstream(path) << content;
@@ -54,7 +43,7 @@ int ZombieChildren() {
     if (!proc)
         return 0;
     while (dirent *entry = readdir(proc)) {
-        std::string stat = ReadAll(std::string("/proc/") + entry->d_name + "/stat");
+        std::string stat = ReadFile(std::string("/proc/") + entry->d_name + "/stat");
         std::size_t paren = stat.rfind(')');
         if (paren == std::string::npos)
             continue;
@@ -111,7 +100,7 @@ class ProcessTest : public ::testing::Test {
     }
     std::string Recorded(const std::string &tool) {
         std::string record = dir_ + "/" + tool + ".args";
-        return WaitUntil([&] { return fs::exists(record); }) ? ReadAll(record) : "(not run)";
+        return WaitUntil([&] { return fs::exists(record); }) ? ReadFile(record) : "(not run)";
     }
     bool Ran(const std::string &tool) { return fs::exists(dir_ + "/" + tool + ".args"); }
 
@@ -138,7 +127,7 @@ TEST_F(ProcessTest, WaitingRunStartsDownloadedScriptAndWaitsForIt) {
     EXPECT_EQ(platform::RunAndWait(script, {"a b", "c"}), kLaunchSucceeded);
     EXPECT_GE(steady_clock::now() - started, 300ms);
     ASSERT_TRUE(fs::exists(marker_)) << "the script ran to its end before the return";
-    EXPECT_EQ(ReadAll(marker_), "2|a b|c|");
+    EXPECT_EQ(ReadFile(marker_), "2|a b|c|");
     EXPECT_EQ(ModeOf(script), 0755u) << "execute bits beside the read bits";
 }
 
@@ -147,7 +136,7 @@ TEST_F(ProcessTest, WaitingRunIgnoresExitStatusAndSearchesPath) {
     EXPECT_EQ(platform::RunAndWait(dir_ + "/failing.sh", {}), kLaunchSucceeded);
     FakeTool("helper", 0);
     EXPECT_EQ(platform::RunAndWait("helper", {"x y"}), kLaunchSucceeded);
-    EXPECT_EQ(ReadAll(dir_ + "/helper.args"), "x y\n");
+    EXPECT_EQ(ReadFile(dir_ + "/helper.args"), "x y\n");
     EXPECT_EQ(platform::RunAndWait("no-such-helper", {}), platform::kLaunchFileNotFound);
 }
 
@@ -181,7 +170,7 @@ TEST_F(ProcessTest, StartedProgramGetsDefaultSignalsAndNoInheritedDescriptors) {
     EXPECT_EQ(platform::RunAndWait(script, {}), kLaunchSucceeded);
     close(leaked);
     std::signal(SIGPIPE, oldPipe);
-    std::istringstream lines(ReadAll(marker_));
+    std::istringstream lines(ReadFile(marker_));
     std::string ignoredLine, fd;
     std::getline(lines, ignoredLine);
     unsigned long long ignored =
@@ -207,7 +196,7 @@ TEST_F(ProcessTest, OpenRunsInWorkingDirectoryAndNeverThroughAShell) {
     std::string script = Script(odd + "/run me;touch pwned3.sh", "pwd; printf '%s|' \"$@\"");
     EXPECT_EQ(platform::OpenPath(script, {"$(touch pwned4)", "a;b"}, odd + "/"), kLaunchSucceeded);
     ASSERT_TRUE(MarkerAppears());
-    EXPECT_EQ(ReadAll(marker_), odd + "\n$(touch pwned4)|a;b|");
+    EXPECT_EQ(ReadFile(marker_), odd + "\n$(touch pwned4)|a;b|");
     for (const char *name : {"pwned", "pwned2", "pwned3.sh", "pwned4"}) {
         EXPECT_FALSE(fs::exists(dir_ + "/" + name)) << name;
         EXPECT_FALSE(fs::exists(odd + "/" + name)) << name;
@@ -224,7 +213,7 @@ TEST_F(ProcessTest, OpenRelativeNameFromItsOwnWorkingDirectory) {
     fs::current_path(oldCwd);
     EXPECT_EQ(code, kLaunchSucceeded);
     ASSERT_TRUE(MarkerAppears());
-    EXPECT_EQ(ReadAll(marker_), dir_ + "/sub dir\n");
+    EXPECT_EQ(ReadFile(marker_), dir_ + "/sub dir\n");
 }
 
 TEST_F(ProcessTest, OpenHandsDocumentsAndFoldersToTheOpener) {

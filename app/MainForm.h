@@ -96,6 +96,11 @@ class TMainForm {
     void FormClose();
 
   private:
+    // The figures the caption and the title were last built from, so that the texts are
+    // only formatted again when a shown figure changes.
+    struct ShownProgress {
+        long long megabytes = -1, maximumMegabytes = -1, tenthsOfPercent = -1, percent = -1;
+    } shownProgress_;
     void BuildLayout();
     // Joins the pieces into OutputPath and checks the size; the actions after a good file.
     bool AssembleOutput();

@@ -9,8 +9,6 @@ namespace {
 
 const char *const kWorkerError = "Error communicating with server. Retrying...";
 
-std::string Rounded(double value) { return std::to_string(std::llround(value)); }
-
 std::string OneDecimal(double value) {
     char text[64];
     std::snprintf(text, sizeof text, "%.1f", value);
@@ -33,10 +31,20 @@ void TMainForm::AddProgress(int64_t delta) {
     const double position = static_cast<double>(pb_->Position());
     const double maximum = static_cast<double>(pb_->Max());
     const double percent = maximum > 0 ? position / maximum * 100 : 0;
+    // Reports come for every received chunk; most change none of the shown figures.
+    const ShownProgress now{std::llround(position / 1024 / 1024),
+                            std::llround(maximum / 1024 / 1024), std::llround(percent * 10),
+                            std::llround(percent)};
     const std::string &product = request_.ProductName;
-    form_.SetCaption("Downloading " + product + " (" + Rounded(position / 1024 / 1024) + " of " +
-                     Rounded(maximum / 1024 / 1024) + " MB, " + OneDecimal(percent) + "%)");
-    app_.SetTitle(product + " download " + Rounded(percent) + "%");
+    if (now.megabytes != shownProgress_.megabytes ||
+        now.maximumMegabytes != shownProgress_.maximumMegabytes ||
+        now.tenthsOfPercent != shownProgress_.tenthsOfPercent)
+        form_.SetCaption("Downloading " + product + " (" + std::to_string(now.megabytes) + " of " +
+                         std::to_string(now.maximumMegabytes) + " MB, " + OneDecimal(percent) +
+                         "%)");
+    if (now.percent != shownProgress_.percent)
+        app_.SetTitle(product + " download " + std::to_string(now.percent) + "%");
+    shownProgress_ = now;
 }
 
 void TMainForm::OnWorkerReport(platform::TObject *, int64_t delta, const std::string &message,
@@ -64,7 +72,9 @@ void TMainForm::OnWorkerReport(platform::TObject *, int64_t delta, const std::st
                                     " times.\r\n\r\nDo you want to continue attempting to "
                                     "transfer?",
                                 "Connection error", gui::MessageButtons::YesNoCancel)) {
-        case gui::MessageResult::Cancel: form_.Close(); break;
+        case gui::MessageResult::Cancel:
+            form_.Close();
+            break;
         case gui::MessageResult::Yes:
             ErrorCount = 0;
             options_->MaximumNumberOfAttempts = -1;
@@ -76,8 +86,12 @@ void TMainForm::OnWorkerReport(platform::TObject *, int64_t delta, const std::st
             break;
         }
         break;
-    case TErrorAction::Close: form_.Close(); break;
-    case TErrorAction::Pause: CloseUnlessUserCanAct(); break;
+    case TErrorAction::Close:
+        form_.Close();
+        break;
+    case TErrorAction::Pause:
+        CloseUnlessUserCanAct();
+        break;
     }
     PromptActive = false;
 }
@@ -109,4 +123,6 @@ void TMainForm::SetPaused(bool paused) {
     ShowStatus("Resuming...", 0);
 }
 
-void TMainForm::btnPauseResumeClick() { SetPaused(!Paused); }
+void TMainForm::btnPauseResumeClick() {
+    SetPaused(!Paused);
+}

@@ -1,22 +1,18 @@
 #include "app/OutputFile.h"
 
+#include "platform/FileJoin.h"
+
 #include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <memory>
 
 namespace {
 
-struct FileCloser {
-    void operator()(std::FILE *f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
-
-std::string Failure(const char *what, const std::string &path) {
-    return std::string(what) + " \"" + path + "\": " + std::strerror(errno);
+std::string Failure(const char *what, const std::string &path, int code) {
+    return std::string(what) + " \"" + path + "\": " + std::strerror(code);
 }
 
 void RemoveAll(const std::vector<std::string> &paths, size_t from) {
@@ -45,30 +41,27 @@ std::string JoinPieces(const std::string &outputPath, const std::vector<std::str
     std::string error;
     size_t done = 0;
     {
-        File out(std::fopen(outputPath.c_str(), "wb"));
-        if (!out)
-            error = Failure("Cannot create file", outputPath);
-        std::vector<char> block(65535);
+        platform::TFileJoin out;
+        // The first piece becomes the start of the file where it can simply be moved there.
+        bool taken = false;
+        int created = pieces.empty() ? out.Create(outputPath)
+                                     : out.CreateFrom(outputPath, pieces.front(), taken);
+        if (created)
+            error = Failure("Cannot create file", outputPath, created);
+        if (taken)
+            done = 1;
         for (; error.empty() && done < pieces.size(); ++done) {
             const std::string &piece = pieces[done];
-            File in(std::fopen(piece.c_str(), "rb"));
-            if (!in) {
-                error = Failure("Cannot open file", piece);
+            bool readFailed = false;
+            if (int code = out.Append(piece, readFailed)) {
+                error = readFailed ? Failure("Cannot read file", piece, code)
+                                   : Failure("Cannot write to file", outputPath, code);
                 break;
             }
-            size_t n;
-            while (error.empty() && (n = std::fread(block.data(), 1, block.size(), in.get())) > 0)
-                if (std::fwrite(block.data(), 1, n, out.get()) != n)
-                    error = Failure("Cannot write to file", outputPath);
-            if (error.empty() && std::ferror(in.get()))
-                error = Failure("Cannot read file", piece);
-            if (!error.empty())
-                break;
-            in.reset();
             std::remove(piece.c_str());
         }
-        if (out && std::fclose(out.release()) != 0 && error.empty())
-            error = Failure("Cannot write to file", outputPath);
+        if (int code = out.Close(); code && error.empty())
+            error = Failure("Cannot write to file", outputPath, code);
     }
     if (!error.empty()) {
         // Nothing half-written is left behind, neither the output nor the pieces.

@@ -138,7 +138,13 @@ class TPowersock : public TObject, private platform::MessageTarget {
     void HandleMessage(const platform::Message &m) override;
     void DispatchSocketMessage(const platform::Message &m);
     void HandleClose();
+    // StoreChunk is StoreBytes (into ReceiveStream; false when the capture file failed)
+    // then CountChunk (the progress and OnPacketRecvd, during a transfer).
     void StoreChunk(const char *data, size_t n);
+    bool StoreBytes(const char *data, size_t n);
+    void CountChunk(size_t n);
+    // The buffer of one receive, kept for the component's life.
+    char *ReceiveBuffer();
     bool CreateSocket(bool linger);
     void InitializeWinsock();
     void FireSocketError(int code);
@@ -155,9 +161,10 @@ class TPowersock : public TObject, private platform::MessageTarget {
     uint16_t LookupError = 0;
     uint32_t LookupAddress = 0;
     bool ConnectEventSeen = false, ConnectEventOk = false;
-    uint64_t BytesMoved = 0;     // every byte received or sent, for the stall time-out
-    bool SendFailed = false;     // a send failed with an error other than would-block
+    uint64_t BytesMoved = 0;         // every byte received or sent, for the stall time-out
+    bool SendFailed = false;         // a send failed with an error other than would-block
     std::exception_ptr CaptureError; // a write into the capture stream failed
+    std::unique_ptr<char[]> receiveBuffer_;
 };
 
 // The characters of the n-th field of s (1-based), fields separated by single separators.

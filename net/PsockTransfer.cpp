@@ -5,14 +5,21 @@
 #include "platform/SocketErrors.h"
 
 #include <cstring>
-#include <utility>
 #include <stdexcept>
+#include <utility>
 
 namespace net {
 namespace {
 
-// Chunk size of one receive or send, through a local buffer one byte larger.
+// Chunk size of one send, through a local buffer one byte larger.
 constexpr size_t kChunk = 16383;
+// One receive reads at most a buffer of kReceiveBuffer bytes. During a transfer a pass goes
+// on receiving while buffers come full, up to kReceiveChunk bytes, and counts them as one
+// chunk: every chunk fires OnPacketRecvd, which a download worker hands to the main thread
+// and waits for, so a fast connection makes a thousand of those round trips per GiB rather
+// than tens of thousands, while the buffer stays small.
+constexpr size_t kReceiveBuffer = 65536;
+constexpr size_t kReceiveChunk = 1048576;
 // Largest part of a text that Write hands to SendBuffer at once.
 constexpr size_t kWritePart = 16384;
 
@@ -31,20 +38,36 @@ platform::Message SelfMessage(platform::MessageKind kind) {
 
 } // namespace
 
-void TPowersock::StoreChunk(const char *data, size_t n) {
+char *TPowersock::ReceiveBuffer() {
+    // Made at the first receive: a component that never receives costs nothing.
+    if (!receiveBuffer_)
+        receiveBuffer_ = std::make_unique<char[]>(kReceiveBuffer);
+    return receiveBuffer_.get();
+}
+
+bool TPowersock::StoreBytes(const char *data, size_t n) {
     try {
         ReceiveStream->Write(data, n);
     } catch (const EFileStreamError &) {
         // The capture ends with this error (disk full, ...); the bytes are not counted.
         CaptureError = std::current_exception();
-        return;
+        return false;
     }
     BytesMoved += n;
-    if (TransferActive) {
-        ReceiveProgress += static_cast<int64_t>(n);
-        if (OnPacketRecvd)
-            OnPacketRecvd(this);
-    }
+    return true;
+}
+
+void TPowersock::CountChunk(size_t n) {
+    if (!TransferActive)
+        return;
+    ReceiveProgress += static_cast<int64_t>(n);
+    if (OnPacketRecvd)
+        OnPacketRecvd(this);
+}
+
+void TPowersock::StoreChunk(const char *data, size_t n) {
+    if (StoreBytes(data, n))
+        CountChunk(n);
 }
 
 void TPowersock::ReadToStream() {
@@ -62,19 +85,48 @@ void TPowersock::ReadToStream() {
     {
         OnExit clear{[this] { InHandler = false; }};
         ReportStatus(8, "ReadToStream");
-        char buffer[kChunk + 1];
         long n = -1;
         if (Socket)
-            n = Socket->Receive(buffer, kChunk);
+            n = Socket->Receive(ReceiveBuffer(), kReceiveBuffer);
         else
             platform::SetLastSocketError(platform::kErrNotSocket);
         if (n < 0) {
             FireSocketError(platform::LastSocketError());
             return;
         }
-        StoreChunk(buffer, static_cast<size_t>(n));
+        // A full buffer means more is waiting. Outside a transfer (a reply or header read
+        // line by line) the next read waits for the socket's own notification, so the
+        // waiting reader looks at what came first and the memory queue does not fill with a
+        // body nobody has asked for yet.
+        size_t chunk = 0;
+        int error = 0;
+        bool more = false, kept = false;
+        for (;;) {
+            if (!StoreBytes(ReceiveBuffer(), static_cast<size_t>(n)))
+                break;
+            kept = true;
+            chunk += static_cast<size_t>(n);
+            more = static_cast<size_t>(n) == kReceiveBuffer && TransferActive;
+            if (!more || chunk >= kReceiveChunk || !Socket)
+                break;
+            n = Socket->Receive(ReceiveBuffer(), kReceiveBuffer);
+            if (n <= 0) {
+                // Drained (would block), closed (the close notification follows), or failed
+                // after some bytes: the bytes stored so far count first.
+                if (n < 0 && platform::LastSocketError() != platform::kErrWouldBlock)
+                    error = platform::LastSocketError();
+                more = false;
+                break;
+            }
+        }
+        if (kept)
+            CountChunk(chunk);
         stored = true;
-        if (static_cast<size_t>(n) == kChunk)
+        if (error) {
+            FireSocketError(error);
+            return;
+        }
+        if (more)
             PostToSelf(SelfMessage(platform::MessageKind::ReadPending));
     }
     if (stored && OnDataArrived)
@@ -85,12 +137,11 @@ void TPowersock::HandleClose() {
     // What is still unread in the socket belongs to the transfer: drain it into the receive
     // stream and count it like any other chunk, so a body whose last bytes come with the
     // close is complete.
-    char buffer[kChunk + 1];
     while (Socket && !CancelRequested) {
-        long n = Socket->Receive(buffer, kChunk);
+        long n = Socket->Receive(ReceiveBuffer(), kReceiveBuffer);
         if (n <= 0)
             break;
-        StoreChunk(buffer, static_cast<size_t>(n));
+        StoreChunk(ReceiveBuffer(), static_cast<size_t>(n));
     }
     IsConnected = false;
     RequestCloseSocket();
@@ -102,8 +153,8 @@ void TPowersock::WriteFromStream() {
     InHandler = true;
     OnExit clear{[this] { InHandler = false; }};
     ReportStatus(8, "WriteFromStream");
-    bool pending = FileTransfer ? SendStream->Position() < SendStream->Size()
-                                : SendStream->Size() > 0;
+    bool pending =
+        FileTransfer ? SendStream->Position() < SendStream->Size() : SendStream->Size() > 0;
     if (!pending || CancelRequested || !Socket)
         return;
 

@@ -98,16 +98,18 @@ void TThread::Synchronize(const std::function<void()> &fn) {
         } catch (...) {
             error = std::current_exception();
         }
-        // Notify while holding the mutex: the waiting thread may destroy the call as soon as
-        // it sees it finished.
-        std::lock_guard lock(call->mutex);
-        call->error = error;
-        call->finished = true;
+        {
+            std::lock_guard lock(call->mutex);
+            call->error = error;
+            call->finished = true;
+        }
+        // Outside the lock, so the woken thread does not block on it at once; this closure
+        // shares the call, which stays alive even when the waiting thread has already left.
         call->done.notify_all();
     });
     std::unique_lock lock(call->mutex);
-    while (!call->done.wait_for(lock, std::chrono::milliseconds(10),
-                                [&] { return call->finished; }))
+    while (
+        !call->done.wait_for(lock, std::chrono::milliseconds(10), [&] { return call->finished; }))
         if (terminated_)
             throw ThreadTerminated{};
     if (call->error)

@@ -10,8 +10,8 @@
 
 #include <atomic>
 #include <cctype>
-#include <cstdio>
 #include <csignal>
+#include <cstdio>
 #include <iostream>
 #include <thread>
 
@@ -38,7 +38,6 @@ std::string OneLine(const std::string &text) {
     }
     return out;
 }
-
 
 } // namespace
 
@@ -81,12 +80,17 @@ void ConsoleBackend::ControlChanged(Control &control, Property what) {
 
 void ConsoleBackend::NoteProgress(int64_t position, int64_t maximum) {
     auto now = std::chrono::steady_clock::now();
-    if (maximum != maximum_ || (!samples_.empty() && position < samples_.back().second &&
-                                position == 0)) {
+    if (maximum != maximum_ ||
+        (!samples_.empty() && position < samples_.back().second && position == 0)) {
         samples_.clear(); // a new range, or a fresh start
         maximum_ = maximum;
     }
-    samples_.emplace_back(now, position);
+    // One sample per 50 ms is plenty for the rate; between them the newest one moves.
+    if (samples_.size() >= 2 &&
+        now - samples_[samples_.size() - 2].first < std::chrono::milliseconds(50))
+        samples_.back() = {now, position};
+    else
+        samples_.emplace_back(now, position);
     // The rate over the last five seconds follows changes without jumping at every chunk.
     while (samples_.size() > 2 && now - samples_.front().first > std::chrono::seconds(5))
         samples_.pop_front();
@@ -125,15 +129,15 @@ void ConsoleBackend::ShowForm(Form &form) {
 void ConsoleBackend::Render(bool force) {
     if (!started_)
         return;
-    std::string line = CurrentLine();
-    if (line == shown_) {
-        pending_ = false;
-        return;
-    }
     auto now = std::chrono::steady_clock::now();
     auto interval = terminal_ ? std::chrono::milliseconds(100) : std::chrono::milliseconds(1000);
     if (!force && lastRender_.time_since_epoch().count() != 0 && now - lastRender_ < interval) {
         pending_ = true; // shown by the loop once the interval has passed
+        return;
+    }
+    std::string line = CurrentLine();
+    if (line == shown_) {
+        pending_ = false;
         return;
     }
     if (terminal_) {

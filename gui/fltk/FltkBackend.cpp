@@ -10,6 +10,7 @@
 #include <FL/Fl_Button.H>
 #include <FL/Fl_Double_Window.H>
 #include <FL/Fl_JPEG_Image.H>
+#include <FL/Fl_Progress.H>
 #include <FL/x.H>
 
 #include <X11/Xlib.h>
@@ -74,7 +75,9 @@ FltkBackend::FltkBackend() {
                [](FL_SOCKET, void *) { platform::DispatchPendingMessages(); });
 }
 
-FltkBackend::~FltkBackend() = default;
+FltkBackend::~FltkBackend() {
+    Fl::remove_timeout(ProgressFrame, this);
+}
 
 FltkBackend::Window *FltkBackend::Find(Form &form) {
     auto found = windows_.find(&form);
@@ -146,8 +149,52 @@ void FltkBackend::ControlChanged(Control &control, Property what) {
     if (!w)
         return; // built from the state when first shown
     auto found = w->widgets.find(&control);
-    if (found != w->widgets.end())
-        ApplyProperty(control, *found->second, what);
+    if (found == w->widgets.end())
+        return;
+    if (what == Property::Progress && control.Kind() == ControlKind::ProgressBar) {
+        auto &state = static_cast<ProgressBar &>(control);
+        pendingProgress_[static_cast<Fl_Progress *>(found->second)] = {
+            static_cast<float>(state.Min()), static_cast<float>(state.Max()),
+            static_cast<float>(state.Position())};
+        ScheduleProgress();
+        return;
+    }
+    ApplyProperty(control, *found->second, what);
+}
+
+namespace {
+constexpr std::chrono::microseconds kFrame(16667); // 60 frames a second
+}
+
+void FltkBackend::ScheduleProgress() {
+    if (frameScheduled_)
+        return;
+    auto since = std::chrono::steady_clock::now() - lastProgressFrame_;
+    if (since >= kFrame) {
+        ApplyPendingProgress();
+        return;
+    }
+    frameScheduled_ = true;
+    Fl::add_timeout(std::chrono::duration<double>(kFrame - since).count(), ProgressFrame, this);
+}
+
+void FltkBackend::ProgressFrame(void *backend) {
+    auto *self = static_cast<FltkBackend *>(backend);
+    self->frameScheduled_ = false;
+    self->ApplyPendingProgress();
+}
+
+void FltkBackend::ApplyPendingProgress() {
+    for (auto &[bar, v] : pendingProgress_) {
+        if (bar->minimum() != v.minimum)
+            bar->minimum(v.minimum);
+        if (bar->maximum() != v.maximum)
+            bar->maximum(v.maximum);
+        if (bar->value() != v.value)
+            bar->value(v.value);
+    }
+    pendingProgress_.clear();
+    lastProgressFrame_ = std::chrono::steady_clock::now();
 }
 
 void FltkBackend::FormChanged(Form &form, Property what) {
@@ -216,6 +263,7 @@ MessageResult FltkBackend::ShowMessage(const std::string &text, const std::strin
 }
 
 void FltkBackend::Repaint(Form &form) {
+    ApplyPendingProgress();
     if (Window *w = Find(form); w && w->window->shown()) {
         w->window->redraw();
         Fl::flush();

@@ -2,11 +2,13 @@
 
 #include "gui/Backend.h"
 
+#include <chrono>
 #include <map>
 #include <memory>
 #include <string>
 
 class Fl_Double_Window;
+class Fl_Progress;
 class Fl_Widget;
 
 namespace gui::fltk {
@@ -36,6 +38,18 @@ class FltkBackend : public Backend {
     Window &Realize(Form &form);
     Window *Find(Form &form);
     void ApplyTitle(Application &app);
+    // Progress bars are drawn at most at the display's frame rate: a fast download changes
+    // them for every received chunk. The newest values wait here for the next frame.
+    void ScheduleProgress();
+    void ApplyPendingProgress();
+    static void ProgressFrame(void *backend);
+
+    struct ProgressValues {
+        float minimum, maximum, value;
+    };
+    std::map<Fl_Progress *, ProgressValues> pendingProgress_;
+    std::chrono::steady_clock::time_point lastProgressFrame_{};
+    bool frameScheduled_ = false;
 
     std::map<Form *, std::unique_ptr<Window>> windows_;
     // The icon label keeps a pointer to its text; the text lives here.

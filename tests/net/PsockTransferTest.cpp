@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -99,8 +100,8 @@ TEST(PsockReadLn, ALineWaitsForItsLineFeedAndAClosedConnectionEndsTheWait) {
 }
 
 TEST(PsockCapture, CaptureStringWithACountEndsAtTheCountOrFailsOnClose) {
-    Connected c({Action::Send("abcdef"), Action::Delay(50ms), Action::Send("ghij"),
-                 Action::Close()});
+    Connected c(
+        {Action::Send("abcdef"), Action::Delay(50ms), Action::Send("ghij"), Action::Close()});
     std::string text;
     c.sock.CaptureString(text, 8);
     EXPECT_GE(text.size(), 8u) << "whole received blocks are taken";
@@ -137,6 +138,56 @@ TEST(PsockCapture, LargeBodyIsCapturedExactlyWhileItStreams) {
     std::remove(file.c_str());
 }
 
+// The component with its receive queue in view.
+struct QueueInView : TPowersock {
+    size_t Queued() { return static_cast<size_t>(ReceiveQueue.Size()); }
+};
+
+// A fast server sends the whole body right behind the header. Reading the header line by
+// line must not pull megabytes of body into memory; the capture then takes it all.
+TEST(PsockReadLn, AHeaderReadLeavesTheBodyInTheSocket) {
+    const size_t size = 8 * 1024 * 1024;
+    ScriptedServer server;
+    server.Expect({Action::Send(kHead + PatternBytes(0, size)), Action::Close()});
+    QueueInView sock;
+    sock.Host = "127.0.0.1";
+    sock.Port = server.Port();
+    sock.Connect();
+    std::this_thread::sleep_for(200ms); // the socket buffers fill meanwhile
+    std::string line;
+    for (int i = 0; i < 3; ++i)
+        sock.ReadLn(line);
+    EXPECT_EQ(line, "\r\n");
+    EXPECT_LE(sock.Queued(), 2u * 65536) << "body bytes read ahead into memory";
+
+    std::string file = TempName("ahead");
+    sock.CaptureFile(file);
+    EXPECT_EQ(sock.ReceiveProgress, static_cast<int64_t>(size));
+    EXPECT_TRUE(ReadFile(file) == PatternBytes(0, size));
+    std::remove(file.c_str());
+}
+
+// Bytes waiting in the socket are taken in passes of several receives and reported once per
+// pass, at most 1 MiB at a time, and the reports add up to the body.
+TEST(PsockCapture, WaitingBytesAreReportedInLargeChunksThatAddUp) {
+    const size_t size = 6 * 1024 * 1024 + 5;
+    Connected c({Action::Send(PatternBytes(0, size)), Action::Close()});
+    std::this_thread::sleep_for(200ms);
+    std::string file = TempName("chunks");
+    c.sock.CaptureFile(file);
+    EXPECT_TRUE(ReadFile(file) == PatternBytes(0, size));
+    ASSERT_FALSE(c.progressAtPacket.empty());
+    EXPECT_EQ(c.progressAtPacket.back(), static_cast<int64_t>(size));
+    int64_t previous = 0, largest = 0;
+    for (int64_t at : c.progressAtPacket) {
+        largest = std::max(largest, at - previous);
+        previous = at;
+    }
+    EXPECT_LE(largest, 1024 * 1024);
+    EXPECT_GT(largest, 65536) << "every receive was reported on its own";
+    std::remove(file.c_str());
+}
+
 TEST(PsockCapture, FileThatCannotBeCreatedClearsTheTransferState) {
     Connected c({Action::Send("data"), Action::Stall()});
     EXPECT_NE(ErrorOf<net::EFileStreamError>(
@@ -147,9 +198,9 @@ TEST(PsockCapture, FileThatCannotBeCreatedClearsTheTransferState) {
     std::string text;
     c.sock.CaptureString(text, 4);
     EXPECT_EQ(text, "data") << "the receive queue is back in place";
-    EXPECT_NE(ErrorOf<net::EFileStreamError>(
-                  [&] { c.sock.SendFile("/nonexistent-dir/x/send.bin"); }),
-              "");
+    EXPECT_NE(
+        ErrorOf<net::EFileStreamError>([&] { c.sock.SendFile("/nonexistent-dir/x/send.bin"); }),
+        "");
     EXPECT_FALSE(c.sock.TransferActive);
     EXPECT_FALSE(c.sock.FileTransfer);
 }

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <string>
+
+namespace platform {
+
+// A new file that whole files are appended to, in order. The copy stays in the kernel where
+// the system can (copy_file_range; on file systems with shared extents no data is copied at
+// all) and falls back to reading and writing blocks. Not copyable; closes on destruction.
+class TFileJoin {
+  public:
+    TFileJoin() = default;
+    ~TFileJoin();
+    TFileJoin(const TFileJoin &) = delete;
+    TFileJoin &operator=(const TFileJoin &) = delete;
+
+    // Creates the file (an existing one is emptied), readable and writable by the owner and
+    // readable by others as the umask allows. Returns 0 or the system's error number.
+    int Create(const std::string &path);
+    // Like Create, but first tries to make the file `first` (on the same file system) the
+    // start of the new file by renaming it, so its bytes are not copied; `taken` tells
+    // whether that worked. The file then gets the permissions Create would have given it.
+    int CreateFrom(const std::string &path, const std::string &first, bool &taken);
+    // Appends the whole file at `path`. Returns 0, or the error number with readFailed telling
+    // whether reading `path` (or opening it) failed rather than writing the output.
+    int Append(const std::string &path, bool &readFailed);
+    // Closes the output; returns 0 or the error number of the last write-back.
+    int Close();
+
+  private:
+    int fd_ = -1;
+};
+
+} // namespace platform

@@ -1,0 +1,141 @@
+#include "app/OutputFile.h"
+#include "tests/support/TestFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string RandomBytes(size_t n, unsigned seed) {
+    std::mt19937 random(seed);
+    std::string bytes(n, '\0');
+    for (auto &c : bytes)
+        c = static_cast<char>(random());
+    return bytes;
+}
+
+void WriteFile(const fs::path &path, const std::string &content) {
+    std::ofstream(path, std::ios::binary) << content;
+}
+
+class JoinPiecesTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() /
+               ("join-" + std::to_string(::getpid()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    // Writes the pieces into `where` and returns their paths in order.
+    std::vector<std::string> MakePieces(const fs::path &where,
+                                        const std::vector<std::string> &parts) {
+        std::vector<std::string> paths;
+        for (size_t i = 0; i < parts.size(); ++i) {
+            paths.push_back((where / ("piece" + std::to_string(i) + ".tmp")).string());
+            WriteFile(paths.back(), parts[i]);
+        }
+        return paths;
+    }
+
+    fs::path dir_;
+};
+
+// Sizes around the copy's block size, an empty piece and a piece of one byte, so that a
+// misplaced offset or a short copy shows in the joined bytes.
+TEST_F(JoinPiecesTest, JoinsInOrderAndRemovesThePieces) {
+    const std::vector<std::string> parts = {RandomBytes(3 * 1048576 + 17, 1), "", "x",
+                                            RandomBytes(1048576, 2), RandomBytes(65535, 3)};
+    auto pieces = MakePieces(dir_, parts);
+    fs::permissions(pieces[0], fs::perms::owner_read | fs::perms::owner_write); // as made
+    const fs::path output = dir_ / "out.bin";
+    WriteFile(output, RandomBytes(8 * 1048576, 4)); // longer than the result: replaced
+
+    EXPECT_EQ(JoinPieces(output.string(), pieces), "");
+
+    std::string expected;
+    for (const auto &p : parts)
+        expected += p;
+    EXPECT_EQ(testsupport::ReadFile(output), expected);
+    for (const auto &p : pieces)
+        EXPECT_FALSE(fs::exists(p)) << p;
+    // Readable by others as for any new file, although the first piece was owner-only.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    EXPECT_EQ(static_cast<mode_t>(fs::status(output).permissions()), 0666 & ~mask);
+}
+
+// Pieces on another file system than the output (the temporary folder is often tmpfs).
+TEST_F(JoinPiecesTest, JoinsAcrossFileSystems) {
+    const fs::path shm = "/dev/shm";
+    if (!fs::is_directory(shm))
+        GTEST_SKIP() << "no /dev/shm";
+    const fs::path where = shm / dir_.filename();
+    fs::create_directories(where);
+    const std::vector<std::string> parts = {RandomBytes(2 * 1048576 + 5, 5), RandomBytes(777, 6)};
+    auto pieces = MakePieces(where, parts);
+    const fs::path output = dir_ / "out.bin";
+
+    EXPECT_EQ(JoinPieces(output.string(), pieces), "");
+    EXPECT_EQ(testsupport::ReadFile(output), parts[0] + parts[1]);
+    fs::remove_all(where);
+}
+
+TEST_F(JoinPiecesTest, AMissingPieceLeavesNothingBehind) {
+    auto pieces = MakePieces(dir_, {"first", "second", "third"});
+    fs::remove(pieces[1]);
+    const fs::path output = dir_ / "out.bin";
+
+    std::string error = JoinPieces(output.string(), pieces);
+
+    EXPECT_EQ(error, "Cannot read file \"" + pieces[1] + "\": No such file or directory");
+    EXPECT_FALSE(fs::exists(output));
+    EXPECT_FALSE(fs::exists(pieces[0]));
+    EXPECT_FALSE(fs::exists(pieces[2]));
+}
+
+TEST_F(JoinPiecesTest, AnOutputThatCannotBeCreatedKeepsNothing) {
+    auto pieces = MakePieces(dir_, {"a", "b"});
+    const fs::path output = dir_ / "no-such-folder" / "out.bin";
+
+    std::string error = JoinPieces(output.string(), pieces);
+
+    EXPECT_EQ(error, "Cannot create file \"" + output.string() + "\": No such file or directory");
+    EXPECT_FALSE(fs::exists(pieces[0]));
+    EXPECT_FALSE(fs::exists(pieces[1]));
+}
+
+// A write that the system refuses part-way (here the file-size limit, as a full disk would)
+// is an error, not a short file reported as joined.
+TEST_F(JoinPiecesTest, AWriteRefusedPartWayIsAnErrorAndRemovesTheOutput) {
+    auto pieces = MakePieces(dir_, {RandomBytes(300000, 7), RandomBytes(300000, 8)});
+    const fs::path output = dir_ / "out.bin";
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = old;
+    limited.rlim_cur = 400000;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+
+    std::string error = JoinPieces(output.string(), pieces);
+
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(error, "Cannot write to file \"" + output.string() + "\": File too large");
+    EXPECT_FALSE(fs::exists(output));
+    EXPECT_FALSE(fs::exists(pieces[0]));
+    EXPECT_FALSE(fs::exists(pieces[1]));
+}
+
+} // namespace

@@ -268,7 +268,10 @@ def delayed_network_unavailable():
     if not os.path.exists("/dev/net/tun"):
         return "no /dev/net/tun"
     probe = "dlbprobe%d" % os.getpid()
-    done = subprocess.run(["ip", "netns", "add", probe], capture_output=True, text=True)
+    try:
+        done = subprocess.run(["ip", "netns", "add", probe], capture_output=True, text=True)
+    except OSError as e:
+        return "ip (Debian package iproute2): %s" % e
     if done.returncode != 0:
         return "ip netns add failed: " + done.stderr.strip()
     subprocess.run(["ip", "netns", "del", probe], stderr=subprocess.DEVNULL)

@@ -25,7 +25,7 @@ class Tool:
             out = subprocess.run([self.key, "--version"], capture_output=True, text=True).stdout
         except OSError:
             return "?"
-        return out.splitlines()[0].split(" (")[0] if out else "?"
+        return out.splitlines()[0].split(" (")[0].replace(" version", "") if out else "?"
 
 
 def _ours(program, url, directory, name):

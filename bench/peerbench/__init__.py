@@ -1,0 +1,1 @@
+"""The parts of bench/peers: servers, measured runs, tools and scenarios, the table."""

@@ -8,6 +8,7 @@
 #include <iostream>
 
 int main(int argc, char **argv) {
+    platform::ShareOneHeap();
     try {
         gui::Application app(gui::SelectBackend());
         TMainForm mainForm(app, platform::ProcessArguments(argc, argv));

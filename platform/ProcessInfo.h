@@ -15,4 +15,9 @@ std::string ProgramPath();
 // The platform's path separator ("/" here).
 char PathSeparator();
 
+// Lets all threads allocate from one heap. The program's threads allocate little and
+// seldom, and a heap per thread would keep memory of its own resident for each of them.
+// Call at the start, before other threads exist.
+void ShareOneHeap();
+
 } // namespace platform

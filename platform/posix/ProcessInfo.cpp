@@ -1,5 +1,7 @@
 #include "platform/ProcessInfo.h"
 
+#include <malloc.h>
+
 #include <climits>
 #include <unistd.h>
 
@@ -22,6 +24,12 @@ std::string ProgramPath() {
 
 char PathSeparator() {
     return '/';
+}
+
+void ShareOneHeap() {
+#ifdef M_ARENA_MAX
+    mallopt(M_ARENA_MAX, 1);
+#endif
 }
 
 } // namespace platform

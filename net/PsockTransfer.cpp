@@ -2,6 +2,7 @@
 // receive queue and empty the send queue; the blocking operations wait on them.
 #include "net/Psock.h"
 
+#include "net/PsockTls.h"
 #include "platform/SocketErrors.h"
 
 #include <cstring>
@@ -63,22 +64,60 @@ void TPowersock::ReadToStream() {
         OnExit clear{[this] { InHandler = false; }};
         ReportStatus(8, "ReadToStream");
         char buffer[kChunk + 1];
-        long n = -1;
-        if (Socket)
-            n = Socket->Receive(buffer, kChunk);
-        else
-            platform::SetLastSocketError(platform::kErrNotSocket);
+        long n = TransportReceive(buffer, kChunk);
         if (n < 0) {
-            FireSocketError(platform::LastSocketError());
-            return;
+            if (Tls && !Tls->Failure().empty()) {
+                LastSocketError = platform::LastSocketError();
+                if (OnSocketError)
+                    OnSocketError(this, static_cast<uint16_t>(LastSocketError), Tls->Failure());
+            } else {
+                FireSocketError(platform::LastSocketError());
+            }
+        } else {
+            StoreChunk(buffer, static_cast<size_t>(n));
+            stored = true;
+            // A full chunk, or TLS records already received, are read by another pass: no
+            // socket notification would announce the latter.
+            if (static_cast<size_t>(n) == kChunk || (Tls && Tls->Buffered()))
+                PostToSelf(SelfMessage(platform::MessageKind::ReadPending));
         }
-        StoreChunk(buffer, static_cast<size_t>(n));
-        stored = true;
-        if (static_cast<size_t>(n) == kChunk)
-            PostToSelf(SelfMessage(platform::MessageKind::ReadPending));
+    }
+    // A TLS session that failed delivers nothing more: the connection ends here.
+    if (Tls && !Tls->Failure().empty()) {
+        DropBrokenConnection();
+        return;
     }
     if (stored && OnDataArrived)
         OnDataArrived(this);
+}
+
+long TPowersock::TransportReceive(char *buffer, size_t len) {
+    if (!Socket) {
+        platform::SetLastSocketError(platform::kErrNotSocket);
+        return -1;
+    }
+    if (!Tls)
+        return Socket->Receive(buffer, len);
+    if (!TlsReady) {
+        platform::SetLastSocketError(platform::kErrWouldBlock);
+        return -1;
+    }
+    return Tls->Receive(buffer, len);
+}
+
+long TPowersock::TransportSend(const char *data, size_t len) {
+    if (Tls && !TlsReady) {
+        platform::SetLastSocketError(platform::kErrWouldBlock);
+        return -1;
+    }
+    return Tls ? Tls->Send(data, len) : Socket->Send(data, len);
+}
+
+void TPowersock::DropBrokenConnection() {
+    if (SecureFailure.empty())
+        SecureFailure = Tls->Failure();
+    IsConnected = false;
+    RequestCloseSocket();
 }
 
 void TPowersock::HandleClose() {
@@ -87,11 +126,13 @@ void TPowersock::HandleClose() {
     // close is complete.
     char buffer[kChunk + 1];
     while (Socket && !CancelRequested) {
-        long n = Socket->Receive(buffer, kChunk);
+        long n = TransportReceive(buffer, kChunk);
         if (n <= 0)
             break;
         StoreChunk(buffer, static_cast<size_t>(n));
     }
+    if (Tls && !Tls->Failure().empty() && SecureFailure.empty())
+        SecureFailure = Tls->Failure();
     IsConnected = false;
     RequestCloseSocket();
 }
@@ -102,6 +143,9 @@ void TPowersock::WriteFromStream() {
     InHandler = true;
     OnExit clear{[this] { InHandler = false; }};
     ReportStatus(8, "WriteFromStream");
+    // TLS output that the socket could not take before goes out first.
+    if (Tls && TlsReady)
+        Tls->Flush();
     bool pending = FileTransfer ? SendStream->Position() < SendStream->Size()
                                 : SendStream->Size() > 0;
     if (!pending || CancelRequested || !Socket)
@@ -110,7 +154,7 @@ void TPowersock::WriteFromStream() {
     SendStream->Seek(FileTransfer ? SendProgress : 0);
     char buffer[kChunk + 1];
     size_t len = SendStream->Read(buffer, kChunk);
-    long n = Socket->Send(buffer, len);
+    long n = TransportSend(buffer, len);
     if (n < 0) {
         LastSocketError = platform::LastSocketError();
         if (LastSocketError != platform::kErrWouldBlock)
@@ -145,7 +189,17 @@ void TPowersock::ThrowIfCancelled(const char *abortText) {
     }
 }
 
+void TPowersock::ThrowIfSessionBroke() {
+    // A TLS session that failed cut the data short: that is no end of the data.
+    if (!SecureFailure.empty())
+        throw ESockError(SecureFailure);
+}
+
 void TPowersock::ThrowSendFailure() {
+    if (Tls && !Tls->Failure().empty())
+        throw ESockError(Tls->Failure());
+    if (!SecureFailure.empty())
+        throw ESockError(SecureFailure);
     throw ESockError(SendFailed ? LookupErrorMessage(static_cast<uint16_t>(LastSocketError))
                                 : "Connection closed");
 }
@@ -209,7 +263,7 @@ void TPowersock::ReadLn(std::string &line) {
     if (CancelRequested)
         throw EAbortError("Socket readln aborted");
     if (lineFeed == std::string::npos)
-        throw ESockError("Connection closed");
+        throw ESockError(SecureFailure.empty() ? "Connection closed" : SecureFailure);
     line.assign(bytes, 0, lineFeed + 1);
     bytes.erase(0, lineFeed + 1);
     ReceiveQueue.SeekEnd();
@@ -234,6 +288,7 @@ void TPowersock::CaptureString(std::string &text, int32_t count) {
                 true);
     }
     ThrowIfCancelled("Socket capture aborted");
+    ThrowIfSessionBroke();
     if (count >= 0 && text.size() < static_cast<size_t>(count))
         throw ESockError("Connection closed");
 }
@@ -261,6 +316,8 @@ void TPowersock::CaptureFile(const std::string &fileName) {
         WaitUntil([this] { return !IsConnected || CaptureError; }, true);
     }
     ThrowIfCancelled("Socket send aborted");
+    if (!CaptureError)
+        ThrowIfSessionBroke();
     if (CaptureError)
         std::rethrow_exception(std::exchange(CaptureError, nullptr));
 }

@@ -7,6 +7,7 @@
 #include "tests/support/RealPeers.h"
 #include "tests/support/TestCertificates.h"
 #include "tests/support/TestFiles.h"
+#include "tests/support/TlsTestServer.h"
 
 #include <gtest/gtest.h>
 
@@ -222,4 +223,20 @@ TEST_F(TlsPeers, RedirectFromHttpsToHttpIsRefused) {
     r.http.Head(Url(*relative, "/old"));
     EXPECT_EQ(r.http.ReplyNumber, 200);
     EXPECT_EQ(r.http.TransferSize, static_cast<int64_t>(content.size()));
+}
+
+TEST(TlsRedirect, ABareNameStaysOnTheSameHttpsServer) {
+    auto certificate = testsupport::SharedTestCertificates().Issue("bare");
+    testsupport::TlsPlan plan;
+    plan.bursts = {{"HTTP/1.0 302 Found\r\nLocation: setup.exe\r\n\r\n"}};
+    testsupport::TlsTestServer server(certificate, plan);
+    net::TNMHTTP h;
+    int redirects = 0;
+    // Followed once, then the cycle ends: the second request shows where the name led.
+    h.OnRedirect = [&](bool &handled) { handled = ++redirects == 2; };
+    h.Get("https://127.0.0.1:" + std::to_string(server.Port()) + "/dir/first.exe");
+    EXPECT_EQ(redirects, 2);
+    auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 2u) << "the second request went to this TLS server";
+    EXPECT_EQ(requests[1].rfind("GET /setup.exe HTTP/1.0\r\n", 0), 0u) << requests[1];
 }

@@ -4,7 +4,7 @@
 
 DownloadRequest BuiltInRequest() {
     DownloadRequest request;
-    request.Protocol = "https";
+    request.Protocol = kBuiltInProtocol;
     request.MirrorTable = {{
         {kPrimaryDownloadHost, "Pelko1"},
         {kIrelandMirrorHost, "pelko1-ie"},

@@ -11,6 +11,8 @@ inline constexpr const char *sEmptyURL = "Empty URL";
 inline constexpr const char *sInvalidPort = "Invalid port ";        // followed by the number
 inline constexpr const char *sNotAnInteger = " is not a valid integer value"; // after 'text'
 inline constexpr const char *sTooManyRedirects = "Too many redirects";
+inline constexpr const char *sDowngradeRefused =
+    "Redirect from https to http refused: "; // followed by the URL
 inline constexpr const char *sRequestTooLong = "Request line too long";
 inline constexpr const char *sTransactionCompleted = "Transaction Completed";
 

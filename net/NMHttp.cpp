@@ -89,8 +89,15 @@ void TNMHTTP::ExecuteRequest() {
     // A size request stays a size request when it is redirected; other commands continue
     // as GET.
     const CmdType redirectedCommand = Command == cmdHead ? cmdHead : cmdGet;
+    bool startedSecure = false;
     for (int redirects = 0;; ++redirects) {
         ParseURL();
+        // A download that began encrypted never continues in plain text: a redirect to
+        // http is followed only when the caller's URL was http already.
+        if (redirects == 0)
+            startedSecure = UseTls;
+        else if (startedSecure && !UseTls)
+            throw ESockError(NMConst::sDowngradeRefused + CurrentURL);
         ForgetCookieOfOtherHost();
         BuildRequest();
         if (OnAboutToSend)
@@ -155,9 +162,8 @@ void TNMHTTP::FollowRedirect(bool &handled) {
     if (handled)
         return;
     if (CurrentURL.find('/') == std::string::npos) {
-        // A bare name is resolved on the same host and port.
-        std::string port = Port != 80 ? ":" + std::to_string(Port) : "";
-        CurrentURL = "http://" + Host + port + "/" + CurrentURL;
+        // A bare name is resolved on the same host, port and scheme.
+        CurrentURL = OriginURL() + "/" + CurrentURL;
     }
 }
 

@@ -109,6 +109,8 @@ class TNMHTTP : public TPowersock {
     void FollowRedirect(bool &handled);
     void ForgetCookieOfOtherHost();
     std::string AbsoluteURL() const;
+    // Scheme, host and (when not the scheme's default) port of the current request.
+    std::string OriginURL() const;
 
     // A cookie taken over from a redirect response belongs to the host that set it.
     std::string CookieHost;

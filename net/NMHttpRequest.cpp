@@ -30,7 +30,10 @@ void TNMHTTP::ParseURL() {
 
     if (size_t colon = url.find(':'); colon != std::string::npos) {
         std::string scheme = LowerCase(url.substr(0, colon));
-        Port = scheme == "gopher" ? 70 : scheme == "ftp" ? 21 : 80;
+        // "https" is spoken over TLS; every other scheme as plain HTTP. A URL without a
+        // colon (a path on the same host) keeps the scheme with the host and port.
+        UseTls = scheme == "https";
+        Port = scheme == "gopher" ? 70 : scheme == "ftp" ? 21 : UseTls ? 443 : 80;
     }
 
     std::string hostPart;
@@ -59,13 +62,19 @@ std::string TNMHTTP::AbsoluteURL() const {
     // without a scheme) is completed with the host and port it is requested from.
     if (Contains(CurrentURL, "//"))
         return CurrentURL;
-    std::string port = Port != 80 ? ":" + std::to_string(Port) : "";
-    return "http://" + Host + port + RequestPath;
+    return OriginURL() + RequestPath;
+}
+
+std::string TNMHTTP::OriginURL() const {
+    const int defaultPort = UseTls ? 443 : 80;
+    std::string port = Port != defaultPort ? ":" + std::to_string(Port) : "";
+    return (UseTls ? "https://" : "http://") + Host + port;
 }
 
 void TNMHTTP::BuildRequest() {
     SendHeader.Clear();
-    const bool viaProxy = !Proxy.empty();
+    // Through a tunnel (TLS) the origin gets the request a direct connection carries.
+    const bool viaProxy = !Proxy.empty() && !UseTls;
     std::string requestLine =
         std::string(VerbText(Command)) + (viaProxy ? AbsoluteURL() : RequestPath) + " HTTP/1.0";
     if (requestLine.size() > kMaxRequestLine)

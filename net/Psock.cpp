@@ -2,6 +2,7 @@
 // The data transfer operations are in PsockTransfer.cpp.
 #include "net/Psock.h"
 
+#include "net/PsockTls.h"
 #include "net/SocketErrorTable.h"
 #include "platform/HostLookup.h"
 #include "platform/SocketErrors.h"
@@ -95,8 +96,16 @@ void TPowersock::DispatchSocketMessage(const platform::Message &m) {
     case MessageKind::SocketEvent:
         LastEventOk = m.error == 0;
         switch (m.event) {
-        case platform::kEventRead: ReadToStream(); break;
-        case platform::kEventWrite: WriteFromStream(); break;
+        case platform::kEventRead:
+        case platform::kEventWrite:
+            // While the TLS handshake runs, the socket's notifications drive it alone.
+            if (Handshaking())
+                ContinueHandshake();
+            else if (m.event == platform::kEventRead)
+                ReadToStream();
+            else
+                WriteFromStream();
+            break;
         case platform::kEventConnect:
             // The connect wait judges by this event alone: a reset handled in the same pass
             // must not turn a connect that succeeded into a failed one.
@@ -104,11 +113,18 @@ void TPowersock::DispatchSocketMessage(const platform::Message &m) {
             ConnectEventOk = LastEventOk;
             if (LastEventOk) {
                 IsConnected = true;
-                if (OnConnect)
+                // A TLS connection is announced once its handshake is done (Connect).
+                if (OnConnect && !UseTls)
                     OnConnect(this);
             }
             break;
-        case platform::kEventClose: HandleClose(); break;
+        case platform::kEventClose:
+            if (Handshaking()) {
+                Tls->ClosedWithError(m.error);
+                ContinueHandshake(); // the server's last bytes, then its close
+            }
+            HandleClose();
+            break;
         default: break;
         }
         break;
@@ -180,6 +196,7 @@ void TPowersock::Connect() {
     CancelRequested = false;
     if (IsConnected)
         throw ESockError("Already connected");
+    SecureFailure.clear();
 
     for (int retries = 0;; ++retries) {
         try {
@@ -213,15 +230,32 @@ void TPowersock::Connect() {
 
     TimerOn();
     WaitUntil([this] { return ConnectEventSeen || TimedOut; }, false);
+    bool connected = !TimedOut && !CancelRequested && ConnectEventOk;
+    // The tunnel and the handshake belong to the connect phase: the same timer bounds them.
+    if (connected && UseTls)
+        connected = SecureConnection();
     TimerOff();
-    if (!TimedOut && !CancelRequested && ConnectEventOk)
+    if (connected) {
+        if (UseTls && OnConnect)
+            OnConnect(this);
         return;
+    }
+    if (IsConnected && UseTls) {
+        // A connection whose tunnel or handshake failed cannot carry a request: close it.
+        try {
+            RequestCloseSocket();
+        } catch (const ESockError &) {
+            // The failure below is the one that counts.
+        }
+    }
     if (OnConnectionFailed)
         OnConnectionFailed(this);
     if (TimedOut)
         throw ESockError("Connection Timed out");
     if (CancelRequested)
         throw ESockError("Connection Canceled");
+    if (!SecureFailure.empty())
+        throw ESockError(SecureFailure);
     throw ESockError("Connection Failed");
 }
 
@@ -242,6 +276,12 @@ void TPowersock::AbortOperation() {}
 void TPowersock::RequestCloseSocket() {
     ReportStatus(4, "Request Close Socket");
     IsConnected = false;
+    if (Tls) {
+        if (TlsReady)
+            Tls->Shutdown();
+        Tls.reset(); // before the socket it reads from
+        TlsReady = false;
+    }
     if (!Socket)
         return;
     int r = Socket->Close();

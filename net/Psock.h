@@ -19,6 +19,7 @@
 namespace net {
 
 using platform::TObject;
+class TPsockTls;
 
 // Failures of the socket layer; they carry only a message.
 class ESockError : public std::runtime_error {
@@ -51,8 +52,11 @@ class TPowersock : public TObject, private platform::MessageTarget {
     TPowersock();
     ~TPowersock() override;
 
-    // Resolves Host (or Proxy) and connects to Port (or ProxyPort). Blocks until connected,
-    // TimeOut ms per phase (lookup, connect; 0 = no limit) or Cancel; throws ESockError.
+    // Resolves Host (or Proxy) and connects to Port (or ProxyPort); with UseTls it then opens
+    // a tunnel to Host:Port through the proxy (if any) and makes the connection TLS. Blocks
+    // until connected, TimeOut ms per phase (lookup; connect with tunnel and handshake;
+    // 0 = no limit) or Cancel; throws ESockError, for a refused certificate or tunnel with
+    // the reason (e.g. "Certificate verification failed: certificate has expired").
     virtual void Connect();
     // Closes the connection into a fresh unconnected socket; fires OnDisconnect.
     virtual void Disconnect();
@@ -93,6 +97,9 @@ class TPowersock : public TObject, private platform::MessageTarget {
     int32_t ReportLevel = 0;
     std::string Proxy;
     int32_t ProxyPort = 0;
+    // The next connection is TLS with Host, its certificate verified; through a Proxy it goes
+    // through a CONNECT tunnel to Host:Port. The byte operations are the same either way.
+    bool UseTls = false;
 
     // Events.
     TNotifyEvent OnConnect, OnDisconnect, OnConnectionFailed, OnDataArrived, OnReceiveAborted,
@@ -150,9 +157,25 @@ class TPowersock : public TObject, private platform::MessageTarget {
     void FireSocketError(int code);
     // After a data wait: a cancel ends it with its abort text and clears the flag.
     void ThrowIfCancelled(const char *abortText);
+    // After a capture: a broken TLS session ends it with its reason.
+    void ThrowIfSessionBroke();
     // A send that can no longer complete: the send error's text, or "Connection closed".
     [[noreturn]] void ThrowSendFailure();
     bool OnOwnerThread() const;
+    // TLS (PsockSecure.cpp): the tunnel and the handshake of Connect, on the connected
+    // socket while the connect timer runs; false with SecureFailure set, or on a time-out or
+    // cancel.
+    bool SecureConnection();
+    bool OpenTunnel();
+    void ContinueHandshake();
+    bool Handshaking() const;
+    // The socket's Receive and Send, through the TLS session once it is established.
+    long TransportReceive(char *buffer, size_t len);
+    long TransportSend(const char *data, size_t len);
+    // Ends a connection whose TLS session broke: nothing more can be read from it.
+    void DropBrokenConnection();
+    // OnSocketError for a failed receive, with the TLS session's reason when it has one.
+    void ReportReceiveError(int code);
 
     std::unique_ptr<platform::AsyncSocket> Socket;
     std::thread::id Owner;
@@ -165,6 +188,9 @@ class TPowersock : public TObject, private platform::MessageTarget {
     bool SendFailed = false;         // a send failed with an error other than would-block
     std::exception_ptr CaptureError; // a write into the capture stream failed
     std::unique_ptr<char[]> receiveBuffer_;
+    std::unique_ptr<TPsockTls> Tls; // the session of a TLS connection, before the socket
+    bool TlsReady = false;          // its handshake is done
+    std::string SecureFailure;      // why the tunnel, the handshake or the session failed
 };
 
 // The characters of the n-th field of s (1-based), fields separated by single separators.

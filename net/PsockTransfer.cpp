@@ -2,6 +2,7 @@
 // receive queue and empty the send queue; the blocking operations wait on them.
 #include "net/Psock.h"
 
+#include "net/PsockTls.h"
 #include "platform/SocketErrors.h"
 
 #include <cstring>
@@ -85,52 +86,93 @@ void TPowersock::ReadToStream() {
     {
         OnExit clear{[this] { InHandler = false; }};
         ReportStatus(8, "ReadToStream");
-        long n = -1;
-        if (Socket)
-            n = Socket->Receive(ReceiveBuffer(), kReceiveBuffer);
-        else
-            platform::SetLastSocketError(platform::kErrNotSocket);
+        long n = TransportReceive(ReceiveBuffer(), kReceiveBuffer);
         if (n < 0) {
-            FireSocketError(platform::LastSocketError());
-            return;
-        }
-        // A full buffer means more is waiting. Outside a transfer (a reply or header read
-        // line by line) the next read waits for the socket's own notification, so the
-        // waiting reader looks at what came first and the memory queue does not fill with a
-        // body nobody has asked for yet.
-        size_t chunk = 0;
-        int error = 0;
-        bool more = false, kept = false;
-        for (;;) {
-            if (!StoreBytes(ReceiveBuffer(), static_cast<size_t>(n)))
-                break;
-            kept = true;
-            chunk += static_cast<size_t>(n);
-            more = static_cast<size_t>(n) == kReceiveBuffer && TransferActive;
-            if (!more || chunk >= kReceiveChunk || !Socket)
-                break;
-            n = Socket->Receive(ReceiveBuffer(), kReceiveBuffer);
-            if (n <= 0) {
-                // Drained (would block), closed (the close notification follows), or failed
-                // after some bytes: the bytes stored so far count first.
-                if (n < 0 && platform::LastSocketError() != platform::kErrWouldBlock)
-                    error = platform::LastSocketError();
-                more = false;
-                break;
+            ReportReceiveError(platform::LastSocketError());
+        } else {
+            // More is waiting when the buffer came full, or when TLS records have been
+            // received already (no socket notification would announce those). During a
+            // transfer the pass goes on reading, up to kReceiveChunk bytes counted as one
+            // chunk. Outside one (a reply or header read line by line) only TLS records
+            // already received get another pass; the rest waits for the socket's own
+            // notification, so the reader looks at what came first and the memory queue does
+            // not fill with a body nobody has asked for yet.
+            size_t chunk = 0;
+            int error = 0;
+            bool waiting = false, kept = false;
+            for (;;) {
+                if (!StoreBytes(ReceiveBuffer(), static_cast<size_t>(n)))
+                    break;
+                kept = true;
+                chunk += static_cast<size_t>(n);
+                waiting = static_cast<size_t>(n) == kReceiveBuffer || (Tls && Tls->Buffered());
+                if (!waiting || !TransferActive || chunk >= kReceiveChunk)
+                    break;
+                n = TransportReceive(ReceiveBuffer(), kReceiveBuffer);
+                if (n <= 0) {
+                    // Drained (would block), closed (the close notification follows), or
+                    // failed after some bytes: the bytes stored so far count first.
+                    if (n < 0 && platform::LastSocketError() != platform::kErrWouldBlock)
+                        error = platform::LastSocketError();
+                    waiting = false;
+                    break;
+                }
             }
+            if (kept)
+                CountChunk(chunk);
+            stored = true;
+            if (error)
+                ReportReceiveError(error);
+            else if (waiting && (TransferActive || (Tls && Tls->Buffered())))
+                PostToSelf(SelfMessage(platform::MessageKind::ReadPending));
         }
-        if (kept)
-            CountChunk(chunk);
-        stored = true;
-        if (error) {
-            FireSocketError(error);
-            return;
-        }
-        if (more)
-            PostToSelf(SelfMessage(platform::MessageKind::ReadPending));
+    }
+    // A TLS session that failed delivers nothing more: the connection ends here.
+    if (Tls && !Tls->Failure().empty()) {
+        DropBrokenConnection();
+        return;
     }
     if (stored && OnDataArrived)
         OnDataArrived(this);
+}
+
+void TPowersock::ReportReceiveError(int code) {
+    if (!Tls || Tls->Failure().empty()) {
+        FireSocketError(code);
+        return;
+    }
+    LastSocketError = code;
+    if (OnSocketError)
+        OnSocketError(this, static_cast<uint16_t>(LastSocketError), Tls->Failure());
+}
+
+long TPowersock::TransportReceive(char *buffer, size_t len) {
+    if (!Socket) {
+        platform::SetLastSocketError(platform::kErrNotSocket);
+        return -1;
+    }
+    if (!Tls)
+        return Socket->Receive(buffer, len);
+    if (!TlsReady) {
+        platform::SetLastSocketError(platform::kErrWouldBlock);
+        return -1;
+    }
+    return Tls->Receive(buffer, len);
+}
+
+long TPowersock::TransportSend(const char *data, size_t len) {
+    if (Tls && !TlsReady) {
+        platform::SetLastSocketError(platform::kErrWouldBlock);
+        return -1;
+    }
+    return Tls ? Tls->Send(data, len) : Socket->Send(data, len);
+}
+
+void TPowersock::DropBrokenConnection() {
+    if (SecureFailure.empty())
+        SecureFailure = Tls->Failure();
+    IsConnected = false;
+    RequestCloseSocket();
 }
 
 void TPowersock::HandleClose() {
@@ -138,11 +180,13 @@ void TPowersock::HandleClose() {
     // stream and count it like any other chunk, so a body whose last bytes come with the
     // close is complete.
     while (Socket && !CancelRequested) {
-        long n = Socket->Receive(ReceiveBuffer(), kReceiveBuffer);
+        long n = TransportReceive(ReceiveBuffer(), kReceiveBuffer);
         if (n <= 0)
             break;
         StoreChunk(ReceiveBuffer(), static_cast<size_t>(n));
     }
+    if (Tls && !Tls->Failure().empty() && SecureFailure.empty())
+        SecureFailure = Tls->Failure();
     IsConnected = false;
     RequestCloseSocket();
 }
@@ -153,6 +197,9 @@ void TPowersock::WriteFromStream() {
     InHandler = true;
     OnExit clear{[this] { InHandler = false; }};
     ReportStatus(8, "WriteFromStream");
+    // TLS output that the socket could not take before goes out first.
+    if (Tls && TlsReady)
+        Tls->Flush();
     bool pending =
         FileTransfer ? SendStream->Position() < SendStream->Size() : SendStream->Size() > 0;
     if (!pending || CancelRequested || !Socket)
@@ -161,7 +208,7 @@ void TPowersock::WriteFromStream() {
     SendStream->Seek(FileTransfer ? SendProgress : 0);
     char buffer[kChunk + 1];
     size_t len = SendStream->Read(buffer, kChunk);
-    long n = Socket->Send(buffer, len);
+    long n = TransportSend(buffer, len);
     if (n < 0) {
         LastSocketError = platform::LastSocketError();
         if (LastSocketError != platform::kErrWouldBlock)
@@ -196,7 +243,17 @@ void TPowersock::ThrowIfCancelled(const char *abortText) {
     }
 }
 
+void TPowersock::ThrowIfSessionBroke() {
+    // A TLS session that failed cut the data short: that is no end of the data.
+    if (!SecureFailure.empty())
+        throw ESockError(SecureFailure);
+}
+
 void TPowersock::ThrowSendFailure() {
+    if (Tls && !Tls->Failure().empty())
+        throw ESockError(Tls->Failure());
+    if (!SecureFailure.empty())
+        throw ESockError(SecureFailure);
     throw ESockError(SendFailed ? LookupErrorMessage(static_cast<uint16_t>(LastSocketError))
                                 : "Connection closed");
 }
@@ -260,7 +317,7 @@ void TPowersock::ReadLn(std::string &line) {
     if (CancelRequested)
         throw EAbortError("Socket readln aborted");
     if (lineFeed == std::string::npos)
-        throw ESockError("Connection closed");
+        throw ESockError(SecureFailure.empty() ? "Connection closed" : SecureFailure);
     line.assign(bytes, 0, lineFeed + 1);
     bytes.erase(0, lineFeed + 1);
     ReceiveQueue.SeekEnd();
@@ -285,6 +342,7 @@ void TPowersock::CaptureString(std::string &text, int32_t count) {
                 true);
     }
     ThrowIfCancelled("Socket capture aborted");
+    ThrowIfSessionBroke();
     if (count >= 0 && text.size() < static_cast<size_t>(count))
         throw ESockError("Connection closed");
 }
@@ -312,6 +370,8 @@ void TPowersock::CaptureFile(const std::string &fileName) {
         WaitUntil([this] { return !IsConnected || CaptureError; }, true);
     }
     ThrowIfCancelled("Socket send aborted");
+    if (!CaptureError)
+        ThrowIfSessionBroke();
     if (CaptureError)
         std::rethrow_exception(std::exchange(CaptureError, nullptr));
 }

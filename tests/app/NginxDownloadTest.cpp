@@ -1,9 +1,12 @@
 // The real program end to end: a large file served by nginx on loopback is downloaded by the
 // built `download` executable, run on the console backend from a copy in a temporary folder,
 // and must arrive byte-identical next to that copy, with the downloaded file run at the end
-// and no piece file left behind.
-#include "tests/support/TestFiles.h"
+// and no piece file left behind; over http and over https (a certificate of the tests' own
+// authority, trusted through SSL_CERT_FILE), and not at all from a server whose certificate
+// has expired.
 #include "tests/support/RealPeers.h"
+#include "tests/support/TestCertificates.h"
+#include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -44,8 +47,10 @@ using testsupport::ReadFile;
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr int64_t kFileSize = 32LL << 20;
+constexpr int64_t kHttpsFileSize = 16LL << 20;
 #else
 constexpr int64_t kFileSize = 256LL << 20;
+constexpr int64_t kHttpsFileSize = 64LL << 20;
 #endif
 
 // The file's header: a script that leaves a mark beside itself when it is run and ends before
@@ -202,68 +207,51 @@ std::vector<std::pair<int64_t, int64_t>> PartialReplies(const std::string &log) 
     return ranges;
 }
 
-TEST(NginxDownload, LargeFileArrivesByteIdenticalThroughTheRealProgram) {
-    std::string why;
-    if (!testsupport::NginxServer::Available(&why))
-        GTEST_SKIP() << why;
-
+// A temporary folder with the served file, a copy of the program and the program's
+// temporary and working directories.
+struct DownloadSetup {
     TempDir temp;
-    const fs::path served = temp.Path() / "www";
-    const fs::path programDir = temp.Path() / "program";
-    const fs::path tmpdir = temp.Path() / "tmp";
-    const fs::path cwd = temp.Path() / "cwd";
-    for (const auto &dir : {served / "dir", programDir, tmpdir, cwd})
-        fs::create_directories(dir);
-    const fs::path source = served / "dir" / "setup.sh";
-    WritePayload(source, kFileSize);
-    ASSERT_EQ(fs::file_size(source), static_cast<uintmax_t>(kFileSize));
+    fs::path served = temp.Path() / "www";
+    fs::path programDir = temp.Path() / "program";
+    fs::path tmpdir = temp.Path() / "tmp";
+    fs::path cwd = temp.Path() / "cwd";
+    fs::path source = served / "dir" / "setup.sh";
+    fs::path program = programDir / "download";
+    fs::path downloaded = programDir / "setup.sh";
 
-    const fs::path program = programDir / "download";
-    fs::copy_file(DOWNLOAD_PROGRAM, program);
-
-    testsupport::NginxServer nginx(served.string());
-    const std::string url = "http://127.0.0.1:" + std::to_string(nginx.Port()) + "/dir/setup.sh";
-
-    const fs::path log = temp.Path() / "program.log";
-    const auto start = std::chrono::steady_clock::now();
-    std::optional<int> status;
-    {
-        Child child({program.string(), url}, ConsoleEnvironment(tmpdir), cwd, log);
-        status = child.Wait(120s);
+    explicit DownloadSetup(int64_t size) {
+        for (const auto &dir : {served / "dir", programDir, tmpdir, cwd})
+            fs::create_directories(dir);
+        WritePayload(source, size);
+        fs::copy_file(DOWNLOAD_PROGRAM, program);
     }
-    const double elapsed =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::cout << "[ elapsed  ] " << (kFileSize >> 20) << " MiB downloaded in " << elapsed
-              << " s (2 s start wait + 5 s worker wait included)\n";
-    RecordProperty("elapsed_seconds", std::to_string(elapsed));
 
-    const std::string output = ReadFile(log);
-    ASSERT_TRUE(status.has_value()) << "killed after 120 s; program output:\n" << output;
-    ASSERT_TRUE(WIFEXITED(*status)) << "ended by signal " << WTERMSIG(*status) << "\n" << output;
-    EXPECT_EQ(WEXITSTATUS(*status), 0) << output;
-
-    const fs::path downloaded = programDir / "setup.sh";
-    ASSERT_TRUE(fs::exists(downloaded)) << "no " << downloaded << "; program output:\n" << output;
-    ASSERT_EQ(fs::file_size(downloaded), static_cast<uintmax_t>(kFileSize));
-    EXPECT_EQ(FirstDifference(source, downloaded), -1) << "first differing byte offset";
-
-    // The default completion actions run the file: it leaves its mark (it runs detached, so
-    // give it a moment).
-    const fs::path mark = programDir / "setup.sh.ran";
-    const auto markDeadline = std::chrono::steady_clock::now() + 10s;
-    while (!fs::exists(mark) && std::chrono::steady_clock::now() < markDeadline)
-        std::this_thread::sleep_for(20ms);
-    EXPECT_TRUE(fs::exists(mark)) << "the downloaded script was not run";
-
-    for (const auto &entry : fs::directory_iterator(tmpdir)) {
-        const std::string name = entry.path().filename().string();
-        EXPECT_FALSE(name.starts_with("tlv") && name.ends_with(".tmp"))
-            << "piece file left behind: " << entry.path();
+    // Runs the program on `url` for at most `limit`; its wait status (none when it was
+    // killed) and its output.
+    std::pair<std::optional<int>, std::string> Run(const std::string &url,
+                                                   std::chrono::milliseconds limit) {
+        const fs::path log = temp.Path() / "program.log";
+        std::optional<int> status;
+        {
+            Child child({program.string(), url}, ConsoleEnvironment(tmpdir), cwd, log);
+            status = child.Wait(limit);
+        }
+        return {status, ReadFile(log)};
     }
-    EXPECT_TRUE(fs::is_empty(cwd)) << "the program wrote into its working directory";
 
-    // Five ranges fetched as partial replies, together covering the whole file.
-    // (A line is written after its reply has gone out: give the last ones a moment.)
+    void ExpectNoPieceFileLeft() const {
+        for (const auto &entry : fs::directory_iterator(tmpdir)) {
+            const std::string name = entry.path().filename().string();
+            EXPECT_FALSE(name.starts_with("tlv") && name.ends_with(".tmp"))
+                << "piece file left behind: " << entry.path();
+        }
+        EXPECT_TRUE(fs::is_empty(cwd)) << "the program wrote into its working directory";
+    }
+};
+
+// Five ranges fetched as partial replies, together covering the whole file. (A line is
+// written after its reply has gone out: give the last ones a moment.)
+void ExpectFiveRangesCoveringTheFile(const testsupport::NginxServer &nginx, int64_t size) {
     auto ranges = PartialReplies(nginx.AccessLog());
     const auto logDeadline = std::chrono::steady_clock::now() + 2s;
     while (ranges.size() < 5 && std::chrono::steady_clock::now() < logDeadline) {
@@ -280,7 +268,100 @@ TEST(NginxDownload, LargeFileArrivesByteIdenticalThroughTheRealProgram) {
         EXPECT_LE(first, covered) << "a gap before byte " << first;
         covered = std::max(covered, last + 1);
     }
-    EXPECT_EQ(covered, kFileSize) << nginx.AccessLog();
+    EXPECT_EQ(covered, size) << nginx.AccessLog();
+}
+
+void ExpectExitCode(const std::optional<int> &status, int code, const std::string &output) {
+    ASSERT_TRUE(status.has_value()) << "killed after its time limit; program output:\n" << output;
+    ASSERT_TRUE(WIFEXITED(*status)) << "ended by signal " << WTERMSIG(*status) << "\n" << output;
+    EXPECT_EQ(WEXITSTATUS(*status), code) << output;
+}
+
+TEST(NginxDownload, LargeFileArrivesByteIdenticalThroughTheRealProgram) {
+    std::string why;
+    if (!testsupport::NginxServer::Available(&why))
+        GTEST_SKIP() << why;
+
+    DownloadSetup setup(kFileSize);
+    ASSERT_EQ(fs::file_size(setup.source), static_cast<uintmax_t>(kFileSize));
+    testsupport::NginxServer nginx(setup.served.string());
+    const std::string url = "http://127.0.0.1:" + std::to_string(nginx.Port()) + "/dir/setup.sh";
+
+    const auto start = std::chrono::steady_clock::now();
+    auto [status, output] = setup.Run(url, 120s);
+    const double elapsed =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::cout << "[ elapsed  ] " << (kFileSize >> 20) << " MiB downloaded in " << elapsed
+              << " s (2 s start wait + 5 s worker wait included)\n";
+    RecordProperty("elapsed_seconds", std::to_string(elapsed));
+    ExpectExitCode(status, 0, output);
+
+    ASSERT_TRUE(fs::exists(setup.downloaded)) << "no " << setup.downloaded << "; output:\n"
+                                              << output;
+    ASSERT_EQ(fs::file_size(setup.downloaded), static_cast<uintmax_t>(kFileSize));
+    EXPECT_EQ(FirstDifference(setup.source, setup.downloaded), -1) << "first differing byte";
+
+    // The default completion actions run the file: it leaves its mark (it runs detached, so
+    // give it a moment).
+    const fs::path mark = setup.programDir / "setup.sh.ran";
+    const auto markDeadline = std::chrono::steady_clock::now() + 10s;
+    while (!fs::exists(mark) && std::chrono::steady_clock::now() < markDeadline)
+        std::this_thread::sleep_for(20ms);
+    EXPECT_TRUE(fs::exists(mark)) << "the downloaded script was not run";
+    setup.ExpectNoPieceFileLeft();
+    ExpectFiveRangesCoveringTheFile(nginx, kFileSize);
+}
+
+TEST(NginxDownload, HttpsFileArrivesByteIdenticalThroughTheRealProgram) {
+    std::string why;
+    if (!testsupport::NginxServer::Available(&why))
+        GTEST_SKIP() << why;
+    auto &certificates = testsupport::SharedTestCertificates(); // SSL_CERT_FILE for the child
+    const auto certificate = certificates.Issue("download");
+    DownloadSetup setup(kHttpsFileSize);
+    testsupport::NginxServer nginx(setup.served.string(),
+                                   {certificate.certificate, certificate.key});
+    // By name: the certificate's name is checked, and the host goes out as SNI.
+    const std::string url = "https://localhost:" + std::to_string(nginx.Port()) + "/dir/setup.sh";
+
+    const auto start = std::chrono::steady_clock::now();
+    auto [status, output] = setup.Run(url, 120s);
+    const double elapsed =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::cout << "[ elapsed  ] " << (kHttpsFileSize >> 20) << " MiB over TLS in " << elapsed
+              << " s (2 s start wait + 5 s worker wait included)\n";
+    ExpectExitCode(status, 0, output);
+    EXPECT_NE(output.find("Using server localhost:" + std::to_string(nginx.Port()) + "."),
+              std::string::npos)
+        << output;
+    ASSERT_TRUE(fs::exists(setup.downloaded)) << output;
+    EXPECT_EQ(FirstDifference(setup.source, setup.downloaded), -1) << "first differing byte";
+    setup.ExpectNoPieceFileLeft();
+    ExpectFiveRangesCoveringTheFile(nginx, kHttpsFileSize);
+}
+
+TEST(NginxDownload, HttpsServerWithAnExpiredCertificateGivesNothing) {
+    std::string why;
+    if (!testsupport::NginxServer::Available(&why))
+        GTEST_SKIP() << why;
+    auto &certificates = testsupport::SharedTestCertificates();
+    testsupport::CertificateRequest expired;
+    expired.validFromDays = -60;
+    expired.validUntilDays = -1;
+    const auto certificate = certificates.Issue("expired", expired);
+    DownloadSetup setup(1 << 20);
+    testsupport::NginxServer nginx(setup.served.string(),
+                                   {certificate.certificate, certificate.key});
+    const std::string url = "https://127.0.0.1:" + std::to_string(nginx.Port()) + "/dir/setup.sh";
+
+    // No location answers the size request: unattended, the program ends with 2.
+    auto [status, output] = setup.Run(url, 60s);
+    ExpectExitCode(status, 2, output);
+    EXPECT_FALSE(fs::exists(setup.downloaded)) << output;
+    EXPECT_EQ(nginx.AccessLog().find("setup.sh"), std::string::npos)
+        << "no request reached the server:\n"
+        << nginx.AccessLog();
+    setup.ExpectNoPieceFileLeft();
 }
 
 } // namespace

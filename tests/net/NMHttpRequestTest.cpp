@@ -19,22 +19,26 @@ struct UrlRow {
     int port;         // 0: kept
     const char *path;
     const char *urlAfter; // nullptr: unchanged
+    int tls;              // 1: TLS, 0: plain, -1: kept
 };
 
 const UrlRow kRows[] = {
-    {"http://server/dir/file.exe", "server", 80, "/dir/file.exe", nullptr},
-    {"http://server", "server", 80, "/", "http://server/"},
-    {"http://server/", "server", 80, "/", nullptr},
-    {"http://server:8080/a?b=1", "server", 8080, "/a?b=1", nullptr},
-    {"https://server/x", "server", 80, "/x", nullptr},
-    {"ftp://server/x", "server", 21, "/x", nullptr},
-    {"gopher://server/x", "server", 70, "/x", nullptr},
-    {"server:81", "server", 81, "/", "server:81/"},
-    {"server/x", "server", 0, "/x", nullptr},
-    {"/other/file", nullptr, 0, "/other/file", nullptr},
+    {"http://server/dir/file.exe", "server", 80, "/dir/file.exe", nullptr, 0},
+    {"http://server", "server", 80, "/", "http://server/", 0},
+    {"http://server/", "server", 80, "/", nullptr, 0},
+    {"http://server:8080/a?b=1", "server", 8080, "/a?b=1", nullptr, 0},
+    {"https://server/x", "server", 443, "/x", nullptr, 1},
+    {"HTTPS://server:8443/x", "server", 8443, "/x", nullptr, 1},
+    {"https://server", "server", 443, "/", "https://server/", 1},
+    {"ftp://server/x", "server", 21, "/x", nullptr, 0},
+    {"gopher://server/x", "server", 70, "/x", nullptr, 0},
+    {"server:81", "server", 81, "/", "server:81/", 0},
+    {"server/x", "server", 0, "/x", nullptr, -1},
+    {"/other/file", nullptr, 0, "/other/file", nullptr, -1},
 };
 
-void CheckRow(TNMHTTP &h, const UrlRow &row, const std::string &hostBefore, int portBefore) {
+void CheckRow(TNMHTTP &h, const UrlRow &row, const std::string &hostBefore, int portBefore,
+              bool tlsBefore) {
     SCOPED_TRACE(row.url);
     h.CurrentURL = row.url;
     h.ParseURL();
@@ -42,6 +46,7 @@ void CheckRow(TNMHTTP &h, const UrlRow &row, const std::string &hostBefore, int 
     EXPECT_EQ(h.Port, row.port ? row.port : portBefore);
     EXPECT_EQ(h.RequestPath, row.path);
     EXPECT_EQ(h.CurrentURL, row.urlAfter ? row.urlAfter : row.url);
+    EXPECT_EQ(h.UseTls, row.tls == -1 ? tlsBefore : row.tls == 1);
 }
 
 } // namespace
@@ -49,16 +54,19 @@ void CheckRow(TNMHTTP &h, const UrlRow &row, const std::string &hostBefore, int 
 TEST(NMHttpParseURL, EveryRowOnAFreshComponent) {
     for (const auto &row : kRows) {
         TNMHTTP h;
-        CheckRow(h, row, "", 80);
+        CheckRow(h, row, "", 80, false);
     }
 }
 
 TEST(NMHttpParseURL, EveryRowAfterARequestToAnotherHostAndPort) {
-    for (const auto &row : kRows) {
-        TNMHTTP h;
-        h.CurrentURL = "http://other:8081/before";
-        h.ParseURL();
-        CheckRow(h, row, "other", 8081);
+    for (const char *before : {"http://other:8081/before", "https://other:8081/before"}) {
+        SCOPED_TRACE(before);
+        for (const auto &row : kRows) {
+            TNMHTTP h;
+            h.CurrentURL = before;
+            h.ParseURL();
+            CheckRow(h, row, "other", 8081, h.UseTls);
+        }
     }
 }
 

@@ -295,8 +295,8 @@ ConfiguredLaunch(const PeerKind &kind,
 
 // An origin server's configuration for `port`, its files in `dir`, serving `root` (absolute),
 // with the caller's `extra` configuration.
-using OriginConfig = std::string (*)(const std::string &dir, uint16_t port, const std::string &root,
-                                     const std::string &extra);
+using OriginConfig = std::function<std::string(const std::string &dir, uint16_t port,
+                                               const std::string &root, const std::string &extra)>;
 
 // ConfiguredLaunch for an origin server serving `root` (made absolute; it must be a directory).
 PeerLaunch OriginLaunch(const PeerKind &kind, const std::string &root, const std::string &extra,
@@ -571,7 +571,7 @@ namespace {
 // The whole configuration: every path inside `dir` (Debian's compiled-in log and temp paths
 // under /var would otherwise be used), listening on 127.0.0.1 only.
 std::string NginxConfig(const std::string &dir, uint16_t port, const std::string &root,
-                        const std::string &extra) {
+                        const std::string &extra, const NginxTls *tls = nullptr) {
     std::string d = dir + "/";
     std::ostringstream c;
     c << "daemon off;\n"
@@ -592,9 +592,12 @@ std::string NginxConfig(const std::string &dir, uint16_t port, const std::string
       << "  scgi_temp_path " << Quote(d + "temp/scgi") << ";\n"
       << "  keepalive_timeout 15s;\n"
       << "  server {\n"
-      << "    listen 127.0.0.1:" << port << ";\n"
-      << "    server_name localhost;\n"
-      << "    root " << Quote(root) << ";\n"
+      << "    listen 127.0.0.1:" << port << (tls ? " ssl" : "") << ";\n"
+      << "    server_name localhost;\n";
+    if (tls)
+        c << "    ssl_certificate " << Quote(tls->certificate) << ";\n"
+          << "    ssl_certificate_key " << Quote(tls->key) << ";\n";
+    c << "    root " << Quote(root) << ";\n"
       << "    " << extra << "\n"
       << "  }\n"
       << "}\n";
@@ -690,7 +693,18 @@ bool HttpProxy::Available(std::string *why) {
 }
 
 NginxServer::NginxServer(const std::string &root, const std::string &extraServerConfig)
-    : OriginServer(OriginLaunch(kNginx, root, extraServerConfig, NginxConfig)) {}
+    : OriginServer(OriginLaunch(
+          kNginx, root, extraServerConfig,
+          [](const std::string &dir, uint16_t port, const std::string &absRoot,
+             const std::string &extra) { return NginxConfig(dir, port, absRoot, extra); })) {}
+
+NginxServer::NginxServer(const std::string &root, const NginxTls &tls,
+                         const std::string &extraServerConfig)
+    : OriginServer(OriginLaunch(kNginx, root, extraServerConfig,
+                                [tls](const std::string &dir, uint16_t port,
+                                      const std::string &absRoot, const std::string &extra) {
+                                    return NginxConfig(dir, port, absRoot, extra, &tls);
+                                })) {}
 
 LighttpdServer::LighttpdServer(const std::string &root, const std::string &extraConfig)
     : OriginServer(OriginLaunch(kLighttpd, root, extraConfig, LighttpdConfig)) {}

@@ -61,6 +61,13 @@ class OriginServer : public RealPeer {
     using RealPeer::RealPeer;
 };
 
+// The certificate (PEM, the server's first, then any intermediates) and key an https
+// server presents.
+struct NginxTls {
+    std::string certificate;
+    std::string key;
+};
+
 // nginx serving a directory on 127.0.0.1 (GET, HEAD and single/multiple Range requests of
 // static files, 206 replies: nginx's defaults). Runs as a single foreground process
 // ("daemon off; master_process off;"), so a SIGKILL can never leave worker processes behind.
@@ -75,6 +82,9 @@ class NginxServer : public OriginServer {
     // the server block (e.g. "location /r { return 302 /f; }"). Blocks and throws as said at
     // RealPeer.
     explicit NginxServer(const std::string &root, const std::string &extraServerConfig = "");
+    // The same over TLS only ("listen ... ssl", nginx's default protocols and ciphers).
+    NginxServer(const std::string &root, const NginxTls &tls,
+                const std::string &extraServerConfig = "");
 };
 
 // lighttpd serving a directory on 127.0.0.1 with its defaults for static files (GET, HEAD,

@@ -1,0 +1,112 @@
+// TPowersock: the secure part of Connect. Through a proxy a CONNECT tunnel to the origin is
+// opened first; then the TLS handshake runs on the connected socket, driven by its
+// notifications inside the connect phase's wait.
+#include "net/Psock.h"
+
+#include "net/PsockTls.h"
+
+#include <cstdlib>
+
+namespace net {
+namespace {
+
+// Header lines of a proxy's answer to CONNECT taken at most; a longer answer is refused.
+constexpr int kMaxTunnelHeaderLines = 100;
+
+std::string WithoutLineEnd(std::string line) {
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+        line.pop_back();
+    return line;
+}
+
+} // namespace
+
+bool TPowersock::Handshaking() const {
+    return Tls && !TlsReady;
+}
+
+bool TPowersock::SecureConnection() {
+    if (!Proxy.empty() && !OpenTunnel())
+        return false;
+    try {
+        Tls = std::make_unique<TPsockTls>(*Socket, Host);
+    } catch (const ESockError &e) {
+        SecureFailure = e.what();
+        return false;
+    }
+    // Whatever followed the proxy's answer came from the origin already.
+    if (!Proxy.empty() && ReceiveQueue.Size() > 0) {
+        Tls->Feed(ReceiveQueue.Data(), ReceiveQueue.Bytes().size());
+        ReceiveQueue.Clear();
+    }
+    ContinueHandshake(); // the first flight goes out now; the answers arrive as notifications
+    WaitUntil([this] { return TlsReady || !SecureFailure.empty() || TimedOut || !IsConnected; },
+              false);
+    if (TlsReady && !TimedOut && !CancelRequested)
+        return true;
+    if (SecureFailure.empty() && !TimedOut && !CancelRequested)
+        SecureFailure = "TLS handshake failed: the server closed the connection";
+    return false;
+}
+
+void TPowersock::ContinueHandshake() {
+    switch (Tls->Handshake()) {
+    case TPsockTls::Step::Done:
+        TlsReady = true;
+        // Records that came with the server's last flight announce themselves no more.
+        if (Tls->Buffered())
+            PostToSelf([] {
+                platform::Message m;
+                m.kind = platform::MessageKind::ReadPending;
+                return m;
+            }());
+        break;
+    case TPsockTls::Step::Failed:
+        SecureFailure = Tls->Failure();
+        break;
+    case TPsockTls::Step::Pending:
+        break;
+    }
+}
+
+bool TPowersock::OpenTunnel() {
+    // The proxy connects to the origin and then passes bytes both ways; the request inside
+    // is the one a direct connection carries, so the proxy never sees it.
+    const std::string target = Host + ":" + std::to_string(Port);
+    try {
+        Write("CONNECT " + target + " HTTP/1.0\r\nHost: " + target + "\r\n\r\n");
+        std::string line;
+        ReadLn(line);
+        const std::string statusLine = WithoutLineEnd(line);
+        const std::string number = NthField(statusLine, ' ', 2);
+        char *end = nullptr;
+        const long status = std::strtol(number.c_str(), &end, 10);
+        const bool accepted = !number.empty() && *end == '\0' && status >= 200 && status <= 299;
+        for (int lines = 0;; ++lines) {
+            ReadLn(line);
+            if (WithoutLineEnd(line).empty())
+                break;
+            if (lines == kMaxTunnelHeaderLines) {
+                SecureFailure = "The proxy's answer to the tunnel request is too long";
+                return false;
+            }
+        }
+        if (!accepted) {
+            SecureFailure = "The proxy refused the tunnel to " + target + ": " + statusLine;
+            return false;
+        }
+    } catch (const EAbortError &) {
+        // A time-out or a cancel: Connect names it. The send wait clears the cancel flag
+        // when it reports it; the connect phase needs it still set.
+        if (!TimedOut)
+            CancelRequested = true;
+        return false;
+    } catch (const ESockError &) {
+        SecureFailure =
+            "The proxy closed the connection before the tunnel to " + target + " was open";
+        return false;
+    }
+    return true;
+}
+
+} // namespace net

@@ -40,13 +40,16 @@ std::string OutputFilePath(const std::string &directory, const std::string &file
 std::string JoinPieces(const std::string &outputPath, const std::vector<std::string> &pieces) {
     std::string error;
     size_t done = 0;
+    bool owned = false;
     {
         platform::TFileJoin out;
         // The first piece becomes the start of the file where it can simply be moved there.
         bool taken = false;
         int created = pieces.empty() ? out.Create(outputPath)
                                      : out.CreateFrom(outputPath, pieces.front(), taken);
-        if (created)
+        if (created == ELOOP || created == EPERM)
+            error = "Cannot create file \"" + outputPath + "\": it is not a plain file";
+        else if (created)
             error = Failure("Cannot create file", outputPath, created);
         if (taken)
             done = 1;
@@ -62,11 +65,14 @@ std::string JoinPieces(const std::string &outputPath, const std::vector<std::str
         }
         if (int code = out.Close(); code && error.empty())
             error = Failure("Cannot write to file", outputPath, code);
+        owned = out.Owned();
     }
     if (!error.empty()) {
-        // Nothing half-written is left behind, neither the output nor the pieces.
+        // Nothing half-written is left behind, neither the output nor the pieces; what was
+        // under the name and could not be opened is not ours to remove.
         std::error_code ec;
-        std::filesystem::remove(outputPath, ec);
+        if (owned)
+            std::filesystem::remove(outputPath, ec);
         RemoveAll(pieces, done);
     }
     return error;

@@ -14,8 +14,10 @@ class TFileJoin {
     TFileJoin(const TFileJoin &) = delete;
     TFileJoin &operator=(const TFileJoin &) = delete;
 
-    // Creates the file (an existing one is emptied), readable and writable by the owner and
-    // readable by others as the umask allows. Returns 0 or the system's error number.
+    // Creates the file (an existing plain file is emptied), readable and writable by the
+    // owner and readable by others as the umask allows. Nothing is written through what else
+    // may be under the name: a symbolic link gives ELOOP, a pipe, device or folder EPERM,
+    // and it stays as it was. Returns 0 or the system's error number.
     int Create(const std::string &path);
     // Like Create, but first tries to make the file `first` (on the same file system) the
     // start of the new file by renaming it, so its bytes are not copied; `taken` tells
@@ -26,9 +28,13 @@ class TFileJoin {
     int Append(const std::string &path, bool &readFailed);
     // Closes the output; returns 0 or the error number of the last write-back.
     int Close();
+    // Whether the file under the name is this join's own (made, emptied or moved there), so
+    // that a failed join may remove it.
+    bool Owned() const { return owned_; }
 
   private:
     int fd_ = -1;
+    bool owned_ = false;
 };
 
 } // namespace platform

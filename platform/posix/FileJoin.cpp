@@ -78,17 +78,36 @@ TFileJoin::~TFileJoin() {
 
 int TFileJoin::Create(const std::string &path) {
     Close();
-    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    return fd_ < 0 ? errno : 0;
+    owned_ = false;
+    // Not through a link, and without waiting on a pipe's other end.
+    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
+                 0666);
+    if (fd_ < 0)
+        return errno;
+    struct stat info {};
+    if (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) {
+        Close();
+        return EPERM;
+    }
+    owned_ = true;
+    const int flags = ::fcntl(fd_, F_GETFL);
+    if (::ftruncate(fd_, 0) != 0 || flags < 0 || ::fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK) != 0)
+        return errno;
+    return 0;
 }
 
 int TFileJoin::CreateFrom(const std::string &path, const std::string &first, bool &taken) {
     Close();
+    owned_ = false;
     taken = false;
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode))
+        return S_ISLNK(info.st_mode) ? ELOOP : EPERM; // what is there stays untouched
     if (::rename(first.c_str(), path.c_str()) != 0)
         return Create(path); // another file system, or no right to replace: copy instead
     taken = true;
-    fd_ = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    owned_ = true;
+    fd_ = ::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd_ < 0)
         return errno;
     if (::lseek(fd_, 0, SEEK_END) < 0 || ::fchmod(fd_, 0666 & ~CurrentUmask()) != 0)
@@ -100,7 +119,7 @@ int TFileJoin::Append(const std::string &path, bool &readFailed) {
     readFailed = false;
     if (fd_ < 0)
         return EBADF;
-    Descriptor in{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+    Descriptor in{::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC)};
     if (in.fd < 0) {
         readFailed = true;
         return errno;

@@ -138,4 +138,44 @@ TEST_F(JoinPiecesTest, AWriteRefusedPartWayIsAnErrorAndRemovesTheOutput) {
     EXPECT_FALSE(fs::exists(pieces[1]));
 }
 
+TEST_F(JoinPiecesTest, NothingIsWrittenThroughWhatIsPlantedUnderTheOutputName) {
+    const fs::path victim = dir_ / "victim";
+    WriteFile(victim, "keep me");
+    const fs::path out = dir_ / "out";
+    fs::create_directories(out);
+    fs::create_symlink(victim, out / "link.exe");
+    fs::create_symlink(dir_ / "created-elsewhere", out / "dangling.exe");
+    ASSERT_EQ(::mkfifo((out / "fifo.exe").c_str(), 0600), 0);
+    fs::create_directory(out / "folder.exe");
+    for (const char *name : {"link.exe", "dangling.exe", "fifo.exe", "folder.exe"}) {
+        SCOPED_TRACE(name);
+        auto pieces = MakePieces(dir_, {"first ", "second ", "third"});
+        const std::string error = JoinPieces((out / name).string(), pieces);
+        EXPECT_EQ(error,
+                  "Cannot create file \"" + (out / name).string() + "\": it is not a plain file");
+        for (const auto &p : pieces)
+            EXPECT_FALSE(fs::exists(p)) << p;
+        EXPECT_TRUE(fs::exists(fs::symlink_status(out / name))) << "what was there stays";
+    }
+    EXPECT_EQ(testsupport::ReadFile(victim), "keep me");
+    EXPECT_FALSE(fs::exists(dir_ / "created-elsewhere"));
+}
+
+// A piece replaced by a link is not followed: the join fails instead of copying what the
+// link points at into the program.
+TEST_F(JoinPiecesTest, APieceReplacedByALinkIsNotFollowed) {
+    auto pieces = MakePieces(dir_, {"first ", "second "});
+    const fs::path secret = dir_ / "secret";
+    WriteFile(secret, "not for the output");
+    fs::remove(pieces[1]);
+    fs::create_symlink(secret, pieces[1]);
+    const fs::path output = dir_ / "out.bin";
+
+    std::string error = JoinPieces(output.string(), pieces);
+
+    EXPECT_NE(error.find("Cannot read file \"" + pieces[1] + "\""), std::string::npos) << error;
+    EXPECT_FALSE(fs::exists(output));
+    EXPECT_EQ(testsupport::ReadFile(secret), "not for the output");
+}
+
 } // namespace

@@ -37,9 +37,12 @@ class Workers : public ::testing::Test {
   protected:
     void SetUp() override { platform::SetMainThread(); }
     void TearDown() override {
+        // A finished worker's pieces are the test's to remove; a running one is stopped by
+        // its destruction and removes its own (its list is not to be read meanwhile).
         for (auto &w : workers)
-            for (auto &piece : w->PieceFiles)
-                std::filesystem::remove(piece);
+            if (w->Finished)
+                for (auto &piece : w->PieceFiles)
+                    std::filesystem::remove(piece);
         workers.clear();
     }
 

@@ -121,6 +121,12 @@ void eHTTP::InstallHandlers() {
         int64_t bytes = ReceiveProgress - ReportedBytes;
         ReportedBytes = ReceiveProgress;
         Report(s, bytes, "", 0);
+        // A body longer than the range can only fail the length test; one that never ends
+        // would fill the disk while the attempt waits for the server to close.
+        if (ExpectedLength >= 0 && ReceiveProgress > ExpectedLength && !BodyTooLong) {
+            BodyTooLong = true;
+            AbortOperation();
+        }
     };
     OnRedirect = [this](bool &handled) {
         handled = false; // follow it
@@ -150,7 +156,14 @@ bool eHTTP::DownloadRange(const std::string &Url, const std::string &FileName,
     Body = LocalFile;
     Header.clear();
     DisplayFileName = FileName;
-    Get(Url);
+    BodyTooLong = false;
+    try {
+        Get(Url);
+    } catch (const net::EAbortError &) {
+        if (!BodyTooLong)
+            throw;
+        return false; // the answer was wrong, like one of the wrong length
+    }
     // Bytes that arrived with the header block are counted but raised no packet event:
     // report them now, so that the reports add up to what was received.
     if (ReceiveProgress != ReportedBytes && OnPacketRecvd)

@@ -173,6 +173,30 @@ TEST(DownloadRange, ASmallBodyThatCameWithTheHeaderIsReported) {
     EXPECT_EQ(c.BytesReported(), 3);
 }
 
+TEST(DownloadRange, ABodyThatGoesOnPastTheRangeEndsTheAttemptAtOnce) {
+    // The 100 bytes asked for, then tens of megabytes more on a connection that stays open:
+    // the attempt ends as soon as the body is longer than the range, and little is written.
+    ScriptedServer server;
+    server.Expect(
+        {Action::ReadRequest(),
+         Action::Send("HTTP/1.0 206 Partial Content\r\n\r\n" + PatternBytes(0, 100)),
+         Action::Delay(std::chrono::milliseconds(50)),
+         Action::Send(PatternBytes(100, 32u << 20), 64u << 10, std::chrono::milliseconds(1)),
+         Action::Stall()});
+    RangeClient c(0, 99);
+    c.http.TimeOut = 20000;
+    const auto start = std::chrono::steady_clock::now();
+    bool ok = true;
+    try {
+        ok = c.Fetch(server.Port());
+    } catch (const net::ESockError &) {
+        ok = false;
+    }
+    EXPECT_FALSE(ok);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_LT(c.Content().size(), 1u << 20) << "the rest of the body was not written";
+}
+
 TEST(FetchFileInfo, SizeAndDateOfAGoodAnswer) {
     RangeServer server(PatternBytes(0, 123457), "Sun, 06 Nov 1994 08:49:37 GMT");
     double modified = -1;

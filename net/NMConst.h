@@ -12,6 +12,7 @@ inline constexpr const char *sInvalidPort = "Invalid port ";        // followed 
 inline constexpr const char *sNotAnInteger = " is not a valid integer value"; // after 'text'
 inline constexpr const char *sTooManyRedirects = "Too many redirects";
 inline constexpr const char *sRequestTooLong = "Request line too long";
+inline constexpr const char *sResponseHeaderTooLong = "Response header too long";
 inline constexpr const char *sTransactionCompleted = "Transaction Completed";
 
 // The two Accept lines every request carries.

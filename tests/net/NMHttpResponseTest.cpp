@@ -239,3 +239,26 @@ TEST(NMHttpFailure, ErrorsAfterConnectingCloseTheConnectionAndPropagate) {
         EXPECT_TRUE(server.WaitForPeerClose(0, 2s));
     }
 }
+
+TEST(NMHttpFailure, AHeaderThatNeverEndsIsRefusedOnceItIsTooLong) {
+    // Header lines, or one line without an end, for far longer than any server's header, on
+    // a connection that then stays open: the client gives up instead of buffering for ever.
+    std::string text = "HTTP/1.0 200 OK\r\n";
+    while (text.size() < (4u << 20))
+        text += "X-Filler: " + std::string(100, 'x') + "\r\n";
+    const std::string lines = text;
+    const std::string oneLine = "HTTP/1.0 200 OK\r\nX-Filler: " + std::string(4u << 20, 'x');
+    for (const std::string *header : {&lines, &oneLine}) {
+        ScriptedServer server;
+        server.Expect(
+            {Action::ReadRequest(), Action::Send(*header, 64 << 10, 1ms), Action::Stall()});
+        LoggedClient c;
+        c.http.TimeOut = 10000;
+        const auto start = std::chrono::steady_clock::now();
+        const std::string error = ErrorOf<ESockError>([&] { c.http.Get(LocalUrl(server, "/")); });
+        EXPECT_TRUE(error == "Response header too long" || error == "Line too long") << error;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 5s) << "before the whole header";
+        EXPECT_LE(c.http.Header.size(), net::TNMHTTP::kMaxResponseHeader);
+        EXPECT_TRUE(server.WaitForPeerClose(0, 2s)) << "the connection is closed";
+    }
+}

@@ -8,6 +8,10 @@
 #include <filesystem>
 #include <memory>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 struct FileCloser {
@@ -17,6 +21,45 @@ using File = std::unique_ptr<std::FILE, FileCloser>;
 
 std::string Failure(const char *what, const std::string &path) {
     return std::string(what) + " \"" + path + "\": " + std::strerror(errno);
+}
+
+// Opens the output file to be written anew, never through a symbolic link planted under its
+// name and never a pipe or device (whose open could wait for ever): a plain file is created
+// or emptied. nullptr with errno set otherwise (ELOOP for a link, EPERM for another kind of
+// file).
+File CreateOutput(const std::string &path) {
+    int fd = ::open(path.c_str(),
+                    O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return nullptr;
+    struct stat st {};
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        errno = EPERM;
+        return nullptr;
+    }
+    if (::ftruncate(fd, 0) != 0 || flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        int error = errno;
+        ::close(fd);
+        errno = error;
+        return nullptr;
+    }
+    File file(::fdopen(fd, "wb"));
+    if (!file)
+        ::close(fd);
+    return file;
+}
+
+// Opens a piece for reading, not through a symbolic link.
+File OpenPiece(const std::string &path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    File file(::fdopen(fd, "rb"));
+    if (!file)
+        ::close(fd);
+    return file;
 }
 
 void RemoveAll(const std::vector<std::string> &paths, size_t from) {
@@ -44,14 +87,18 @@ std::string OutputFilePath(const std::string &directory, const std::string &file
 std::string JoinPieces(const std::string &outputPath, const std::vector<std::string> &pieces) {
     std::string error;
     size_t done = 0;
+    bool created = false;
     {
-        File out(std::fopen(outputPath.c_str(), "wb"));
-        if (!out)
+        File out = CreateOutput(outputPath);
+        created = out != nullptr;
+        if (!out && (errno == ELOOP || errno == EPERM))
+            error = "Cannot create file \"" + outputPath + "\": it is not a plain file";
+        else if (!out)
             error = Failure("Cannot create file", outputPath);
         std::vector<char> block(65535);
         for (; error.empty() && done < pieces.size(); ++done) {
             const std::string &piece = pieces[done];
-            File in(std::fopen(piece.c_str(), "rb"));
+            File in = OpenPiece(piece);
             if (!in) {
                 error = Failure("Cannot open file", piece);
                 break;
@@ -71,9 +118,11 @@ std::string JoinPieces(const std::string &outputPath, const std::vector<std::str
             error = Failure("Cannot write to file", outputPath);
     }
     if (!error.empty()) {
-        // Nothing half-written is left behind, neither the output nor the pieces.
+        // Nothing half-written is left behind, neither the output nor the pieces; what was
+        // under the name and could not be opened is not ours to remove.
         std::error_code ec;
-        std::filesystem::remove(outputPath, ec);
+        if (created)
+            std::filesystem::remove(outputPath, ec);
         RemoveAll(pieces, done);
     }
     return error;

@@ -12,9 +12,11 @@ std::string OutputFilePath(const std::string &directory, const std::string &file
                            bool overrideFile,
                            const std::function<bool(const std::string &)> &exists);
 
-// Writes the pieces, in order, into a new file at outputPath (an existing one is emptied),
-// deleting each piece once it is copied. Returns an empty text, or the error naming the file
-// and the system's reason; then the partial output and every piece left are deleted.
+// Writes the pieces, in order, into a new file at outputPath (an existing plain file is
+// emptied; a symbolic link, pipe or device under that name is an error, nothing is written
+// through it), deleting each piece once it is copied. Returns an empty text, or the error
+// naming the file and the system's reason; then the partial output and every piece left are
+// deleted.
 std::string JoinPieces(const std::string &outputPath, const std::vector<std::string> &pieces);
 
 // The size of a file in bytes, or -1 when it cannot be read.

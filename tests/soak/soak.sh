@@ -211,19 +211,22 @@ ms_sorted=$(awk '$5 > 0 {print $5}' "$work/results.txt" | sort -n)
 median=$(echo "$ms_sorted" | awk '{a[NR]=$1} END {if (NR) print int(a[int((NR+1)/2)]/1000); else print 0}')
 longest=$(echo "$ms_sorted" | awk 'END {print int($1/1000)}')
 failcodes=$(awk '$6 == "failed" {print $4}' "$work/results.txt" | sort | uniq -c |
-    awk '{printf "%s exit %s: %s", sep, $2, $1; sep=","}')
+    awk '{printf "%sexit %s: %s", sep, $2, $1; sep=", "}')
 
 echo "soak: runs $done_runs of $runs in ${elapsed} s (per run: median ${median} s, longest ${longest} s)"
 echo "soak: files exact $exact; failures reported $failed${failcodes:+ ($failcodes)}"
 echo "soak: hangs $hangs; corrupt files $corrupt; output left after a failure $stray;" \
     "piece files left $pieces; crashes $crashes; setup errors $setup"
 echo "soak: requests $requests, faults injected $faults:"
-awk '$1 == "request" && $NF != "none" {print $3 " " $NF}' "$work/mirrors.log" |
+awk '$1 == "request" && $NF != "none" && $NF != "trickle-mirror" && $NF != "error-mirror" {
+    print $3 " " $NF}' "$work/mirrors.log" |
     sort | uniq -c | sort -k2,2 -k1,1nr | awk '{printf "soak:   %-5s %-22s %d\n", $2, $3, $1}'
-echo "soak: locations (built-in mirrors):" \
+echo "soak: built-in locations by role:" \
     "$(awk '$1 == "mirror" && $2 != "primary" {print $4}' "$work/mirrors.log" | sort | uniq -c |
-        awk '{printf "%s%s %s", sep, $2, $1; sep=", "}')"\
-    "; range requests to a fast-HEAD-then-trickle mirror in $trickled runs"
+        awk '{printf "%s%s %s", sep, $2, $1; sep=", "}')"
+echo "soak: requests answered by an error location $(grep -c ' fault error-mirror$' "$work/mirrors.log");" \
+    "range requests trickled by a location that answered HEAD fastest" \
+    "$(grep -c ' fault trickle-mirror$' "$work/mirrors.log"), in $trickled runs"
 bad=$((hangs + corrupt + stray + pieces + crashes + setup))
 if [ "$bad" -ne 0 ]; then
     echo "soak: FAILED; the runs in question are kept in $work:"

@@ -181,9 +181,14 @@ bool eHTTP::RangeArrived() const {
         std::string range = HeaderValue(Header, "Content-Range");
         if (range.empty())
             return true;
-        int64_t first = -1, last = -1;
-        return std::sscanf(range.c_str(), "bytes %" SCNd64 "-%" SCNd64 "/", &first, &last) == 2 &&
-               first == start && last == start + ExpectedLength - 1;
+        int64_t first = -1, last = -1, complete = -1;
+        const int n = std::sscanf(range.c_str(), "bytes %" SCNd64 "-%" SCNd64 "/%" SCNd64, &first,
+                                  &last, &complete);
+        // A complete length that is not the file's ("*" gives none) belongs to another version
+        // of the file, whose bytes would make a wrong file of the right size.
+        if (n == 3 && CompleteLength >= 0 && complete != CompleteLength)
+            return false;
+        return n >= 2 && first == start && last == start + ExpectedLength - 1;
     }
     // A plain answer is the whole file: right only when the range asked for was all of it.
     if (ReplyNumber == 200)

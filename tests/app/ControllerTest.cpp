@@ -40,6 +40,23 @@ TEST_F(Controller, FastestAgreeingLocationServesTheFiveRanges) {
     EXPECT_EQ(PieceFilesLeft(), 0);
 }
 
+TEST_F(Controller, RangesOfAnotherVersionOfTheFileAreRefused) {
+    // Every range first comes from another version of the file (another length, other bytes),
+    // as from a mirror that was updated after it told the size; then the right one.
+    const std::string content = PatternBytes(0, 10000);
+    RangeServer server(content);
+    server.SetFaults([](size_t i, const SeenRequest &r) {
+        return r.method == "GET" && i <= 5 ? RangeFault{RangeFault::Kind::OtherVersion, 7, 0, {}}
+                                           : RangeFault{};
+    });
+    TMainForm &m = OpenFor(server);
+    m.StartDownload("http", Mirrors({&server, nullptr, nullptr, nullptr}), "file.bin", "", 0);
+    ASSERT_TRUE(PumpUntil([&] { return Finished(); }));
+    EXPECT_EQ(server.Requests().size(), 11u) << "one size request, ten ranges";
+    EXPECT_EQ(ReadFile(dir / "out" / "file.bin"), content);
+    EXPECT_EQ(m.ExitCode, kExitVerified);
+}
+
 TEST_F(Controller, EntryZeroWinsWhenAFasterLocationDisagreesOnTheSize) {
     RangeServer primary(PatternBytes(0, 3000)), faster(PatternBytes(0, 2999));
     primary.SetHeadDelay(100ms);

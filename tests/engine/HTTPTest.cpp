@@ -137,14 +137,40 @@ TEST(DownloadRange, WrongAnswersFail) {
         {"Content-Range off by one", {RangeFault::Kind::WrongContentRange, 0, 0, {}}},
         {"short body", {RangeFault::Kind::ShortBody, 100, 0, {}}},
         {"error status", {RangeFault::Kind::Status, 0, 503, {}}},
+        {"an error page as long as the range", {RangeFault::Kind::Status, 1000, 503, {}}},
+        {"the range of another version of the file", {RangeFault::Kind::OtherVersion, 10, 0, {}}},
+        {"a body longer than the range", {RangeFault::Kind::LongBody, 1, 0, {}}},
     };
     for (const auto &k : cases) {
         SCOPED_TRACE(k.name);
         RangeServer server(content);
         server.SetFaults([&](size_t, const testsupport::SeenRequest &) { return k.fault; });
         RangeClient c(1000, 1999);
+        c.http.CompleteLength = 50000;
         EXPECT_FALSE(c.Fetch(server.Port()));
     }
+}
+
+TEST(DownloadRange, TheCompleteLengthIsCheckedOnlyWhenBothSidesGiveIt) {
+    const std::string range = PatternBytes(1000, 1000);
+    for (const char *complete : {"50000", "*"}) {
+        SCOPED_TRACE(complete);
+        ScriptedServer server;
+        server.Expect({Action::ReadRequest(),
+                       Action::Send(std::string("HTTP/1.1 206 Partial Content\r\nContent-Range: "
+                                                "bytes 1000-1999/") +
+                                    complete + "\r\n\r\n" + range),
+                       Action::Close()});
+        RangeClient c(1000, 1999);
+        c.http.CompleteLength = 50000;
+        EXPECT_TRUE(c.Fetch(server.Port()));
+    }
+    RangeServer other(PatternBytes(0, 50000));
+    other.SetFaults([](size_t, const testsupport::SeenRequest &) {
+        return RangeFault{RangeFault::Kind::OtherVersion, 10, 0, {}};
+    });
+    RangeClient unknown(1000, 1999); // a client not told the file's size takes it
+    EXPECT_TRUE(unknown.Fetch(other.Port()));
 }
 
 TEST(DownloadRange, AWholeFileAnswerIsRightWhenTheRangeIsTheWholeFile) {

@@ -26,7 +26,7 @@ constexpr Weighted kHeadFaults[] = {
 
 // Per range request: a little under half fail one way or another.
 constexpr Weighted kGetFaults[] = {
-    {"none", 550},
+    {"none", 535},
     {"reset", 60},
     {"pause", 50},
     {"stall-past-timeout", 15},
@@ -38,6 +38,7 @@ constexpr Weighted kGetFaults[] = {
     {"whole-file", 40},
     {"wrong-content-range", 30},
     {"wrong-range-bytes", 25},
+    {"other-version", 15},
     {"redirect", 25},
     {"refuse", 10},
 };
@@ -209,6 +210,8 @@ RangeFault FaultPlan::ForGet(const SeenRequest &request, size_t fileSize, std::s
         f.kind = Kind::WrongContentRange;
     else if (name == "wrong-range-bytes")
         f = {Kind::WrongRangeBytes, Below(fileSize + 1), 0, {}, {}};
+    else if (name == "other-version")
+        f = {Kind::OtherVersion, Below(1000), 0, {}, {}};
     else if (name == "redirect")
         f.kind = Kind::Redirect;
     else if (name == "refuse")

@@ -34,6 +34,8 @@ struct RangeFault {
         LongBody,          // the range's answer followed by `bytes` bytes more
         WrongRangeBytes,   // 206 with the bytes of a range `bytes` further on, and the
                            // Content-Range that belongs to them
+        OtherVersion,      // 206 for the range asked for, but of another version of the
+                           // file: other bytes, and a complete length `bytes` + 1 longer
         Redirect,          // answer `status` (a 3xx) with "Location: `location`"
         Refuse,            // refuse every connection for `stall`, and reset this one
     };

@@ -357,7 +357,8 @@ int ScriptedServer::OpenListener() {
         close(fd);
         return err;
     }
-    port_ = ntohs(addr.sin_port);
+    if (port_ == 0) // the first listener only: later ones take the same port
+        port_ = ntohs(addr.sin_port);
     std::lock_guard lock(mutex_);
     listenFd_ = fd;
     return 0;

@@ -41,11 +41,7 @@ std::string ReadUrl(const std::string &url, DownloadRequest &request) {
         request.FileName = path.substr(0, kMaximumPart);
     }
 
-    // A name that is only a query, or that names a directory, cannot be written as a file.
-    std::string local = LocalFileName(request.FileName);
-    if (local.empty() || local == "." || local == "..")
-        return "File name is missing\n\r";
-    return "";
+    return FileNameError(request.FileName);
 }
 
 // Stores one integer parameter; returns `error` when the value is not wholly an integer.
@@ -92,6 +88,16 @@ std::string ReadParameter(const std::string &argument, std::size_t index,
 }
 
 } // namespace
+
+std::string FileNameError(const std::string &fileName) {
+    // A name that is only a query, or that names a directory, cannot be written as a file.
+    std::string local = LocalFileName(fileName);
+    if (local.empty() || local == "." || local == "..")
+        return "File name is missing\n\r";
+    if (!IsPlainFileName(local))
+        return "File name must not contain a path separator\n\r";
+    return "";
+}
 
 bool IsOptionKeyword(std::string_view key) {
     for (std::string_view keyword :

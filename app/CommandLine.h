@@ -33,6 +33,10 @@ struct CommandLineResult {
     std::vector<OptionParameter> optionParameters;
 };
 
+// The error noted for a URL's file name (query and fragment included) that gives no plain
+// local file name (IsPlainFileName); "" for a good one.
+std::string FileNameError(const std::string &fileName);
+
 // Whether `key` (an upper-cased parameter name) names a download option.
 bool IsOptionKeyword(std::string_view key);
 

@@ -2,6 +2,8 @@
 
 #include "app/BuiltInHosts.h"
 
+#include <cctype>
+
 DownloadRequest BuiltInRequest() {
     DownloadRequest request;
     request.Protocol = kBuiltInProtocol;
@@ -26,4 +28,22 @@ DownloadRequest BuiltInRequest() {
 
 std::string LocalFileName(const std::string &fileName) {
     return fileName.substr(0, fileName.find_first_of("?#"));
+}
+
+bool IsPlainFileName(const std::string &localName) {
+    if (localName.empty() || localName == "." || localName == "..")
+        return false;
+    for (char c : localName)
+        if (c == '/' || c == '\\' || static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            return false;
+    // A server decodes "%2F" into a separator, so the name would not be the file's name.
+    for (size_t at = localName.find('%'); at != std::string::npos;
+         at = localName.find('%', at + 1)) {
+        std::string code = localName.substr(at + 1, 2);
+        for (char &c : code)
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        if (code == "2F" || code == "5C")
+            return false;
+    }
+    return true;
 }

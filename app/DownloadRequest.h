@@ -40,3 +40,8 @@ DownloadRequest BuiltInRequest();
 // The file name without its query ("?...") or fragment ("#..."): the name to show and to
 // write to disk, so that a signed URL's credentials never become a caption or a file name.
 std::string LocalFileName(const std::string &fileName);
+
+// Whether a local file name (LocalFileName) can be written into the output directory as it
+// is: not empty, not "." or "..", and without a path separator, plain ("/", "\\") or
+// URL-encoded ("%2F", "%5C", either case), or a control character.
+bool IsPlainFileName(const std::string &localName);

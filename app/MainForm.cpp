@@ -51,15 +51,25 @@ TMainForm::~TMainForm() {
 
 bool TMainForm::ParseCommandLine() {
     CommandLineResult result = ReadCommandLine(arguments_, request_);
+    std::string programPath = platform::ProgramPath();
+    if (programPath.empty() && !arguments_.empty())
+        programPath = arguments_[0];
+    // A URL that names a location but no file that can be written in the output directory
+    // ("dir/", "dir/..", "a%2Fb") would fetch something and store it under a name that is
+    // not the file's: the program ends without a request, saying why.
+    const std::string fileNameError = FileNameError(request_.FileName);
+    if (!request_.MirrorTable[0].Host.empty() && !fileNameError.empty()) {
+        syntaxError_ = SyntaxMessage(programPath, fileNameError);
+        WriteToStandardError(syntaxError_);
+        app_.MessageBox(syntaxError_, "Talvex download application", gui::MessageButtons::Ok);
+        return false;
+    }
     if (!result.errorText.empty()) {
-        std::string programPath = platform::ProgramPath();
-        if (programPath.empty() && !arguments_.empty())
-            programPath = arguments_[0];
         syntaxError_ = SyntaxMessage(programPath, result.errorText);
         WriteToStandardError(syntaxError_);
     }
-    // A command line with errors still runs with what was read; without arguments the
-    // built-in request runs.
+    // Any other command line with errors still runs with what was read; without arguments
+    // the built-in request runs.
     CompleteDerivedFields(request_);
     return true;
 }

@@ -135,6 +135,7 @@ void TMainForm::StartDownload(const std::string &protocol, TMirrorTable mirrors,
             },
             [this](platform::TThread *s) { OnWorkerDone(s); }, true);
         worker->AttemptWait = AttemptWait;
+        worker->FileSize = takenSize;
         if (!Paused)
             worker->ResumeTransfer();
         Workers[static_cast<size_t>(j - 1)] = std::move(worker);

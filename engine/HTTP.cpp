@@ -121,6 +121,12 @@ void eHTTP::InstallHandlers() {
         int64_t bytes = ReceiveProgress - ReportedBytes;
         ReportedBytes = ReceiveProgress;
         Report(s, bytes, "", 0);
+        // A body longer than the range can only fail the length test; one that never ends
+        // would fill the disk while the attempt waits for the server to close.
+        if (ExpectedLength >= 0 && ReceiveProgress > ExpectedLength && !BodyTooLong) {
+            BodyTooLong = true;
+            AbortOperation();
+        }
     };
     OnRedirect = [this](bool &handled) {
         handled = false; // follow it
@@ -150,7 +156,14 @@ bool eHTTP::DownloadRange(const std::string &Url, const std::string &FileName,
     Body = LocalFile;
     Header.clear();
     DisplayFileName = FileName;
-    Get(Url);
+    BodyTooLong = false;
+    try {
+        Get(Url);
+    } catch (const net::EAbortError &) {
+        if (!BodyTooLong)
+            throw;
+        return false; // the answer was wrong, like one of the wrong length
+    }
     // Bytes that arrived with the header block are counted but raised no packet event:
     // report them now, so that the reports add up to what was received.
     if (ReceiveProgress != ReportedBytes && OnPacketRecvd)
@@ -168,9 +181,14 @@ bool eHTTP::RangeArrived() const {
         std::string range = HeaderValue(Header, "Content-Range");
         if (range.empty())
             return true;
-        int64_t first = -1, last = -1;
-        return std::sscanf(range.c_str(), "bytes %" SCNd64 "-%" SCNd64 "/", &first, &last) == 2 &&
-               first == start && last == start + ExpectedLength - 1;
+        int64_t first = -1, last = -1, complete = -1;
+        const int n = std::sscanf(range.c_str(), "bytes %" SCNd64 "-%" SCNd64 "/%" SCNd64, &first,
+                                  &last, &complete);
+        // A complete length that is not the file's ("*" gives none) belongs to another version
+        // of the file, whose bytes would make a wrong file of the right size.
+        if (n == 3 && CompleteLength >= 0 && complete != CompleteLength)
+            return false;
+        return n >= 2 && first == start && last == start + ExpectedLength - 1;
     }
     // A plain answer is the whole file: right only when the range asked for was all of it.
     if (ReplyNumber == 200)

@@ -61,18 +61,24 @@ class eHTTP : public net::TNMHTTP {
     int64_t ReportedBytes = 0;
     std::string DisplayFileName;
     int64_t ExpectedLength = 0;
+    // The size of the whole file, when known (-1: not known). A partial answer whose
+    // Content-Range gives another complete length is a range of another file.
+    int64_t CompleteLength = -1;
     ReportEvent OnReport;
 
     // Assigns the handlers that turn the client's events into reports.
     void InstallHandlers();
     // Fetches the range into LocalFile. True when exactly the bytes asked for arrived in a
-    // partial-content answer for that range (or, for a range that is the whole file, a plain
-    // answer of exactly that length). Client errors (connection, time-out, abort) propagate.
+    // partial-content answer for that range of a file of CompleteLength bytes (or, for a range
+    // that is the whole file, a plain answer of exactly that length). A body that grows past the
+    // range ends the request at once (false). Client errors (connection, time-out, abort)
+    // propagate.
     bool DownloadRange(const std::string &Url, const std::string &FileName,
                        const std::string &LocalFile, const std::string &proxyServer,
                        int32_t proxyPort);
 
   private:
+    bool BodyTooLong = false; // the request was ended because the body outgrew the range
     void Report(TObject *Sender, int64_t bytes, const std::string &text, int32_t level);
     void AddRangeHeader();
     bool RangeArrived() const;

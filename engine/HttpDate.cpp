@@ -76,7 +76,8 @@ std::string HeaderValue(const std::string &headerBlock, const std::string &name)
         if (net::LowerCase(line.substr(0, wanted.size())) != wanted)
             continue;
         std::string value = net::WithoutTerminator(line + "\n").substr(wanted.size());
-        size_t first = value.find_first_not_of(" \t");
+        // The same blanks at both ends: a value of blanks and carriage returns alone is empty.
+        size_t first = value.find_first_not_of(" \t\r");
         size_t last = value.find_last_not_of(" \t\r");
         return first == std::string::npos ? "" : value.substr(first, last - first + 1);
     }

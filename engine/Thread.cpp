@@ -93,6 +93,7 @@ bool HttpThread::Attempt(eHTTP &client) {
     client.RangeEnd = SegmentEnd;
     client.RangeStart = SegmentStart;
     client.MaximumRequestLength = MaximumRequestLength;
+    client.CompleteLength = FileSize;
 
     // The piece stays only when it is verified; any other way out removes it, including
     // the end of a terminated thread.

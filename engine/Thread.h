@@ -45,6 +45,9 @@ class HttpThread : public platform::TThread {
     std::chrono::milliseconds AttemptWait{5000};
     // The time-out of each attempt's client (connect phases and data inactivity).
     int32_t ClientTimeOut = 60000;
+    // The size of the whole file (-1: not known); ranges of a file of another size are
+    // refused (eHTTP::CompleteLength). Set before the thread starts.
+    int64_t FileSize = -1;
 
   protected:
     void Execute() override;

@@ -14,6 +14,7 @@ inline constexpr const char *sTooManyRedirects = "Too many redirects";
 inline constexpr const char *sDowngradeRefused =
     "Redirect from https to http refused: "; // followed by the URL
 inline constexpr const char *sRequestTooLong = "Request line too long";
+inline constexpr const char *sResponseHeaderTooLong = "Response header too long";
 inline constexpr const char *sTransactionCompleted = "Transaction Completed";
 
 // The two Accept lines every request carries.

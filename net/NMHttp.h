@@ -102,6 +102,9 @@ class TNMHTTP : public TPowersock {
     static constexpr int kMaxRedirects = 20;
     // Longest request line accepted.
     static constexpr size_t kMaxRequestLine = 8000;
+    // Longest response header block read (status line and header lines); a longer one ends
+    // the request with "Response header too long".
+    static constexpr size_t kMaxResponseHeader = 256 * 1024;
 
   private:
     void Run(const std::string &URL, CmdType cmd);

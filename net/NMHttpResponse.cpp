@@ -15,7 +15,12 @@ void TNMHTTP::ReadResponseHeader() {
         file = std::make_unique<TFileStream>(Header, TFileStream::Mode::Create);
     else
         Header.clear();
+    size_t stored = 0;
     auto store = [&](const std::string &line) {
+        // A server that sends header lines for ever would hold the request open for ever.
+        stored += line.size();
+        if (stored > kMaxResponseHeader)
+            throw ESockError(NMConst::sResponseHeaderTooLong);
         if (file)
             file->Write(line.data(), line.size());
         else

@@ -74,6 +74,8 @@ class TPowersock : public TObject, private platform::MessageTarget {
     void SendBuffer(const char *data, uint16_t length);
     void Write(const std::string &text);
     void Writeln(const std::string &text);
+    // A line longer than kMaxLineLength without its line feed ends ReadLn with "Line too long".
+    static constexpr size_t kMaxLineLength = 1024 * 1024;
     void ReadLn(std::string &line);
     void CaptureString(std::string &text, int32_t count);
     void CaptureFile(const std::string &fileName);

@@ -311,11 +311,14 @@ void TPowersock::ReadLn(std::string &line) {
             if (lineFeed != std::string::npos)
                 return true;
             scanned = bytes.size();
-            return !IsConnected; // closed: no more bytes will come
+            // Closed: no more bytes will come; too long: no line is that long.
+            return !IsConnected || bytes.size() > kMaxLineLength;
         },
         true);
     if (CancelRequested)
         throw EAbortError("Socket readln aborted");
+    if (lineFeed == std::string::npos && bytes.size() > kMaxLineLength)
+        throw ESockError("Line too long");
     if (lineFeed == std::string::npos)
         throw ESockError(SecureFailure.empty() ? "Connection closed" : SecureFailure);
     line.assign(bytes, 0, lineFeed + 1);

@@ -4,6 +4,10 @@
 #include <cerrno>
 #include <cstring>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace net {
 
 void TMemoryStream::Write(const char *data, size_t n) {
@@ -28,10 +32,52 @@ size_t TMemoryStream::Read(char *data, size_t n) {
     return n;
 }
 
+namespace {
+
+// Opens a file to be written anew: a new one readable by its owner only, an existing one only
+// when it is a plain file of this user with no other name, so that nothing planted under the
+// name (a symbolic link, a hard link, a pipe) is written through. Returns the descriptor, -1
+// with errno set, or kNotPlain.
+constexpr int kNotPlain = -2;
+int OpenForCreate(const std::string &fileName) {
+    int fd =
+        ::open(fileName.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
+               S_IRUSR | S_IWUSR);
+    if (fd < 0)
+        return errno == ELOOP ? kNotPlain : -1; // ELOOP: the name is a symbolic link
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 ||
+        st.st_uid != ::geteuid()) {
+        ::close(fd);
+        return kNotPlain;
+    }
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (::ftruncate(fd, 0) != 0 || flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        int error = errno;
+        ::close(fd);
+        errno = error;
+        return -1;
+    }
+    return fd;
+}
+
+} // namespace
+
 TFileStream::TFileStream(const std::string &fileName, Mode mode) : name_(fileName) {
-    file_ = std::fopen(fileName.c_str(), mode == Mode::Create ? "w+b" : "rb");
-    if (!file_)
-        Fail(mode == Mode::Create ? "Cannot create file" : "Cannot open file");
+    if (mode == Mode::Create) {
+        int fd = OpenForCreate(fileName);
+        if (fd == kNotPlain)
+            throw EFileStreamError("Cannot create file \"" + fileName +
+                                   "\": it is not a plain file of this user");
+        if (fd >= 0 && !(file_ = ::fdopen(fd, "w+b")))
+            ::close(fd);
+        if (!file_)
+            Fail("Cannot create file");
+    } else {
+        file_ = std::fopen(fileName.c_str(), "rb");
+        if (!file_)
+            Fail("Cannot open file");
+    }
     // Chunks are written whole; a stdio buffer would only add a copy.
     std::setvbuf(file_, nullptr, _IONBF, 0);
 }

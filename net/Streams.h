@@ -53,8 +53,11 @@ class TMemoryStream final : public TStream {
 class TFileStream final : public TStream {
   public:
     enum class Mode { Create, OpenRead };
-    // Create makes the file anew (an existing one is emptied); OpenRead opens it for reading.
-    // Throws EFileStreamError when that fails.
+    // Create makes the file anew, readable and writable by its owner only; an existing one is
+    // emptied when it is a regular file of this user without other links, and refused
+    // otherwise (a symbolic link, a hard link, a pipe or device, another user's file), so
+    // nothing is written through a name planted in a shared folder. OpenRead opens the file
+    // for reading. Throws EFileStreamError when that fails.
     TFileStream(const std::string &fileName, Mode mode);
     ~TFileStream() override;
     TFileStream(const TFileStream &) = delete;

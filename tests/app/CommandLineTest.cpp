@@ -123,6 +123,18 @@ TEST(CommandLine, QueryAndFragmentStayInTheRequestButNotInTheShownName) {
     EXPECT_EQ(Parse({"http://server/dir/.."}, false).result.errorText, "File name is missing\n\r");
 }
 
+TEST(CommandLine, AFileNameWithASeparatorInItIsAnError) {
+    const std::string error = "File name must not contain a path separator\n\r";
+    for (const char *url : {"http://s/d/..%2Fetc%2Fpasswd", "http://s/d/a%2fb", "http://s/d/a%5Cb",
+                            "http://s/d/a%5cb", "http://s/d/a\\b", "http://s/d/a\tb"})
+        EXPECT_EQ(Parse({url}, false).result.errorText, error) << url;
+    EXPECT_EQ(Parse({"http://s/d/."}, false).result.errorText, "File name is missing\n\r");
+    // An encoding of anything else, and a separator in the query, are no such thing.
+    for (const char *url : {"http://s/d/my%20tool.exe", "http://s/d/100%25.bin", "http://s/d/%2",
+                            "http://s/d/f.exe?next=%2F", "http://s/d/...", "http://s/d/..a"})
+        EXPECT_EQ(Parse({url}, false).result.errorText, "") << url;
+}
+
 TEST(CommandLine, ParameterNamesAreCaseInsensitive) {
     EXPECT_EQ(Parse({"p://s/f", "productname:X"}).request.ProductName, "X");
     EXPECT_EQ(Parse({"p://s/f", "PRODUCTNAME:X"}).request.ProductName, "X");

@@ -40,6 +40,23 @@ TEST_F(Controller, FastestAgreeingLocationServesTheFiveRanges) {
     EXPECT_EQ(PieceFilesLeft(), 0);
 }
 
+TEST_F(Controller, RangesOfAnotherVersionOfTheFileAreRefused) {
+    // Every range first comes from another version of the file (another length, other bytes),
+    // as from a mirror that was updated after it told the size; then the right one.
+    const std::string content = PatternBytes(0, 10000);
+    RangeServer server(content);
+    server.SetFaults([](size_t i, const SeenRequest &r) {
+        return r.method == "GET" && i <= 5 ? RangeFault{RangeFault::Kind::OtherVersion, 7, 0, {}}
+                                           : RangeFault{};
+    });
+    TMainForm &m = OpenFor(server);
+    m.StartDownload("http", Mirrors({&server, nullptr, nullptr, nullptr}), "file.bin", "", 0);
+    ASSERT_TRUE(PumpUntil([&] { return Finished(); }));
+    EXPECT_EQ(server.Requests().size(), 11u) << "one size request, ten ranges";
+    EXPECT_EQ(ReadFile(dir / "out" / "file.bin"), content);
+    EXPECT_EQ(m.ExitCode, kExitVerified);
+}
+
 TEST_F(Controller, EntryZeroWinsWhenAFasterLocationDisagreesOnTheSize) {
     RangeServer primary(PatternBytes(0, 3000)), faster(PatternBytes(0, 2999));
     primary.SetHeadDelay(100ms);
@@ -215,6 +232,63 @@ TEST_F(Controller, ADownloadedScriptIsRunWaitedForAndDeleted) {
     EXPECT_FALSE(std::filesystem::exists(dir / "out" / "setup.sh"));
     EXPECT_EQ(Status(), "Finished.");
     EXPECT_EQ(m.ExitCode, kExitVerified);
+}
+
+TEST_F(Controller, AFileThatFailsItsVerificationOrItsJoinIsNeverRun) {
+    // A script that leaves a marker beside itself if it is ever run.
+    std::string script = "#!/bin/sh\necho ran > \"$(dirname \"$0\")/marker\"\nexit 0\n";
+    script.resize(3000, '#');
+    const auto marker = dir / "out" / "marker";
+    {
+        RangeServer server(script);
+        // Worker 1's range comes at once, the others a moment later: time enough to spoil
+        // the first piece on disk in between, as a failing disk would.
+        server.SetFaults([](size_t, const SeenRequest &r) {
+            bool first = r.rangeLine.find("bytes=0-") != std::string::npos;
+            return r.method == "GET" && !first
+                       ? RangeFault{RangeFault::Kind::PauseAfter, 0, 0, 300ms}
+                       : RangeFault{};
+        });
+        TMainForm &m = OpenFor(server, "setup.sh");
+        m.Options().CompletionLaunchApplication = true;
+        m.Options().DeleteAfterDownloading = true; // a run would be waited for
+        m.StartDownload("http", Mirrors({&server, nullptr, nullptr, nullptr}), "setup.sh", "", 0);
+        ASSERT_TRUE(PumpUntil([&] { return m.Workers[0]->Finished.load(); }));
+        ASSERT_FALSE(Finished());
+        ASSERT_EQ(m.Workers[0]->PieceFiles.size(), 1u);
+        std::filesystem::resize_file(m.Workers[0]->PieceFiles[0], 100);
+        ASSERT_TRUE(PumpUntil([&] { return Finished(); }));
+        ASSERT_EQ(backend->messages.size(), 1u);
+        EXPECT_EQ(backend->messages[0].text,
+                  "The file did not download correctly. Please try again.");
+        EXPECT_EQ(Status(), "Verification failed.");
+        EXPECT_EQ(m.ExitCode, kExitFailed);
+        EXPECT_FALSE(std::filesystem::exists(dir / "out" / "setup.sh")) << "deleted";
+        EXPECT_FALSE(std::filesystem::exists(marker)) << "never run";
+        EXPECT_EQ(PieceFilesLeft(), 0);
+        main.reset();
+    }
+    {
+        // The output's name taken by a link to another file: the join fails, nothing runs,
+        // and the other file is neither written nor run.
+        const auto victim = dir / "victim.sh";
+        const std::string victimText = "#!/bin/sh\necho ran > \"" + marker.string() + "\"\n";
+        std::ofstream(victim) << victimText;
+        std::filesystem::permissions(victim, std::filesystem::perms::owner_all);
+        std::filesystem::create_symlink(victim, dir / "out" / "setup.sh");
+        RangeServer server(script);
+        TMainForm &m = OpenFor(server, "setup.sh");
+        m.Options().CompletionLaunchApplication = true;
+        m.StartDownload("http", Mirrors({&server, nullptr, nullptr, nullptr}), "setup.sh", "", 0);
+        ASSERT_TRUE(PumpUntil([&] { return Finished(); }));
+        EXPECT_EQ(m.ExitCode, kExitFailed);
+        EXPECT_EQ(backend->messages.back().caption, "ERROR");
+        EXPECT_NE(backend->messages.back().text.find("not a plain file"), std::string::npos)
+            << backend->messages.back().text;
+        EXPECT_EQ(ReadFile(victim), victimText) << "not written through";
+        EXPECT_FALSE(std::filesystem::exists(marker)) << "never run";
+        EXPECT_EQ(PieceFilesLeft(), 0);
+    }
 }
 
 TEST_F(Controller, AnOutputThatCannotBeWrittenFailsCleanly) {

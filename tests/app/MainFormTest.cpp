@@ -77,6 +77,32 @@ TEST_F(MainFormTest, ACommandLineWithErrorsRunsWithWhatWasReadAndExplainsOnStand
     EXPECT_TRUE(backend->messages.empty()) << "no message box";
 }
 
+TEST_F(MainFormTest, AURLWithoutAPlainFileNameEndsTheProgramWithAMessage) {
+    for (const char *url : {"http://files.local/pub/", "http://files.local/pub/..",
+                            "http://files.local/pub/..%2F..%2Fbin%2Fsh"}) {
+        backend->messages.clear();
+        ::testing::internal::CaptureStderr();
+        TMainForm main(app, {"/opt/download", url, "Bogus:1"});
+        std::string written = ::testing::internal::GetCapturedStderr();
+        EXPECT_FALSE(main.RunApplication) << url;
+        EXPECT_EQ(main.ExitCode, kExitIncomplete);
+        ASSERT_EQ(backend->messages.size(), 1u) << url;
+        EXPECT_EQ(backend->messages[0].caption, "Talvex download application");
+        // The file name's error is named, not the later parameter's.
+        const std::string &text = backend->messages[0].text;
+        EXPECT_TRUE(text.find("File name is missing") != std::string::npos ||
+                    text.find("File name must not contain a path separator") != std::string::npos)
+            << text;
+        EXPECT_EQ(text.find("Bogus"), std::string::npos);
+        EXPECT_NE(written.find("Correct syntax:"), std::string::npos);
+    }
+    // Without a host nothing would be asked for: such a command line still runs.
+    ::testing::internal::CaptureStderr();
+    TMainForm main(app, {"/opt/download", "files.local/pub/"});
+    ::testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(main.RunApplication);
+}
+
 TEST_F(MainFormTest, LayoutFollowsTheControlsTable) {
     TMainForm main(app, {"/opt/download"});
     gui::Form &f = main.Form();

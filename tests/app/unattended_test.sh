@@ -2,8 +2,9 @@
 # The real program, unattended: console backend, no terminal on either side, options given on
 # the command line, against a local mirror. A download into a given directory with launching
 # off (exit 0, the file exact, one line per status), a bad option value (noted, the default
-# kept, the download still done), and Ctrl+C in the middle of a transfer (exit 2, no piece
-# file and no output file left).
+# kept, the download still done), Ctrl+C in the middle of a transfer (exit 2, no piece file
+# and no output file left), and URLs whose file name is "..", empty or holds an encoded
+# separator (exit 2 before any request, nothing written).
 #   unattended_test.sh PROGRAM DEMO_MIRROR WORK_DIR
 set -uo pipefail
 program=$1
@@ -85,4 +86,21 @@ wait_program 10
 [ "$code" = 2 ] || fail "exit code $code after Ctrl+C"
 [ "$(pieces_left)" = 0 ] || fail "piece files left after Ctrl+C"
 [ -e "$work/out/setup.bin" ] && fail "an output file was left after Ctrl+C"
-echo "PASSED: unattended download, bad option value, Ctrl+C"
+
+# 4. A URL whose file name is no plain name ends the program before any request, writing
+# nothing, neither in the output directory nor beside it.
+start_mirror
+for name in "dir/.." "dir/" "dir/..%2F..%2Fescaped" "dir/a%5Cb"; do
+    rm -rf "$work/out" && mkdir -p "$work/out/inner"
+    url="http://127.0.0.1:$port/$name"
+    env -u DISPLAY -u WAYLAND_DISPLAY TMPDIR="$work/tmp" timeout 20 "$program" "$url" \
+        "OutputDirectory:$work/out/inner" OverrideFile:0 CompletionLaunchApplication:0 \
+        >"$work/stdout" 2>"$work/stderr" </dev/null
+    code=$?
+    [ "$code" = 2 ] || fail "exit code $code for $name"
+    grep -q "^File name" "$work/stderr" || fail "no file name error for $name: $(cat "$work/stderr")"
+    [ -z "$(find "$work/out" -mindepth 1 ! -path "$work/out/inner")" ] ||
+        fail "files written for $name: $(find "$work/out")"
+    [ "$(pieces_left)" = 0 ] || fail "piece files left for $name"
+done
+echo "PASSED: unattended download, bad option value, Ctrl+C, file names that are no plain names"

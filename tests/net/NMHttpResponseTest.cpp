@@ -239,3 +239,48 @@ TEST(NMHttpFailure, ErrorsAfterConnectingCloseTheConnectionAndPropagate) {
         EXPECT_TRUE(server.WaitForPeerClose(0, 2s));
     }
 }
+
+TEST(NMHttpFailure, AHeaderThatNeverEndsIsRefusedOnceItIsTooLong) {
+    // Header lines, or one line without an end, for far longer than any server's header, on
+    // a connection that then stays open: the client gives up instead of buffering for ever.
+    std::string text = "HTTP/1.0 200 OK\r\n";
+    while (text.size() < (4u << 20))
+        text += "X-Filler: " + std::string(100, 'x') + "\r\n";
+    const std::string lines = text;
+    const std::string oneLine = "HTTP/1.0 200 OK\r\nX-Filler: " + std::string(4u << 20, 'x');
+    for (const std::string *header : {&lines, &oneLine}) {
+        ScriptedServer server;
+        server.Expect(
+            {Action::ReadRequest(), Action::Send(*header, 64 << 10, 1ms), Action::Stall()});
+        LoggedClient c;
+        c.http.TimeOut = 10000;
+        const auto start = std::chrono::steady_clock::now();
+        const std::string error = ErrorOf<ESockError>([&] { c.http.Get(LocalUrl(server, "/")); });
+        EXPECT_TRUE(error == "Response header too long" || error == "Line too long") << error;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 5s) << "before the whole header";
+        EXPECT_LE(c.http.Header.size(), net::TNMHTTP::kMaxResponseHeader);
+        EXPECT_TRUE(server.WaitForPeerClose(0, 2s)) << "the connection is closed";
+    }
+}
+
+TEST(NMHttpFailure, ABodyFileNamePlantedAsALinkIsNotWrittenThrough) {
+    // A piece's name taken over by a symbolic link to another file of the user: the capture
+    // refuses it, and the other file keeps its content.
+    const std::string victim = ::testing::TempDir() + "nmhttp_victim_" + std::to_string(getpid());
+    const std::string piece = ::testing::TempDir() + "nmhttp_piece_" + std::to_string(getpid());
+    std::ofstream(victim) << "keep me";
+    std::remove(piece.c_str());
+    ASSERT_EQ(symlink(victim.c_str(), piece.c_str()), 0);
+    ScriptedServer server;
+    server.Expect(Answer(Response("HTTP/1.0 206 Partial Content", "", "body bytes")));
+    net::TNMHTTP h;
+    h.InputFileMode = true;
+    h.Body = piece;
+    EXPECT_THROW(h.Get(LocalUrl(server, "/")), net::EFileStreamError);
+    std::ifstream in(victim);
+    std::string kept((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_EQ(kept, "keep me");
+    EXPECT_TRUE(server.WaitForPeerClose(0, 2s)) << "the connection is closed";
+    std::remove(piece.c_str());
+    std::remove(victim.c_str());
+}

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -130,6 +133,23 @@ double DayNumberNow() {
     std::tm local{};
     localtime_r(&now, &local);
     return 25569.0 + static_cast<double>(now + local.tm_gmtoff) / 86400.0;
+}
+
+TEST_F(TempFilesTest, PieceFilesAreCreatedExclusivelyForTheOwnerOnly) {
+    UseTmpdir(scratch_);
+    const mode_t old = umask(0); // whatever the umask would allow
+    const std::string a = platform::NewTempFileName();
+    const std::string b = platform::NewTempFileName();
+    umask(old);
+    EXPECT_NE(a, b);
+    for (const std::string &name : {a, b}) {
+        struct stat st {};
+        ASSERT_EQ(lstat(name.c_str(), &st), 0) << name;
+        EXPECT_TRUE(S_ISREG(st.st_mode)) << "a plain file, not a link";
+        EXPECT_EQ(st.st_mode & 0777, 0600u) << name;
+        EXPECT_EQ(st.st_uid, geteuid());
+        EXPECT_EQ(st.st_size, 0);
+    }
 }
 
 TEST_F(TempFilesTest, UnusableDirectoryGivesDateTimeNameAndNoFile) {

@@ -1,8 +1,9 @@
 #pragma once
 
 // An HTTP file server for tests that answers HEAD and "Range: bytes=" requests from a string
-// and injects faults on chosen connections: a reset or a stall after some body bytes, a short
-// body, the whole file instead of the range, a wrong Content-Range, an error status.
+// and injects faults on chosen connections: resets, stalls, trickles, short and long bodies,
+// the whole file instead of the range, wrong ranges, error statuses, redirects and refused
+// connections.
 
 #include "tests/support/ScriptedServer.h"
 
@@ -18,25 +19,42 @@ namespace testsupport {
 struct RangeFault {
     enum class Kind {
         None,
-        ResetAfter,        // send `bytes` body bytes, then reset
+        ResetAfter,        // send `bytes` body bytes, then reset (HEAD: reset at once)
         StallAfter,        // header, a moment later `bytes` body bytes, then nothing for
                            // `stall`, then close
         ShortBody,         // send `bytes` body bytes, then close normally
         WholeFile,         // ignore the range: 200 with the whole file
         WrongContentRange, // 206 with the right bytes but a Content-Range one byte off
-        Status,            // answer `status` with a small error page
+        Status,            // answer `status` with a small error page (`bytes` long when > 0)
+        PauseAfter,        // `bytes` body bytes, nothing for `stall`, then the rest (HEAD:
+                           // the answer comes `stall` late)
+        StallForever,      // `bytes` body bytes, then nothing until the peer gives up (HEAD:
+                           // no answer at all)
+        Trickle,           // the answer in slices of `bytes` bytes, `stall` before each
+        LongBody,          // the range's answer followed by `bytes` bytes more
+        WrongRangeBytes,   // 206 with the bytes of a range `bytes` further on, and the
+                           // Content-Range that belongs to them
+        OtherVersion,      // 206 for the range asked for, but of another version of the
+                           // file: other bytes, and a complete length `bytes` + 1 longer
+        Redirect,          // answer `status` (a 3xx) with "Location: `location`"
+        Refuse,            // refuse every connection for `stall`, and reset this one
     };
+    RangeFault() = default;
+    RangeFault(Kind k, size_t n, int code, std::chrono::milliseconds d, std::string where = {})
+        : kind(k), bytes(n), status(code), stall(d), location(std::move(where)) {}
+
     Kind kind = Kind::None;
     size_t bytes = 0;
     int status = 0;
     std::chrono::milliseconds stall{0};
+    std::string location;
 };
 
 // What a connection asked for.
 struct SeenRequest {
-    std::string method;     // "GET", "HEAD"
-    std::string rangeLine;  // the "Range: ..." line without its line end, empty when absent
-    std::string request;    // the whole header block
+    std::string method;    // "GET", "HEAD"
+    std::string rangeLine; // the "Range: ..." line without its line end, empty when absent
+    std::string request;   // the whole header block
 };
 
 class RangeServer {
@@ -45,6 +63,8 @@ class RangeServer {
 
     // Serves `content` under every path on 127.0.0.1, port 0.
     explicit RangeServer(std::string content, std::string lastModified = "");
+    // The same on a given IPv4 address and port (0: ephemeral).
+    RangeServer(std::string content, const std::string &address, uint16_t port);
     uint16_t Port() const { return server_.Port(); }
     // Chooses the fault of each connection (by its 0-based number); none by default.
     void SetFaults(FaultPlan plan);
@@ -62,6 +82,7 @@ class RangeServer {
 
   private:
     Script Answer(const std::string &request);
+    Script HeadAnswer(const RangeFault &fault, const std::string &head);
 
     const std::string content_;
     const std::string lastModified_;

@@ -309,8 +309,16 @@ struct ScriptedServer::Session {
     }
 };
 
-ScriptedServer::ScriptedServer() {
+ScriptedServer::ScriptedServer() : ScriptedServer("127.0.0.1", 0) {}
+
+ScriptedServer::ScriptedServer(const std::string &address, uint16_t port) : port_(port) {
     default_ = {Action::ReadRequest(), Action::Close()};
+    in_addr parsed{};
+    if (inet_pton(AF_INET, address.c_str(), &parsed) != 1) {
+        errno = EINVAL;
+        ThrowErrno("inet_pton");
+    }
+    address_ = parsed.s_addr;
 
     int pipeFds[2];
     if (pipe(pipeFds) != 0)
@@ -320,34 +328,78 @@ ScriptedServer::ScriptedServer() {
     SetFlags(wakeRead_);
     SetFlags(wakeWrite_);
 
-    auto fail = [this](const char *what) {
-        int err = errno;
-        if (listenFd_ >= 0)
-            close(listenFd_);
+    if (int err = OpenListener(); err != 0) {
         close(wakeRead_);
         close(wakeWrite_);
         errno = err;
-        ThrowErrno(what);
-    };
+        ThrowErrno("listen socket");
+    }
+    acceptThread_ = std::thread(&ScriptedServer::AcceptLoop, this);
+}
 
-    listenFd_ = socket(AF_INET, SOCK_STREAM, 0);
-    if (listenFd_ < 0)
-        fail("socket");
-    SetFlags(listenFd_);
+int ScriptedServer::OpenListener() {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0)
+        return errno;
+    SetFlags(fd);
+    // A fixed port, or the same one again after a refusal, may still have connections of
+    // its own in TIME_WAIT.
+    int one = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = 0;
-    if (bind(listenFd_, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0)
-        fail("bind");
-    if (listen(listenFd_, 64) != 0)
-        fail("listen");
+    addr.sin_addr.s_addr = address_;
+    addr.sin_port = htons(port_);
     socklen_t len = sizeof addr;
-    if (getsockname(listenFd_, reinterpret_cast<sockaddr *>(&addr), &len) != 0)
-        fail("getsockname");
-    port_ = ntohs(addr.sin_port);
+    if (bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 || listen(fd, 64) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len) != 0) {
+        int err = errno;
+        close(fd);
+        return err;
+    }
+    if (port_ == 0) // the first listener only: later ones take the same port
+        port_ = ntohs(addr.sin_port);
+    std::lock_guard lock(mutex_);
+    listenFd_ = fd;
+    return 0;
+}
 
-    acceptThread_ = std::thread(&ScriptedServer::AcceptLoop, this);
+void ScriptedServer::RefuseConnections(std::chrono::milliseconds d) {
+    std::lock_guard lock(mutex_);
+    refuseUntil_ = std::max(refuseUntil_, Clock::now() + d);
+    // Wakes the accept thread's poll; the listener stops taking connections at once.
+    if (listenFd_ >= 0)
+        shutdown(listenFd_, SHUT_RD);
+}
+
+bool ScriptedServer::SitOutRefusal() {
+    int fd;
+    {
+        std::lock_guard lock(mutex_);
+        fd = std::exchange(listenFd_, -1);
+    }
+    if (fd >= 0)
+        close(fd);
+    for (;;) {
+        Clock::time_point until;
+        {
+            std::lock_guard lock(mutex_);
+            until = refuseUntil_;
+            if (Clock::now() >= until) {
+                // A call after this point finds no listener and asks for a new window,
+                // which the accept loop then sits out again.
+                refuseUntil_ = {};
+                break;
+            }
+        }
+        pollfd wake{wakeRead_, POLLIN, 0};
+        int r = poll(&wake, 1, TimeoutMs(until));
+        if (r > 0)
+            return false; // Stop()
+        if (r < 0 && errno != EINTR)
+            return false;
+    }
+    return OpenListener() == 0;
 }
 
 ScriptedServer::~ScriptedServer() {
@@ -435,6 +487,13 @@ void ScriptedServer::MarkPeerClosed(Connection &conn) {
 
 void ScriptedServer::AcceptLoop() {
     for (;;) {
+        bool refusing;
+        {
+            std::lock_guard lock(mutex_);
+            refusing = refuseUntil_ != Clock::time_point{};
+        }
+        if (refusing && !SitOutRefusal())
+            return;
         pollfd fds[2] = {};
         fds[0].fd = listenFd_;
         fds[0].events = POLLIN;
@@ -448,11 +507,13 @@ void ScriptedServer::AcceptLoop() {
         }
         if (fds[1].revents != 0)
             return;
-        if ((fds[0].revents & POLLIN) == 0)
+        if ((fds[0].revents & (POLLIN | POLLHUP | POLLERR)) == 0)
             continue;
 
         int fd = accept(listenFd_, nullptr, nullptr);
         if (fd < 0) {
+            if (errno == EINVAL)
+                continue; // the listener was shut down for a refusal window
             if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR || errno == ECONNABORTED)
                 continue;
             // Out of descriptors or similar: back off briefly instead of spinning, still
@@ -508,7 +569,8 @@ void ScriptedServer::Stop() {
     for (std::thread &t : workers_)
         t.join();
     workers_.clear();
-    close(listenFd_);
+    if (listenFd_ >= 0)
+        close(listenFd_);
     close(wakeRead_);
     close(wakeWrite_);
     listenFd_ = wakeRead_ = wakeWrite_ = -1;

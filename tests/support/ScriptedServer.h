@@ -62,6 +62,10 @@ class ScriptedServer {
     // Binds 127.0.0.1 on an ephemeral port, listens and starts the accept thread; throws
     // std::system_error if a socket call fails.
     ScriptedServer();
+    // The same on a given IPv4 address (dotted, e.g. "127.0.0.3") and port (0: ephemeral);
+    // a fixed port is bound with SO_REUSEADDR. Throws std::system_error as above, also for an
+    // address that is not dotted IPv4.
+    ScriptedServer(const std::string &address, uint16_t port);
     // Stop().
     ~ScriptedServer();
 
@@ -90,21 +94,33 @@ class ScriptedServer {
     bool WaitForPeerClose(size_t connection, std::chrono::milliseconds timeout) const;
     bool WaitForReceived(size_t connection, size_t bytes, std::chrono::milliseconds timeout) const;
 
+    // Stops listening for `d`: connection attempts meanwhile are refused (the peer's connect
+    // fails with ECONNREFUSED); afterwards the server listens on the same address and port
+    // again. Calls during a refusal extend it. Returns at once; safe from a script's thread.
+    void RefuseConnections(std::chrono::milliseconds d);
+
     // Closes the listener and every connection (interrupting stalls, delays and blocked sends)
     // and joins all threads. Returns promptly; idempotent. Received() stays readable after it.
     void Stop();
 
   private:
+    using Clock = std::chrono::steady_clock;
     struct Connection;
     struct Session;
 
     void AcceptLoop();
+    // Creates, binds and listens on listenFd_ (address_, port_); returns errno, 0 on success.
+    int OpenListener();
+    // After a refusal window was asked for: closes the listener, waits out the window (or a
+    // Stop) and listens again. False when the server stops meanwhile or cannot listen again.
+    bool SitOutRefusal();
     void RunConnection(Connection &conn, int fd, Script script);
     void Record(Connection &conn, const char *data, size_t n);
     void MarkPeerClosed(Connection &conn);
     const Connection *Find(size_t connection) const; // caller holds mutex_
 
-    int listenFd_ = -1;
+    int listenFd_ = -1;    // replaced only by the accept thread, under mutex_
+    uint32_t address_ = 0; // network order
     // Stop() writes one byte and nobody reads it, so the read end stays readable and wakes
     // every poll() in every thread at once.
     int wakeRead_ = -1;
@@ -116,7 +132,8 @@ class ScriptedServer {
     std::deque<Script> queued_;
     Script default_;
     std::vector<std::unique_ptr<Connection>> connections_;
-    bool stopped_ = false; // set once every thread has been joined
+    bool stopped_ = false;            // set once every thread has been joined
+    Clock::time_point refuseUntil_{}; // the end of a refusal window asked for; {} for none
 
     std::mutex stopMutex_; // serialises Stop() calls
     bool stopping_ = false;

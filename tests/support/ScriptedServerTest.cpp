@@ -24,7 +24,7 @@ using Clock = std::chrono::steady_clock;
 // the test instead of hanging it.
 class Client {
   public:
-    explicit Client(uint16_t port) {
+    explicit Client(uint16_t port, const char *address = "127.0.0.1") {
         fd_ = socket(AF_INET, SOCK_STREAM, 0);
         if (fd_ < 0)
             return;
@@ -34,9 +34,10 @@ class Client {
         setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
         sockaddr_in addr{};
         addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        inet_pton(AF_INET, address, &addr.sin_addr);
         addr.sin_port = htons(port);
         if (connect(fd_, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
+            connectErrno = errno;
             close(fd_);
             fd_ = -1;
         }
@@ -100,6 +101,7 @@ class Client {
     }
 
     int lastErrno = -1;
+    int connectErrno = 0;
 
   private:
     int fd_ = -1;
@@ -110,6 +112,39 @@ TEST(ScriptedServerTest, PortIsEphemeralAndDistinctPerServer) {
     ScriptedServer b;
     EXPECT_NE(a.Port(), 0);
     EXPECT_NE(a.Port(), b.Port());
+}
+
+TEST(ScriptedServerTest, BindsTheAddressItIsGivenAndRefusesForAWhileOnRequest) {
+    ScriptedServer server("127.0.0.7", 0);
+    server.SetDefault({Action::Send("hello")});
+    EXPECT_FALSE(Client(server.Port(), "127.0.0.1").Connected()) << "only 127.0.0.7 listens";
+    {
+        Client client(server.Port(), "127.0.0.7");
+        ASSERT_TRUE(client.Connected());
+        EXPECT_EQ(client.Read(), "hello");
+    }
+    EXPECT_THROW(ScriptedServer("localhost", 0), std::system_error) << "dotted IPv4 only";
+
+    const auto asked = Clock::now();
+    server.RefuseConnections(400ms);
+    Client refused(server.Port(), "127.0.0.7");
+    EXPECT_FALSE(refused.Connected());
+    EXPECT_EQ(refused.connectErrno, ECONNREFUSED);
+    server.RefuseConnections(200ms); // within the window: it does not end it early
+
+    // Listening again on the same port once the window is over (bounded: 50 tries).
+    bool again = false;
+    for (int i = 0; i < 50 && !again; ++i) {
+        Client client(server.Port(), "127.0.0.7");
+        if (client.Connected()) {
+            again = true;
+            EXPECT_GE(Clock::now() - asked, 400ms);
+            EXPECT_EQ(client.Read(), "hello");
+        } else {
+            std::this_thread::sleep_for(50ms);
+        }
+    }
+    EXPECT_TRUE(again);
 }
 
 TEST(ScriptedServerTest, ReadRequestWaitsForTheHeaderEndAndRecordsBytesExactly) {
@@ -132,8 +167,8 @@ TEST(ScriptedServerTest, ReadRequestWaitsForTheHeaderEndAndRecordsBytesExactly) 
 
     ASSERT_TRUE(client.SendAll(body.substr(2)));
     EXPECT_EQ(client.Read(), reply);
-    EXPECT_EQ(client.lastErrno, 0) << "script end should close with FIN: "
-                                   << std::strerror(client.lastErrno);
+    EXPECT_EQ(client.lastErrno, 0)
+        << "script end should close with FIN: " << std::strerror(client.lastErrno);
 
     client.CloseNow();
     ASSERT_TRUE(server.WaitForPeerClose(0, 2s));
@@ -240,7 +275,7 @@ TEST(ScriptedServerTest, StopInterruptsLongDelaysAndSendsToAPeerThatDoesNotRead)
         ASSERT_TRUE(notReading.Connected());
         ASSERT_TRUE(server.WaitForAccepted(2, 2s));
         std::this_thread::sleep_for(100ms); // let the send fill the socket buffers
-    } // destructor stops the server
+    }                                       // destructor stops the server
     EXPECT_LT(Clock::now() - start, 2s);
 }
 

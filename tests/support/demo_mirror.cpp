@@ -11,6 +11,7 @@
 //   --lifetime SECONDS ends by itself after this long (default 900)
 
 #include "tests/support/RangeServer.h"
+#include "tests/support/StopSignals.h"
 
 #include <cerrno>
 #include <chrono>
@@ -85,11 +86,7 @@ int main(int argc, char **argv) {
     content << in.rdbuf();
 
     // The server's threads inherit this mask, so the signals reach only sigtimedwait below.
-    sigset_t stop;
-    sigemptyset(&stop);
-    sigaddset(&stop, SIGTERM);
-    sigaddset(&stop, SIGINT);
-    pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+    const sigset_t stop = testsupport::BlockStopSignals();
 
     testsupport::RangeServer server(content.str());
     server.SetHeadDelay(std::chrono::milliseconds(headDelay));
@@ -112,17 +109,7 @@ int main(int argc, char **argv) {
     });
     std::cout << server.Port() << std::endl;
 
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(lifetime);
-    for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            end - std::chrono::steady_clock::now());
-        if (left.count() <= 0)
-            break;
-        timespec wait{static_cast<time_t>(left.count() / 1000),
-                      static_cast<long>(left.count() % 1000) * 1000000L};
-        if (sigtimedwait(&stop, nullptr, &wait) >= 0 || errno != EINTR)
-            break; // a stop signal, the end of the lifetime or a failure of the wait itself
-    }
+    testsupport::WaitForStopSignal(stop, std::chrono::seconds(lifetime));
     server.Stop();
     return 0;
 }

@@ -12,6 +12,7 @@
 
 #include "tests/support/FaultPlan.h"
 #include "tests/support/RangeServer.h"
+#include "tests/support/StopSignals.h"
 
 #include <cerrno>
 #include <chrono>
@@ -160,11 +161,7 @@ int main(int argc, char **argv) {
     log.Line("size " + std::to_string(size));
 
     // The server's threads inherit this mask, so the signals reach only sigtimedwait below.
-    sigset_t stop;
-    sigemptyset(&stop);
-    sigaddset(&stop, SIGTERM);
-    sigaddset(&stop, SIGINT);
-    pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+    const sigset_t stop = testsupport::BlockStopSignals();
 
     for (size_t i = 0; i < locations.size(); ++i) {
         Location &l = locations[i];
@@ -213,17 +210,7 @@ int main(int argc, char **argv) {
     }
     std::cout << locations[0].server->Port() << std::endl;
 
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(lifetime);
-    for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            end - std::chrono::steady_clock::now());
-        if (left.count() <= 0)
-            break;
-        timespec wait{static_cast<time_t>(left.count() / 1000),
-                      static_cast<long>(left.count() % 1000) * 1000000L};
-        if (sigtimedwait(&stop, nullptr, &wait) >= 0 || errno != EINTR)
-            break; // a stop signal, the end of the lifetime or a failure of the wait itself
-    }
+    testsupport::WaitForStopSignal(stop, std::chrono::seconds(lifetime));
     for (Location &l : locations)
         if (l.server)
             l.server->Stop();

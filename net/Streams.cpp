@@ -1,11 +1,11 @@
 #include "net/Streams.h"
 
+#include "platform/PlainFile.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace net {
@@ -32,47 +32,29 @@ size_t TMemoryStream::Read(char *data, size_t n) {
     return n;
 }
 
-namespace {
-
-// Opens a file to be written anew: a new one readable by its owner only, an existing one only
-// when it is a plain file of this user with no other name, so that nothing planted under the
-// name (a symbolic link, a hard link, a pipe) is written through. Returns the descriptor, -1
-// with errno set, or kNotPlain.
-constexpr int kNotPlain = -2;
-int OpenForCreate(const std::string &fileName) {
-    int fd =
-        ::open(fileName.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
-               S_IRUSR | S_IWUSR);
-    if (fd < 0)
-        return errno == ELOOP ? kNotPlain : -1; // ELOOP: the name is a symbolic link
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 ||
-        st.st_uid != ::geteuid()) {
-        ::close(fd);
-        return kNotPlain;
-    }
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (::ftruncate(fd, 0) != 0 || flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-        int error = errno;
-        ::close(fd);
-        errno = error;
-        return -1;
-    }
-    return fd;
-}
-
-} // namespace
-
 TFileStream::TFileStream(const std::string &fileName, Mode mode) : name_(fileName) {
     if (mode == Mode::Create) {
-        int fd = OpenForCreate(fileName);
-        if (fd == kNotPlain)
+        // A new file is readable by its owner only; an existing one is taken only when it is
+        // a plain file of this user with no other name, so that nothing planted under the
+        // name (a symbolic link, a hard link, a pipe) is written through.
+        int error = 0;
+        int fd = platform::OpenPlainFile(fileName, 0600, true, error);
+        if (fd < 0 && (error == ELOOP || error == EPERM))
             throw EFileStreamError("Cannot create file \"" + fileName +
                                    "\": it is not a plain file of this user");
-        if (fd >= 0 && !(file_ = ::fdopen(fd, "w+b")))
+        if (fd >= 0 && ::ftruncate(fd, 0) != 0) {
+            error = errno;
             ::close(fd);
-        if (!file_)
+            fd = -1;
+        }
+        if (fd >= 0 && !(file_ = ::fdopen(fd, "w+b"))) {
+            error = errno;
+            ::close(fd);
+        }
+        if (!file_) {
+            errno = error;
             Fail("Cannot create file");
+        }
     } else {
         file_ = std::fopen(fileName.c_str(), "rb");
         if (!file_)

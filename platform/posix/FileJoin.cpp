@@ -1,4 +1,5 @@
 #include "platform/FileJoin.h"
+#include "platform/PlainFile.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -79,21 +80,12 @@ TFileJoin::~TFileJoin() {
 int TFileJoin::Create(const std::string &path) {
     Close();
     owned_ = false;
-    // Not through a link, and without waiting on a pipe's other end.
-    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
-                 0666);
+    int error = 0;
+    fd_ = OpenPlainFile(path, 0666, false, error);
     if (fd_ < 0)
-        return errno;
-    struct stat info {};
-    if (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) {
-        Close();
-        return EPERM;
-    }
+        return error;
     owned_ = true;
-    const int flags = ::fcntl(fd_, F_GETFL);
-    if (::ftruncate(fd_, 0) != 0 || flags < 0 || ::fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK) != 0)
-        return errno;
-    return 0;
+    return ::ftruncate(fd_, 0) == 0 ? 0 : errno;
 }
 
 int TFileJoin::CreateFrom(const std::string &path, const std::string &first, bool &taken) {

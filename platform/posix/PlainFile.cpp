@@ -1,0 +1,29 @@
+#include "platform/PlainFile.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+
+int OpenPlainFile(const std::string &path, unsigned permissions, bool ownSoleName, int &error) {
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
+                    static_cast<mode_t>(permissions));
+    if (fd < 0) {
+        error = errno;
+        return -1;
+    }
+    struct stat info {};
+    const bool plain = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+                       (!ownSoleName || (info.st_nlink == 1 && info.st_uid == ::geteuid()));
+    const int flags = plain ? ::fcntl(fd, F_GETFL) : -1;
+    if (!plain || flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        error = plain ? errno : EPERM;
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+} // namespace platform

@@ -5,9 +5,7 @@
 #include "net/SocketErrorTable.h"
 #include "platform/SocketErrors.h"
 
-#include <openssl/err.h>
-#include <openssl/ssl.h>
-#include <openssl/x509v3.h>
+#include "net/TlsLibrary.h"
 
 #include <climits>
 
@@ -20,38 +18,40 @@ constexpr size_t kPullChunk = 65536;
 constexpr size_t kRecordHeader = 5;
 
 struct ContextDeleter {
-    void operator()(SSL_CTX *c) const { SSL_CTX_free(c); }
+    decltype(&::SSL_CTX_free) free;
+    void operator()(SSL_CTX *c) const { free(c); }
 };
 
 // The text of the TLS library's latest error, "" when it gave none.
-std::string LibraryError() {
-    unsigned long code = ERR_peek_last_error();
+std::string LibraryError(const TTlsLibrary &tls) {
+    unsigned long code = tls.ERR_peek_last_error();
     if (code == 0)
         return {};
-    if (const char *reason = ERR_reason_error_string(code))
+    if (const char *reason = tls.ERR_reason_error_string(code))
         return reason;
     char text[256];
-    ERR_error_string_n(code, text, sizeof text);
+    tls.ERR_error_string_n(code, text, sizeof text);
     return text;
 }
 
 // The client context all sessions share: loading the trust store takes about 20 ms, too much
 // for every attempt of every worker. It is not changed after it has been made, and OpenSSL
 // lets threads create sessions from one context at the same time.
-SSL_CTX *ClientContext() {
-    static const std::unique_ptr<SSL_CTX, ContextDeleter> context = [] {
-        std::unique_ptr<SSL_CTX, ContextDeleter> c(SSL_CTX_new(TLS_client_method()));
+SSL_CTX *ClientContext(const TTlsLibrary &tls) {
+    static const std::unique_ptr<SSL_CTX, ContextDeleter> context = [&tls] {
+        std::unique_ptr<SSL_CTX, ContextDeleter> c(tls.SSL_CTX_new(tls.TLS_client_method()),
+                                                   ContextDeleter{tls.SSL_CTX_free});
         if (!c)
             return c;
-        SSL_CTX_set_min_proto_version(c.get(), TLS1_2_VERSION);
-        SSL_CTX_set_verify(c.get(), SSL_VERIFY_PEER, nullptr);
+        tls.SSL_CTX_ctrl(c.get(), SSL_CTRL_SET_MIN_PROTO_VERSION, TLS1_2_VERSION, nullptr);
+        tls.SSL_CTX_set_verify(c.get(), SSL_VERIFY_PEER, nullptr);
         // A missing trust store is not an error here: every verification then fails, with
         // a text that says so.
-        SSL_CTX_set_default_verify_paths(c.get());
+        tls.SSL_CTX_set_default_verify_paths(c.get());
         // Many servers end an HTTP/1.0 answer by closing without a close_notify. A body that
         // was cut short is caught where its length is checked, as with plain HTTP.
-        SSL_CTX_set_options(c.get(), SSL_OP_IGNORE_UNEXPECTED_EOF);
-        ERR_clear_error();
+        tls.SSL_CTX_set_options(c.get(), SSL_OP_IGNORE_UNEXPECTED_EOF);
+        tls.ERR_clear_error();
         return c;
     }();
     return context.get();
@@ -60,41 +60,59 @@ SSL_CTX *ClientContext() {
 } // namespace
 
 struct TPsockTls::Impl {
+    explicit Impl(const TTlsLibrary &library) : tls(library) {}
+    ~Impl() {
+        if (ssl)
+            tls.SSL_free(ssl);
+    }
+    const TTlsLibrary &tls;
     SSL *ssl = nullptr;
     BIO *in = nullptr;  // ciphertext from the server, owned by ssl
     BIO *out = nullptr; // ciphertext to the server, owned by ssl
-    ~Impl() { SSL_free(ssl); }
 };
 
+namespace {
+const TTlsLibrary &LoadedLibrary() {
+    std::string error;
+    const TTlsLibrary *tls = TlsLibrary(error);
+    if (!tls)
+        throw ESockError("TLS could not be set up: " + error);
+    return *tls;
+}
+} // namespace
+
 TPsockTls::TPsockTls(platform::AsyncSocket &socket, const std::string &host)
-    : impl_(std::make_unique<Impl>()), socket_(socket) {
-    ERR_clear_error();
-    SSL_CTX *context = ClientContext();
+    : tls_(LoadedLibrary()), impl_(std::make_unique<Impl>(tls_)), socket_(socket) {
+    tls_.ERR_clear_error();
+    SSL_CTX *context = ClientContext(tls_);
     if (context)
-        impl_->ssl = SSL_new(context);
+        impl_->ssl = tls_.SSL_new(context);
     if (impl_->ssl) {
-        impl_->in = BIO_new(BIO_s_mem());
-        impl_->out = BIO_new(BIO_s_mem());
+        impl_->in = tls_.BIO_new(tls_.BIO_s_mem());
+        impl_->out = tls_.BIO_new(tls_.BIO_s_mem());
     }
     if (!impl_->in || !impl_->out) {
-        BIO_free(impl_->in);
-        BIO_free(impl_->out);
-        throw ESockError("TLS could not be set up: " + LibraryError());
+        if (impl_->in)
+            tls_.BIO_free(impl_->in);
+        if (impl_->out)
+            tls_.BIO_free(impl_->out);
+        throw ESockError("TLS could not be set up: " + LibraryError(tls_));
     }
-    SSL_set_bio(impl_->ssl, impl_->in, impl_->out);
-    SSL_set_connect_state(impl_->ssl);
+    tls_.SSL_set_bio(impl_->ssl, impl_->in, impl_->out);
+    tls_.SSL_set_connect_state(impl_->ssl);
 
-    X509_VERIFY_PARAM *param = SSL_get0_param(impl_->ssl);
+    X509_VERIFY_PARAM *param = tls_.SSL_get0_param(impl_->ssl);
     // An address is checked against the certificate's IP entries and sent without SNI, which
     // carries names only; a name is checked against its DNS names and sent as SNI.
-    bool named = X509_VERIFY_PARAM_set1_ip_asc(param, host.c_str()) != 1;
+    bool named = tls_.X509_VERIFY_PARAM_set1_ip_asc(param, host.c_str()) != 1;
     if (named) {
-        X509_VERIFY_PARAM_set_hostflags(param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
-        if (SSL_set1_host(impl_->ssl, host.c_str()) != 1 ||
-            SSL_set_tlsext_host_name(impl_->ssl, host.c_str()) != 1)
+        tls_.X509_VERIFY_PARAM_set_hostflags(param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+        if (tls_.SSL_set1_host(impl_->ssl, host.c_str()) != 1 ||
+            tls_.SSL_ctrl(impl_->ssl, SSL_CTRL_SET_TLSEXT_HOSTNAME, TLSEXT_NAMETYPE_host_name,
+                          const_cast<char *>(host.c_str())) != 1)
             throw ESockError("TLS could not be set up for the host name " + host);
     }
-    ERR_clear_error();
+    tls_.ERR_clear_error();
 }
 
 TPsockTls::~TPsockTls() = default;
@@ -109,7 +127,7 @@ void TPsockTls::ClosedWithError(int code) {
 }
 
 bool TPsockTls::Established() const {
-    return SSL_is_init_finished(impl_->ssl) == 1;
+    return tls_.SSL_is_init_finished(impl_->ssl) == 1;
 }
 
 void TPsockTls::Fail(const std::string &what) {
@@ -128,21 +146,21 @@ bool TPsockTls::Pull() {
     if (n == 0) {
         // The server has closed: from here on an empty buffer reads as the end.
         eof_ = true;
-        BIO_set_mem_eof_return(impl_->in, 0);
+        tls_.BIO_ctrl(impl_->in, BIO_C_SET_BUF_MEM_EOF_RETURN, 0, nullptr);
         return true;
     }
-    BIO_write(impl_->in, buffer, static_cast<int>(n));
+    tls_.BIO_write(impl_->in, buffer, static_cast<int>(n));
     return true;
 }
 
 void TPsockTls::Feed(const char *data, size_t len) {
     if (len > 0)
-        BIO_write(impl_->in, data, static_cast<int>(len));
+        tls_.BIO_write(impl_->in, data, static_cast<int>(len));
 }
 
 int TPsockTls::Flush() {
     char buffer[16384];
-    for (int n; (n = BIO_read(impl_->out, buffer, sizeof buffer)) > 0;)
+    for (int n; (n = tls_.BIO_read(impl_->out, buffer, sizeof buffer)) > 0;)
         pending_.append(buffer, static_cast<size_t>(n));
     while (!pending_.empty()) {
         long sent = socket_.Send(pending_.data(), pending_.size());
@@ -154,11 +172,11 @@ int TPsockTls::Flush() {
 }
 
 std::string TPsockTls::HandshakeFailure() {
-    long verify = SSL_get_verify_result(impl_->ssl);
+    long verify = tls_.SSL_get_verify_result(impl_->ssl);
     if (verify != X509_V_OK)
         return std::string("Certificate verification failed: ") +
-               X509_verify_cert_error_string(verify);
-    std::string reason = LibraryError();
+               tls_.X509_verify_cert_error_string(verify);
+    std::string reason = LibraryError(tls_);
     if (eof_ && (reason.empty() || reason.find("eof") != std::string::npos)) {
         if (closeError_ != 0)
             return SocketFailure(closeError_);
@@ -179,9 +197,9 @@ TPsockTls::Step TPsockTls::Handshake() {
     // Take everything the socket holds; the last receive re-arms its read notification.
     for (int i = 0; i < 64 && Pull(); ++i) {
     }
-    ERR_clear_error();
-    int r = SSL_do_handshake(impl_->ssl);
-    int e = r == 1 ? SSL_ERROR_NONE : SSL_get_error(impl_->ssl, r);
+    tls_.ERR_clear_error();
+    int r = tls_.SSL_do_handshake(impl_->ssl);
+    int e = r == 1 ? SSL_ERROR_NONE : tls_.SSL_get_error(impl_->ssl, r);
     // The client's last flight may still wait for the socket: it goes out before any data.
     int flushed = Flush();
     if (e == SSL_ERROR_NONE)
@@ -204,13 +222,13 @@ TPsockTls::Step TPsockTls::Handshake() {
 long TPsockTls::Receive(void *buffer, size_t len) {
     const int want = static_cast<int>(len > INT_MAX ? INT_MAX : len);
     for (;;) {
-        ERR_clear_error();
-        int r = SSL_read(impl_->ssl, buffer, want);
+        tls_.ERR_clear_error();
+        int r = tls_.SSL_read(impl_->ssl, buffer, want);
         if (r > 0) {
             Flush(); // what reading produced (a key update's answer) goes out
             return r;
         }
-        int e = SSL_get_error(impl_->ssl, r);
+        int e = tls_.SSL_get_error(impl_->ssl, r);
         if (e == SSL_ERROR_ZERO_RETURN)
             return 0;
         if (e == SSL_ERROR_WANT_READ) {
@@ -226,7 +244,7 @@ long TPsockTls::Receive(void *buffer, size_t len) {
             platform::SetLastSocketError(platform::kErrWouldBlock);
             return -1;
         }
-        std::string reason = LibraryError();
+        std::string reason = LibraryError(tls_);
         Fail("TLS connection failed" + (reason.empty() ? "" : ": " + reason));
         platform::SetLastSocketError(platform::kErrConnAborted);
         return -1;
@@ -243,10 +261,10 @@ long TPsockTls::Send(const void *data, size_t len) {
     }
     if (len == 0)
         return 0;
-    ERR_clear_error();
-    int r = SSL_write(impl_->ssl, data, static_cast<int>(len > INT_MAX ? INT_MAX : len));
+    tls_.ERR_clear_error();
+    int r = tls_.SSL_write(impl_->ssl, data, static_cast<int>(len > INT_MAX ? INT_MAX : len));
     if (r <= 0) {
-        std::string reason = LibraryError();
+        std::string reason = LibraryError(tls_);
         Fail("TLS connection failed" + (reason.empty() ? "" : ": " + reason));
         platform::SetLastSocketError(platform::kErrConnAborted);
         return -1;
@@ -258,12 +276,12 @@ long TPsockTls::Send(const void *data, size_t len) {
 }
 
 bool TPsockTls::Buffered() const {
-    if (SSL_pending(impl_->ssl) > 0)
+    if (tls_.SSL_pending(impl_->ssl) > 0)
         return true;
     // After a read the session stands at a record boundary: a whole record in the buffer
     // can be read without the socket.
     char *data = nullptr;
-    long size = BIO_get_mem_data(impl_->in, &data);
+    long size = tls_.BIO_ctrl(impl_->in, BIO_CTRL_INFO, 0, &data);
     if (size < static_cast<long>(kRecordHeader) || !data)
         return false;
     const auto *bytes = reinterpret_cast<const unsigned char *>(data);
@@ -274,10 +292,10 @@ bool TPsockTls::Buffered() const {
 void TPsockTls::Shutdown() {
     if (!Established() || !failure_.empty())
         return;
-    ERR_clear_error();
-    SSL_shutdown(impl_->ssl);
+    tls_.ERR_clear_error();
+    tls_.SSL_shutdown(impl_->ssl);
     Flush();
-    ERR_clear_error();
+    tls_.ERR_clear_error();
 }
 
 } // namespace net

@@ -8,6 +8,8 @@
 
 namespace net {
 
+struct TTlsLibrary;
+
 // A TLS client session over a connected non-blocking socket of the socket component. OpenSSL
 // works on memory buffers; this class moves ciphertext between them and the socket with the
 // socket's own Receive and Send, so the socket's notification rules stay as they are: a
@@ -73,6 +75,7 @@ class TPsockTls {
     std::string HandshakeFailure();
     static std::string SocketFailure(int code);
 
+    const TTlsLibrary &tls_;
     std::unique_ptr<Impl> impl_;
     platform::AsyncSocket &socket_;
     std::string pending_; // ciphertext the socket has not taken yet

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace platform {
+
+// Loads the shared library `name` (a file name the system's loader searches for, such as
+// "libssl.so.3") for the rest of the process's life, so that a library only some runs need
+// costs nothing in the others. Returns a handle, or nullptr with `error` set to the loader's
+// reason. Loading one that is already loaded gives the same library again. Any thread.
+void *LoadSharedLibrary(const std::string &name, std::string &error);
+
+// Loads a shared library whose file image is `size` bytes at `image` (one built into the
+// program), as LoadSharedLibrary does; `name` names it in the process's maps and in the
+// loader's messages. The image is handed to the loader through an anonymous memory file,
+// or where there is none through a temporary file that is removed once it is loaded.
+void *LoadSharedLibraryImage(const void *image, size_t size, const std::string &name,
+                             std::string &error);
+
+// The address of `symbol` in `library` or in the libraries it depends on; nullptr when none
+// has it.
+void *SharedLibrarySymbol(void *library, const char *symbol);
+
+} // namespace platform

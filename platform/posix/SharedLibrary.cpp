@@ -1,0 +1,94 @@
+#include "platform/SharedLibrary.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+namespace platform {
+namespace {
+
+bool WriteAll(int fd, const void *data, size_t size) {
+    const char *at = static_cast<const char *>(data);
+    while (size > 0) {
+        ssize_t n = ::write(fd, at, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        at += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// The image in a memory file of its own, loaded through its /proc name.
+void *LoadThroughMemoryFile(const void *image, size_t size, const std::string &name,
+                            std::string &error) {
+    int fd = ::memfd_create(name.c_str(), MFD_CLOEXEC);
+    if (fd < 0) {
+        error = name + ": no memory file: " + std::strerror(errno);
+        return nullptr;
+    }
+    void *library = nullptr;
+    if (WriteAll(fd, image, size))
+        library = LoadSharedLibrary("/proc/self/fd/" + std::to_string(fd), error);
+    else
+        error = name + ": " + std::strerror(errno);
+    ::close(fd); // the loader keeps its own mapping
+    return library;
+}
+
+// The image in an owner-only temporary file (where memory files or /proc are missing),
+// removed as soon as the loader has mapped it.
+void *LoadThroughTemporaryFile(const void *image, size_t size, const std::string &name,
+                               std::string &error) {
+    const char *folder = std::getenv("TMPDIR");
+    std::string path = std::string(folder && *folder ? folder : "/tmp") + "/" + name + ".XXXXXX";
+    int fd = ::mkstemp(path.data());
+    if (fd < 0) {
+        error = path + ": " + std::strerror(errno);
+        return nullptr;
+    }
+    void *library = nullptr;
+    if (WriteAll(fd, image, size))
+        library = LoadSharedLibrary(path, error);
+    else
+        error = path + ": " + std::strerror(errno);
+    ::close(fd);
+    ::unlink(path.c_str());
+    return library;
+}
+
+} // namespace
+
+void *LoadSharedLibrary(const std::string &name, std::string &error) {
+    // Symbols are bound now, so that a library that does not fit fails here and not in the
+    // middle of a call; RTLD_LOCAL keeps its names out of everybody else's way.
+    void *library = ::dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!library) {
+        const char *reason = ::dlerror();
+        error = reason ? reason : name + ": cannot be loaded";
+    }
+    return library;
+}
+
+void *LoadSharedLibraryImage(const void *image, size_t size, const std::string &name,
+                             std::string &error) {
+    if (void *library = LoadThroughMemoryFile(image, size, name, error))
+        return library;
+    std::string first = error;
+    if (void *library = LoadThroughTemporaryFile(image, size, name, error))
+        return library;
+    error = first + "; " + error;
+    return nullptr;
+}
+
+void *SharedLibrarySymbol(void *library, const char *symbol) {
+    return ::dlsym(library, symbol);
+}
+
+} // namespace platform

@@ -16,9 +16,10 @@ bool Named(const char *variable) {
 
 std::unique_ptr<Backend> SelectBackend() {
     if (Named("DISPLAY") || Named("WAYLAND_DISPLAY")) {
-        if (auto display = CreateDisplayBackend())
+        std::string failure;
+        if (auto display = CreateDisplayBackend(failure))
             return display;
-        std::cerr << "download: cannot open the display; running on the console\n";
+        std::cerr << "download: " << failure << "; running on the console\n";
     }
     return CreateConsoleBackend();
 }

@@ -3,6 +3,7 @@
 #include "gui/Backend.h"
 
 #include <memory>
+#include <string>
 
 namespace gui {
 
@@ -10,9 +11,9 @@ namespace gui {
 // opened, otherwise the console backend (a note on standard error says why).
 std::unique_ptr<Backend> SelectBackend();
 
-// The window backend, or nullptr when no display can be opened (or the program was built
-// without one).
-std::unique_ptr<Backend> CreateDisplayBackend();
+// The window backend, or nullptr with why in `failure` when no display can be opened, the
+// backend cannot be loaded, or the program was built without one.
+std::unique_ptr<Backend> CreateDisplayBackend(std::string &failure);
 std::unique_ptr<Backend> CreateConsoleBackend();
 
 } // namespace gui

@@ -1,7 +1,6 @@
 #include "gui/fltk/FltkBackend.h"
 
 #include "gui/Application.h"
-#include "gui/SelectBackend.h"
 #include "gui/fltk/FltkMessageBox.h"
 #include "gui/fltk/FltkWidgets.h"
 #include "platform/NotifyQueue.h"
@@ -272,15 +271,13 @@ void FltkBackend::Repaint(Form &form) {
 
 } // namespace gui::fltk
 
-namespace gui {
-
-std::unique_ptr<Backend> CreateDisplayBackend() {
+// The window backend's entry point: the program loads this code, and with it FLTK and X11,
+// only when there is a display to show windows on. nullptr when the display cannot be opened.
+extern "C" __attribute__((visibility("default"))) gui::Backend *download_create_display_backend() {
     // FLTK ends the program when it cannot open the display itself; open it here first.
     Display *display = XOpenDisplay(nullptr);
     if (!display)
         return nullptr;
     fl_open_display(display);
-    return std::make_unique<fltk::FltkBackend>();
+    return new gui::fltk::FltkBackend();
 }
-
-} // namespace gui

@@ -3,7 +3,8 @@
 
 namespace gui {
 
-std::unique_ptr<Backend> CreateDisplayBackend() {
+std::unique_ptr<Backend> CreateDisplayBackend(std::string &failure) {
+    failure = "built without the window backend";
     return nullptr;
 }
 

@@ -43,7 +43,7 @@ if [ "${1:-}" = "--inside" ]; then
     mirror_pid=$!
     port=""
     for _ in $(seq 1 300); do # up to 30 s: a 64 MiB file is written first
-        port=$(head -n 1 "$dir/mirror.port")
+        port=$(head -n 1 "$dir/mirror.port" 2>/dev/null) # not yet created: try again
         [[ $port =~ ^[0-9]+$ ]] && break
         kill -0 "$mirror_pid" 2>/dev/null || break
         sleep 0.1

@@ -3,9 +3,8 @@
 
 #include "net/Psock.h"
 #include "net/SocketErrorTable.h"
-#include "platform/SocketErrors.h"
-
 #include "net/TlsLibrary.h"
+#include "platform/SocketErrors.h"
 
 #include <climits>
 
@@ -61,10 +60,7 @@ SSL_CTX *ClientContext(const TTlsLibrary &tls) {
 
 struct TPsockTls::Impl {
     explicit Impl(const TTlsLibrary &library) : tls(library) {}
-    ~Impl() {
-        if (ssl)
-            tls.SSL_free(ssl);
-    }
+    ~Impl() { tls.SSL_free(ssl); }
     const TTlsLibrary &tls;
     SSL *ssl = nullptr;
     BIO *in = nullptr;  // ciphertext from the server, owned by ssl
@@ -92,10 +88,8 @@ TPsockTls::TPsockTls(platform::AsyncSocket &socket, const std::string &host)
         impl_->out = tls_.BIO_new(tls_.BIO_s_mem());
     }
     if (!impl_->in || !impl_->out) {
-        if (impl_->in)
-            tls_.BIO_free(impl_->in);
-        if (impl_->out)
-            tls_.BIO_free(impl_->out);
+        tls_.BIO_free(impl_->in);
+        tls_.BIO_free(impl_->out);
         throw ESockError("TLS could not be set up: " + LibraryError(tls_));
     }
     tls_.SSL_set_bio(impl_->ssl, impl_->in, impl_->out);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace platform {
@@ -10,5 +11,9 @@ namespace platform {
 // pipe's other end). With `ownSoleName` an existing file must also belong to this user and
 // have no other name (EPERM). Returns the descriptor, or -1 with `error` set.
 int OpenPlainFile(const std::string &path, unsigned permissions, bool ownSoleName, int &error);
+
+// Writes all `size` bytes to the descriptor `fd`, again after an interruption: false with
+// errno set when a write fails.
+bool WriteAll(int fd, const void *data, size_t size);
 
 } // namespace platform

@@ -22,19 +22,6 @@ struct Descriptor {
     }
 };
 
-bool WriteAll(int fd, const char *data, size_t n) {
-    while (n > 0) {
-        ssize_t w = ::write(fd, data, n);
-        if (w < 0 && errno == EINTR)
-            continue;
-        if (w <= 0)
-            return false;
-        data += w;
-        n -= static_cast<size_t>(w);
-    }
-    return true;
-}
-
 // Copies what is left of `in` to `out` through a buffer; for systems or file pairs that
 // copy_file_range does not handle.
 int CopyByBlocks(int in, int out, bool &readFailed) {

@@ -26,4 +26,18 @@ int OpenPlainFile(const std::string &path, unsigned permissions, bool ownSoleNam
     return fd;
 }
 
+bool WriteAll(int fd, const void *data, size_t size) {
+    const char *at = static_cast<const char *>(data);
+    while (size > 0) {
+        ssize_t n = ::write(fd, at, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        at += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
 } // namespace platform

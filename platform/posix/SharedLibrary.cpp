@@ -1,5 +1,7 @@
 #include "platform/SharedLibrary.h"
 
+#include "platform/PlainFile.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -10,20 +12,6 @@
 
 namespace platform {
 namespace {
-
-bool WriteAll(int fd, const void *data, size_t size) {
-    const char *at = static_cast<const char *>(data);
-    while (size > 0) {
-        ssize_t n = ::write(fd, at, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        at += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
 
 // The image in a memory file of its own, loaded through its /proc name.
 void *LoadThroughMemoryFile(const void *image, size_t size, const std::string &name,

@@ -4,8 +4,6 @@
 #include "gui/SelectBackend.h"
 #include "platform/SharedLibrary.h"
 
-#include <cstdlib>
-
 namespace gui {
 
 std::unique_ptr<Backend> CreateDisplayBackend(std::string &failure) {

@@ -13,6 +13,18 @@
 namespace platform {
 namespace {
 
+// Writes the image to the open file `fd` and loads it by `path`; closes `fd`.
+void *WriteAndLoad(int fd, const std::string &path, const void *image, size_t size,
+                   std::string &error) {
+    void *library = nullptr;
+    if (WriteAll(fd, image, size))
+        library = LoadSharedLibrary(path, error);
+    else
+        error = path + ": " + std::strerror(errno);
+    ::close(fd); // the loader keeps its own mapping
+    return library;
+}
+
 // The image in a memory file of its own, loaded through its /proc name.
 void *LoadThroughMemoryFile(const void *image, size_t size, const std::string &name,
                             std::string &error) {
@@ -21,13 +33,7 @@ void *LoadThroughMemoryFile(const void *image, size_t size, const std::string &n
         error = name + ": no memory file: " + std::strerror(errno);
         return nullptr;
     }
-    void *library = nullptr;
-    if (WriteAll(fd, image, size))
-        library = LoadSharedLibrary("/proc/self/fd/" + std::to_string(fd), error);
-    else
-        error = name + ": " + std::strerror(errno);
-    ::close(fd); // the loader keeps its own mapping
-    return library;
+    return WriteAndLoad(fd, "/proc/self/fd/" + std::to_string(fd), image, size, error);
 }
 
 // The image in an owner-only temporary file (where memory files or /proc are missing),
@@ -41,12 +47,7 @@ void *LoadThroughTemporaryFile(const void *image, size_t size, const std::string
         error = path + ": " + std::strerror(errno);
         return nullptr;
     }
-    void *library = nullptr;
-    if (WriteAll(fd, image, size))
-        library = LoadSharedLibrary(path, error);
-    else
-        error = path + ": " + std::strerror(errno);
-    ::close(fd);
+    void *library = WriteAndLoad(fd, path, image, size, error);
     ::unlink(path.c_str());
     return library;
 }

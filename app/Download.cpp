@@ -3,6 +3,7 @@
 #include "app/MainForm.h"
 #include "gui/SelectBackend.h"
 #include "platform/ProcessInfo.h"
+#include "platform/StopRequests.h"
 
 #include <exception>
 #include <iostream>
@@ -11,6 +12,8 @@ int main(int argc, char **argv) {
     platform::ShareOneHeap();
     try {
         gui::Application app(gui::SelectBackend());
+        // Ctrl+C and the system's requests to end close the window, as its close box does.
+        platform::CatchStopRequests([&app] { app.Terminate(); });
         TMainForm mainForm(app, platform::ProcessArguments(argc, argv));
         if (mainForm.RunApplication)
             app.Run();

@@ -20,7 +20,7 @@ void Application::SetTitle(const std::string &title) {
 
 void Application::Run() {
     Form *main = MainForm();
-    if (!main)
+    if (!main || terminating_)
         return;
     main->Show();
     backend_->Run(*main);
@@ -43,8 +43,14 @@ void Application::SetBusy(bool busy) {
 }
 
 void Application::Terminate() {
-    if (Form *main = MainForm())
+    terminating_ = true;
+    Form *main = MainForm();
+    if (!main)
+        return;
+    if (main->Visible())
         main->Close();
+    else
+        backend_->HideForm(*main); // a box shown before the window ends all the same
 }
 
 } // namespace gui

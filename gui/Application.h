@@ -37,14 +37,17 @@ class Application {
     // The hourglass cursor over every window while set.
     void SetBusy(bool busy);
     bool Busy() const { return busy_; }
-    // Closes the main form, which ends the message loop.
+    // Closes the main form, which ends the message loop and every modal loop (message boxes
+    // and dialogs answer as if cancelled). Before the loop has started, it never starts.
     void Terminate();
+    bool Terminating() const { return terminating_; }
 
   private:
     std::unique_ptr<Backend> backend_;
     std::vector<std::unique_ptr<Form>> forms_;
     std::string title_;
     bool busy_ = false;
+    bool terminating_ = false;
 };
 
 } // namespace gui

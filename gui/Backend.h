@@ -44,6 +44,8 @@ class Backend {
 
     // Shows the form (already marked visible) and returns at once.
     virtual void ShowForm(Form &form) = 0;
+    // Hides the form. Once the main form is hidden, the modal loops that are open end, and
+    // later ones end at once (the program is closing).
     virtual void HideForm(Form &form) = 0;
     // Shows the form modally: returns when it is no longer visible.
     virtual void RunModal(Form &form) = 0;

@@ -6,24 +6,16 @@
 #include "gui/PlainText.h"
 #include "gui/SelectBackend.h"
 #include "platform/NotifyQueue.h"
+#include "platform/StopRequests.h"
 #include "platform/Terminal.h"
 
-#include <atomic>
 #include <cctype>
-#include <csignal>
 #include <cstdio>
 #include <iostream>
-#include <thread>
 
 namespace gui {
 
 namespace {
-
-std::atomic<bool> interrupted{false};
-
-extern "C" void OnInterrupt(int) {
-    interrupted = true;
-}
 
 // Line ends of every kind become spaces, so that a text stays on one line.
 std::string OneLine(const std::string &text) {
@@ -126,9 +118,18 @@ void ConsoleBackend::ShowForm(Form &form) {
     }
 }
 
+void ConsoleBackend::HideForm(Form &form) {
+    if (&form == form.App().MainForm())
+        mainClosed_ = true;
+}
+
 void ConsoleBackend::Render(bool force) {
     if (!started_)
         return;
+    if (prompting_) {
+        pending_ = true;
+        return;
+    }
     auto now = std::chrono::steady_clock::now();
     auto interval = terminal_ ? std::chrono::milliseconds(100) : std::chrono::milliseconds(1000);
     if (!force && lastRender_.time_since_epoch().count() != 0 && now - lastRender_ < interval) {
@@ -166,22 +167,26 @@ void ConsoleBackend::RunModal(Form &form) {
 
 void ConsoleBackend::Run(Form &main) {
     Render(true);
-    interrupted = false;
-    auto previousInt = std::signal(SIGINT, OnInterrupt);
-    auto previousTerm = std::signal(SIGTERM, OnInterrupt);
     while (main.Visible()) {
         ProcessMessages();
-        if (interrupted.exchange(false)) {
-            main.PressCloseBox();
-            break;
-        }
-        // Waits for calls handed over by worker threads, and runs them at once.
+        // Waits for calls handed over by worker threads (and for a stop request), and runs
+        // them at once.
         platform::SleepAndDispatch(10);
     }
-    std::signal(SIGINT, previousInt);
-    std::signal(SIGTERM, previousTerm);
     Render(true);
     EndLine();
+}
+
+bool ConsoleBackend::WaitForAnswer() {
+    // A stream of the program's own (a test's) has its text at hand; standard input is
+    // watched while the calls of other threads go on.
+    const bool standardInput = &in_ == &std::cin;
+    while (!mainClosed_) {
+        if (!standardInput || platform::StandardInputWaiting())
+            return true;
+        platform::SleepAndDispatch(10);
+    }
+    return false;
 }
 
 void ConsoleBackend::ProcessMessages() {
@@ -205,8 +210,14 @@ MessageResult ConsoleBackend::ShowMessage(const std::string &text, const std::st
 
     int chosen = 0;
     if (interactive_ && count > 1) {
+        prompting_ = true;
         for (int attempt = 0; attempt < 10; ++attempt) {
             out_ << prompt << " (Enter: " << StripAccelerator(labels[0]) << ")? " << std::flush;
+            if (!WaitForAnswer()) {
+                chosen = count - 1; // the program is ending: the most cautious answer
+                out_ << "\n";
+                break;
+            }
             std::string answer;
             if (!std::getline(in_, answer) || answer.empty())
                 break; // end of input or Enter: the default button
@@ -224,6 +235,7 @@ MessageResult ConsoleBackend::ShowMessage(const std::string &text, const std::st
                 break;
             }
         }
+        prompting_ = false;
     } else {
         out_ << prompt << ": " << StripAccelerator(labels[0]) << "\n";
     }

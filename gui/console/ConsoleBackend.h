@@ -15,7 +15,8 @@ namespace gui {
 // transfer rate and the time left computed from its progress bar, are shown as one line that
 // is rewritten in place on a terminal (at most ten times a second). Without a terminal every
 // new status text gets a line of its own, and the progress at most one a second. Message
-// boxes become a prompt. Interrupting the program (Ctrl+C) closes the main form.
+// boxes become a prompt, which ends unanswered (the most cautious button) when the main form
+// closes meanwhile; the calls of other threads keep running while it waits.
 class ConsoleBackend : public Backend {
   public:
     // `in` answers message boxes when `interactive`; otherwise a box takes its first button.
@@ -27,7 +28,7 @@ class ConsoleBackend : public Backend {
     void ApplicationChanged(Application &, Property) override {}
     // The display starts when the main form is first shown.
     void ShowForm(Form &form) override;
-    void HideForm(Form &) override {}
+    void HideForm(Form &form) override;
     // The dialogs cannot be used without a display: a modal form closes at once.
     void RunModal(Form &form) override;
     void Run(Form &main) override;
@@ -45,6 +46,8 @@ class ConsoleBackend : public Backend {
     void NoteProgress(int64_t position, int64_t maximum);
     std::string RateText() const;
     void EndLine();
+    // Waits until an answer can be read; false when the main form closed first.
+    bool WaitForAnswer();
 
     std::ostream &out_;
     std::istream &in_;
@@ -56,6 +59,8 @@ class ConsoleBackend : public Backend {
     bool started_ = false;
     bool lineOpen_ = false;
     bool pending_ = false;
+    bool prompting_ = false; // a prompt is on the line: the status waits
+    bool mainClosed_ = false;
     std::chrono::steady_clock::time_point lastRender_{};
     // Recent (time, position) samples of the progress bar, for the rate.
     std::deque<std::pair<std::chrono::steady_clock::time_point, int64_t>> samples_;

@@ -235,6 +235,8 @@ void FltkBackend::ShowForm(Form &form) {
 }
 
 void FltkBackend::HideForm(Form &form) {
+    if (&form == form.App().MainForm())
+        mainClosed_ = true;
     if (Window *w = Find(form))
         w->window->hide();
 }
@@ -243,8 +245,9 @@ void FltkBackend::RunModal(Form &form) {
     Window &w = Realize(form);
     w.window->set_modal();
     w.window->show();
-    while (form.Visible())
+    while (form.Visible() && !mainClosed_)
         Fl::wait();
+    form.Close(); // as Cancel, when the program is closing
 }
 
 void FltkBackend::Run(Form &main) {
@@ -258,7 +261,7 @@ void FltkBackend::ProcessMessages() {
 
 MessageResult FltkBackend::ShowMessage(const std::string &text, const std::string &caption,
                                        MessageButtons buttons) {
-    return RunMessageBox(text, caption, buttons);
+    return RunMessageBox(text, caption, buttons, [this] { return mainClosed_; });
 }
 
 void FltkBackend::Repaint(Form &form) {

@@ -55,6 +55,8 @@ class FltkBackend : public Backend {
     // The icon label keeps a pointer to its text; the text lives here.
     std::string title_;
     bool busy_ = false;
+    // The main form has closed: the modal loops still open end too.
+    bool mainClosed_ = false;
 };
 
 } // namespace gui::fltk

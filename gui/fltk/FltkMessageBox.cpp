@@ -57,9 +57,11 @@ int EscapeIndex(int count) {
 } // namespace
 
 MessageResult RunMessageBox(const std::string &text, const std::string &caption,
-                            MessageButtons buttons) {
+                            MessageButtons buttons, const std::function<bool()> &ended) {
     int count = 0;
     const char *const *labels = MessageButtonLabels(buttons, count);
+    if (ended())
+        return MessageButtonResult(buttons, EscapeIndex(count));
     std::string body = PlainLineEnds(text);
 
     fl_font(FL_HELVETICA, FL_NORMAL_SIZE);
@@ -103,7 +105,7 @@ MessageResult RunMessageBox(const std::string &text, const std::string &caption,
     window.show();
     if (first)
         first->take_focus();
-    while (window.shown())
+    while (window.shown() && !ended())
         Fl::wait();
     int chosen = state.chosen < 0 ? EscapeIndex(count) : state.chosen;
     return MessageButtonResult(buttons, chosen);

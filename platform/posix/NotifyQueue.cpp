@@ -51,6 +51,8 @@ struct NotifyQueue::Impl {
     std::vector<posix::PollSource *> sources;
     std::vector<TimerEntry> timers;
     std::function<void()> pumpHook;
+    std::function<void()> stopHook;
+    unsigned stopsHandled = 0;
     std::vector<pollfd> pollSet;
     std::vector<posix::PollSource *> polled;
 
@@ -184,6 +186,11 @@ struct NotifyQueue::Impl {
             Poll(0);
         QueueDueTimers();
         ClearWake();
+        if (stopHook && posix::StopRequestCount() != stopsHandled) {
+            stopsHandled = posix::StopRequestCount();
+            auto hook = stopHook;
+            hook();
+        }
         Dispatch();
         WakeForLeftovers();
         if (runHook && pumpHook) {
@@ -312,6 +319,11 @@ void AddPollSource(NotifyQueue &queue, PollSource *source) {
 void RemovePollSource(NotifyQueue &queue, PollSource *source) {
     auto &s = queue.impl().sources;
     s.erase(std::remove(s.begin(), s.end(), source), s.end());
+}
+
+void SetStopHook(NotifyQueue &queue, std::function<void()> hook) {
+    queue.impl().stopsHandled = StopRequestCount();
+    queue.impl().stopHook = std::move(hook);
 }
 
 } // namespace posix

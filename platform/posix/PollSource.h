@@ -19,4 +19,9 @@ class PollSource {
 void AddPollSource(NotifyQueue &queue, PollSource *source);
 void RemovePollSource(NotifyQueue &queue, PollSource *source);
 
+// The stop requests caught so far (StopRequests.cpp), and the function that the queue's
+// message processing runs once for each new one.
+unsigned StopRequestCount();
+void SetStopHook(NotifyQueue &queue, std::function<void()> hook);
+
 } // namespace platform::posix

@@ -114,6 +114,14 @@ TEST(ConsoleBackend, OnATerminalTheAnswerIsRead) {
         << "gives up after a few wrong answers";
 }
 
+TEST(ConsoleBackend, AQuestionWhileTheProgramIsClosingTakesItsMostCautiousAnswer) {
+    Console c(false, true, "y\n");
+    c.app->Terminate();
+    EXPECT_EQ(c.app->MessageBox("?", "Connection error", MessageButtons::YesNoCancel),
+              MessageResult::Cancel);
+    EXPECT_EQ(c.app->MessageBox("?", "Prerequisites", MessageButtons::YesNo), MessageResult::No);
+}
+
 TEST(ConsoleBackend, ModalDialogsCloseAtOnce) {
     Console c(false, false);
     Form &dialog = c.app->CreateForm("Dialog", 10, 10);

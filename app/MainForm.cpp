@@ -37,6 +37,7 @@ TMainForm::TMainForm(gui::Application &app, std::vector<std::string> arguments)
 TMainForm::~TMainForm() {
     // The workers end first: they may still hand reports to this window. Pieces of a download
     // that did not complete are not left behind in the temporary folder.
+    StopWorkers();
     for (auto &w : Workers) {
         if (!w)
             continue;
@@ -91,4 +92,12 @@ void TMainForm::btnCancelClick() {
 void TMainForm::FormClose() {
     CloseRequested = true;
     SizeRequests.Abort();
+    StopWorkers();
+}
+
+void TMainForm::StopWorkers() {
+    // All at once, so that none starts a request while another one is being waited for.
+    for (auto &w : Workers)
+        if (w)
+            w->RequestStop();
 }

@@ -107,6 +107,8 @@ class TMainForm {
     void RunCompletionActions();
     // A state that waits for the user ends the program where no user can act.
     void CloseUnlessUserCanAct();
+    // Tells every worker to end; returns at once.
+    void StopWorkers();
 
     bool Selecting = false; // StartDownload is asking the locations
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true); // for calls posted to later

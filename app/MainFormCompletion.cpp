@@ -4,10 +4,13 @@
 
 #include "app/Common.h"
 #include "app/OutputFile.h"
+#include "platform/NotifyQueue.h"
 
 #include <filesystem>
 
 void TMainForm::OnWorkerDone(platform::TThread *) {
+    if (CloseRequested)
+        return; // stopped: nothing is joined
     app_.SetBusy(true);
     struct Idle {
         gui::Application &app;
@@ -27,6 +30,8 @@ void TMainForm::OnWorkerDone(platform::TThread *) {
     form_.Repaint(); // the window shows the finished state while the file is joined
 
     const bool verified = AssembleOutput();
+    if (CloseRequested)
+        return; // stopped during the join: nothing is left, and nothing more happens
     ExitCode = verified ? kExitVerified : kExitFailed;
     if (verified)
         RunCompletionActions();
@@ -54,7 +59,13 @@ bool TMainForm::AssembleOutput() {
         pieces.insert(pieces.end(), w->PieceFiles.begin(), w->PieceFiles.end());
         w->PieceFiles.clear();
     }
-    const std::string error = JoinPieces(OutputPath, pieces);
+    // The window stays responsive while a large file is joined; closing it stops the join.
+    const std::string error = JoinPieces(OutputPath, pieces, [this] {
+        platform::ProcessPendingMessages();
+        return !CloseRequested;
+    });
+    if (CloseRequested)
+        return false;
 
     btnClose_->SetVisible(true);
     btnCancel_->SetVisible(false);

@@ -37,12 +37,14 @@ std::string OutputFilePath(const std::string &directory, const std::string &file
     return path;
 }
 
-std::string JoinPieces(const std::string &outputPath, const std::vector<std::string> &pieces) {
+std::string JoinPieces(const std::string &outputPath, const std::vector<std::string> &pieces,
+                       const std::function<bool()> &keepGoing) {
     std::string error;
     size_t done = 0;
     bool owned = false;
     {
         platform::TFileJoin out;
+        out.SetKeepGoing(keepGoing);
         // The first piece becomes the start of the file where it can simply be moved there.
         bool taken = false;
         int created = pieces.empty() ? out.Create(outputPath)

@@ -16,8 +16,10 @@ std::string OutputFilePath(const std::string &directory, const std::string &file
 // replaced; a symbolic link, pipe or device under that name is an error, nothing is written
 // through it), deleting each piece once it is copied. Returns an empty text, or the error
 // naming the file and the system's reason; then the partial output and every piece left are
-// deleted.
-std::string JoinPieces(const std::string &outputPath, const std::vector<std::string> &pieces);
+// deleted. `keepGoing` is asked between the parts of a long copy; false stops the join as a
+// failure does (the text then names the cancelled operation).
+std::string JoinPieces(const std::string &outputPath, const std::vector<std::string> &pieces,
+                       const std::function<bool()> &keepGoing = {});
 
 // The size of a file in bytes, or -1 when it cannot be read.
 int64_t FileSize(const std::string &path);

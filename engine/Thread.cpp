@@ -28,6 +28,11 @@ HttpThread::HttpThread(int64_t segmentStart, int64_t segmentEnd, int64_t maximum
 HttpThread::~HttpThread() { Stop(); }
 
 void HttpThread::Stop() {
+    RequestStop();
+    WaitFor();
+}
+
+void HttpThread::RequestStop() {
     // Ends the worker wherever it is: waiting, requesting, suspended or handing a report over.
     Terminate();
     {
@@ -39,7 +44,6 @@ void HttpThread::Stop() {
         std::lock_guard lock(WaitMutex);
         PauseArrived.notify_all();
     }
-    WaitFor();
 }
 
 void HttpThread::PauseTransfer() {

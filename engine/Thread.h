@@ -23,8 +23,11 @@ class HttpThread : public platform::TThread {
                TTerminateEvent OnTerminate, bool CreateSuspended);
     // Stop, then the object goes.
     ~HttpThread() override;
-    // Ends the thread wherever it is (its attempt is aborted; a piece in the making is
-    // removed) and waits for it. Main thread. PieceFiles then holds the kept pieces.
+    // Tells the thread to end wherever it is (its attempt is aborted; a piece in the making
+    // is removed; no request is started any more) and returns at once. Main thread.
+    void RequestStop();
+    // RequestStop, then waits for the thread to end. Main thread. PieceFiles then holds the
+    // kept pieces.
     void Stop();
 
     // Main thread: aborts the attempt in progress; the worker suspends itself at its end.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace platform {
@@ -24,8 +25,12 @@ class TFileJoin {
     // whether that worked. The file then gets the permissions Create would have given it.
     int CreateFrom(const std::string &path, const std::string &first, bool &taken);
     // Appends the whole file at `path`. Returns 0, or the error number with readFailed telling
-    // whether reading `path` (or opening it) failed rather than writing the output.
+    // whether reading `path` (or opening it) failed rather than writing the output; ECANCELED
+    // when the keep-going check said no.
     int Append(const std::string &path, bool &readFailed);
+    // Asked before each part of a copy (every 16 MiB), on the calling thread: false ends the
+    // append with ECANCELED. The caller may process its messages there.
+    void SetKeepGoing(std::function<bool()> keepGoing) { keepGoing_ = std::move(keepGoing); }
     // Closes the output; returns 0 or the error number of the last write-back.
     int Close();
     // Whether the file under the name is this join's own (made, emptied or moved there), so
@@ -33,8 +38,12 @@ class TFileJoin {
     bool Owned() const { return owned_; }
 
   private:
+    bool KeepGoing() const { return !keepGoing_ || keepGoing_(); }
+    int CopyByBlocks(int in, bool &readFailed);
+
     int fd_ = -1;
     bool owned_ = false;
+    std::function<bool()> keepGoing_;
 };
 
 } // namespace platform

@@ -1,6 +1,7 @@
 #include "platform/FileJoin.h"
 #include "platform/PlainFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -22,25 +23,8 @@ struct Descriptor {
     }
 };
 
-// Copies what is left of `in` to `out` through a buffer; for systems or file pairs that
-// copy_file_range does not handle.
-int CopyByBlocks(int in, int out, bool &readFailed) {
-    constexpr size_t kBlock = 262144;
-    auto block = std::make_unique<char[]>(kBlock); // not cleared: only what is read is used
-    for (;;) {
-        ssize_t n = ::read(in, block.get(), kBlock);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            readFailed = true;
-            return errno;
-        }
-        if (n == 0)
-            return 0;
-        if (!WriteAll(out, block.get(), static_cast<size_t>(n)))
-            return errno ? errno : EIO;
-    }
-}
+// The most that is copied between two keep-going checks.
+constexpr size_t kPart = 16 * 1024 * 1024;
 
 // The process's file-creation mask, read without changing it (umask() would, for a moment,
 // for every thread).
@@ -59,6 +43,28 @@ mode_t CurrentUmask() {
 }
 
 } // namespace
+
+// Copies what is left of `in` to the output through a buffer; for systems or file pairs that
+// copy_file_range does not handle.
+int TFileJoin::CopyByBlocks(int in, bool &readFailed) {
+    constexpr size_t kBlock = 262144;
+    auto block = std::make_unique<char[]>(kBlock); // not cleared: only what is read is used
+    for (size_t copied = 0;; copied += kBlock) {
+        if (copied % kPart == 0 && !KeepGoing())
+            return ECANCELED;
+        ssize_t n = ::read(in, block.get(), kBlock);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            readFailed = true;
+            return errno;
+        }
+        if (n == 0)
+            return 0;
+        if (!WriteAll(fd_, block.get(), static_cast<size_t>(n)))
+            return errno ? errno : EIO;
+    }
+}
 
 TFileJoin::~TFileJoin() {
     Close();
@@ -113,7 +119,10 @@ int TFileJoin::Append(const std::string &path, bool &readFailed) {
     // so before copying anything and leaves the rest to the block copy.
     off_t left = info.st_size;
     while (left > 0) {
-        ssize_t n = ::copy_file_range(in.fd, nullptr, fd_, nullptr, static_cast<size_t>(left), 0);
+        if (!KeepGoing())
+            return ECANCELED;
+        const size_t part = std::min(static_cast<size_t>(left), kPart);
+        ssize_t n = ::copy_file_range(in.fd, nullptr, fd_, nullptr, part, 0);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP ||
@@ -125,7 +134,7 @@ int TFileJoin::Append(const std::string &path, bool &readFailed) {
             break; // the file is shorter than it was: the block copy finds its real end
         left -= n;
     }
-    return left == 0 ? 0 : CopyByBlocks(in.fd, fd_, readFailed);
+    return left == 0 ? 0 : CopyByBlocks(in.fd, readFailed);
 }
 
 int TFileJoin::Close() {

@@ -92,6 +92,29 @@ TEST_F(JoinPiecesTest, JoinsAcrossFileSystems) {
     fs::remove_all(where);
 }
 
+// A stop asked for while a large piece is copied ends the join at its next part and removes
+// everything, both in the kernel's copy and in the block copy across file systems.
+TEST_F(JoinPiecesTest, AStopDuringTheJoinEndsItAtTheNextPartAndLeavesNothing) {
+    for (const fs::path &where : {dir_, fs::path("/dev/shm")}) {
+        if (!fs::is_directory(where))
+            continue;
+        SCOPED_TRACE(where);
+        const fs::path pieceDir = where / ("stop-" + std::to_string(::getpid()));
+        fs::create_directories(pieceDir);
+        auto pieces = MakePieces(pieceDir, {"head", std::string(40 * 1048576, 'x'), "tail"});
+        const fs::path output = dir_ / "out.bin";
+        int asked = 0;
+        std::string error = JoinPieces(output.string(), pieces, [&] { return ++asked < 3; });
+
+        EXPECT_EQ(asked, 3) << "asked before each part of 16 MiB";
+        EXPECT_NE(error.find("Operation canceled"), std::string::npos) << error;
+        EXPECT_FALSE(fs::exists(output));
+        for (const auto &p : pieces)
+            EXPECT_FALSE(fs::exists(p)) << p;
+        fs::remove_all(pieceDir);
+    }
+}
+
 TEST_F(JoinPiecesTest, AMissingPieceLeavesNothingBehind) {
     auto pieces = MakePieces(dir_, {"first", "second", "third"});
     fs::remove(pieces[1]);

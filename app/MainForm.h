@@ -34,8 +34,9 @@ class TMainForm {
     TMainForm &operator=(const TMainForm &) = delete;
 
     // Fills the request from the built-in values and the command line and completes the
-    // derived fields. A command line with errors still runs with what was read; the
-    // syntax message then goes to standard error. Returns whether the program runs.
+    // derived fields. A command line with errors still runs with what was read (the syntax
+    // message is noted), except for a file name that cannot be saved: that message is shown
+    // and false returned. Returns whether the program runs.
     bool ParseCommandLine();
 
     const DownloadRequest &Request() const { return request_; }
@@ -65,7 +66,8 @@ class TMainForm {
     // The first activation: the prerequisite check, then the download driver.
     void FormActivate();
     // Waits (pumping messages), then selects a location and starts the workers. Returns
-    // when the selection has ended.
+    // when the selection has ended. One selection runs at a time: a call while one runs
+    // returns at once.
     void StartWhenReady();
     void StartDownload(const std::string &protocol, TMirrorTable mirrors,
                        const std::string &fileName, const std::string &proxyServer,
@@ -102,6 +104,8 @@ class TMainForm {
         long long megabytes = -1, maximumMegabytes = -1, tenthsOfPercent = -1, percent = -1;
     } shownProgress_;
     void BuildLayout();
+    // Notes the syntax message for `errorText`, writes it to standard error and shows it.
+    void ShowSyntaxError(const std::string &errorText);
     // Joins the pieces into OutputPath and checks the size; the actions after a good file.
     bool AssembleOutput();
     void RunCompletionActions();
@@ -110,7 +114,10 @@ class TMainForm {
     // Tells every worker to end; returns at once.
     void StopWorkers();
 
-    bool Selecting = false; // StartDownload is asking the locations
+    // Runs StartWhenReady from the message loop, so that a button's handler returns at once.
+    void PostStartWhenReady();
+
+    bool Selecting = false; // StartWhenReady is waiting or asking the locations
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true); // for calls posted to later
     engine::SizeRequestAbort SizeRequests; // closing the window ends the selection at once
 

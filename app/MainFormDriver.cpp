@@ -47,6 +47,15 @@ void TMainForm::FormActivate() {
 }
 
 void TMainForm::StartWhenReady() {
+    // The wait processes the window's messages, and with them a Resume pressed meanwhile: that
+    // selection is this one, never a second one inside it.
+    if (Selecting || WorkersStarted)
+        return;
+    Selecting = true;
+    struct EndOfSelection {
+        TMainForm &self;
+        ~EndOfSelection() { self.Selecting = false; }
+    } end{*this};
     const auto t0 = Clock::now();
     for (;;) {
         platform::SleepAndProcess(2);
@@ -59,8 +68,18 @@ void TMainForm::StartWhenReady() {
         const bool proxy = options_->UseProxyServer;
         StartDownload(request_.Protocol, request_.MirrorTable, request_.FileName,
                       proxy ? options_->ProxyServerName : "", proxy ? options_->ProxyPort : 0);
-        return;
+        break;
     }
+    // Resumed while the failed selection's box was open: the user asked to try again.
+    if (!WorkersStarted && !Paused && !CloseRequested)
+        PostStartWhenReady();
+}
+
+void TMainForm::PostStartWhenReady() {
+    platform::NotifyQueue::Current()->PostClosure([this, alive = std::weak_ptr(alive_)] {
+        if (!alive.expired())
+            StartWhenReady();
+    });
 }
 
 void TMainForm::StartDownload(const std::string &protocol, TMirrorTable mirrors,
@@ -70,15 +89,11 @@ void TMainForm::StartDownload(const std::string &protocol, TMirrorTable mirrors,
     int64_t takenSize = -1;
     int64_t takenTime = -1;
     double takenDate = 0;
-    Selecting = true;
     btnOptions_->SetEnabled(false);
-    struct EndOfSelection {
-        TMainForm &self;
-        ~EndOfSelection() {
-            self.btnOptions_->SetEnabled(true);
-            self.Selecting = false;
-        }
-    } end{*this};
+    struct EnableOptions {
+        gui::Button &button;
+        ~EnableOptions() { button.SetEnabled(true); }
+    } enable{*btnOptions_};
 
     for (int i = 0; i < 4; ++i) {
         MirrorEntry &m = mirrors[static_cast<size_t>(i)];

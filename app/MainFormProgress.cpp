@@ -115,10 +115,10 @@ void TMainForm::SetPaused(bool paused) {
         for (auto &w : Workers)
             if (w && !w->Finished)
                 w->ResumeTransfer();
-    } else if (!Selecting) {
-        // After a failed selection: select again. During a selection nothing more is
-        // needed (one selection at a time): it starts its workers unpaused now.
-        StartWhenReady();
+    } else {
+        // After a failed selection: select again, from the message loop. During a selection
+        // nothing more is needed (one selection at a time): it starts its workers unpaused.
+        PostStartWhenReady();
     }
     ShowStatus("Resuming...", 0);
 }

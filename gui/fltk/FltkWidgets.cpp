@@ -11,6 +11,7 @@
 #include <FL/Fl_Progress.H>
 #include <FL/Fl_Window.H>
 #include <FL/fl_draw.H>
+#include <FL/x.H>
 
 #include <cstring>
 
@@ -136,8 +137,36 @@ Fl_Labeltype PlainLabel() {
 
 
 bool EnterPressesFocusedButton(Fl_Window *window, int event) {
-    if (event != FL_SHORTCUT || (Fl::event_key() != FL_Enter && Fl::event_key() != FL_KP_Enter))
+    if (Fl::event_key() != FL_Enter && Fl::event_key() != FL_KP_Enter)
         return false;
+    // A held key repeats its press, in whichever window has the focus by then: a button is
+    // pressed once for each press of Enter, not as often as the key repeats while it is held.
+    // The X server repeats a key as a release and a press of the same time; FLTK passes most
+    // of these pairs on as presses alone, and some as a release and a press. One press may
+    // arrive here twice (as the key, then as a shortcut) with the same time.
+    static bool held = false, repeated = false;
+    static Time pressTime = CurrentTime, releaseTime = CurrentTime;
+    const bool keyEvent =
+        fl_xevent && (fl_xevent->type == KeyPress || fl_xevent->type == KeyRelease);
+    const Time time = keyEvent ? fl_xevent->xkey.time : CurrentTime;
+    if (event == FL_KEYUP) {
+        held = false;
+        releaseTime = time;
+        return false;
+    }
+    if (event != FL_KEYDOWN && event != FL_SHORTCUT)
+        return false;
+    if (time == CurrentTime) { // sent by a program, never a repeat
+        repeated = false;
+    } else if (time != pressTime) {
+        pressTime = time;
+        repeated = held || time == releaseTime;
+        held = true;
+    }
+    if (event != FL_SHORTCUT)
+        return false;
+    if (repeated)
+        return true;
     auto *button = dynamic_cast<Fl_Button *>(Fl::focus());
     if (!button || button->window() != window)
         return false;

@@ -13,8 +13,9 @@ namespace gui::fltk {
 // A label type that draws its text literally: no "@" symbols and no "&" underlines.
 Fl_Labeltype PlainLabel();
 
-// For a window's handle(): an Enter key event presses the window's focused button. True when
-// the event was one and was used.
+// For a window's handle(), given every event: an Enter key press presses the window's focused
+// button, once for each press (the repeats of a held key are used up without pressing
+// anything). True when the event was used.
 bool EnterPressesFocusedButton(Fl_Window *window, int event);
 
 // Creates the widget of `control` inside the current group, from the control's state,

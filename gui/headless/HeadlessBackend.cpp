@@ -24,6 +24,8 @@ void HeadlessBackend::Run(Form &main) {
 
 MessageResult HeadlessBackend::ShowMessage(const std::string &text, const std::string &caption,
                                            MessageButtons buttons) {
+    if (duringMessage)
+        duringMessage();
     MessageResult answer = MessageButtonResult(buttons, 0);
     if (!answers.empty()) {
         answer = answers.front();

@@ -25,6 +25,8 @@ class HeadlessBackend : public Backend {
     std::deque<MessageResult> answers;
     // Every message box shown so far.
     std::vector<ShownMessage> messages;
+    // Runs while a message box is open, before it is answered (a user acting meanwhile).
+    std::function<void()> duringMessage;
     // Scripts for the next modal showings, in order: each acts on the shown form (clicks,
     // typing). A modal form still open when its script returns is closed, and counted.
     std::deque<std::function<void(Form &)>> modalScripts;

@@ -7,7 +7,9 @@
 #include "app/MainForm.h"
 #include "gui/Control.h"
 #include "gui/headless/HeadlessBackend.h"
+#include "platform/HostLookup.h"
 #include "platform/NotifyQueue.h"
+#include "platform/SocketErrors.h"
 #include "platform/TempFiles.h"
 #include "platform/Version.h"
 #include "tests/support/RangeServer.h"
@@ -56,6 +58,10 @@ class Controller : public ::testing::Test {
         setenv("TMPDIR", (dir / "tmp").c_str(), 1);
         platform::ForgetTempDirectoryForTesting();
         platform::SetOsVersionForTesting(platform::OsVersionRecord{10, 0, 0, 2, ""});
+        // The built-in mirrors' names are looked up nowhere: no such host.
+        platform::SetResolver([](const std::string &, uint32_t &) {
+            return static_cast<int>(platform::kErrHostNotFound);
+        });
         auto b = std::make_unique<RecordingBackend>();
         backend = b.get();
         app = std::make_unique<gui::Application>(std::move(b));
@@ -64,6 +70,7 @@ class Controller : public ::testing::Test {
         main.reset();
         app.reset();
         platform::SetOsVersionForTesting(std::nullopt);
+        platform::SetResolver(nullptr);
         if (oldTmpdir)
             setenv("TMPDIR", oldTmpdir->c_str(), 1);
         else

@@ -90,10 +90,55 @@ TEST_F(Controller, NoLocationAnsweringPausesAndResumeSelectsAgain) {
     EXPECT_TRUE(m.Paused);
     EXPECT_FALSE(m.Form().Get<gui::Button>("btnPause").Visible());
     EXPECT_TRUE(m.Form().Get<gui::Button>("btnResume").Visible());
-    m.btnPauseResumeClick(); // Resume: a new selection, which now succeeds
-    EXPECT_TRUE(m.WorkersStarted);
+    m.btnPauseResumeClick(); // Resume: a new selection from the message loop; it succeeds
+    EXPECT_FALSE(m.WorkersStarted) << "the button's handler returns at once";
+    ASSERT_TRUE(PumpUntil([&] { return m.WorkersStarted; }));
     ASSERT_TRUE(PumpUntil([&] { return Finished(); }));
     EXPECT_EQ(ReadFile(dir / "out" / "file.bin"), PatternBytes(0, 500));
+}
+
+// A Resume pressed again and again (a held key) while the selection waits or asks the
+// locations joins that selection: one size request, one set of workers, no selection inside
+// another.
+TEST_F(Controller, ResumePressedDuringTheWaitAndTheSelectionStartsNoSecondSelection) {
+    RangeServer server(PatternBytes(0, 5000));
+    server.SetHeadDelay(300ms);
+    TMainForm &m = OpenFor(server);
+    m.StartDelay = 300ms;
+    m.SetPaused(true);
+    int presses = 0;
+    std::function<void()> press = [&] {
+        if (m.WorkersStarted || ++presses > 200)
+            return;
+        m.btnPauseResumeClick();
+        platform::NotifyQueue::Current()->PostClosure(press);
+    };
+    platform::NotifyQueue::Current()->PostClosure(press);
+    m.StartWhenReady();
+    EXPECT_GT(presses, 10) << "the presses came during the wait and the size request";
+    if (m.Paused)
+        m.btnPauseResumeClick();
+    ASSERT_TRUE(PumpUntil([&] { return Finished(); }));
+    EXPECT_EQ(ReadFile(dir / "out" / "file.bin"), PatternBytes(0, 5000));
+    size_t heads = 0;
+    for (const SeenRequest &r : server.Requests())
+        heads += r.method == "HEAD";
+    EXPECT_EQ(heads, 1u);
+}
+
+// Resumed while the box of a failed selection is still open: the next selection follows.
+TEST_F(Controller, ResumedWhileTheFailureBoxIsOpenSelectsAgainAfterIt) {
+    RangeServer later(PatternBytes(0, 700));
+    later.SetFaults([](size_t i, const SeenRequest &) {
+        return i == 0 ? RangeFault{RangeFault::Kind::Status, 0, 503, {}} : RangeFault{};
+    });
+    TMainForm &m = OpenFor(later);
+    backend->duringMessage = [&] { m.btnPauseResumeClick(); };
+    m.StartWhenReady();
+    backend->duringMessage = nullptr;
+    EXPECT_FALSE(m.Paused);
+    ASSERT_TRUE(PumpUntil([&] { return Finished(); }));
+    EXPECT_EQ(ReadFile(dir / "out" / "file.bin"), PatternBytes(0, 700));
 }
 
 TEST_F(Controller, EverySmallSizeDownloadsWhole) {

@@ -11,10 +11,11 @@ require_tools() {
     done
 }
 
-# Waits (at most 5 s) until a window with exactly this name exists; prints its id.
+# Waits (at most 20 s: the machine may be busy with other tests) until a window with exactly
+# this name exists; prints its id.
 wait_window() {
     local id
-    for _ in $(seq 1 50); do
+    for _ in $(seq 1 200); do
         id=$(xdotool search --name "^$1\$" 2>/dev/null | head -1)
         [ -n "$id" ] && { echo "$id"; return 0; }
         sleep 0.1

@@ -9,6 +9,18 @@
 #include "platform/ProcessInfo.h"
 #include "platform/Thread.h"
 
+namespace {
+
+// The program's path as the syntax message names it: the system's, else argument 0.
+std::string ProgramPathOr(const std::vector<std::string> &arguments) {
+    std::string path = platform::ProgramPath();
+    if (path.empty() && !arguments.empty())
+        path = arguments[0];
+    return path;
+}
+
+} // namespace
+
 TMainForm::TMainForm(gui::Application &app, std::vector<std::string> arguments)
     : app_(app), form_(app.CreateForm("MainForm", 410, 76)), arguments_(std::move(arguments)) {
     // This thread runs the workers' reports, and its socket waits keep the window alive.
@@ -28,7 +40,18 @@ TMainForm::TMainForm(gui::Application &app, std::vector<std::string> arguments)
     Activated = false;
     Paused = false;
     options_ = std::make_unique<TOptionsForm>(app_, ProgramDirectory());
-    ApplyCommandLineOptions(*options_, arguments_, syntaxError_);
+    // A bad download option ends the program before any request: a script that says where
+    // the file must go, or what may happen with it, never finds it elsewhere or run.
+    const OptionParametersResult options = ApplyCommandLineOptions(*options_, arguments_);
+    if (!options.errorText.empty()) {
+        ShowSyntaxError(options.errorText);
+        form_.Close();
+        RunApplication = false;
+        return;
+    }
+    // Any other command line with errors still runs with what was read.
+    if (!syntaxError_.empty())
+        WriteToStandardError(syntaxError_);
     WorkersStarted = false;
     PromptActive = false;
     form_.SetCaption("Download " + request_.ProductName);
@@ -52,27 +75,26 @@ TMainForm::~TMainForm() {
 
 bool TMainForm::ParseCommandLine() {
     CommandLineResult result = ReadCommandLine(arguments_, request_);
-    std::string programPath = platform::ProgramPath();
-    if (programPath.empty() && !arguments_.empty())
-        programPath = arguments_[0];
     // A URL that names a location but no file that can be written in the output directory
     // ("dir/", "dir/..", "a%2Fb") would fetch something and store it under a name that is
     // not the file's: the program ends without a request, saying why.
     const std::string fileNameError = FileNameError(request_.FileName);
     if (!request_.MirrorTable[0].Host.empty() && !fileNameError.empty()) {
-        syntaxError_ = SyntaxMessage(programPath, fileNameError);
-        WriteToStandardError(syntaxError_);
-        app_.MessageBox(syntaxError_, "Talvex download application", gui::MessageButtons::Ok);
+        ShowSyntaxError(fileNameError);
         return false;
     }
-    if (!result.errorText.empty()) {
-        syntaxError_ = SyntaxMessage(programPath, result.errorText);
-        WriteToStandardError(syntaxError_);
-    }
+    if (!result.errorText.empty())
+        syntaxError_ = SyntaxMessage(ProgramPathOr(arguments_), result.errorText);
     // Any other command line with errors still runs with what was read; without arguments
     // the built-in request runs.
     CompleteDerivedFields(request_);
     return true;
+}
+
+void TMainForm::ShowSyntaxError(const std::string &errorText) {
+    syntaxError_ = SyntaxMessage(ProgramPathOr(arguments_), errorText);
+    WriteToStandardError(syntaxError_);
+    app_.MessageBox(syntaxError_, "Talvex download application", gui::MessageButtons::Ok);
 }
 
 void TMainForm::btnOptionsClick() {

@@ -2,7 +2,6 @@
 
 #include "app/Common.h"
 #include "app/IntegerText.h"
-#include "platform/ProcessInfo.h"
 
 #include <algorithm>
 #include <cctype>
@@ -198,18 +197,8 @@ OptionParametersResult ApplyOptionParameters(TOptionsForm &options,
     return result;
 }
 
-void ApplyCommandLineOptions(TOptionsForm &options, const std::vector<std::string> &arguments,
-                             std::string &syntaxError) {
+OptionParametersResult ApplyCommandLineOptions(TOptionsForm &options,
+                                               const std::vector<std::string> &arguments) {
     DownloadRequest request;
-    CommandLineResult read = ReadCommandLine(arguments, request);
-    OptionParametersResult applied = ApplyOptionParameters(options, read.optionParameters);
-    // The errors of the other parameters were reported while the command line was read;
-    // only the last error of the whole command line is named.
-    if (applied.errorText.empty() || applied.errorArgument < read.errorArgument)
-        return;
-    std::string programPath = platform::ProgramPath();
-    if (programPath.empty() && !arguments.empty())
-        programPath = arguments[0];
-    syntaxError = SyntaxMessage(programPath, applied.errorText);
-    WriteToStandardError(syntaxError);
+    return ApplyOptionParameters(options, ReadCommandLine(arguments, request).optionParameters);
 }

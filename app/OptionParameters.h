@@ -27,8 +27,7 @@ OptionParametersResult ApplyOptionParameters(TOptionsForm &options,
                                              const std::vector<OptionParameter> &parameters);
 
 // At start-up, right after the options dialog exists: reads the option parameters of
-// `arguments` (the program's path, the URL, the parameters) and applies them. When a bad
-// option is the command line's last error, `syntaxError` becomes the syntax message naming
-// it, and that is written to standard error.
-void ApplyCommandLineOptions(TOptionsForm &options, const std::vector<std::string> &arguments,
-                             std::string &syntaxError);
+// `arguments` (the program's path, the URL, the parameters) and applies them. The result
+// names the last bad option, if any.
+OptionParametersResult ApplyCommandLineOptions(TOptionsForm &options,
+                                               const std::vector<std::string> &arguments);

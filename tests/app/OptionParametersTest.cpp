@@ -79,16 +79,25 @@ class OptionParametersTest : public ::testing::Test {
         fs::remove_all(directory_, ignored);
     }
 
-    // A bad value: noted with `error`, written to standard error, the program still runs
-    // and every option keeps its default.
+    // A bad value: the syntax message names `error`, goes to standard error and into the
+    // program's box, the record keeps its defaults, and the program ends before its window
+    // opens (so before any request).
     static void ExpectRejected(const std::string &parameter, const std::string &error) {
         SCOPED_TRACE(parameter);
         Started s({parameter});
-        EXPECT_EQ(s.Error(), error);
+        ExpectStopped(s, error);
         EXPECT_EQ(s.Options(), Defaults());
-        EXPECT_TRUE(s.main->RunApplication);
-        EXPECT_NE(s.written.find("There are errors in the parameters:"), std::string::npos);
-        EXPECT_TRUE(s.backend->messages.empty()) << "no validation box at start-up";
+    }
+    static void ExpectStopped(const Started &s, const std::string &error) {
+        EXPECT_EQ(s.Error(), error);
+        EXPECT_FALSE(s.main->RunApplication);
+        EXPECT_EQ(s.main->ExitCode, kExitIncomplete);
+        EXPECT_NE(s.written.find("There are errors in the parameters:\n" + error.substr(0, 20)),
+                  std::string::npos)
+            << s.written;
+        ASSERT_EQ(s.backend->messages.size(), 1u);
+        EXPECT_EQ(s.backend->messages[0].caption, "Talvex download application");
+        EXPECT_EQ(s.backend->messages[0].text, s.main->SyntaxError());
     }
 
     std::string directory_; // without the trailing separator
@@ -238,55 +247,64 @@ TEST_F(OptionParametersTest, NamesAreCaseInsensitive) {
     EXPECT_EQ(s.main->SyntaxError(), "");
 }
 
-TEST_F(OptionParametersTest, SeveralOptionsTogetherAndABadOneLeavesOnlyItselfAtItsDefault) {
-    Started s({"ProductName:Tool", "OutputDirectory:" + directory_, "CompletionOpenFolder:1",
-               "MaximumNumberOfAttempts:0", "CompletionLaunchApplication:false",
-               "ErrorAction:Pause", "MaximumDetailToDisplay:3"});
+TEST_F(OptionParametersTest, SeveralGoodOptionsTogetherAndOneBadOneStopsThemAll) {
+    const std::vector<std::string> good = {
+        "ProductName:Tool",  "OutputDirectory:" + directory_, "CompletionOpenFolder:1",
+        "CompletionLaunchApplication:false", "ErrorAction:Pause", "MaximumDetailToDisplay:3"};
+    Started s(good);
     DownloadOptions expected = Defaults();
     expected.OutputDirectory = directory_ + "/";
     expected.CompletionOpenFolder = true;
     expected.CompletionLaunchApplication = false;
     expected.ErrorAction = TErrorAction::Pause;
     EXPECT_EQ(s.Options(), expected);
-    EXPECT_EQ(s.Error(), kAttemptsError);
-    // The other parameters are read as before.
+    EXPECT_TRUE(s.main->RunApplication);
     EXPECT_EQ(s.main->Request().ProductName, "Tool");
     EXPECT_EQ(s.main->Request().MaximumDetailToDisplay, 3);
     EXPECT_EQ(s.main->Form().Caption(), "Download Tool");
+
+    std::vector<std::string> withBad = good;
+    withBad.insert(withBad.begin() + 3, "MaximumNumberOfAttempts:0");
+    ExpectStopped(Started(withBad), kAttemptsError);
+}
+
+TEST_F(OptionParametersTest, BadValuesOfTheRequestsOwnParametersStillRun) {
+    Started s({"OSPlatformId:12x", "OutputDirectory:" + directory_});
+    EXPECT_TRUE(s.main->RunApplication);
+    EXPECT_EQ(s.Error(), "Invalid operating system platform identifier. Must be an integer.\n\r");
+    EXPECT_NE(s.written.find("Correct syntax:"), std::string::npos);
+    EXPECT_TRUE(s.backend->messages.empty());
+    EXPECT_EQ(s.Options().OutputDirectory, directory_ + "/");
 }
 
 TEST_F(OptionParametersTest, ALaterOccurrenceReplacesAnEarlierOne) {
     Started good({"ErrorAction:Close", "ErrorAction:Pause"});
     EXPECT_EQ(good.Options().ErrorAction, TErrorAction::Pause);
 
-    // The bad later value wins and leaves the default, not the earlier value.
+    // The bad later value wins: the program stops.
     Started bad({"MaximumNumberOfAttempts:5", "MaximumNumberOfAttempts:x"});
-    EXPECT_EQ(bad.Options().MaximumNumberOfAttempts, 100);
-    EXPECT_EQ(bad.Error(), kAttemptsError);
+    ExpectStopped(bad, kAttemptsError);
 
     Started mended({"MaximumNumberOfAttempts:x", "MaximumNumberOfAttempts:5"});
     EXPECT_EQ(mended.Options().MaximumNumberOfAttempts, 5);
     EXPECT_EQ(mended.main->SyntaxError(), "");
 }
 
-TEST_F(OptionParametersTest, OnlyTheCommandLinesLastErrorIsNamed) {
+TEST_F(OptionParametersTest, TheLastBadOptionIsNamedWhateverOtherErrorsCameAfterIt) {
     // Among the options.
     Started options({"ErrorAction:x", "OverrideFile:x"});
     EXPECT_EQ(options.Error(), SwitchError("OverrideFile"));
     Started proxyLast({"ProxyPort:1", "ErrorAction:x", "ProxyServer:"});
     EXPECT_EQ(proxyLast.Error(), kServerError);
 
-    // An option's error before another parameter's.
-    Started otherLast({"ErrorAction:x", "Colour:red"});
-    EXPECT_EQ(otherLast.Error(), "Unknown parameter name Colour.\n\r");
-    EXPECT_EQ(otherLast.Options(), Defaults());
-
-    // An option's error after another parameter's; the message names the option's, and
-    // standard error ends with that message.
-    Started optionLast({"Colour:red", "ErrorAction:x"});
-    EXPECT_EQ(optionLast.Error(), kErrorActionError);
-    std::string last = optionLast.written.substr(optionLast.written.rfind("Incorrect"));
-    EXPECT_NE(last.find("Invalid ErrorAction parameter."), std::string::npos) << last;
+    // Another parameter's error before or after it: the option's stopped the program, and
+    // it is the one message written.
+    for (const auto &parameters : std::vector<std::vector<std::string>>{
+             {"ErrorAction:x", "Colour:red"}, {"Colour:red", "ErrorAction:x"}}) {
+        Started s(parameters);
+        ExpectStopped(s, kErrorActionError);
+        EXPECT_EQ(s.written.find("Incorrect"), s.written.rfind("Incorrect")) << s.written;
+    }
 }
 
 TEST_F(OptionParametersTest, ShowingTheDialogLoadsTheOptionsGiven) {

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The real program, unattended: console backend, no terminal on either side, options given on
 # the command line, against a local mirror. A download into a given directory with launching
-# off (exit 0, the file exact, one line per status), a bad option value (noted, the default
-# kept, the download still done), Ctrl+C in the middle of a transfer (exit 2, no piece file
+# off (exit 0, the file exact, one line per status), bad option values (exit 2 before any
+# request), Ctrl+C in the middle of a transfer (exit 2, no piece file
 # and no output file left), and URLs whose file name is "..", empty or holds an encoded
 # separator (exit 2 before any request, nothing written).
 #   unattended_test.sh PROGRAM DEMO_MIRROR WORK_DIR
@@ -26,7 +26,7 @@ head -c 3000000 /dev/urandom >"$work/source.bin"
 
 start_mirror() { # args for demo_mirror before FILE
     [ -n "$mirror_pid" ] && kill "$mirror_pid" 2>/dev/null && wait "$mirror_pid" 2>/dev/null
-    coproc MIRROR { exec "$mirror" "$@" "$work/source.bin" 0 2>/dev/null; }
+    coproc MIRROR { exec "$mirror" "$@" "$work/source.bin" 0 2>"$work/mirror.log"; }
     mirror_pid=$MIRROR_PID
     read -r -t 10 port <&"${MIRROR[0]}" || fail "the mirror printed no port"
     url="http://127.0.0.1:$port/dir/setup.bin"
@@ -63,13 +63,27 @@ for line in "Using server 127.0.0.1:$port." "Finished downloading application." 
 done
 [ -s "$work/stderr" ] && fail "unexpected standard error: $(cat "$work/stderr")"
 
-# 2. A bad option value is noted and keeps its default; the download still happens.
+# 2. A bad value of any download option ends the program before any request, with the syntax
+# message naming it on standard error and exit code 2; nothing is written anywhere.
 rm -f "$work/out/setup.bin"
-run "OutputDirectory:$work/out" CompletionLaunchApplication:0 MaximumNumberOfAttempts:often
-wait_program 60
-[ "$code" = 0 ] || fail "exit code $code with a bad option value"
-grep -q "Correct syntax:" "$work/stderr" || fail "no syntax message: $(cat "$work/stderr")"
-cmp -s "$work/source.bin" "$work/out/setup.bin" || fail "the file differs after a bad option"
+start_mirror
+for bad in "OutputDirectory:$work/missing" "OutputDirectory:" OverrideFile:yes \
+    CompletionClose:2 CompletionOpenFolder: CompletionLaunchApplication:on \
+    DeleteAfterDownloading:x MaximumNumberOfAttempts:often MaximumNumberOfAttempts:0 \
+    ErrorAction:Stop ErrorAction:3 ProxyServer:proxy.local ProxyPort:8080 \
+    "ProxyServer:   " "ProxyServer:127.0.0.1 ProxyPort:70000"; do
+    # shellcheck disable=SC2086 # the proxy case is two parameters
+    env -u DISPLAY -u WAYLAND_DISPLAY TMPDIR="$work/tmp" timeout 20 "$program" "$url" \
+        "OutputDirectory:$work/out" CompletionLaunchApplication:0 $bad \
+        >"$work/stdout" 2>"$work/stderr" </dev/null
+    code=$?
+    [ "$code" = 2 ] || fail "exit code $code for $bad"
+    grep -q "^There are errors in the parameters:" "$work/stderr" &&
+        grep -q "^Correct syntax:" "$work/stderr" ||
+        fail "no syntax message naming the error for $bad: $(cat "$work/stderr")"
+    [ -z "$(ls -A "$work/out")" ] || fail "files written for $bad: $(ls "$work/out")"
+done
+grep -qE '^(HEAD|GET)' "$work/mirror.log" && fail "requests made: $(cat "$work/mirror.log")"
 
 # 3. Ctrl+C in the middle of a slow transfer.
 rm -f "$work/out/setup.bin"
@@ -103,4 +117,4 @@ for name in "dir/.." "dir/" "dir/..%2F..%2Fescaped" "dir/a%5Cb"; do
         fail "files written for $name: $(find "$work/out")"
     [ "$(pieces_left)" = 0 ] || fail "piece files left for $name"
 done
-echo "PASSED: unattended download, bad option value, Ctrl+C, file names that are no plain names"
+echo "PASSED: unattended download, bad option values, Ctrl+C, file names that are no plain names"

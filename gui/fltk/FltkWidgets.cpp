@@ -146,6 +146,10 @@ bool EnterPressesFocusedButton(Fl_Window *window, int event) {
     // arrive here twice (as the key, then as a shortcut) with the same time.
     static bool held = false, repeated = false;
     static Time pressTime = CurrentTime, releaseTime = CurrentTime;
+    // The X event is only there while FLTK hands on a key event: other events (a change of
+    // the focus made by the program) can come when it is long gone.
+    if (event != FL_KEYDOWN && event != FL_KEYUP && event != FL_SHORTCUT)
+        return false;
     const bool keyEvent =
         fl_xevent && (fl_xevent->type == KeyPress || fl_xevent->type == KeyRelease);
     const Time time = keyEvent ? fl_xevent->xkey.time : CurrentTime;
@@ -154,8 +158,6 @@ bool EnterPressesFocusedButton(Fl_Window *window, int event) {
         releaseTime = time;
         return false;
     }
-    if (event != FL_KEYDOWN && event != FL_SHORTCUT)
-        return false;
     if (time == CurrentTime) { // sent by a program, never a repeat
         repeated = false;
     } else if (time != pressTime) {

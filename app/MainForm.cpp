@@ -9,6 +9,10 @@
 #include "platform/ProcessInfo.h"
 #include "platform/Thread.h"
 
+std::string Paragraph(const std::string &text) {
+    return text.empty() ? "" : "\r\n\r\n" + text;
+}
+
 namespace {
 
 // The program's path as the syntax message names it: the system's, else argument 0.

@@ -15,6 +15,9 @@
 // far (takenTime -1: none yet).
 bool TakesOver(int entry, int64_t size, int64_t elapsed, int64_t takenSize, int64_t takenTime);
 
+// A paragraph of a message box's text: an empty line, then the text; nothing for no text.
+std::string Paragraph(const std::string &text);
+
 // How the program ended, for a program that launched it.
 enum ExitCodes : int {
     kExitVerified = 0,   // the file was downloaded and verified
@@ -86,6 +89,9 @@ class TMainForm {
     // A worker's thread has ended; after the fifth, the file is joined, verified and the
     // completion actions run.
     void OnWorkerDone(platform::TThread *Sender);
+    // The server sends only whole files and `stream` fetches the file alone: the other
+    // workers stop, and the progress starts afresh from its bytes.
+    void OnOneStream(engine::HttpThread *stream);
     // "&Run" and "O&pen" after completion.
     void btnLaunchApplicationClick();
     void btnOpenFolderClick();
@@ -106,6 +112,8 @@ class TMainForm {
     void BuildLayout();
     // Notes the syntax message for `errorText`, writes it to standard error and shows it.
     void ShowSyntaxError(const std::string &errorText);
+    // After the last worker (or at once for an empty file): join, verify, complete.
+    void CompleteDownload();
     // Joins the pieces into OutputPath and checks the size; the actions after a good file.
     bool AssembleOutput();
     void RunCompletionActions();
@@ -118,6 +126,8 @@ class TMainForm {
     void PostStartWhenReady();
 
     bool Selecting = false; // StartWhenReady is waiting or asking the locations
+    engine::HttpThread *WholeFileStream = nullptr; // the one worker, when ranges are ignored
+    std::string LastFailure; // why the last failed attempt of a worker failed
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true); // for calls posted to later
     engine::SizeRequestAbort SizeRequests; // closing the window ends the selection at once
 

@@ -6,19 +6,23 @@
 #include "app/OutputFile.h"
 #include "platform/NotifyQueue.h"
 
+#include <cstdio>
 #include <filesystem>
 
 void TMainForm::OnWorkerDone(platform::TThread *) {
     if (CloseRequested)
         return; // stopped: nothing is joined
+    if (++FinishedWorkers != 5)
+        return;
+    CompleteDownload();
+}
+
+void TMainForm::CompleteDownload() {
     app_.SetBusy(true);
     struct Idle {
         gui::Application &app;
         ~Idle() { app.SetBusy(false); }
     } idle{app_};
-    if (++FinishedWorkers != 5)
-        return;
-
     ShowStatus("Finished downloading application.", 0);
     AddProgress(pb_->Max());
     btnOptions_->SetEnabled(false);
@@ -56,7 +60,13 @@ bool TMainForm::AssembleOutput() {
     for (auto &w : Workers) {
         if (!w)
             continue;
-        pieces.insert(pieces.end(), w->PieceFiles.begin(), w->PieceFiles.end());
+        // With one stream its file is the whole file: what the others kept is not needed.
+        if (WholeFileStream && w.get() != WholeFileStream) {
+            for (const auto &piece : w->PieceFiles)
+                std::remove(piece.c_str());
+        } else {
+            pieces.insert(pieces.end(), w->PieceFiles.begin(), w->PieceFiles.end());
+        }
         w->PieceFiles.clear();
     }
     // The window stays responsive while a large file is joined; closing it stops the join.
@@ -76,8 +86,10 @@ bool TMainForm::AssembleOutput() {
         ShowStatus("Verification failed.", 0);
         return false;
     }
-    if (FileSize(OutputPath) != pb_->Max()) {
-        app_.MessageBox("The file did not download correctly. Please try again.",
+    if (const int64_t size = FileSize(OutputPath); size != pb_->Max()) {
+        app_.MessageBox("The file did not download correctly. Please try again." +
+                            Paragraph("The file has " + std::to_string(size) +
+                                      " bytes instead of " + std::to_string(pb_->Max()) + "."),
                         "Connection error", gui::MessageButtons::Ok);
         std::error_code ec;
         std::filesystem::remove(OutputPath, ec);

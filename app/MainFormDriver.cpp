@@ -95,6 +95,7 @@ void TMainForm::StartDownload(const std::string &protocol, TMirrorTable mirrors,
         ~EnableOptions() { button.SetEnabled(true); }
     } enable{*btnOptions_};
 
+    std::string primaryFailure; // why the location the box names did not answer
     for (int i = 0; i < 4; ++i) {
         MirrorEntry &m = mirrors[static_cast<size_t>(i)];
         if (!m.Directory.empty())
@@ -104,13 +105,17 @@ void TMainForm::StartDownload(const std::string &protocol, TMirrorTable mirrors,
             continue;
         double modified = 0;
         int64_t size = -1;
+        std::string failure;
         const auto t1 = Clock::now();
         bool answered = engine::FetchFileInfo(protocol + "://" + m.Host + "/" + m.Directory +
                                                   fileName,
                                               proxyServer, proxyPort, modified, size,
-                                              &SizeRequests);
+                                              &SizeRequests, &failure);
         const int64_t elapsed = ElapsedMilliseconds(t1, Clock::now());
-        if (!answered || size < 1)
+        if (i == 0)
+            primaryFailure = failure;
+        // An empty file (size 0) is an answer like any other.
+        if (!answered || size < 0)
             continue;
         if (!TakesOver(i, size, elapsed, takenSize, takenTime))
             continue;
@@ -125,8 +130,9 @@ void TMainForm::StartDownload(const std::string &protocol, TMirrorTable mirrors,
     if (taken < 0) {
         ShowStatus("Failed to retrieve file information from " + mirrors[0].Host + ".", 0);
         SetPaused(true);
-        app_.MessageBox("Could not connect to " + mirrors[0].Host +
-                            ".\r\n\r\nCheck your internet connection and the options.",
+        app_.MessageBox("Could not connect to " + mirrors[0].Host + "." +
+                            Paragraph(primaryFailure) +
+                            "\r\n\r\nCheck your internet connection and the options.",
                         "Connection error", gui::MessageButtons::Ok);
         CloseUnlessUserCanAct(); // nobody could press Resume
         return;
@@ -139,6 +145,13 @@ void TMainForm::StartDownload(const std::string &protocol, TMirrorTable mirrors,
     const int64_t length = takenSize / 5 + 1;
     pb_->SetRange(0, takenSize);
     pb_->SetPosition(0);
+    if (takenSize == 0) {
+        // An empty file needs no range: it is written and completed at once.
+        WorkersStarted = true;
+        CompleteDownload();
+        return;
+    }
+    auto stream = std::make_shared<engine::OneStream>();
     for (int j = 1; j <= 5; ++j) {
         const int64_t start = (j - 1) * length;
         const int64_t last = std::min(start + length - 1, takenSize - 1);
@@ -151,6 +164,8 @@ void TMainForm::StartDownload(const std::string &protocol, TMirrorTable mirrors,
             [this](platform::TThread *s) { OnWorkerDone(s); }, true);
         worker->AttemptWait = AttemptWait;
         worker->FileSize = takenSize;
+        worker->Stream = stream;
+        worker->OnOneStream = [this](engine::HttpThread *w) { OnOneStream(w); };
         if (!Paused)
             worker->ResumeTransfer();
         Workers[static_cast<size_t>(j - 1)] = std::move(worker);

@@ -30,7 +30,7 @@ void TMainForm::AddProgress(int64_t delta) {
     pb_->SetPosition(pb_->Position() + delta);
     const double position = static_cast<double>(pb_->Position());
     const double maximum = static_cast<double>(pb_->Max());
-    const double percent = maximum > 0 ? position / maximum * 100 : 0;
+    const double percent = maximum > 0 ? position / maximum * 100 : 100; // empty: all there
     // Reports come for every received chunk; most change none of the shown figures.
     const ShownProgress now{std::llround(position / 1024 / 1024),
                             std::llround(maximum / 1024 / 1024), std::llround(percent * 10),
@@ -47,8 +47,8 @@ void TMainForm::AddProgress(int64_t delta) {
     shownProgress_ = now;
 }
 
-void TMainForm::OnWorkerReport(platform::TObject *, int64_t delta, const std::string &message,
-                               int32_t level) {
+void TMainForm::OnWorkerReport(platform::TObject *Sender, int64_t delta,
+                               const std::string &message, int32_t level) {
     if (delta != 0)
         AddProgress(delta);
     if (message.empty())
@@ -58,6 +58,8 @@ void TMainForm::OnWorkerReport(platform::TObject *, int64_t delta, const std::st
         return;
     }
     ShowStatus("Error communicating with server.", level);
+    if (auto *worker = dynamic_cast<engine::HttpThread *>(Sender))
+        LastFailure = worker->LastFailure;
     ++ErrorCount;
     const int32_t attempts = options_->MaximumNumberOfAttempts;
     // Five workers share one count.
@@ -68,8 +70,9 @@ void TMainForm::OnWorkerReport(platform::TObject *, int64_t delta, const std::st
     switch (options_->ErrorAction) {
     case TErrorAction::Prompt:
         switch (app_.MessageBox("The server has disconnected the transfer " +
-                                    std::to_string(attempts) +
-                                    " times.\r\n\r\nDo you want to continue attempting to "
+                                    std::to_string(attempts) + " times." +
+                                    Paragraph(LastFailure) +
+                                    "\r\n\r\nDo you want to continue attempting to "
                                     "transfer?",
                                 "Connection error", gui::MessageButtons::YesNoCancel)) {
         case gui::MessageResult::Cancel:
@@ -94,6 +97,16 @@ void TMainForm::OnWorkerReport(platform::TObject *, int64_t delta, const std::st
         break;
     }
     PromptActive = false;
+}
+
+void TMainForm::OnOneStream(engine::HttpThread *stream) {
+    WholeFileStream = stream;
+    // None of the others reports anything after this, so the bar holds only the stream's bytes.
+    for (auto &w : Workers)
+        if (w && w.get() != stream)
+            w->RequestStop();
+    AddProgress(-pb_->Position());
+    ShowStatus("The server sends only whole files: the file comes in one stream.", 1);
 }
 
 void TMainForm::SetPaused(bool paused) {

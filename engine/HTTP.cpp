@@ -1,10 +1,12 @@
 #include "engine/HTTP.h"
 
+#include "engine/ContentRange.h"
 #include "engine/HttpDate.h"
+#include "net/NMHttpParse.h"
+#include "net/SocketErrorTable.h"
 #include "platform/ProcessInfo.h"
 
-#include <cinttypes>
-#include <cstdio>
+#include <memory>
 
 namespace engine {
 
@@ -17,16 +19,58 @@ namespace {
 // The time-out of a size request: each connect phase, and data inactivity.
 constexpr int32_t kSizeRequestTimeOut = 30000;
 
+// The program's file name, without the folder it runs from: the folder usually names the
+// user's account, and the From line goes to every server and proxy.
+std::string ProgramFileName() {
+    const std::string path = platform::ProgramPath();
+    return path.substr(path.find_last_of(platform::PathSeparator()) + 1);
+}
+
 void Configure(net::TNMHTTP &client, const std::string &proxy, int32_t proxyPort) {
     client.ReportLevel = 4;
     client.Proxy = proxy;
     client.ProxyPort = proxyPort;
     client.HeaderInfo.LocalMailAddress = UserAgent;
-    client.HeaderInfo.LocalProgram = platform::ProgramPath();
+    client.HeaderInfo.LocalProgram = ProgramFileName();
     client.OutputFileMode = false;
 }
 
+bool Successful(int status) { return status >= 200 && status <= 299; }
+
+// The size a location tells: a 2xx HEAD answer's Content-Length; -1 when it tells none.
+int64_t SizeOfHeadAnswer(const net::TNMHTTP &client) {
+    return Successful(client.ReplyNumber) ? client.ContentLength : -1;
+}
+
+// The size a "Range: bytes=0-0" answer tells: the complete length of a 206's (or a 416's)
+// Content-Range, or a 200's Content-Length; -1 when it tells none.
+int64_t SizeOfRangeAnswer(const net::TNMHTTP &client) {
+    if (client.ReplyNumber == 200)
+        return client.ContentLength;
+    if (client.ReplyNumber != 206 && client.ReplyNumber != 416)
+        return -1;
+    auto range = ParseContentRange(HeaderValue(client.Header, "Content-Range"));
+    return range ? range->complete : -1;
+}
+
 } // namespace
+
+std::string FailureText(const net::TNMHTTP &client, const std::exception &error) {
+    const std::string what = error.what();
+    if (what == "Connection Failed" || what == "Host Lookup Failed" ||
+        what == "Null Remote Address")
+        if (const char *text = net::SocketErrorText(client.LastSocketError))
+            return text;
+    return what;
+}
+
+std::string StatusText(const net::TNMHTTP &client) {
+    // The status line is the header block's first line: "HTTP/1.1 403 Forbidden".
+    std::string line = net::WithoutTerminator(client.Header.substr(0, client.Header.find('\n')));
+    const size_t space = line.find(' ');
+    return "HTTP " + (space == std::string::npos ? std::to_string(client.ReplyNumber)
+                                                : line.substr(space + 1));
+}
 
 RangeRequest ComposeRange(int64_t s, int64_t e, int64_t m, int64_t expectedBefore) {
     RangeRequest r;
@@ -47,18 +91,24 @@ RangeRequest ComposeRange(int64_t s, int64_t e, int64_t m, int64_t expectedBefor
 
 void SizeRequestAbort::Abort() {
     aborted_ = true;
-    if (client_)
+    if (client_) {
+        client_->Abandoned = true;
         client_->AbortOperation();
+    }
 }
 
 bool FetchFileInfo(const std::string &Url, const std::string &ProxyServer, int32_t ProxyPort,
-                   double &ModifiedTime, int64_t &Size, SizeRequestAbort *abort) {
+                   double &ModifiedTime, int64_t &Size, SizeRequestAbort *abort,
+                   std::string *failure) {
     Size = -1;
     ModifiedTime = 0;
+    std::string why;
     if (abort && abort->aborted_)
         return false;
+    std::unique_ptr<net::TNMHTTP> made;
     try {
-        net::TNMHTTP client;
+        made = std::make_unique<net::TNMHTTP>();
+        net::TNMHTTP &client = *made;
         struct InFlight {
             SizeRequestAbort *abort;
             InFlight(SizeRequestAbort *a, net::TNMHTTP *c) : abort(a) {
@@ -75,15 +125,63 @@ bool FetchFileInfo(const std::string &Url, const std::string &ProxyServer, int32
         client.TimeOut = kSizeRequestTimeOut;
         client.Head(Url);
         // Only a successful answer tells the size: an error page has a length too.
-        if (client.ReplyNumber < 200 || client.ReplyNumber > 299)
-            return false;
-        Size = client.TransferSize;
-        ModifiedTime = ParseHttpDate(HeaderValue(client.Header, "Last-Modified"));
-    } catch (...) {
+        Size = SizeOfHeadAnswer(client);
+        // Servers that refuse HEAD (signed cloud URLs among them) or answer it without a
+        // length still tell the size of a one-byte range; "not found" and "gone" are final.
+        const int status = client.ReplyNumber;
+        if (Size < 0 && status != 404 && status != 410 && (Successful(status) || status >= 400)) {
+            client.ReadBody = false;
+            client.OnAboutToSend = [&client](platform::TObject *) {
+                std::string text = client.SendHeader.Text();
+                text.insert(text.size() - 2, "Range: bytes=0-0\r\n");
+                client.SendHeader.SetText(text);
+            };
+            client.Get(client.CurrentURL);
+            Size = SizeOfRangeAnswer(client);
+        }
+        if (Size < 0)
+            why = Successful(client.ReplyNumber) ? "The server tells no file size"
+                                                 : StatusText(client);
+        else
+            ModifiedTime = ParseHttpDate(HeaderValue(client.Header, "Last-Modified"));
+    } catch (const std::exception &e) {
         Size = -1;
-        return false;
+        why = made ? FailureText(*made, e) : e.what();
     }
-    return Size > 0;
+    if (failure)
+        *failure = why;
+    return Size >= 0;
+}
+
+void eHTTP::AbortOperation() {
+    Abandoned = true;
+    TNMHTTP::AbortOperation();
+}
+
+void eHTTP::ReadResponseHeader() {
+    TNMHTTP::ReadResponseHeader();
+    // A whole file where a part of it was asked for: the server ignores ranges.
+    const bool rangeWasAll = (RangeStart <= 0) && ExpectedLength == CompleteLength;
+    if (ReplyNumber != 200 || CompleteLength <= 0 || ContentLength != CompleteLength ||
+        rangeWasAll)
+        return;
+    if (OnWholeFile && OnWholeFile()) {
+        RangeStart = 0;
+        RangeEnd = CompleteLength - 1;
+        ExpectedLength = CompleteLength;
+        return;
+    }
+    WrongAnswer = true;
+    throw net::EAbortError("The whole file instead of the range");
+}
+
+std::string eHTTP::WrongAnswerText() const {
+    if (ReplyNumber < 200 || ReplyNumber > 299)
+        return StatusText(*this);
+    if (ReceiveProgress != ExpectedLength)
+        return std::to_string(ReceiveProgress) + " bytes instead of " +
+               std::to_string(ExpectedLength);
+    return StatusText(*this) + " for another range or another version of the file";
 }
 
 void eHTTP::Report(TObject *Sender, int64_t bytes, const std::string &text, int32_t level) {
@@ -123,8 +221,8 @@ void eHTTP::InstallHandlers() {
         Report(s, bytes, "", 0);
         // A body longer than the range can only fail the length test; one that never ends
         // would fill the disk while the attempt waits for the server to close.
-        if (ExpectedLength >= 0 && ReceiveProgress > ExpectedLength && !BodyTooLong) {
-            BodyTooLong = true;
+        if (ExpectedLength >= 0 && ReceiveProgress > ExpectedLength && !WrongAnswer) {
+            WrongAnswer = true;
             AbortOperation();
         }
     };
@@ -156,11 +254,11 @@ bool eHTTP::DownloadRange(const std::string &Url, const std::string &FileName,
     Body = LocalFile;
     Header.clear();
     DisplayFileName = FileName;
-    BodyTooLong = false;
+    WrongAnswer = false;
     try {
         Get(Url);
     } catch (const net::EAbortError &) {
-        if (!BodyTooLong)
+        if (!WrongAnswer)
             throw;
         return false; // the answer was wrong, like one of the wrong length
     }
@@ -178,17 +276,16 @@ bool eHTTP::RangeArrived() const {
         return false;
     const int64_t start = RangeStart == -1 ? 0 : RangeStart;
     if (ReplyNumber == 206) {
-        std::string range = HeaderValue(Header, "Content-Range");
-        if (range.empty())
+        std::string text = HeaderValue(Header, "Content-Range");
+        if (text.empty())
             return true;
-        int64_t first = -1, last = -1, complete = -1;
-        const int n = std::sscanf(range.c_str(), "bytes %" SCNd64 "-%" SCNd64 "/%" SCNd64, &first,
-                                  &last, &complete);
+        auto range = ParseContentRange(text);
         // A complete length that is not the file's ("*" gives none) belongs to another version
         // of the file, whose bytes would make a wrong file of the right size.
-        if (n == 3 && CompleteLength >= 0 && complete != CompleteLength)
+        if (!range || (range->complete >= 0 && CompleteLength >= 0 &&
+                       range->complete != CompleteLength))
             return false;
-        return n >= 2 && first == start && last == start + ExpectedLength - 1;
+        return range->first == start && range->last == start + ExpectedLength - 1;
     }
     // A plain answer is the whole file: right only when the range asked for was all of it.
     if (ReplyNumber == 200)

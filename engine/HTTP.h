@@ -29,6 +29,13 @@ struct RangeRequest {
 };
 RangeRequest ComposeRange(int64_t start, int64_t end, int64_t maximum, int64_t expectedBefore);
 
+// Why a request failed, in the user's words: the socket's reason for a failed connection
+// ("Connection refused", "Host not found"), or the exception's text ("Certificate verification
+// failed: ...", "Connection Timed out").
+std::string FailureText(const net::TNMHTTP &client, const std::exception &error);
+// "HTTP 403 Forbidden": the number and reason of a response's status line.
+std::string StatusText(const net::TNMHTTP &client);
+
 // Lets the thread that makes size requests abort the one in flight from inside its own
 // message processing (a window that is being closed), and every later one.
 class SizeRequestAbort {
@@ -38,18 +45,22 @@ class SizeRequestAbort {
 
   private:
     friend bool FetchFileInfo(const std::string &, const std::string &, int32_t, double &,
-                              int64_t &, SizeRequestAbort *);
+                              int64_t &, SizeRequestAbort *, std::string *);
     bool aborted_ = false;
     net::TNMHTTP *client_ = nullptr;
 };
 
-// Asks Url for the file's size with one HEAD request (30 s per connect phase and of data
-// inactivity). True with Size > 0 for a 2xx answer carrying a Content-Length; false otherwise,
-// Size then -1 (no answer) or 0 (no length). ModifiedTime is the Last-Modified date as a
-// date-time value, 0 when unknown. Blocks the caller until the request ends (or `abort` is
-// used); never throws.
+// Asks Url for the file's size with a HEAD request (30 s per connect phase and of data
+// inactivity). True with Size >= 0 (0: an empty file) for a 2xx answer carrying a
+// Content-Length. A location that refuses HEAD (an error status other than 404 and 410) or
+// answers it without a length is asked once more, with a GET of "Range: bytes=0-0" whose
+// Content-Range (or a 200's Content-Length) tells the size; its body is not read. False
+// otherwise, Size then -1, and `failure` (when given) says why ("HTTP 403 Forbidden",
+// "Connection refused"). ModifiedTime is the Last-Modified date as a date-time value, 0 when
+// unknown. Blocks the caller until the exchange ends (or `abort` is used); never throws.
 bool FetchFileInfo(const std::string &Url, const std::string &ProxyServer, int32_t ProxyPort,
-                   double &ModifiedTime, int64_t &Size, SizeRequestAbort *abort = nullptr);
+                   double &ModifiedTime, int64_t &Size, SizeRequestAbort *abort = nullptr,
+                   std::string *failure = nullptr);
 
 // The HTTP client with byte-range bounds, a report callback and a handler for each of its
 // events. One object serves one DownloadRange call.
@@ -65,6 +76,10 @@ class eHTTP : public net::TNMHTTP {
     // Content-Range gives another complete length is a range of another file.
     int64_t CompleteLength = -1;
     ReportEvent OnReport;
+    // Asked when the server answers the range request with 200 and the whole file (a server
+    // that ignores ranges): true takes that answer as the whole file, the range becoming all
+    // of it; false ends the request at once (DownloadRange then returns false).
+    std::function<bool()> OnWholeFile;
 
     // Assigns the handlers that turn the client's events into reports.
     void InstallHandlers();
@@ -76,9 +91,19 @@ class eHTTP : public net::TNMHTTP {
     bool DownloadRange(const std::string &Url, const std::string &FileName,
                        const std::string &LocalFile, const std::string &proxyServer,
                        int32_t proxyPort);
+    // After DownloadRange returned false: what was wrong with the answer ("HTTP 503 Service
+    // Unavailable", "1000 bytes instead of 2000").
+    std::string WrongAnswerText() const;
+
+    // The attempt is over once this is called: every wait ends at once, also one that would
+    // begin later (a pause or stop that arrives before the connection is made). Safe from any
+    // thread.
+    void AbortOperation() override;
+    // Takes a whole file sent instead of the range, when OnWholeFile agrees.
+    void ReadResponseHeader() override;
 
   private:
-    bool BodyTooLong = false; // the request was ended because the body outgrew the range
+    bool WrongAnswer = false; // the request was ended because the answer cannot be right
     void Report(TObject *Sender, int64_t bytes, const std::string &text, int32_t level);
     void AddRangeHeader();
     bool RangeArrived() const;

@@ -77,7 +77,7 @@ void HttpThread::Report(TObject *, int64_t Bytes, const std::string &Text, int32
 void HttpThread::DeliverReport() {
     if (!OnReport)
         return;
-    OnReport(nullptr, PendingBytes, PendingText, PendingLevel);
+    OnReport(this, PendingBytes, PendingText, PendingLevel);
     PendingBytes = 0;
     PendingText.clear();
 }
@@ -98,6 +98,7 @@ bool HttpThread::Attempt(eHTTP &client) {
     client.RangeStart = SegmentStart;
     client.MaximumRequestLength = MaximumRequestLength;
     client.CompleteLength = FileSize;
+    client.OnWholeFile = [this] { return TakeWholeFile(); };
 
     // The piece stays only when it is verified; any other way out removes it, including
     // the end of a terminated thread.
@@ -119,14 +120,23 @@ bool HttpThread::Attempt(eHTTP &client) {
 
     Report(nullptr, NoByteChange, "Attempting to connect to " + Host + "...", 2);
     bool ok = false;
+    std::string failure;
     try {
         ok = client.DownloadRange(Protocol + "://" + Host + "/" + Path + FileName, FileName, piece,
                                   Proxy, ProxyPort);
+        if (!ok)
+            failure = client.WrongAnswerText();
     } catch (const platform::ThreadTerminated &) {
         throw;
+    } catch (const std::exception &e) {
+        failure = FailureText(client, e);
     } catch (...) {
-        ok = false;
+        failure = "Unknown error";
     }
+    // Another worker fetches the whole file: nothing of this one counts any more, and its
+    // owner has started the progress afresh.
+    if (Superseded)
+        return false;
     if (ok) {
         // The piece counts only when the file holds exactly the bytes asked for.
         std::error_code ec;
@@ -139,10 +149,36 @@ bool HttpThread::Attempt(eHTTP &client) {
         }
     }
     // A wrong answer is as much a failed attempt as a broken connection.
-    if (!PauseRequested)
+    if (!PauseRequested) {
+        LastFailure = failure.empty() ? "The file on disk does not match what was received"
+                                      : failure;
         Report(nullptr, NoByteChange, "Error communicating with server. Retrying...", 1);
+    }
     Report(nullptr, -client.ReportedBytes, "", 1); // withdraw what this attempt reported
     return false;
+}
+
+bool HttpThread::TakeWholeFile() {
+    int32_t none = 0;
+    if (!Stream || FileSize <= 0)
+        return false;
+    if (Stream->worker.load() == WorkerIndex)
+        return true; // this worker's stream, asked again after a failed attempt
+    if (!Stream->worker.compare_exchange_strong(none, WorkerIndex)) {
+        Superseded = true;
+        return false;
+    }
+    // This attempt's piece becomes the whole file: earlier pieces are part of it.
+    for (size_t i = 0; i + 1 < PieceFiles.size(); ++i) {
+        std::error_code ec;
+        std::filesystem::remove(PieceFiles[i], ec);
+    }
+    PieceFiles.erase(PieceFiles.begin(), PieceFiles.end() - 1);
+    SegmentStart = 0;
+    SegmentEnd = FileSize - 1;
+    if (OnOneStream)
+        Synchronize([this] { OnOneStream(this); });
+    return true;
 }
 
 void HttpThread::SetCurrentClient(eHTTP *client) {
@@ -152,7 +188,7 @@ void HttpThread::SetCurrentClient(eHTTP *client) {
 
 void HttpThread::Execute() {
     // An empty segment (small files give some) needs no request at all.
-    while (SegmentStart <= SegmentEnd && !Terminated()) {
+    while (SegmentStart <= SegmentEnd && !Terminated() && !Superseded) {
         std::unique_ptr<eHTTP> client;
         try {
             client = std::make_unique<eHTTP>();

@@ -3,6 +3,7 @@
 
 #include "net/NMHttpParse.h"
 #include "net/NMURL.h"
+#include "net/UrlParts.h"
 
 namespace net {
 
@@ -121,14 +122,24 @@ void TNMHTTP::ExecuteRequest() {
     }
 }
 
+void TNMHTTP::CaptureBody(CmdType sent) {
+    const int n = ReplyNumber;
+    // A server that keeps the connection open (a proxy asked for Keep-Alive) sends no close
+    // after the body: the body ends at its length. Without one it ends at the close.
+    const bool none = !ReadBody || sent == cmdHead || (n >= 100 && n < 200) || n == 204 || n == 304;
+    CaptureLimit = none ? 0 : ContentLength;
+    if (InputFileMode)
+        CaptureFile(Body);
+    else
+        CaptureString(Body, -1);
+}
+
 void TNMHTTP::RunPass() {
     try {
+        const CmdType sent = Command; // SendRequest resets it
         SendRequest();
         ReadResponseHeader();
-        if (InputFileMode)
-            CaptureFile(Body);
-        else
-            CaptureString(Body, -1);
+        CaptureBody(sent);
         const int n = ReplyNumber;
         if (n < 299) {
             if (OnSuccess)
@@ -161,10 +172,10 @@ void TNMHTTP::FollowRedirect(bool &handled) {
         OnRedirect(handled);
     if (handled)
         return;
-    if (CurrentURL.find('/') == std::string::npos) {
-        // A bare name is resolved on the same host, port and scheme.
-        CurrentURL = OriginURL() + "/" + CurrentURL;
-    }
+    // The target is a reference seen from the URL just requested; without a Location the
+    // same URL is asked again.
+    if (!Location.empty())
+        CurrentURL = ResolveReference(AbsoluteURL(), Location);
 }
 
 void TNMHTTP::ForgetCookieOfOtherHost() {

@@ -39,8 +39,9 @@ class THeaderInfo {
 using TResultEvent = std::function<void(CmdType Cmd)>;
 
 // An HTTP/1.0 client on the socket component. Every entry point runs one request cycle: split
-// the URL, compose the request, connect, send, read the response header and the body (until
-// the server closes), classify the status, close, follow redirects. Each blocks the calling
+// the URL, compose the request, connect, send, read the response header and the body (the
+// Content-Length's bytes, or until the server closes when there is none; nothing after a HEAD
+// request, a 204 or a 304), classify the status, close, follow redirects. Each blocks the calling
 // thread until the cycle ends and lets every exception of the cycle (ESockError, EAbortError,
 // EFileStreamError) reach the caller; an HTTP error status raises nothing but fires OnFailure.
 class TNMHTTP : public TPowersock {
@@ -66,8 +67,8 @@ class TNMHTTP : public TPowersock {
 
     // The steps of the request cycle, in the order ExecuteRequest runs them.
     virtual void ExecuteRequest();
-    // Splits CurrentURL into Host, Port and RequestPath; throws ESockError for an empty URL
-    // or a bad port, before anything is sent.
+    // Splits CurrentURL into Scheme, Host, Port and RequestPath; throws ESockError for an
+    // empty URL or a bad port, before anything is sent.
     virtual void ParseURL();
     // Composes SendHeader: the request line and the header lines in their fixed order.
     virtual void BuildRequest();
@@ -90,13 +91,21 @@ class TNMHTTP : public TPowersock {
     // The request being prepared; an OnAboutToSend handler may read and change it.
     TExStringList SendHeader;
 
+    // False: each pass ends after the response's header block; its body is not read.
+    bool ReadBody = true;
+
     // The request cycle's working state.
+    std::string Scheme = "http"; // lower case
     std::string RequestPath;
     std::string ReceivedCookie;
     std::string SendData;
     std::string TargetURI;
     std::string CurrentURL;
     CmdType Command = cmdGet;
+    // Of the last response: the Content-Length (-1 when it has none, or none that bounds the
+    // body), and the Location value as received ("" when none).
+    int64_t ContentLength = -1;
+    std::string Location;
 
     // Redirects followed in one request at most; one more raises "Too many redirects".
     static constexpr int kMaxRedirects = 20;
@@ -111,9 +120,15 @@ class TNMHTTP : public TPowersock {
     void RunPass();
     void FollowRedirect(bool &handled);
     void ForgetCookieOfOtherHost();
+    // The URL of the current request: OriginURL and RequestPath.
     std::string AbsoluteURL() const;
     // Scheme, host and (when not the scheme's default) port of the current request.
     std::string OriginURL() const;
+    // The value of the Host line: the host, and the port when it is not the scheme's default.
+    std::string HostLine() const;
+    int32_t DefaultPort() const;
+    // Reads the body of the response whose header block was just read, as far as it goes.
+    void CaptureBody(CmdType sent);
 
     // A cookie taken over from a redirect response belongs to the host that set it.
     std::string CookieHost;

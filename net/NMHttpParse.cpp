@@ -56,6 +56,29 @@ int64_t ContentLengthOf(const std::string &upperLine) {
     return value;
 }
 
+HeaderField HeaderFieldOf(const std::string &line) {
+    const std::string text = WithoutTerminator(line);
+    const size_t colon = text.find(':');
+    if (colon == std::string::npos || colon == 0)
+        return {};
+    HeaderField field;
+    field.name = LowerCase(text.substr(0, colon));
+    const size_t first = text.find_first_not_of(" \t", colon + 1);
+    if (first != std::string::npos)
+        field.value = text.substr(first, text.find_last_not_of(" \t") - first + 1);
+    return field;
+}
+
+int64_t BodyLengthOf(const std::string &value) {
+    if (value.empty())
+        return -1;
+    int64_t length = 0;
+    for (char c : value)
+        if (!IsDigit(c) || !AddDigit(length, c))
+            return -1;
+    return length;
+}
+
 int64_t StrictInteger(const std::string &text) {
     size_t i = 0;
     bool negative = false;

@@ -20,6 +20,16 @@ int16_t StatusNumberOf(const std::string &statusLine);
 // not fit 64 bits.
 int64_t ContentLengthOf(const std::string &upperLine);
 
+// A header line's name (lower case) and value (without the blanks around it); an empty name
+// for a line that has no ":" (the status line, the empty line).
+struct HeaderField {
+    std::string name, value;
+};
+HeaderField HeaderFieldOf(const std::string &line);
+
+// A Content-Length value as a body length: digits only; -1 for anything else (or too long).
+int64_t BodyLengthOf(const std::string &value);
+
 // A whole decimal number with an optional sign; throws ESockError "'text' is not a valid
 // integer value" for anything else (an empty text included).
 int64_t StrictInteger(const std::string &text);

@@ -3,72 +3,57 @@
 
 #include "net/NMHttpParse.h"
 #include "net/NMUUE.h"
+#include "net/UrlParts.h"
 
 namespace net {
-namespace {
 
-bool Contains(const std::string &s, const char *what) { return s.find(what) != std::string::npos; }
-
-} // namespace
+int32_t TNMHTTP::DefaultPort() const {
+    return Scheme == "gopher" ? 70 : Scheme == "ftp" ? 21 : Scheme == "https" ? 443 : 80;
+}
 
 void TNMHTTP::ParseURL() {
-    const std::string &url = CurrentURL;
-    if (url.empty())
+    if (CurrentURL.empty())
         throw ESockError(NMConst::sEmptyURL);
     if (Port == 0)
         Port = 80;
-
-    const bool hasScheme = Contains(url, "//");
-    if (hasScheme) {
-        size_t third = static_cast<size_t>(NthCharPos(url, '/', 3));
-        RequestPath = third <= url.size() ? url.substr(third - 1) : "";
-    } else if (size_t slash = url.find('/'); slash != std::string::npos) {
-        RequestPath = url.substr(slash);
-    } else {
-        RequestPath.clear();
+    const UrlParts url = SplitUrl(CurrentURL);
+    // "https" is spoken over TLS; every other scheme as plain HTTP. A URL without a scheme (a
+    // path on the same host) keeps the scheme with the host and port.
+    if (!url.scheme.empty()) {
+        Scheme = url.scheme;
+        UseTls = Scheme == "https";
+        Port = DefaultPort();
     }
-
-    if (size_t colon = url.find(':'); colon != std::string::npos) {
-        std::string scheme = LowerCase(url.substr(0, colon));
-        // "https" is spoken over TLS; every other scheme as plain HTTP. A URL without a
-        // colon (a path on the same host) keeps the scheme with the host and port.
-        UseTls = scheme == "https";
-        Port = scheme == "gopher" ? 70 : scheme == "ftp" ? 21 : UseTls ? 443 : 80;
-    }
-
-    std::string hostPart;
-    if (hasScheme)
-        hostPart = NthField(url, '/', 3);
-    else if (url[0] != '/')
-        hostPart = NthField(url, '/', 1);
-
-    if (size_t colon = hostPart.find(':'); colon != std::string::npos) {
-        int64_t port = StrictInteger(NthField(hostPart, ':', 2));
+    if (url.hasPort) {
+        int64_t port = StrictInteger(url.port);
         if (port < 1 || port > 65535)
             throw ESockError(NMConst::sInvalidPort + std::to_string(port));
         Port = static_cast<int32_t>(port);
-        hostPart.resize(colon);
     }
-    if (!hostPart.empty())
-        Host = hostPart;
+    if (!url.host.empty())
+        Host = url.host;
+    RequestPath = url.pathAndQuery;
     if (RequestPath.empty()) {
         RequestPath = "/";
         CurrentURL += "/";
+    } else if (RequestPath[0] == '?') {
+        RequestPath.insert(0, "/");
     }
 }
 
 std::string TNMHTTP::AbsoluteURL() const {
-    // A proxy needs the absolute URL; a relative one (a redirect to "/path", or a URL given
-    // without a scheme) is completed with the host and port it is requested from.
-    if (Contains(CurrentURL, "//"))
-        return CurrentURL;
+    // What a proxy needs, and what a redirect is resolved against.
     return OriginURL() + RequestPath;
 }
 
 std::string TNMHTTP::OriginURL() const {
-    const int defaultPort = UseTls ? 443 : 80;
-    std::string port = Port != defaultPort ? ":" + std::to_string(Port) : "";
-    return (UseTls ? "https://" : "http://") + Host + port;
+    return Scheme + "://" + HostLine();
+}
+
+std::string TNMHTTP::HostLine() const {
+    // The port is named when it is not the scheme's: a server that builds absolute URLs
+    // (redirects) from the Host line then names the port it was reached on.
+    return Port != DefaultPort() ? Host + ":" + std::to_string(Port) : Host;
 }
 
 void TNMHTTP::BuildRequest() {
@@ -81,11 +66,12 @@ void TNMHTTP::BuildRequest() {
         throw ESockError(std::string(NMConst::sRequestTooLong) + " (" +
                          std::to_string(requestLine.size()) + " characters)");
     SendHeader.Add(requestLine);
+    const std::string host = Host.empty() ? "" : HostLine();
     if (viaProxy) {
         SendHeader.Add("Proxy-Connection: Keep-Alive");
-        SendHeader.Add("Host: " + Host);
+        SendHeader.Add("Host: " + host);
     }
-    SendHeader.SetHeader("Host", Host);
+    SendHeader.SetHeader("Host", host);
     SendHeader.Add(NMConst::sAccept1);
     SendHeader.Add(NMConst::sAccept2);
     const THeaderInfo &h = HeaderInfo;

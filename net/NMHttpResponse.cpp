@@ -9,6 +9,9 @@ namespace net {
 
 void TNMHTTP::ReadResponseHeader() {
     TransferSize = 0;
+    ContentLength = -1;
+    Location.clear();
+    bool chunked = false;
     ReceivedCookie.clear();
     std::unique_ptr<TFileStream> file;
     if (OutputFileMode)
@@ -38,14 +41,26 @@ void TNMHTTP::ReadResponseHeader() {
         // Values start at a fixed place: right after the name, its colon and one space.
         if (name == "SET-COOKIE:")
             ReceivedCookie = WithoutTerminator(line).substr(12, 256);
-        else if (name == "LOCATION:")
-            CurrentURL = WithoutTerminator(line).substr(10);
         else if (name == "CONTENT-LENGTH:")
             TransferSize = ContentLengthOf(upper);
+        // The fields that end the body and name a redirect's target, by HTTP's own rules (any
+        // blanks around the value).
+        const HeaderField field = HeaderFieldOf(line);
+        if (field.name == "location")
+            Location = field.value;
+        else if (field.name == "content-length")
+            ContentLength = ContentLength == -1 || ContentLength == BodyLengthOf(field.value)
+                                ? BodyLengthOf(field.value)
+                                : -2; // two lengths that disagree bound nothing
+        else if (field.name == "transfer-encoding")
+            chunked = true;
         store(line);
         if (line == "\r\n" || line == "\n" || line.empty())
             break;
     }
+    // A coded body's length is not its Content-Length: it is read to the close.
+    if (chunked || ContentLength < 0)
+        ContentLength = -1;
 }
 
 } // namespace net

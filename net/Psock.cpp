@@ -111,6 +111,8 @@ void TPowersock::DispatchSocketMessage(const platform::Message &m) {
             // must not turn a connect that succeeded into a failed one.
             ConnectEventSeen = true;
             ConnectEventOk = LastEventOk;
+            if (!LastEventOk)
+                LastSocketError = m.error; // why it failed ("Connection refused")
             if (LastEventOk) {
                 IsConnected = true;
                 // A TLS connection is announced once its handshake is done (Connect).
@@ -184,8 +186,10 @@ void TPowersock::ResolveHost() {
         throw ESockError("Host Lookup Timed Out");
     if (CancelRequested)
         throw ESockError("Host Lookup Canceled");
-    if (LookupError != 0)
+    if (LookupError != 0) {
+        LastSocketError = LookupError; // why it failed ("Host not found")
         throw ESockError("Host Lookup Failed");
+    }
     RemoteAddress = LookupAddress;
     if (OnHostResolved)
         OnHostResolved(this);
@@ -194,6 +198,12 @@ void TPowersock::ResolveHost() {
 void TPowersock::Connect() {
     ReportStatus(8, "Connecting");
     CancelRequested = false;
+    // A component given up before (or while) it connects stays cancelled: the mark is read
+    // after the clear, and the one who sets it cancels after setting it.
+    if (Abandoned) {
+        CancelRequested = true;
+        throw ESockError("Connection Canceled");
+    }
     if (IsConnected)
         throw ESockError("Already connected");
     SecureFailure.clear();

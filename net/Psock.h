@@ -79,6 +79,10 @@ class TPowersock : public TObject, private platform::MessageTarget {
     void ReadLn(std::string &line);
     void CaptureString(std::string &text, int32_t count);
     void CaptureFile(const std::string &fileName);
+    // The most bytes the next capture takes (-1: no limit): it then ends as soon as it has
+    // them, without waiting for the close, and keeps no byte after them. Each capture sets it
+    // back to -1.
+    int64_t CaptureLimit = -1;
     void SendFile(const std::string &fileName);
 
     void ResolveHost();
@@ -114,6 +118,10 @@ class TPowersock : public TObject, private platform::MessageTarget {
     // State.
     bool IsConnected = false;
     std::atomic<bool> CancelRequested{false};
+    // Set by a caller that is done with the component (a download attempt paused or stopped):
+    // every wait ends at once from then on, also one that begins later, since Connect no
+    // longer clears the cancel. Safe from any thread.
+    std::atomic<bool> Abandoned{false};
     bool TimedOut = false;
     bool LastEventOk = false;
     std::atomic<bool> LookupDone{false};
@@ -147,10 +155,14 @@ class TPowersock : public TObject, private platform::MessageTarget {
     void HandleMessage(const platform::Message &m) override;
     void DispatchSocketMessage(const platform::Message &m);
     void HandleClose();
-    // StoreChunk is StoreBytes (into ReceiveStream; false when the capture file failed)
-    // then CountChunk (the progress and OnPacketRecvd, during a transfer).
+    // StoreChunk is StoreBytes (into ReceiveStream, cut at what the capture may still take;
+    // false when the capture file failed) then CountChunk (the progress and OnPacketRecvd,
+    // during a transfer).
     void StoreChunk(const char *data, size_t n);
-    bool StoreBytes(const char *data, size_t n);
+    bool StoreBytes(const char *data, size_t &n);
+    // Takes CaptureLimit for a capture that begins (with `buffered` bytes already at hand);
+    // returns how many of those it keeps.
+    size_t StartCaptureLimit(size_t buffered);
     void CountChunk(size_t n);
     // The buffer of one receive, kept for the component's life.
     char *ReceiveBuffer();
@@ -187,6 +199,7 @@ class TPowersock : public TObject, private platform::MessageTarget {
     uint32_t LookupAddress = 0;
     bool ConnectEventSeen = false, ConnectEventOk = false;
     uint64_t BytesMoved = 0;         // every byte received or sent, for the stall time-out
+    int64_t CaptureLeft = -1;        // what the running capture may still take (-1: no limit)
     bool SendFailed = false;         // a send failed with an error other than would-block
     std::exception_ptr CaptureError; // a write into the capture stream failed
     std::unique_ptr<char[]> receiveBuffer_;

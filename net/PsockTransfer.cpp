@@ -5,6 +5,7 @@
 #include "net/PsockTls.h"
 #include "platform/SocketErrors.h"
 
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 #include <utility>
@@ -46,7 +47,11 @@ char *TPowersock::ReceiveBuffer() {
     return receiveBuffer_.get();
 }
 
-bool TPowersock::StoreBytes(const char *data, size_t n) {
+bool TPowersock::StoreBytes(const char *data, size_t &n) {
+    if (CaptureLeft >= 0) {
+        n = std::min(n, static_cast<size_t>(CaptureLeft));
+        CaptureLeft -= static_cast<int64_t>(n);
+    }
     try {
         ReceiveStream->Write(data, n);
     } catch (const EFileStreamError &) {
@@ -69,6 +74,15 @@ void TPowersock::CountChunk(size_t n) {
 void TPowersock::StoreChunk(const char *data, size_t n) {
     if (StoreBytes(data, n))
         CountChunk(n);
+}
+
+size_t TPowersock::StartCaptureLimit(size_t buffered) {
+    CaptureLeft = std::exchange(CaptureLimit, -1);
+    if (CaptureLeft < 0)
+        return buffered;
+    buffered = std::min(buffered, static_cast<size_t>(CaptureLeft));
+    CaptureLeft -= static_cast<int64_t>(buffered);
+    return buffered;
 }
 
 void TPowersock::ReadToStream() {
@@ -101,11 +115,16 @@ void TPowersock::ReadToStream() {
             int error = 0;
             bool waiting = false, kept = false;
             for (;;) {
-                if (!StoreBytes(ReceiveBuffer(), static_cast<size_t>(n)))
+                const size_t received = static_cast<size_t>(n);
+                size_t taken = received;
+                if (!StoreBytes(ReceiveBuffer(), taken))
                     break;
                 kept = true;
-                chunk += static_cast<size_t>(n);
-                waiting = static_cast<size_t>(n) == kReceiveBuffer || (Tls && Tls->Buffered());
+                chunk += taken;
+                waiting = received == kReceiveBuffer || (Tls && Tls->Buffered());
+                // A capture that has all it may take reads no further.
+                if (CaptureLeft == 0)
+                    waiting = false;
                 if (!waiting || !TransferActive || chunk >= kReceiveChunk)
                     break;
                 n = TransportReceive(ReceiveBuffer(), kReceiveBuffer);
@@ -179,7 +198,7 @@ void TPowersock::HandleClose() {
     // What is still unread in the socket belongs to the transfer: drain it into the receive
     // stream and count it like any other chunk, so a body whose last bytes come with the
     // close is complete.
-    while (Socket && !CancelRequested) {
+    while (Socket && !CancelRequested && CaptureLeft != 0) {
         long n = TransportReceive(ReceiveBuffer(), kReceiveBuffer);
         if (n <= 0)
             break;
@@ -332,13 +351,17 @@ void TPowersock::CaptureString(std::string &text, int32_t count) {
     ReportStatus(8, "Capture String");
     ReceiveProgress = 0;
     {
-        OnExit clear{[this] { TransferActive = false; }};
+        OnExit clear{[this] {
+            TransferActive = false;
+            CaptureLeft = -1;
+        }};
+        ReceiveQueue.Bytes().resize(StartCaptureLimit(ReceiveQueue.Bytes().size()));
         if (count >= -1)
             WaitUntil(
                 [&] {
                     text += ReceiveQueue.Bytes();
                     ReceiveQueue.Clear();
-                    if (!IsConnected)
+                    if (!IsConnected || CaptureLeft == 0)
                         return true;
                     return count >= 0 && text.size() >= static_cast<size_t>(count);
                 },
@@ -361,16 +384,17 @@ void TPowersock::CaptureFile(const std::string &fileName) {
             file.reset();
             TransferActive = false;
             FileTransfer = false;
+            CaptureLeft = -1;
         }};
+        const size_t buffered = StartCaptureLimit(ReceiveQueue.Bytes().size());
         file = std::make_unique<TFileStream>(fileName, TFileStream::Mode::Create);
         ReceiveStream = file.get();
         CaptureError = nullptr;
-        ReceiveProgress = ReceiveQueue.Size();
-        if (ReceiveProgress > 0) {
-            file->Write(ReceiveQueue.Data(), ReceiveQueue.Bytes().size());
-            ReceiveQueue.Clear();
-        }
-        WaitUntil([this] { return !IsConnected || CaptureError; }, true);
+        ReceiveProgress = static_cast<int64_t>(buffered);
+        if (buffered > 0)
+            file->Write(ReceiveQueue.Data(), buffered);
+        ReceiveQueue.Clear();
+        WaitUntil([this] { return !IsConnected || CaptureError || CaptureLeft == 0; }, true);
     }
     ThrowIfCancelled("Socket send aborted");
     if (!CaptureError)

@@ -13,7 +13,8 @@ std::string TempDirectory();
 // Creates a new empty file "tlv" + a unique part + ".tmp" in TempDirectory, exclusively (no
 // other caller, thread or process, gets the same name), and returns its full path. When no
 // file can be created there, returns the current local date and time as a day number instead
-// (DayNumberText), with no directory; no file of that name exists then.
+// (DayNumberText) followed by "-", the process id, "-" and a number that counts the calls, with
+// no directory: no two calls give the same name, and no file of that name exists then.
 std::string NewTempFileName();
 
 // A local date and time as days since 30 December 1899, the time of day as the fraction,

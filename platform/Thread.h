@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/NotifyQueue.h"
+#include "platform/Object.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -24,7 +25,7 @@ bool IsMainThread();
 // Thrown inside a terminated thread by Synchronize; caught around Execute.
 struct ThreadTerminated {};
 
-class TThread {
+class TThread : public TObject {
   public:
     using TTerminateEvent = std::function<void(TThread *Sender)>;
 

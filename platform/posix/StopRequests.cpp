@@ -38,7 +38,9 @@ extern "C" void OnStopSignal(int signal) {
 } // namespace
 
 namespace posix {
-unsigned StopRequestCount() { return requests.load(); }
+unsigned StopRequestCount() {
+    return requests.load();
+}
 } // namespace posix
 
 void CatchStopRequests(std::function<void()> onStop) {

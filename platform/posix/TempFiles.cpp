@@ -1,11 +1,13 @@
 #include "platform/TempFiles.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <unistd.h>
 #include <vector>
 
@@ -62,8 +64,14 @@ std::string NewTempFileName() {
     name.push_back('\0');
     // mkostemps replaces the X's and creates the file with O_EXCL, retrying on collisions.
     int fd = mkostemps(name.data(), sizeof suffix - 1, O_CLOEXEC);
-    if (fd < 0)
-        return CurrentDayNumberText();
+    if (fd < 0) {
+        // No file can be made there: a name of the date and time, which the first write then
+        // creates in the current folder. The process and a counter keep the names of workers
+        // asking in the same millisecond apart.
+        static std::atomic<unsigned> counter{0};
+        return CurrentDayNumberText() + "-" + std::to_string(getpid()) + "-" +
+               std::to_string(++counter);
+    }
     close(fd);
     return std::string(name.data());
 }

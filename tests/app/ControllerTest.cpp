@@ -69,8 +69,9 @@ TEST_F(Controller, EntryZeroWinsWhenAFasterLocationDisagreesOnTheSize) {
 
 TEST_F(Controller, NoLocationAnsweringPausesAndResumeSelectsAgain) {
     RangeServer later(PatternBytes(0, 500));
+    // The size request and the one-byte request that follows a refused HEAD.
     later.SetFaults([](size_t i, const SeenRequest &) {
-        return i == 0 ? RangeFault{RangeFault::Kind::Status, 0, 503, {}} : RangeFault{};
+        return i <= 1 ? RangeFault{RangeFault::Kind::Status, 0, 503, {}} : RangeFault{};
     });
     TMainForm &m = OpenFor(later);
     m.StartWhenReady();
@@ -85,7 +86,8 @@ TEST_F(Controller, NoLocationAnsweringPausesAndResumeSelectsAgain) {
     ASSERT_EQ(backend->messages.size(), 1u);
     EXPECT_EQ(backend->messages[0].caption, "Connection error");
     EXPECT_EQ(backend->messages[0].text, "Could not connect to " + host +
-                                             ".\r\n\r\nCheck your internet connection and the "
+                                             ".\r\n\r\nHTTP 503 Service Unavailable"
+                                             "\r\n\r\nCheck your internet connection and the "
                                              "options.");
     EXPECT_TRUE(m.Paused);
     EXPECT_FALSE(m.Form().Get<gui::Button>("btnPause").Visible());
@@ -130,7 +132,7 @@ TEST_F(Controller, ResumePressedDuringTheWaitAndTheSelectionStartsNoSecondSelect
 TEST_F(Controller, ResumedWhileTheFailureBoxIsOpenSelectsAgainAfterIt) {
     RangeServer later(PatternBytes(0, 700));
     later.SetFaults([](size_t i, const SeenRequest &) {
-        return i == 0 ? RangeFault{RangeFault::Kind::Status, 0, 503, {}} : RangeFault{};
+        return i <= 1 ? RangeFault{RangeFault::Kind::Status, 0, 503, {}} : RangeFault{};
     });
     TMainForm &m = OpenFor(later);
     backend->duringMessage = [&] { m.btnPauseResumeClick(); };
@@ -139,6 +141,59 @@ TEST_F(Controller, ResumedWhileTheFailureBoxIsOpenSelectsAgainAfterIt) {
     EXPECT_FALSE(m.Paused);
     ASSERT_TRUE(PumpUntil([&] { return Finished(); }));
     EXPECT_EQ(ReadFile(dir / "out" / "file.bin"), PatternBytes(0, 700));
+}
+
+// A server that answers ranges with the whole file: the file comes once, in one stream.
+TEST_F(Controller, AServerThatSendsOnlyWholeFilesStillGivesTheFile) {
+    const std::string content = PatternBytes(0, 2000000);
+    RangeServer server(content);
+    server.SetFaults([](size_t, const SeenRequest &r) {
+        return r.method == "GET" ? RangeFault{RangeFault::Kind::WholeFile, 0, 0, {}}
+                                 : RangeFault{};
+    });
+    TMainForm &m = OpenFor(server);
+    m.StartDownload("http", Mirrors({&server, nullptr, nullptr, nullptr}), "file.bin", "", 0);
+    ASSERT_TRUE(PumpUntil([&] { return Finished(); }));
+    EXPECT_EQ(ReadFile(dir / "out" / "file.bin"), content);
+    EXPECT_EQ(m.ExitCode, kExitVerified);
+    EXPECT_EQ(m.ErrorCount, 0);
+    EXPECT_NE(std::find(backend->statuses.begin(), backend->statuses.end(),
+                        "The server sends only whole files: the file comes in one stream."),
+              backend->statuses.end());
+    EXPECT_EQ(PieceFilesLeft(), 0);
+}
+
+// A file of no bytes is a file: written, verified and completed, with no range asked for.
+TEST_F(Controller, AnEmptyFileIsDownloaded) {
+    RangeServer server("");
+    TMainForm &m = OpenFor(server, "empty.txt");
+    m.StartDownload("http", Mirrors({&server, nullptr, nullptr, nullptr}), "empty.txt", "", 0);
+    ASSERT_TRUE(PumpUntil([&] { return m.ExitCode == kExitVerified; }));
+    EXPECT_TRUE(std::filesystem::exists(dir / "out" / "empty.txt"));
+    EXPECT_EQ(std::filesystem::file_size(dir / "out" / "empty.txt"), 0u);
+    for (const SeenRequest &r : server.Requests())
+        EXPECT_EQ(r.method, "HEAD");
+    EXPECT_EQ(m.Form().Caption(), "Downloading Pelko (0 of 0 MB, 100.0%)");
+}
+
+// The box that asks whether to go on says what went wrong last.
+TEST_F(Controller, TheRetryQuestionSaysWhyTheAttemptsFailed) {
+    RangeServer server(PatternBytes(0, 1000));
+    server.SetFaults([](size_t, const SeenRequest &r) {
+        return r.method == "GET" ? RangeFault{RangeFault::Kind::Status, 0, 503, {}}
+                                 : RangeFault{};
+    });
+    TMainForm &m = OpenFor(server);
+    m.Options().MaximumNumberOfAttempts = 1;
+    backend->answers = {gui::MessageResult::Cancel};
+    ShowWithoutActivation(m);
+    m.StartDownload("http", Mirrors({&server, nullptr, nullptr, nullptr}), "file.bin", "", 0);
+    ASSERT_TRUE(PumpUntil([&] { return !backend->messages.empty(); }));
+    EXPECT_EQ(backend->messages[0].text,
+              "The server has disconnected the transfer 1 times.\r\n\r\n"
+              "HTTP 503 Service Unavailable\r\n\r\nDo you want to continue attempting to "
+              "transfer?");
+    EXPECT_TRUE(m.CloseRequested);
 }
 
 TEST_F(Controller, EverySmallSizeDownloadsWhole) {
@@ -305,7 +360,8 @@ TEST_F(Controller, AFileThatFailsItsVerificationOrItsJoinIsNeverRun) {
         ASSERT_TRUE(PumpUntil([&] { return Finished(); }));
         ASSERT_EQ(backend->messages.size(), 1u);
         EXPECT_EQ(backend->messages[0].text,
-                  "The file did not download correctly. Please try again.");
+                  "The file did not download correctly. Please try again.\r\n\r\n"
+                  "The file has 2499 bytes instead of 3000.");
         EXPECT_EQ(Status(), "Verification failed.");
         EXPECT_EQ(m.ExitCode, kExitFailed);
         EXPECT_FALSE(std::filesystem::exists(dir / "out" / "setup.sh")) << "deleted";

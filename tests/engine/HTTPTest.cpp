@@ -1,18 +1,23 @@
 #include "engine/HTTP.h"
 
 #include "engine/HttpDate.h"
+#include "platform/HostLookup.h"
+#include "platform/ProcessInfo.h"
 #include "tests/support/RangeServer.h"
+#include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <fstream>
 
+using namespace std::chrono_literals;
 using engine::ComposeRange;
 using engine::eHTTP;
 using engine::NoByteChange;
 using testsupport::Action;
 using testsupport::PatternBytes;
+using testsupport::ReadFile;
 using testsupport::RangeFault;
 using testsupport::RangeServer;
 using testsupport::ScriptedServer;
@@ -139,7 +144,6 @@ TEST(DownloadRange, WrongAnswersFail) {
         {"error status", {RangeFault::Kind::Status, 0, 503, {}}},
         {"an error page as long as the range", {RangeFault::Kind::Status, 1000, 503, {}}},
         {"the range of another version of the file", {RangeFault::Kind::OtherVersion, 10, 0, {}}},
-        {"a body longer than the range", {RangeFault::Kind::LongBody, 1, 0, {}}},
     };
     for (const auto &k : cases) {
         SCOPED_TRACE(k.name);
@@ -149,6 +153,43 @@ TEST(DownloadRange, WrongAnswersFail) {
         c.http.CompleteLength = 50000;
         EXPECT_FALSE(c.Fetch(server.Port()));
     }
+}
+
+// The From line names the program, not the folder it runs from (which usually names the
+// user's account); the size request's too.
+TEST(DownloadRange, TheFromLineCarriesTheProgramsFileNameOnly) {
+    const std::string path = platform::ProgramPath();
+    const std::string name = path.substr(path.rfind('/') + 1);
+    ASSERT_FALSE(name.empty());
+    ScriptedServer server;
+    server.SetDefault({Action::ReadRequest(),
+                       Action::Send("HTTP/1.0 200 OK\r\nContent-Length: 1\r\n\r\nx"),
+                       Action::Close()});
+    RangeClient c(0, 0);
+    c.Fetch(server.Port());
+    double modified = 0;
+    int64_t size = 0;
+    engine::FetchFileInfo("http://127.0.0.1:" + std::to_string(server.Port()) + "/f", "", 0,
+                          modified, size);
+    for (size_t i = 0; i < 2; ++i) {
+        EXPECT_NE(server.Received(i).find("\r\nFrom: " + name + "\r\n"), std::string::npos)
+            << server.Received(i);
+        EXPECT_EQ(server.Received(i).find(path), std::string::npos);
+    }
+}
+
+// Bytes after the Content-Length are no part of the answer (on a connection kept open they
+// would begin the next one): the range is complete without them.
+TEST(DownloadRange, BytesAfterTheLengthAreNotPartOfTheRange) {
+    const std::string content = PatternBytes(0, 50000);
+    RangeServer server(content);
+    server.SetFaults([](size_t, const testsupport::SeenRequest &) {
+        return RangeFault{RangeFault::Kind::LongBody, 5000, 0, {}};
+    });
+    RangeClient c(1000, 1999);
+    c.http.CompleteLength = 50000;
+    EXPECT_TRUE(c.Fetch(server.Port()));
+    EXPECT_EQ(ReadFile(c.file), content.substr(1000, 1000));
 }
 
 TEST(DownloadRange, TheCompleteLengthIsCheckedOnlyWhenBothSidesGiveIt) {
@@ -247,15 +288,6 @@ TEST(FetchFileInfo, NoSizeFromErrorsMissingLengthsOrNoAnswer) {
             "http://127.0.0.1:" + std::to_string(server.Port()) + "/f", "", 0, modified, size));
         EXPECT_EQ(size, -1) << "an error page's length is no file size";
     }
-    {
-        ScriptedServer server;
-        server.Expect({Action::ReadRequest(), Action::Send("HTTP/1.0 200 OK\r\n\r\n"),
-                       Action::Close()});
-        EXPECT_FALSE(engine::FetchFileInfo(
-            "http://127.0.0.1:" + std::to_string(server.Port()) + "/f", "", 0, modified, size));
-        EXPECT_EQ(size, 0);
-        EXPECT_EQ(modified, 0);
-    }
     uint16_t closed;
     {
         ScriptedServer gone;
@@ -264,6 +296,82 @@ TEST(FetchFileInfo, NoSizeFromErrorsMissingLengthsOrNoAnswer) {
     EXPECT_FALSE(engine::FetchFileInfo("http://127.0.0.1:" + std::to_string(closed) + "/f", "",
                                        0, modified, size));
     EXPECT_EQ(size, -1);
+}
+
+// A location that refuses HEAD or answers it without a length is asked for one byte; its size
+// then comes from the complete length (or a 200's length), and the body is never read.
+TEST(FetchFileInfo, HeadRefusedOrWithoutLengthIsAskedForOneByte) {
+    struct Case {
+        const char *name;
+        std::string head;  // the answer to HEAD
+        std::string probe; // the answer to the GET of one byte; empty: none expected
+        int64_t size;
+        std::string failure;
+    } cases[] = {
+        {"405, then 206", "HTTP/1.1 405 Method Not Allowed\r\nContent-Length: 0\r\n\r\n",
+         "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 0-0/123456\r\n"
+         "Content-Length: 1\r\n\r\nx",
+         123456, ""},
+        {"403, then 200 with the whole file", "HTTP/1.1 403 Forbidden\r\n\r\n",
+         "HTTP/1.0 200 OK\r\nContent-Length: 5000000\r\n\r\nxxxx", 5000000, ""},
+        {"200 without a length, then 206", "HTTP/1.0 200 OK\r\n\r\n",
+         "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 0-0/77\r\n\r\nx", 77, ""},
+        {"501, then 416 of an empty file", "HTTP/1.0 501 Not Implemented\r\n\r\n",
+         "HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */0\r\n\r\n", 0, ""},
+        {"an empty file", "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n", "", 0, ""},
+        {"404 is final", "HTTP/1.1 404 Not Found\r\n\r\n", "", -1, "HTTP 404 Not Found"},
+        {"410 is final", "HTTP/1.1 410 Gone\r\n\r\n", "", -1, "HTTP 410 Gone"},
+        {"405, then 403", "HTTP/1.1 405 Method Not Allowed\r\n\r\n",
+         "HTTP/1.1 403 Forbidden\r\n\r\n", -1, "HTTP 403 Forbidden"},
+        {"200 without a length, twice", "HTTP/1.0 200 OK\r\n\r\n", "HTTP/1.0 200 OK\r\n\r\n",
+         -1, "The server tells no file size"},
+    };
+    for (const Case &k : cases) {
+        SCOPED_TRACE(k.name);
+        ScriptedServer server;
+        // Each answer is followed by a connection kept open, as a server that keeps it alive.
+        server.Expect({Action::ReadRequest(), Action::Send(k.head), Action::Delay(10s),
+                       Action::Close()});
+        if (!k.probe.empty())
+            server.Expect({Action::ReadRequest(), Action::Send(k.probe), Action::Delay(10s),
+                           Action::Close()});
+        double modified = 0;
+        int64_t size = -2;
+        std::string failure;
+        const auto start = std::chrono::steady_clock::now();
+        const bool answered =
+            engine::FetchFileInfo("http://127.0.0.1:" + std::to_string(server.Port()) + "/f", "",
+                                  0, modified, size, nullptr, &failure);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+        EXPECT_EQ(answered, k.size >= 0);
+        EXPECT_EQ(size, k.size);
+        EXPECT_EQ(failure, k.failure);
+        EXPECT_EQ(server.Accepted(), k.probe.empty() ? 1u : 2u);
+        if (!k.probe.empty()) {
+            EXPECT_EQ(server.Received(1).rfind("GET /f HTTP/1.0\r\n", 0), 0u);
+            EXPECT_NE(server.Received(1).find("\r\nRange: bytes=0-0\r\n\r\n"),
+                      std::string::npos);
+        }
+    }
+}
+
+TEST(FetchFileInfo, TheFailureSaysWhy) {
+    uint16_t closed;
+    {
+        ScriptedServer gone;
+        closed = gone.Port();
+    }
+    double modified = 0;
+    int64_t size = 0;
+    std::string failure;
+    EXPECT_FALSE(engine::FetchFileInfo("http://127.0.0.1:" + std::to_string(closed) + "/f", "", 0,
+                                       modified, size, nullptr, &failure));
+    EXPECT_EQ(failure, "Connection refused");
+    platform::SetResolver([](const std::string &, uint32_t &) { return 11001; });
+    EXPECT_FALSE(engine::FetchFileInfo("http://nowhere.invalid/f", "", 0, modified, size, nullptr,
+                                       &failure));
+    platform::SetResolver(nullptr);
+    EXPECT_EQ(failure, "Host not found");
 }
 
 TEST(HttpDate, TheThreeFormatsAndNonsense) {

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -46,16 +47,21 @@ class Workers : public ::testing::Test {
         workers.clear();
     }
 
-    // Starts a worker on the server for bytes start..end.
+    // Starts a worker on the server for bytes start..end, naming it `hostName`.
     HttpThread &Start(const RangeServer &server, int64_t start, int64_t end,
-                      int64_t maximum = -1, bool suspended = false) {
+                      int64_t maximum = -1, bool suspended = false,
+                      const std::string &hostName = "127.0.0.1") {
         int index = static_cast<int>(workers.size()) + 1;
-        auto onReport = [this, index](platform::TObject *, int64_t b, const std::string &t,
-                                      int32_t l) { reports.push_back({index, b, t, l}); };
+        auto report = [this, index](platform::TObject *, int64_t b, const std::string &t,
+                                    int32_t l) {
+            reports.push_back({index, b, t, l});
+            if (onReport)
+                onReport(reports.back());
+        };
         auto onDone = [this](platform::TThread *) { ++ended; };
         workers.push_back(std::make_unique<HttpThread>(
             start, end, maximum, "setup.exe", "http",
-            "127.0.0.1:" + std::to_string(server.Port()), "dir", "", 0, index, onReport, onDone,
+            hostName + ":" + std::to_string(server.Port()), "dir", "", 0, index, report, onDone,
             true));
         HttpThread &w = *workers.back();
         w.AttemptWait = attemptWait;
@@ -99,6 +105,8 @@ class Workers : public ::testing::Test {
     int32_t clientTimeOut = 2000;
     std::vector<std::unique_ptr<HttpThread>> workers;
     std::vector<Report> reports;
+    // Runs on the main thread for each report, after it is recorded (the worker waits).
+    std::function<void(const Report &)> onReport;
     int ended = 0;
 };
 

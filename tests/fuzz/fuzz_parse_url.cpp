@@ -1,6 +1,8 @@
-// ParseURL of the HTTP client, and the composition of the request from what it split. The
-// first byte chooses direct or through a proxy; the rest is the URL.
+// ParseURL of the HTTP client, and the composition of the request from what it split; the
+// same text as a redirect's Location, resolved against a URL. The first byte chooses direct
+// or through a proxy; the rest is the URL.
 #include "net/NMHttp.h"
+#include "net/UrlParts.h"
 #include "tests/fuzz/FuzzCheck.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
@@ -12,6 +14,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     client.Proxy = data[0] & 1 ? "proxy.local" : "";
     client.Command = static_cast<net::CmdType>(data[0] % 12);
     client.CurrentURL = fuzz::Text(data + 1, size - 1);
+    const std::string target =
+        net::ResolveReference("http://previous.host/a/b?c", client.CurrentURL);
+    fuzz::Check(target.find('#') == std::string::npos, "no fragment in a resolved URL");
+    fuzz::Check(target.find(':') != std::string::npos && target.find(':') > 0,
+                "a resolved URL has a scheme");
     try {
         client.ParseURL();
     } catch (const net::ESockError &) {
@@ -19,8 +26,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     }
     fuzz::Check(client.Port >= 1 && client.Port <= 65535, "a port in range");
     fuzz::Check(!client.RequestPath.empty(), "a request path");
-    fuzz::Check(client.RequestPath.size() <= client.CurrentURL.size(),
-                "the path is part of the URL");
+    fuzz::Check(client.RequestPath.size() <= client.CurrentURL.size() + 1,
+                "the path is part of the URL (with a \"/\" before a bare query)");
     fuzz::Check(client.Host.find('/') == std::string::npos, "no '/' in the host");
     try {
         client.BuildRequest();

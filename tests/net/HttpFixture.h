@@ -93,6 +93,11 @@ inline std::string LocalUrl(const ScriptedServer &s, const std::string &path,
     return "http://" + host + ":" + std::to_string(s.Port()) + path;
 }
 
+// The Host line's value for a server on a port that is never the scheme's default.
+inline std::string HostOf(const ScriptedServer &s, const std::string &host = "127.0.0.1") {
+    return host + ":" + std::to_string(s.Port());
+}
+
 using psocktest::ErrorOf;
 
 } // namespace httptest

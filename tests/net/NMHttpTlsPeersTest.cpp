@@ -238,5 +238,5 @@ TEST(TlsRedirect, ABareNameStaysOnTheSameHttpsServer) {
     EXPECT_EQ(redirects, 2);
     auto requests = server.Requests();
     ASSERT_EQ(requests.size(), 2u) << "the second request went to this TLS server";
-    EXPECT_EQ(requests[1].rfind("GET /setup.exe HTTP/1.0\r\n", 0), 0u) << requests[1];
+    EXPECT_EQ(requests[1].rfind("GET /dir/setup.exe HTTP/1.0\r\n", 0), 0u) << requests[1];
 }

@@ -152,21 +152,32 @@ TEST_F(TempFilesTest, PieceFilesAreCreatedExclusivelyForTheOwnerOnly) {
     }
 }
 
-TEST_F(TempFilesTest, UnusableDirectoryGivesDateTimeNameAndNoFile) {
+// A date-time name, then the process and a count: five workers asking in the same millisecond
+// never share a piece file.
+TEST_F(TempFilesTest, UnusableDirectoryGivesUniqueDateTimeNamesAndNoFile) {
     std::ofstream(scratch_ + "/plain-file") << "x";
+    std::set<std::string> names;
     for (const std::string &tmpdir : {scratch_ + "/missing", scratch_ + "/plain-file"}) {
         UseTmpdir(tmpdir);
         double before = DayNumberNow();
-        std::string name = platform::NewTempFileName();
+        std::string full = platform::NewTempFileName();
+        for (int i = 0; i < 5; ++i)
+            names.insert(platform::NewTempFileName());
         double after = DayNumberNow();
+        const std::string process = "-" + std::to_string(getpid()) + "-";
+        const size_t dash = full.find(process);
+        ASSERT_NE(dash, std::string::npos) << full;
+        EXPECT_TRUE(AllDigits(full.substr(dash + process.size()))) << full;
+        const std::string name = full.substr(0, dash);
         ASSERT_TRUE(IsDayNumberName(name)) << name;
         double value = std::stod(name);
         EXPECT_GE(value, before - 2.0 / 86400) << name;
         EXPECT_LE(value, after + 2.0 / 86400) << name;
         std::error_code error;
-        EXPECT_FALSE(fs::exists(name, error));
-        EXPECT_FALSE(fs::exists(tmpdir + "/" + name, error));
+        EXPECT_FALSE(fs::exists(full, error));
+        EXPECT_FALSE(fs::exists(tmpdir + "/" + full, error));
     }
+    EXPECT_EQ(names.size(), 10u);
     EXPECT_EQ(std::distance(fs::directory_iterator(scratch_), fs::directory_iterator()), 1)
         << "only the plain file";
 }

@@ -108,7 +108,10 @@ case "$mode" in netns | loopback) ;; *) usage ;; esac
 builtins=()
 hosts_lines=""
 if [ "$mode" = netns ]; then
-    header=$(dirname "$program")/generated/app/BuiltInHosts.h
+    # The program's built-in hosts, as its build generated them.
+    header=$(dirname "$program")/hosts/builtin_hosts.cpp
+    [ "$(basename "$program")" = download_loopback ] &&
+        header=$(dirname "$program")/hosts/builtin_hosts_loopback.cpp
     [ -f "$header" ] || { echo "soak: $header is missing" >&2; exit 2; }
     next=3
     for var in kIrelandMirrorHost kSingaporeMirrorHost kCaliforniaMirrorHost; do

@@ -8,9 +8,12 @@
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +21,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 #include <system_error>
@@ -38,9 +42,12 @@ constexpr auto kKillTimeout = 2s;  // wait after SIGKILL before giving up on the
 constexpr auto kPollStep = 5ms;
 constexpr size_t kLogTail = 4096; // bytes of each log quoted in an error message
 
-// Both origin servers write these two files in their temporary directory.
+// nginx, lighttpd and apache2 write these two files in their temporary directory (mini_httpd
+// the access log only, python's http.server neither: their output takes the place).
 constexpr const char *kAccessLog = "access.log";
 constexpr const char *kErrorLog = "error.log";
+// Every peer's stdout and stderr.
+constexpr const char *kOutputLog = "output.log";
 
 std::string ReadWholeFile(const std::string &path) {
     std::ifstream in(path, std::ios::binary);
@@ -137,6 +144,42 @@ const PeerKind kTinyproxy = {"tinyproxy",
                              [](const std::string &, const std::string &conf) -> Args {
                                  return {"-d", "-c", conf};
                              }};
+
+// apache2: "(98)Address already in use: AH00072: make_sock: could not bind to address ...",
+// on stderr. Debian's binary is run directly, without apache2ctl and /etc/apache2/envvars.
+const PeerKind kApache = {"apache2",
+                          kSbinDirs,
+                          "apache2",
+                          {kErrorLog, kAccessLog},
+                          {"Address already in use"},
+                          "",
+                          [](const std::string &, const std::string &conf) -> Args {
+                              return {"-f", conf, "-DFOREGROUND"};
+                          }};
+// squid: "commBind Cannot bind socket FD 11 to 127.0.0.1:PORT: (98) Address already in use",
+// in its cache.log. -N: no daemon, and a single process (no separate master and worker).
+constexpr const char *kSquidCacheLog = "cache.log";
+const PeerKind kSquid = {"squid",
+                         kSbinDirs,
+                         "squid",
+                         {kSquidCacheLog, kAccessLog},
+                         {"Address already in use"},
+                         "",
+                         [](const std::string &, const std::string &conf) -> Args {
+                             return {"-N", "-f", conf};
+                         }};
+// python3 -m http.server: "OSError: [Errno 98] Address already in use", on stderr. It has no
+// configuration file: PythonLaunch makes its arguments.
+const PeerKind kPython = {
+    "python3", {"/usr/bin", "/usr/local/bin"}, "python3", {}, {"Address already in use"}, "",
+    nullptr,
+};
+
+// mini_httpd: "bind: Address already in use", on stderr. It is configured by its
+// arguments: MiniHttpdLaunch makes them.
+const PeerKind kMiniHttpd = {
+    "mini_httpd", kSbinDirs, "mini-httpd", {kAccessLog}, {"Address already in use"}, "", nullptr,
+};
 
 bool BinaryAvailable(const PeerKind &binary, std::string *why) {
     if (!FindBinary(binary.name, binary.extraDirs).empty())
@@ -260,9 +303,19 @@ struct PeerLaunch {
     std::string name; // for messages, e.g. "nginx"
     // Writes the configuration for `port` into `dir` and returns argv (argv[0] = binary).
     std::function<std::vector<std::string>(const std::string &dir, uint16_t port)> prepare;
-    std::string pidFile;               // relative to the directory; holds the pid once bound
+    std::string pidFile; // relative to the directory; holds the pid once bound ("": none)
+    // If set, the text that `boundFile` (relative) holds once the peer has bound `port`: for a
+    // peer without a pid file, or one that writes it before binding.
+    std::function<std::string(uint16_t port)> boundText;
+    std::string boundFile = kOutputLog;
     std::vector<std::string> logFiles; // relative; quoted in errors, removed before a retry
     std::vector<std::string> bindFailureMarkers; // texts meaning "the port was taken"
+    // An origin server's access log (relative), and for a server whose log has a format of its
+    // own, the conversion of its text to the lines described at OriginServer::AccessLog.
+    std::string accessLog = kAccessLog;
+    std::function<std::string(const std::string &text)> accessLogFormat;
+    std::string errorLog = kErrorLog; // an origin server's error log (relative)
+    int stopSignal = SIGTERM;         // sent first on stopping, SIGKILL after kTermTimeout
 };
 
 namespace {
@@ -326,11 +379,30 @@ class PeerProcess {
     std::string File(const std::string &relative) const { return dir_.Path() + "/" + relative; }
     std::string Read(const std::string &relative) const { return ReadWholeFile(File(relative)); }
 
+    std::string ErrorLog() const { return Read(launch_.errorLog); }
+
+    std::string AccessLog() const {
+        std::string text = Read(launch_.accessLog);
+        return launch_.accessLogFormat ? launch_.accessLogFormat(text) : text;
+    }
+
     bool WaitFor(const std::string &relative, const std::string &needle,
+                 std::chrono::milliseconds timeout) const {
+        return WaitFor([&] { return Read(relative); }, needle, timeout);
+    }
+
+    bool WaitForAccessLog(const std::string &needle, std::chrono::milliseconds timeout) const {
+        return WaitFor([&] { return AccessLog(); }, needle, timeout);
+    }
+
+  private:
+    static constexpr const char *kOutput = kOutputLog; // the child's stdout and stderr
+
+    bool WaitFor(const std::function<std::string()> &read, const std::string &needle,
                  std::chrono::milliseconds timeout) const {
         auto deadline = Clock::now() + timeout;
         for (;;) {
-            if (Read(relative).find(needle) != std::string::npos)
+            if (read().find(needle) != std::string::npos)
                 return true;
             if (Clock::now() >= deadline)
                 return false;
@@ -338,16 +410,16 @@ class PeerProcess {
         }
     }
 
-  private:
-    static constexpr const char *kOutput = "output.log"; // the child's stdout and stderr
-
     void Start() {
         std::string lastFailure;
         for (int attempt = 1; attempt <= kPortAttempts; ++attempt) {
             std::error_code ec;
             for (const auto &f : launch_.logFiles)
                 fs::remove(File(f), ec);
-            fs::remove(File(launch_.pidFile), ec);
+            if (!launch_.pidFile.empty())
+                fs::remove(File(launch_.pidFile), ec);
+            if (launch_.boundText && launch_.boundFile != kOutput)
+                fs::remove(File(launch_.boundFile), ec);
             port_ = FreePort();
             std::vector<std::string> argv = launch_.prepare(dir_.Path(), port_);
             auto started = Clock::now();
@@ -423,9 +495,9 @@ class PeerProcess {
         pid_ = pid;
     }
 
-    // Polls until the pid file holds the child's pid and a connect succeeds (ready: ""), the
-    // child exits, the logs report a taken port, or kStartTimeout passes (the failure's
-    // description).
+    // Polls until the pid file holds the child's pid (or its output says it has bound the
+    // port) and a connect succeeds (ready: ""), the child exits, the logs report a taken port,
+    // or kStartTimeout passes (the failure's description).
     std::string WaitUntilAccepting(Clock::time_point started) {
         auto deadline = started + kStartTimeout;
         for (;;) {
@@ -437,7 +509,7 @@ class PeerProcess {
             // The pid is written after the listening socket is bound (lighttpd creates the file
             // empty before), so a connect then reaches this peer and not a process that took
             // the port in between.
-            if (PidFileNamesChild() && CanConnect(port_) && !HasExited(&status))
+            if (HasBound() && CanConnect(port_) && !HasExited(&status))
                 return {};
             // nginx retries a taken port for 2.5 s before it gives up: do not wait for that.
             if (PortWasTaken(Logs()))
@@ -450,6 +522,13 @@ class PeerProcess {
                        " ms";
             std::this_thread::sleep_for(kPollStep);
         }
+    }
+
+    bool HasBound() const {
+        if (!launch_.pidFile.empty() && !PidFileNamesChild())
+            return false;
+        return !launch_.boundText ||
+               Read(launch_.boundFile).find(launch_.boundText(port_)) != std::string::npos;
     }
 
     bool PidFileNamesChild() const {
@@ -496,7 +575,7 @@ class PeerProcess {
     void Stop() {
         if (pid_ <= 0)
             return;
-        kill(pid_, SIGTERM);
+        kill(pid_, launch_.stopSignal);
         if (!WaitExited(kTermTimeout)) {
             kill(-pid_, SIGKILL);
             if (!WaitExited(kKillTimeout)) {
@@ -552,16 +631,16 @@ std::chrono::milliseconds RealPeer::StartupTime() const {
 }
 
 std::string OriginServer::AccessLog() const {
-    return process_->Read(kAccessLog);
+    return process_->AccessLog();
 }
 
 bool OriginServer::WaitForAccessLog(const std::string &needle,
                                     std::chrono::milliseconds timeout) const {
-    return process_->WaitFor(kAccessLog, needle, timeout);
+    return process_->WaitForAccessLog(needle, timeout);
 }
 
 std::string OriginServer::ErrorLog() const {
-    return process_->Read(kErrorLog);
+    return process_->ErrorLog();
 }
 
 namespace {
@@ -676,6 +755,384 @@ std::string TinyproxyConfig(const std::string &dir, uint16_t port) {
     return c.str();
 }
 
+// ---- servers started as root ----
+
+// An account that a server started as root switches to.
+struct Account {
+    std::string user;
+    std::string group; // the user's primary group
+    uid_t uid = 0;
+    gid_t gid = 0;
+};
+
+// The first of `names` that exists; throws std::runtime_error naming them if none does.
+Account RequireAccount(const std::vector<std::string> &names, const std::string &peer) {
+    std::vector<char> buf(16384);
+    for (const auto &name : names) {
+        struct passwd pw {};
+        struct passwd *pwp = nullptr;
+        if (getpwnam_r(name.c_str(), &pw, buf.data(), buf.size(), &pwp) != 0 || !pwp)
+            continue;
+        Account a;
+        a.user = pwp->pw_name;
+        a.uid = pwp->pw_uid;
+        a.gid = pwp->pw_gid;
+        a.group = std::to_string(a.gid);
+        std::vector<char> groupBuf(16384);
+        struct group gr {};
+        struct group *grp = nullptr;
+        if (getgrgid_r(a.gid, &gr, groupBuf.data(), groupBuf.size(), &grp) == 0 && grp)
+            a.group = grp->gr_name;
+        return a;
+    }
+    std::string list;
+    for (const auto &name : names)
+        list += (list.empty() ? "" : " or ") + name;
+    throw std::runtime_error(peer + " started as root needs an account to switch to, and there " +
+                             "is no " + list);
+}
+
+// True if `account` may search (pass through) a directory with these attributes, judged by its
+// user and primary group.
+bool Searchable(const struct stat &st, const Account &account) {
+    if (account.uid == 0)
+        return true;
+    if (st.st_uid == account.uid)
+        return (st.st_mode & S_IXUSR) != 0;
+    if (st.st_gid == account.gid)
+        return (st.st_mode & S_IXGRP) != 0;
+    return (st.st_mode & S_IXOTH) != 0;
+}
+
+// Lets `account` reach the files in the directory `absRoot`: adds search permission for others
+// (o+x, not the right to list it) when the account cannot search it, as with a directory made
+// by mkdtemp (mode 0700), and throws std::runtime_error if a directory above it is closed to
+// the account (those are left as they are). The files themselves must be readable by others.
+void LetAccountReach(const std::string &absRoot, const Account &account, const std::string &peer) {
+    fs::path dir = fs::path(absRoot).lexically_normal();
+    if (!dir.has_filename())
+        dir = dir.parent_path();
+    struct stat st {};
+    for (fs::path up = dir.parent_path();; up = up.parent_path()) {
+        if (stat(up.c_str(), &st) != 0)
+            throw std::system_error(errno, std::generic_category(), "stat " + up.string());
+        if (!Searchable(st, account))
+            throw std::runtime_error(peer + " serves files as " + account.user +
+                                     ", who cannot reach " + absRoot + ": " + up.string() +
+                                     " is closed to it");
+        if (up == up.root_path() || !up.has_relative_path())
+            break;
+    }
+    if (stat(dir.c_str(), &st) != 0)
+        throw std::system_error(errno, std::generic_category(), "stat " + dir.string());
+    if (!Searchable(st, account) && chmod(dir.c_str(), (st.st_mode & 07777) | S_IXOTH) != 0)
+        throw std::system_error(errno, std::generic_category(), "chmod o+x " + dir.string());
+}
+
+// ---- apache2 ----
+
+constexpr const char *kApacheModules = "/usr/lib/apache2/modules";
+
+// The whole configuration, none of Debian's /etc/apache2 (sites, conf and mods directories):
+// the modules that static files and mod_alias's Redirect need, every path inside `dir`,
+// listening on 127.0.0.1 only, the same access log line as nginx's. ServerName keeps apache2
+// from looking up the machine's name. `account`: the User and Group that apache2 started as
+// root switches its workers to (none: the current user, who cannot switch).
+std::string ApacheConfig(const std::string &dir, uint16_t port, const std::string &root,
+                         const std::string &extra, const std::optional<Account> &account) {
+    std::string d = dir + "/";
+    std::ostringstream c;
+    c << "ServerRoot " << Quote(dir) << "\n"
+      << "DefaultRuntimeDir " << Quote(dir) << "\n"
+      << "PidFile " << Quote(d + "apache2.pid") << "\n";
+    for (const char *module : {"mpm_event", "authz_core", "mime", "dir", "alias"})
+        c << "LoadModule " << module << "_module "
+          << Quote(std::string(kApacheModules) + "/mod_" + module + ".so") << "\n";
+    if (account)
+        c << "User " << Quote(account->user) << "\n"
+          << "Group " << Quote(account->group) << "\n";
+    c << "Listen 127.0.0.1:" << port << "\n"
+      << "ServerName 127.0.0.1\n"
+      << "ErrorLog " << Quote(d + kErrorLog) << "\n"
+      << "LogLevel notice\n"
+      << "LogFormat " << Quote("%a \"%r\" %>s %B \"%{Range}i\"") << " peers\n"
+      << "CustomLog " << Quote(d + kAccessLog) << " peers\n"
+      << "TypesConfig /etc/mime.types\n"
+      << "DocumentRoot " << Quote(root) << "\n"
+      << "<Directory />\n"
+      << "  AllowOverride None\n"
+      << "  Require all denied\n"
+      << "</Directory>\n"
+      << "<Directory " << Quote(root) << ">\n"
+      << "  Require all granted\n"
+      << "</Directory>\n"
+      << "DirectoryIndex index.html\n"
+      << extra << "\n";
+    return c.str();
+}
+
+PeerLaunch ApacheLaunch(const std::string &root, const std::string &extra) {
+    RequireBinary(kApache);
+    std::optional<Account> account;
+    if (geteuid() == 0) {
+        account = RequireAccount({"www-data", "nobody"}, kApache.name);
+        LetAccountReach(RequireDirectory(root, kApache.name), *account, kApache.name);
+    }
+    return OriginLaunch(kApache, root, extra,
+                        [account](const std::string &dir, uint16_t port, const std::string &absRoot,
+                                  const std::string &more) {
+                            return ApacheConfig(dir, port, absRoot, more, account);
+                        });
+}
+
+// ---- squid ----
+
+constexpr const char *kSquidDefaults = "/etc/squid/squid.conf";
+
+// Debian's default configuration without its comments and with its http_port lines commented
+// out, followed by what a private instance needs: its port, its files in `dir`, no DNS
+// look-up of the machine's name (visible_hostname), no ICMP helper (pinger_enable off: squid
+// starts it in a session of its own, out of reach of the stop by process group, and it
+// outlived squid by 10 to 15 s), and for squid started as root the account it switches to,
+// which gets `dir` (squid writes its logs after switching).
+std::string SquidConfig(const std::string &dir, uint16_t port,
+                        const std::optional<Account> &account) {
+    std::error_code ec;
+    if (!fs::is_regular_file(kSquidDefaults, ec))
+        throw std::runtime_error(std::string("squid's default configuration ") + kSquidDefaults +
+                                 " is missing (Debian package squid)");
+    // squid takes the rest of the line as the value, with no quoting of spaces.
+    if (dir.find_first_of(" \t\"'") != std::string::npos)
+        throw std::runtime_error("squid cannot take a space or quote in its directory: " + dir);
+    if (account && chown(dir.c_str(), account->uid, account->gid) != 0)
+        throw std::system_error(errno, std::generic_category(),
+                                "chown " + dir + " to " + account->user);
+    std::ostringstream c;
+    c << "# " << kSquidDefaults << ", its comments left out\n";
+    std::istringstream defaults(ReadWholeFile(kSquidDefaults));
+    std::string line;
+    while (std::getline(defaults, line)) {
+        size_t first = line.find_first_not_of(" \t\r");
+        if (first == std::string::npos || line[first] == '#')
+            continue;
+        size_t end = line.find_first_of(" \t", first);
+        if (line.compare(first, end == std::string::npos ? end : end - first, "http_port") == 0)
+            c << "# replaced below: ";
+        c << line << "\n";
+    }
+    std::string d = dir + "/";
+    c << "\n# a private instance\n"
+      << "http_port 127.0.0.1:" << port << "\n"
+      << "pid_filename " << d << "squid.pid\n"
+      << "cache_log " << d << kSquidCacheLog << "\n"
+      << "access_log stdio:" << d << kAccessLog << "\n"
+      << "coredump_dir " << dir << "\n"
+      << "netdb_filename none\n"
+      << "visible_hostname localhost\n"
+      << "pinger_enable off\n";
+    if (account)
+        c << "cache_effective_user " << account->user << "\n";
+    return c.str();
+}
+
+PeerLaunch SquidLaunch() {
+    RequireBinary(kSquid);
+    std::optional<Account> account;
+    if (geteuid() == 0)
+        account = RequireAccount({"proxy", "nobody"}, kSquid.name);
+    PeerLaunch launch = ConfiguredLaunch(kSquid, [account](const std::string &dir, uint16_t port) {
+        return SquidConfig(dir, port, account);
+    });
+    // squid writes its pid file before it opens its port: wait for the port in its log,
+    // "Accepting HTTP Socket connections at conn3 local=127.0.0.1:PORT remote=[::] FD 12 ...".
+    launch.boundFile = kSquidCacheLog;
+    launch.boundText = [](uint16_t port) {
+        return " local=127.0.0.1:" + std::to_string(port) + " remote=";
+    };
+    // On SIGTERM squid waits shutdown_lifetime (30 s by default) for open connections, and
+    // then 1 s more: about 31 s even with none. SIGINT is its shutdown without that wait,
+    // measured at 1.8 s on Debian 12's squid 5.7.
+    launch.stopSignal = SIGINT;
+    return launch;
+}
+
+// ---- python3 -m http.server ----
+
+// %XX escapes decoded; a malformed escape is kept as it is.
+std::string PercentDecode(const std::string &s) {
+    std::string out;
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '%' && i + 2 < s.size() &&
+            std::isxdigit(static_cast<unsigned char>(s[i + 1])) &&
+            std::isxdigit(static_cast<unsigned char>(s[i + 2]))) {
+            out += static_cast<char>(std::stoi(s.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            out += s[i];
+        }
+    }
+    return out;
+}
+
+// The size in bytes of the file that http.server sends for `target` from `root` with a 200,
+// as a decimal string, or "-" when it is not a plain file (a directory listing, for one).
+std::string ServedFileSize(const std::string &root, const std::string &target) {
+    std::string path = PercentDecode(target.substr(0, target.find_first_of("?#")));
+    if (path.empty() || path[0] != '/' || path.find("/../") != std::string::npos ||
+        path.find('\0') != std::string::npos)
+        return "-";
+    fs::path file = fs::path(root) / fs::path(path).relative_path();
+    std::error_code ec;
+    if (fs::is_directory(file, ec))
+        file /= "index.html";
+    auto size = fs::file_size(file, ec);
+    return ec || !fs::is_regular_file(file, ec) ? "-" : std::to_string(size);
+}
+
+// The parts of a request's log line in the common log format of python's http.server and
+// mini_httpd, 'CLIENT - USER [DATE] "REQUEST" STATUS SIZE' (mini_httpd adds the referrer and
+// user agent in quotes); false for any other line.
+struct LoggedRequest {
+    std::string client;
+    std::string request; // "GET /f HTTP/1.0"
+    std::string status;
+    std::string size; // as logged
+};
+
+bool ParseLoggedRequest(const std::string &line, LoggedRequest *out) {
+    auto isDigit = [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; };
+    size_t space = line.find(' ');
+    size_t open = line.find("] \"");
+    if (space == std::string::npos || line.compare(space, 3, " - ") != 0 ||
+        open == std::string::npos)
+        return false;
+    // The request ends at the first '" ' followed by a three-digit status and a space.
+    size_t close = line.find("\" ", open + 3);
+    while (close != std::string::npos &&
+           !(close + 6 < line.size() && isDigit(line[close + 2]) && isDigit(line[close + 3]) &&
+             isDigit(line[close + 4]) && line[close + 5] == ' '))
+        close = line.find("\" ", close + 1);
+    if (close == std::string::npos)
+        return false;
+    out->client = line.substr(0, space);
+    out->request = line.substr(open + 3, close - open - 3);
+    out->status = line.substr(close + 2, 3);
+    size_t sizeEnd = line.find(' ', close + 6);
+    out->size =
+        line.substr(close + 6, sizeEnd == std::string::npos ? sizeEnd : sizeEnd - close - 6);
+    return !out->size.empty();
+}
+
+// The lines of OriginServer::AccessLog from a log of request lines as ParseLoggedRequest reads
+// them, other lines left out; `body(request)` gives the body bytes to write.
+std::string CommonAccessLog(const std::string &text,
+                            const std::function<std::string(const LoggedRequest &)> &body) {
+    std::istringstream in(text);
+    std::string out;
+    std::string line;
+    LoggedRequest r;
+    while (std::getline(in, line))
+        if (ParseLoggedRequest(line, &r))
+            out += r.client + " \"" + r.request + "\" " + r.status + " " + body(r) + " \"-\"\n";
+    return out;
+}
+
+std::string RequestMethod(const std::string &request) {
+    return request.substr(0, request.find(' '));
+}
+
+// python's http.server writes a line per request to stderr when it starts the reply,
+//   127.0.0.1 - - [08/Dec/2026 18:23:02] "GET /f.bin HTTP/1.0" 200 -
+// among other lines ("code 404, message File not found", the start-up line), always with "-"
+// as the size. Body bytes here: the file's size (as it is now) for a 200 to GET, 0 for a 200
+// to HEAD, "-" otherwise.
+std::string PythonAccessLog(const std::string &text, const std::string &root) {
+    return CommonAccessLog(text, [&root](const LoggedRequest &r) -> std::string {
+        std::string method = RequestMethod(r.request);
+        size_t targetEnd = r.request.rfind(' ');
+        if (r.status != "200")
+            return "-";
+        if (method == "HEAD")
+            return "0";
+        if (method != "GET" || targetEnd == std::string::npos || targetEnd <= method.size())
+            return "-";
+        return ServedFileSize(root,
+                              r.request.substr(method.size() + 1, targetEnd - method.size() - 1));
+    });
+}
+
+// `python3 -I -u -m http.server --bind 127.0.0.1 --directory ROOT PORT`: isolated (no
+// PYTHON* variables, no module from the current directory), unbuffered, so that its start-up
+// line ("Serving HTTP on 127.0.0.1 port PORT (http://...) ...", printed once it listens)
+// and its request lines reach the output file at once.
+PeerLaunch PythonLaunch(const std::string &root) {
+    std::string binary = RequireBinary(kPython);
+    std::string absRoot = RequireDirectory(root, "python3 http.server");
+    PeerLaunch launch;
+    launch.name = kPython.name;
+    launch.prepare = [binary, absRoot](const std::string &, uint16_t port) -> Args {
+        return {binary,   "-I",        "-u",          "-m",    "http.server",
+                "--bind", "127.0.0.1", "--directory", absRoot, std::to_string(port)};
+    };
+    launch.boundText = [](uint16_t port) {
+        return "Serving HTTP on 127.0.0.1 port " + std::to_string(port) + " ";
+    };
+    launch.bindFailureMarkers = kPython.bindFailureMarkers;
+    launch.accessLog = kOutputLog;
+    launch.errorLog = kOutputLog;
+    launch.accessLogFormat = [absRoot](const std::string &text) {
+        return PythonAccessLog(text, absRoot);
+    };
+    return launch;
+}
+
+// ---- mini_httpd ----
+
+// mini_httpd logs each request before its reply,
+//   127.0.0.1 - - [08/Dec/2026:18:32:45 +0000] "GET /f.bin HTTP/1.0" 200 100000 "" ""
+// with the length of the body it has to send ("-" for none); a HEAD request gets the same
+// length logged but no body, so 0 here.
+std::string MiniHttpdAccessLog(const std::string &text) {
+    return CommonAccessLog(text, [](const LoggedRequest &r) -> std::string {
+        return RequestMethod(r.request) == "HEAD" && r.size != "-" ? "0" : r.size;
+    });
+}
+
+// `mini_httpd -D -h 127.0.0.1 -p PORT -d ROOT -l DIR/access.log -i DIR/mini_httpd.pid`, and
+// started as root "-u nobody" (its default; the log and pid files are opened before it switches).
+// Its pid file is written after it listens.
+PeerLaunch MiniHttpdLaunch(const std::string &root) {
+    std::string binary = RequireBinary(kMiniHttpd);
+    std::string absRoot = RequireDirectory(root, kMiniHttpd.name);
+    std::optional<Account> account;
+    if (geteuid() == 0) {
+        account = RequireAccount({"nobody"}, kMiniHttpd.name);
+        LetAccountReach(absRoot, *account, kMiniHttpd.name);
+    }
+    PeerLaunch launch;
+    launch.name = kMiniHttpd.name;
+    launch.pidFile = kMiniHttpd.name + ".pid";
+    launch.prepare = [binary, absRoot, account, pidFile = launch.pidFile](const std::string &dir,
+                                                                          uint16_t port) {
+        Args argv = {binary, "-D",
+                     "-h",   "127.0.0.1",
+                     "-p",   std::to_string(port),
+                     "-d",   absRoot,
+                     "-l",   dir + "/" + kAccessLog,
+                     "-i",   dir + "/" + pidFile};
+        if (account) {
+            argv.push_back("-u");
+            argv.push_back(account->user);
+        }
+        return argv;
+    };
+    launch.logFiles = kMiniHttpd.logFiles;
+    launch.bindFailureMarkers = kMiniHttpd.bindFailureMarkers;
+    launch.accessLogFormat = MiniHttpdAccessLog;
+    launch.errorLog = kOutputLog;
+    return launch;
+}
+
 } // namespace
 
 // ---- the peers ----
@@ -718,5 +1175,42 @@ std::string HttpProxy::Log() const {
 bool HttpProxy::WaitForLog(const std::string &needle, std::chrono::milliseconds timeout) const {
     return process_->WaitFor(kProxyLog, needle, timeout);
 }
+
+bool ApacheServer::Available(std::string *why) {
+    return BinaryAvailable(kApache, why);
+}
+
+ApacheServer::ApacheServer(const std::string &root, const std::string &extraConfig)
+    : OriginServer(ApacheLaunch(root, extraConfig)) {}
+
+bool SquidProxy::Available(std::string *why) {
+    return BinaryAvailable(kSquid, why);
+}
+
+SquidProxy::SquidProxy() : RealPeer(SquidLaunch()) {}
+
+std::string SquidProxy::Log() const {
+    return process_->Read(kAccessLog);
+}
+
+bool SquidProxy::WaitForLog(const std::string &needle, std::chrono::milliseconds timeout) const {
+    return process_->WaitFor(kAccessLog, needle, timeout);
+}
+
+std::string SquidProxy::CacheLog() const {
+    return process_->Read(kSquidCacheLog);
+}
+
+bool PythonHttpServer::Available(std::string *why) {
+    return BinaryAvailable(kPython, why);
+}
+
+PythonHttpServer::PythonHttpServer(const std::string &root) : OriginServer(PythonLaunch(root)) {}
+
+bool MiniHttpd::Available(std::string *why) {
+    return BinaryAvailable(kMiniHttpd, why);
+}
+
+MiniHttpd::MiniHttpd(const std::string &root) : OriginServer(MiniHttpdLaunch(root)) {}
 
 } // namespace testsupport

@@ -38,6 +38,7 @@ bool StartsWith(const std::string &text, const std::string &start) {
 // there ends the attempt without a request or an error; Resume then fetches the range.
 TEST_F(Workers, APauseAtEveryMomentOfAnAttemptIsKept) {
     SlowLoopbackNames names(150ms);
+    clientTimeOut = 60000;
     for (const char *moment : {"Attempting to connect to ", "Trying to connect...",
                                "Host Resolved: ", "during the lookup"}) {
         SCOPED_TRACE(moment);
@@ -60,7 +61,6 @@ TEST_F(Workers, APauseAtEveryMomentOfAnAttemptIsKept) {
             }
         };
         worker = &Start(server, 0, 4999, -1, false, "mirror.test");
-        worker->ClientTimeOut = 60000;
         ASSERT_TRUE(PumpUntil([&] { return paused; }));
         PumpUntil([] { return false; }, 400ms);
         EXPECT_TRUE(server.Requests().empty()) << "no request after the pause";
@@ -81,6 +81,7 @@ TEST_F(Workers, APauseAtEveryMomentOfAnAttemptIsKept) {
 // A stop at those moments ends the worker within a second, with no request and no piece.
 TEST_F(Workers, AStopAtEveryMomentOfAnAttemptEndsTheWorkerAtOnce) {
     SlowLoopbackNames names(2000ms);
+    clientTimeOut = 60000;
     for (const char *moment :
          {"Attempting to connect to ", "Trying to connect...", "during the lookup"}) {
         SCOPED_TRACE(moment);
@@ -97,7 +98,6 @@ TEST_F(Workers, AStopAtEveryMomentOfAnAttemptEndsTheWorkerAtOnce) {
             }
         };
         worker = &Start(server, 0, 4999, -1, false, "mirror.test");
-        worker->ClientTimeOut = 60000;
         ASSERT_TRUE(PumpUntil([&] { return asked; }));
         if (duringLookup)
             PumpUntil([] { return false; }, 100ms);

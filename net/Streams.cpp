@@ -5,8 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-
-#include <unistd.h>
+#include <stdio.h>
 
 namespace net {
 
@@ -38,19 +37,11 @@ TFileStream::TFileStream(const std::string &fileName, Mode mode) : name_(fileNam
         // a plain file of this user with no other name, so that nothing planted under the
         // name (a symbolic link, a hard link, a pipe) is written through.
         int error = 0;
-        int fd = platform::OpenPlainFile(fileName, 0600, true, error);
-        if (fd < 0 && (error == ELOOP || error == EPERM))
+        bool notPlain = false;
+        file_ = platform::CreatePlainFile(fileName, error, notPlain);
+        if (notPlain)
             throw EFileStreamError("Cannot create file \"" + fileName +
                                    "\": it is not a plain file of this user");
-        if (fd >= 0 && ::ftruncate(fd, 0) != 0) {
-            error = errno;
-            ::close(fd);
-            fd = -1;
-        }
-        if (fd >= 0 && !(file_ = ::fdopen(fd, "w+b"))) {
-            error = errno;
-            ::close(fd);
-        }
         if (!file_) {
             errno = error;
             Fail("Cannot create file");
@@ -59,9 +50,9 @@ TFileStream::TFileStream(const std::string &fileName, Mode mode) : name_(fileNam
         file_ = std::fopen(fileName.c_str(), "rb");
         if (!file_)
             Fail("Cannot open file");
+        // Chunks are read whole; a stdio buffer would only add a copy.
+        std::setvbuf(file_, nullptr, _IONBF, 0);
     }
-    // Chunks are written whole; a stdio buffer would only add a copy.
-    std::setvbuf(file_, nullptr, _IONBF, 0);
 }
 
 TFileStream::~TFileStream() {
@@ -87,16 +78,17 @@ size_t TFileStream::Read(char *data, size_t n) {
     return got;
 }
 
+// The 64-bit forms: a long is 32 bits on Windows, and files of 2 GiB and more are common.
 int64_t TFileStream::Size() const {
-    long here = std::ftell(file_);
-    std::fseek(file_, 0, SEEK_END);
-    long size = std::ftell(file_);
-    std::fseek(file_, here, SEEK_SET);
+    const int64_t here = ftello64(file_);
+    fseeko64(file_, 0, SEEK_END);
+    const int64_t size = ftello64(file_);
+    fseeko64(file_, here, SEEK_SET);
     return size;
 }
 
 void TFileStream::Seek(int64_t position) {
-    if (std::fseek(file_, static_cast<long>(position), SEEK_SET) != 0)
+    if (fseeko64(file_, position, SEEK_SET) != 0)
         Fail("Cannot seek in file");
     pos_ = position;
 }

@@ -31,8 +31,9 @@ class AsyncSocket {
     static std::unique_ptr<AsyncSocket> Create();
     virtual ~AsyncSocket() = default;
 
-    // The descriptor (a small non-negative number).
-    virtual int Handle() const = 0;
+    // The system's handle of the socket: a descriptor (a small non-negative number), or a
+    // Windows socket handle.
+    virtual uintptr_t Handle() const = 0;
     // Network events in `mask` are posted to `target`; a mask of 0 switches them off.
     virtual void Select(const MessageTarget &target, uint16_t mask) = 0;
     // SO_LINGER; with on and 0 seconds, closing resets the connection.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -7,7 +8,9 @@ namespace platform {
 
 // A new file that whole files are appended to, in order. The copy stays in the kernel where
 // the system can (copy_file_range; on file systems with shared extents no data is copied at
-// all) and falls back to reading and writing blocks. Not copyable; closes on destruction.
+// all) and falls back to reading and writing blocks (on Windows large blocks, unbuffered by
+// the C runtime). Error numbers are errno values on every system (std::strerror gives their
+// text). Not copyable; closes on destruction.
 class TFileJoin {
   public:
     TFileJoin() = default;
@@ -39,9 +42,9 @@ class TFileJoin {
 
   private:
     bool KeepGoing() const { return !keepGoing_ || keepGoing_(); }
-    int CopyByBlocks(int in, bool &readFailed);
+    int CopyByBlocks(intptr_t in, bool &readFailed);
 
-    int fd_ = -1;
+    intptr_t fd_ = -1; // the output: a descriptor, or a Windows handle (-1: none)
     bool owned_ = false;
     std::function<bool()> keepGoing_;
 };

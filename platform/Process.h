@@ -17,7 +17,8 @@ enum LaunchCode : int {
     kLaunchFailed = -1, // the process could not be created for any other reason
 };
 
-// Maps an errno value of a failed start onto the launch codes above.
+// Maps the system's error of a failed start (an errno value; on Windows a GetLastError code)
+// onto the launch codes above.
 int LaunchCodeFromSystem(int systemError);
 
 // Splits a parameters text into arguments: blanks and tabs outside double quotes separate
@@ -26,20 +27,23 @@ int LaunchCodeFromSystem(int systemError);
 std::vector<std::string> SplitParameters(const std::string &parameters);
 
 // Runs `program` with `arguments` and blocks until it has ended; its exit status is not
-// used. A program name without "/" is searched in PATH. A regular file that is an ELF image
-// or a "#!" script gets its execute bits first (a downloaded file has none).
+// used. On Windows this is CreateProcess with the quoted command line. On POSIX systems a
+// program name without "/" is searched in PATH, and a regular file that is an ELF image or a
+// "#!" script gets its execute bits first (a downloaded file has none).
 int RunAndWait(const std::string &program, const std::vector<std::string> &arguments);
 
-// Opens `path` without waiting: an executable or a script is run directly with `arguments`
-// (its execute bits set first), in `workingDirectory` when that is not empty; a name without
-// "/" that names no file here is searched in PATH; anything else (documents, folders) goes to
-// the desktop opener xdg-open. The started process is reaped in the background.
+// Opens `path` without waiting, in `workingDirectory` when that is not empty. On Windows the
+// shell's verb "open" (ShellExecuteA) with the arguments as its parameters. On POSIX systems
+// an executable or a script is run directly with `arguments` (its execute bits set first); a
+// name without "/" that names no file here is searched in PATH; anything else (documents,
+// folders) goes to the desktop opener xdg-open. The started process is reaped in the
+// background.
 int OpenPath(const std::string &path, const std::vector<std::string> &arguments,
              const std::string &workingDirectory);
 
-// Shows `path` selected in the desktop file manager (org.freedesktop.FileManager1 over the
-// session bus, through dbus-send); when that fails, the folder holding `path` is opened with
-// xdg-open instead. Returns without waiting for either.
+// Shows `path` selected in the file manager: on Windows "explorer /select,"; on POSIX systems
+// org.freedesktop.FileManager1 over the session bus (through dbus-send), and when that fails
+// the folder holding `path` opened with xdg-open. Returns without waiting for either.
 int ShowInFileManager(const std::string &path);
 
 } // namespace platform

@@ -27,8 +27,10 @@ struct OsVersionRecord {
     bool operator==(const OsVersionRecord &) const = default;
 };
 
-// The running system's version: here kPlatformLinux with the kernel's version from uname().
-// Never fails: when uname() does, the version numbers are 0. A record set by
+// The running system's version: on Linux kPlatformLinux with the kernel's version from
+// uname(); on Windows what GetVersionExA reports (the program's manifest declares the
+// versions it supports, so the true one). Never fails: when the query does, the version
+// numbers are 0. A record set by
 // SetOsVersionForTesting is returned instead while it is set.
 OsVersionRecord QueryOsVersion();
 
@@ -37,6 +39,9 @@ OsVersionRecord QueryOsVersion();
 // are 0 ("5.10" has build 0, garbage gives 0.0.0); a number too large for 32 bits reads as
 // the largest one. The service-pack text is empty.
 OsVersionRecord ParseKernelRelease(std::string_view release);
+
+// The system's own answer, which QueryOsVersion gives unless a test set another.
+OsVersionRecord QuerySystemVersion();
 
 // For tests only: makes QueryOsVersion return `record`, or, with std::nullopt, ask the
 // system again.

@@ -144,7 +144,7 @@ void ConsoleBackend::Render(bool force) {
     if (terminal_) {
         int columns = platform::TerminalColumns();
         std::string cut = line.substr(0, columns > 1 ? static_cast<std::size_t>(columns - 1) : 0);
-        out_ << "\r\x1b[K" << cut << std::flush;
+        out_ << "\r" << platform::EraseLineSequence() << cut << std::flush;
         lineOpen_ = true;
     } else {
         out_ << line << '\n' << std::flush;

@@ -29,7 +29,7 @@ class PosixSocket final : public AsyncSocket, public posix::PollSource {
     PosixSocket(int fd, State state) : fd_(fd), state_(state) {}
     ~PosixSocket() override { Close(); }
 
-    int Handle() const override { return fd_; }
+    uintptr_t Handle() const override { return static_cast<uintptr_t>(fd_); }
 
     void Select(const MessageTarget &target, uint16_t mask) override {
         if (!queue_) {

@@ -1,5 +1,5 @@
 #include "platform/FileJoin.h"
-#include "platform/PlainFile.h"
+#include "platform/posix/PlainFile.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -46,13 +46,13 @@ mode_t CurrentUmask() {
 
 // Copies what is left of `in` to the output through a buffer; for systems or file pairs that
 // copy_file_range does not handle.
-int TFileJoin::CopyByBlocks(int in, bool &readFailed) {
+int TFileJoin::CopyByBlocks(intptr_t in, bool &readFailed) {
     constexpr size_t kBlock = 262144;
     auto block = std::make_unique<char[]>(kBlock); // not cleared: only what is read is used
     for (size_t copied = 0;; copied += kBlock) {
         if (copied % kPart == 0 && !KeepGoing())
             return ECANCELED;
-        ssize_t n = ::read(in, block.get(), kBlock);
+        ssize_t n = ::read(static_cast<int>(in), block.get(), kBlock);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {
@@ -61,7 +61,7 @@ int TFileJoin::CopyByBlocks(int in, bool &readFailed) {
         }
         if (n == 0)
             return 0;
-        if (!WriteAll(fd_, block.get(), static_cast<size_t>(n)))
+        if (!WriteAll(static_cast<int>(fd_), block.get(), static_cast<size_t>(n)))
             return errno ? errno : EIO;
     }
 }
@@ -122,7 +122,7 @@ int TFileJoin::Append(const std::string &path, bool &readFailed) {
         if (!KeepGoing())
             return ECANCELED;
         const size_t part = std::min(static_cast<size_t>(left), kPart);
-        ssize_t n = ::copy_file_range(in.fd, nullptr, fd_, nullptr, part, 0);
+        ssize_t n = ::copy_file_range(in.fd, nullptr, static_cast<int>(fd_), nullptr, part, 0);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP ||

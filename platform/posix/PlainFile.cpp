@@ -1,4 +1,5 @@
 #include "platform/PlainFile.h"
+#include "platform/posix/PlainFile.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -24,6 +25,23 @@ int OpenPlainFile(const std::string &path, unsigned permissions, bool ownSoleNam
         return -1;
     }
     return fd;
+}
+
+std::FILE *CreatePlainFile(const std::string &path, int &error, bool &notPlain) {
+    notPlain = false;
+    int fd = OpenPlainFile(path, 0600, true, error);
+    if (fd < 0) {
+        notPlain = error == ELOOP || error == EPERM;
+        return nullptr;
+    }
+    std::FILE *file = nullptr;
+    if (::ftruncate(fd, 0) != 0 || !(file = ::fdopen(fd, "w+b"))) {
+        error = errno;
+        ::close(fd);
+        return nullptr;
+    }
+    std::setvbuf(file, nullptr, _IONBF, 0);
+    return file;
 }
 
 bool WriteAll(int fd, const void *data, size_t size) {

@@ -5,6 +5,9 @@
 
 namespace platform {
 
+// The descriptor-level pieces of the POSIX implementation (CreatePlainFile, the join and the
+// library loader build on them).
+
 // Opens `path` for reading and writing, creating it with `permissions` (less the umask) when
 // it does not exist, without emptying it. Nothing planted under the name is opened: not a
 // symbolic link (ELOOP), nor a pipe, device or folder (EPERM; the open does not wait for a

@@ -1,6 +1,6 @@
 #include "platform/SharedLibrary.h"
 
-#include "platform/PlainFile.h"
+#include "platform/posix/PlainFile.h"
 
 #include <cerrno>
 #include <cstdlib>

@@ -19,4 +19,6 @@ int TerminalColumns() {
     return 80;
 }
 
+const char *EraseLineSequence() { return "\x1b[K"; }
+
 } // namespace platform

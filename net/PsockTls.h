@@ -8,19 +8,19 @@
 
 namespace net {
 
-struct TTlsLibrary;
+class TTlsEngine;
 
-// A TLS client session over a connected non-blocking socket of the socket component. OpenSSL
-// works on memory buffers; this class moves ciphertext between them and the socket with the
-// socket's own Receive and Send, so the socket's notification rules stay as they are: a
-// receive re-arms the read notification, a send that would block arms the write
+// A TLS client session over a connected non-blocking socket of the socket component. The TLS
+// engine (TlsEngine.h) works on memory only; this class moves ciphertext between it and the
+// socket with the socket's own Receive and Send, so the socket's notification rules stay as
+// they are: a receive re-arms the read notification, a send that would block arms the write
 // notification. Nothing here blocks or waits; the component's wait loop drives it from the
 // socket's notifications. Owning thread only.
 //
-// The server's certificate chain is verified against the system's trust store (OpenSSL's
-// default paths, which honour SSL_CERT_FILE and SSL_CERT_DIR, read once per process), its
-// name (or IP address) must match the host, the host name is sent as SNI, and TLS 1.2 is the
-// oldest version accepted.
+// The server's certificate chain is verified against the system's trust store (with OpenSSL
+// its default paths, which honour SSL_CERT_FILE and SSL_CERT_DIR, read once per process; with
+// Schannel the system's certificate stores), its name (or IP address) must match the host,
+// the host name is sent as SNI, and TLS 1.2 is the oldest version accepted.
 class TPsockTls {
   public:
     enum class Step { Done, Pending, Failed };
@@ -67,16 +67,15 @@ class TPsockTls {
     const std::string &Failure() const { return failure_; }
 
   private:
-    struct Impl;
     // Reads what the socket holds into the session: false when the socket failed (its code
     // is set) or a read would block; eof_ is set when the server has closed.
     bool Pull();
     void Fail(const std::string &what);
-    std::string HandshakeFailure();
+    // The text of a handshake that the server's close ended.
+    std::string ClosedFailure();
     static std::string SocketFailure(int code);
 
-    const TTlsLibrary &tls_;
-    std::unique_ptr<Impl> impl_;
+    std::unique_ptr<TTlsEngine> engine_;
     platform::AsyncSocket &socket_;
     std::string pending_; // ciphertext the socket has not taken yet
     std::string failure_;

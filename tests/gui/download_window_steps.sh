@@ -42,7 +42,11 @@ while [ "$(date +%s)" -lt "$deadline" ]; do
     now=$(xdotool getwindowname "$main" 2>/dev/null) ||
         fail "the window closed before 100.0% (last caption: \"$caption\")"
     [ "$now" != "$caption" ] && { caption=$now; changed=$(date +%s); }
-    case "$caption" in *", 100.0%)") break ;; esac
+    case "$caption" in *", 100.0%)")
+        # Held at once: the drawing that came with the caption is at the X server already.
+        kill -STOP "$pid" 2>/dev/null
+        break ;;
+    esac
     sleep 0.01
 done
 case "$caption" in
@@ -55,14 +59,18 @@ full=""
 for _ in $(seq 1 20); do
     kill -STOP "$pid" 2>/dev/null || break
     import -window "$main" "$shot" 2>/dev/null
-    kill -CONT "$pid" 2>/dev/null
     if [ -s "$shot" ] && bar_full "$shot"; then
         full=yes
+        kill -CONT "$pid" 2>/dev/null
         break
     fi
+    kill -CONT "$pid" 2>/dev/null
     sleep 0.01
 done
-[ -n "$full" ] || fail "no screenshot with a full progress bar before the window closed"
+if [ -z "$full" ]; then
+    [ -s "$shot" ] && fail "the bar is not full at 100.0%: its right end is $(pixel "$shot" 400 14)"
+    fail "no screenshot with a full progress bar before the window closed"
+fi
 read -r r g b < <(pixel "$shot" 100 14)
 (( b > r + 100 && b > 150 )) || fail "the bar's left part is $r $g $b, not the bar colour"
 

@@ -1,0 +1,65 @@
+// Host lookup on Windows: WSAAsyncGetHostByName, whose answer is posted to the thread's
+// notification window; a resolver set by a test runs on a thread of its own instead.
+#include "platform/HostLookup.h"
+
+#include "platform/SocketErrors.h"
+#include "platform/win32/Window.h"
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+namespace platform {
+namespace {
+
+std::mutex resolverMutex;
+Resolver customResolver;
+
+} // namespace
+
+void SetResolver(Resolver resolver) {
+    std::lock_guard lock(resolverMutex);
+    customResolver = std::move(resolver);
+}
+
+uint16_t StartHostLookup(const std::string &name, const MessageTarget &target) {
+    static std::atomic<uint16_t> nextSerial{1};
+    const uint16_t serial = nextSerial++;
+    Resolver resolve;
+    {
+        std::lock_guard lock(resolverMutex);
+        resolve = customResolver;
+    }
+    auto post = [queue = target.OwnerQueue(), id = target.TargetId(), serial](int code,
+                                                                              uint32_t address) {
+        Message m;
+        m.kind = MessageKind::LookupDone;
+        m.target = id;
+        m.event = serial;
+        m.error = static_cast<uint16_t>(code);
+        m.address = code == 0 ? address : 0;
+        queue->Post(std::move(m));
+    };
+    if (resolve) {
+        std::thread([name, resolve = std::move(resolve), post] {
+            uint32_t address = 0;
+            const int code = resolve(name, address);
+            post(code, address);
+        }).detach();
+        return serial;
+    }
+    // The sockets' start-up has run: a lookup only follows a socket's creation.
+    NotifyQueue &queue = *target.OwnerQueue();
+    auto *buffer = new char[MAXGETHOSTSTRUCT];
+    HANDLE task = WSAAsyncGetHostByName(win32::NotifyWindow(queue), win32::kLookupDoneMessage,
+                                        name.c_str(), buffer, MAXGETHOSTSTRUCT);
+    if (!task) {
+        delete[] buffer;
+        post(WSAGetLastError(), 0); // the failure arrives like an answer
+        return serial;
+    }
+    win32::AddLookup(queue, task, target.TargetId(), serial, buffer);
+    return serial;
+}
+
+} // namespace platform

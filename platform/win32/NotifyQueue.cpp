@@ -1,0 +1,341 @@
+// The thread's notification queue on Windows: a hidden (message-only) window of the class
+// "PsockWindowClass" per thread. Posted messages, socket notifications (WSAAsyncSelect), host
+// lookups (WSAAsyncGetHostByName) and timers (SetTimer) all arrive in the thread's own message
+// queue, and the window's procedure hands them to their targets: whatever loop dispatches the
+// thread's messages (the wait loops here, a dialog's, a message box's) delivers them.
+#include "platform/NotifyQueue.h"
+
+#include "platform/SocketErrors.h"
+#include "platform/win32/Window.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <unordered_map>
+
+namespace platform {
+
+using win32::kLookupDoneMessage;
+using win32::kQueuedMessage;
+using win32::kStopMessage;
+
+namespace {
+
+std::atomic<uint64_t> nextTargetId{1};
+// Messages dispatched per processing pass at most, so that a wait loop re-tests its flags
+// even while a chain of read passes keeps posting new work.
+constexpr int kMaxDispatchPerPass = 256;
+// The message numbers given to socket registrations, in turn.
+constexpr UINT kFirstSocketMessage = WM_APP + 0x100;
+constexpr UINT kSocketMessages = 0x3000;
+
+std::mutex handlerMutex;
+std::function<void(const char *)> appExceptionHandler;
+
+const char *const kWindowClass = "PsockWindowClass";
+
+LRESULT CALLBACK NotifyWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+void RegisterWindowClass() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        WNDCLASSEXA c{};
+        c.cbSize = sizeof c;
+        c.lpfnWndProc = NotifyWindowProc;
+        c.hInstance = GetModuleHandleA(nullptr);
+        c.lpszClassName = kWindowClass;
+        c.cbWndExtra = sizeof(void *);
+        RegisterClassExA(&c);
+    });
+}
+
+} // namespace
+
+struct NotifyQueue::Impl {
+    struct Socket {
+        SOCKET socket;
+        uint64_t target;
+    };
+    struct Lookup {
+        uint64_t target;
+        uint16_t serial;
+        std::unique_ptr<char[]> buffer;
+    };
+    struct Timer {
+        uint64_t target;
+        uint16_t id;
+    };
+
+    std::atomic<HWND> window{nullptr};
+    // Owner thread only.
+    std::unordered_map<uint64_t, MessageTarget *> targets;
+    std::unordered_map<UINT, Socket> sockets;
+    UINT nextSocketMessage = 0;
+    std::unordered_map<HANDLE, Lookup> lookups;
+    std::unordered_map<UINT_PTR, Timer> timers;
+    UINT_PTR nextTimer = 1;
+    std::function<void()> pumpHook;
+    std::function<void()> stopHook;
+
+    void Deliver(const Message &m) {
+        try {
+            if (m.kind == MessageKind::Closure) {
+                if (m.closure)
+                    m.closure();
+                return;
+            }
+            auto it = targets.find(m.target);
+            if (it != targets.end())
+                it->second->HandleMessage(m);
+        } catch (const std::exception &e) {
+            HandleApplicationException(e.what());
+        } catch (...) {
+            HandleApplicationException("unknown exception");
+        }
+    }
+
+    // One of the window's own messages; false for anything else.
+    bool Handle(UINT message, WPARAM wParam, LPARAM lParam) {
+        Message m;
+        if (message == kQueuedMessage) {
+            std::unique_ptr<Message> posted(reinterpret_cast<Message *>(lParam));
+            Deliver(*posted);
+            return true;
+        }
+        if (message >= kFirstSocketMessage && message < kFirstSocketMessage + kSocketMessages) {
+            auto it = sockets.find(message);
+            if (it == sockets.end() || it->second.socket != static_cast<SOCKET>(wParam))
+                return true; // a notification of a socket that is closed by now
+            m.kind = MessageKind::SocketEvent;
+            m.target = it->second.target;
+            m.event = WSAGETSELECTEVENT(lParam);
+            m.error = WSAGETSELECTERROR(lParam);
+            Deliver(m);
+            return true;
+        }
+        switch (message) {
+        case kLookupDoneMessage: {
+            auto it = lookups.find(reinterpret_cast<HANDLE>(wParam));
+            if (it == lookups.end())
+                return true;
+            Lookup lookup = std::move(it->second);
+            lookups.erase(it);
+            m.kind = MessageKind::LookupDone;
+            m.target = lookup.target;
+            m.event = lookup.serial;
+            m.error = WSAGETASYNCERROR(lParam);
+            const auto *host = reinterpret_cast<const hostent *>(lookup.buffer.get());
+            if (m.error == 0 && host->h_addrtype == AF_INET && host->h_addr_list[0])
+                std::memcpy(&m.address, host->h_addr_list[0], sizeof m.address);
+            else if (m.error == 0)
+                m.error = kErrNoData;
+            Deliver(m);
+            return true;
+        }
+        case WM_TIMER: {
+            auto it = timers.find(wParam);
+            if (it == timers.end())
+                return false;
+            m.kind = MessageKind::Timer;
+            m.target = it->second.target;
+            m.event = it->second.id;
+            Deliver(m);
+            return true;
+        }
+        case kStopMessage:
+            if (stopHook) {
+                auto hook = stopHook;
+                hook();
+            }
+            return true;
+        default:
+            return false;
+        }
+    }
+
+    void Process(bool runHook) {
+        MSG msg;
+        for (int i = 0; i < kMaxDispatchPerPass && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE);
+             ++i) {
+            if (msg.message == WM_QUIT) {
+                PostQuitMessage(static_cast<int>(msg.wParam)); // for the loop that waits for it
+                break;
+            }
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        if (runHook && pumpHook) {
+            auto hook = pumpHook; // the hook may replace itself
+            hook();
+        }
+    }
+};
+
+namespace {
+
+LRESULT CALLBACK NotifyWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto *impl = reinterpret_cast<NotifyQueue::Impl *>(GetWindowLongPtrA(window, 0));
+    if (impl && impl->Handle(message, wParam, lParam))
+        return 0;
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+// Ends the thread's window when the thread ends, also while others still hold its queue:
+// a window belongs to the thread that made it.
+struct WindowOwner {
+    std::shared_ptr<NotifyQueue> queue = std::make_shared<NotifyQueue>();
+    ~WindowOwner() {
+        auto &impl = queue->impl();
+        for (auto &[handle, lookup] : impl.lookups)
+            WSACancelAsyncRequest(handle);
+        if (HWND window = impl.window.exchange(nullptr))
+            DestroyWindow(window);
+    }
+};
+
+} // namespace
+
+NotifyQueue::NotifyQueue() : impl_(std::make_unique<Impl>()) {
+    RegisterWindowClass();
+    HWND window = CreateWindowExA(0, kWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                  GetModuleHandleA(nullptr), nullptr);
+    if (window)
+        SetWindowLongPtrA(window, 0, reinterpret_cast<LONG_PTR>(impl_.get()));
+    impl_->window = window;
+}
+
+NotifyQueue::~NotifyQueue() = default;
+
+const std::shared_ptr<NotifyQueue> &NotifyQueue::Current() {
+    thread_local WindowOwner owner;
+    return owner.queue;
+}
+
+void NotifyQueue::Post(Message m) {
+    HWND window = impl_->window.load();
+    auto *posted = new Message(std::move(m));
+    if (!window || !PostMessageA(window, win32::kQueuedMessage, 0, reinterpret_cast<LPARAM>(posted)))
+        delete posted; // the thread has ended: nobody would take it
+}
+
+void NotifyQueue::PostClosure(std::function<void()> fn) {
+    Message m;
+    m.kind = MessageKind::Closure;
+    m.closure = std::move(fn);
+    Post(std::move(m));
+}
+
+void NotifyQueue::SetTimer(uint64_t target, uint16_t timerId, uint32_t intervalMs) {
+    KillTimer(target, timerId);
+    const UINT_PTR key = impl_->nextTimer++;
+    impl_->timers[key] = {target, timerId};
+    ::SetTimer(impl_->window.load(), key, intervalMs, nullptr);
+}
+
+void NotifyQueue::KillTimer(uint64_t target, uint16_t timerId) {
+    for (auto it = impl_->timers.begin(); it != impl_->timers.end();) {
+        if (it->second.target == target && it->second.id == timerId) {
+            ::KillTimer(impl_->window.load(), it->first);
+            it = impl_->timers.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+int NotifyQueue::WakeDescriptor() const { return -1; }
+
+uint64_t NotifyQueue::Register(MessageTarget *target) {
+    uint64_t id = nextTargetId++;
+    impl_->targets[id] = target;
+    return id;
+}
+
+void NotifyQueue::Unregister(uint64_t id) {
+    impl_->targets.erase(id);
+    for (auto it = impl_->timers.begin(); it != impl_->timers.end();) {
+        if (it->second.target == id) {
+            ::KillTimer(impl_->window.load(), it->first);
+            it = impl_->timers.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+MessageTarget::MessageTarget() : queue_(NotifyQueue::Current()), id_(queue_->Register(this)) {}
+
+MessageTarget::~MessageTarget() { queue_->Unregister(id_); }
+
+void MessageTarget::PostToSelf(Message m) const {
+    m.target = id_;
+    queue_->Post(std::move(m));
+}
+
+void ProcessPendingMessages() { NotifyQueue::Current()->impl().Process(true); }
+
+void DispatchPendingMessages() { NotifyQueue::Current()->impl().Process(false); }
+
+namespace {
+void SleepThenProcess(int ms, bool runHook) {
+    MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(ms), QS_ALLINPUT,
+                                MWMO_INPUTAVAILABLE);
+    NotifyQueue::Current()->impl().Process(runHook);
+}
+} // namespace
+
+void SleepAndProcess(int ms) { SleepThenProcess(ms, true); }
+
+void SleepAndDispatch(int ms) { SleepThenProcess(ms, false); }
+
+void SetThreadPumpHook(std::function<void()> hook) {
+    NotifyQueue::Current()->impl().pumpHook = std::move(hook);
+}
+
+void SetApplicationExceptionHandler(std::function<void(const char *)> handler) {
+    std::lock_guard lock(handlerMutex);
+    appExceptionHandler = std::move(handler);
+}
+
+void HandleApplicationException(const char *what) {
+    std::function<void(const char *)> handler;
+    {
+        std::lock_guard lock(handlerMutex);
+        handler = appExceptionHandler;
+    }
+    if (handler)
+        handler(what);
+    else
+        std::fprintf(stderr, "%s\n", what);
+}
+
+namespace win32 {
+
+HWND NotifyWindow(NotifyQueue &queue) { return queue.impl().window.load(); }
+
+UINT RegisterSocket(NotifyQueue &queue, SOCKET socket, uint64_t target) {
+    auto &impl = queue.impl();
+    UINT message = 0;
+    for (UINT i = 0; i < kSocketMessages; ++i) {
+        message = kFirstSocketMessage + (impl.nextSocketMessage++ % kSocketMessages);
+        if (!impl.sockets.count(message))
+            break;
+    }
+    impl.sockets[message] = {socket, target};
+    return message;
+}
+
+void UnregisterSocket(NotifyQueue &queue, UINT message) { queue.impl().sockets.erase(message); }
+
+void AddLookup(NotifyQueue &queue, HANDLE task, uint64_t target, uint16_t serial, char *buffer) {
+    queue.impl().lookups[task] = {target, serial, std::unique_ptr<char[]>(buffer)};
+}
+
+void SetStopHook(NotifyQueue &queue, std::function<void()> hook) {
+    queue.impl().stopHook = std::move(hook);
+}
+
+} // namespace win32
+} // namespace platform

@@ -1,0 +1,93 @@
+// Starting programs on Windows: CreateProcess for a start that waits, ShellExecuteA with the
+// verb "open" for one that does not, and "explorer /select," to show a file in its folder.
+#include "platform/Process.h"
+
+#include <windows.h>
+
+#include <shellapi.h>
+
+namespace platform {
+namespace {
+
+// One argument as the C runtime of the started program splits it back: in double quotes when
+// it has blanks or quotes, with the backslashes before a quote doubled.
+std::string Quoted(const std::string &argument) {
+    if (!argument.empty() && argument.find_first_of(" \t\"") == std::string::npos)
+        return argument;
+    std::string quoted = "\"";
+    size_t backslashes = 0;
+    for (char c : argument) {
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        quoted.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+        backslashes = 0;
+        quoted += c;
+    }
+    quoted.append(backslashes * 2, '\\');
+    return quoted + '"';
+}
+
+std::string Joined(const std::vector<std::string> &arguments) {
+    std::string text;
+    for (const std::string &a : arguments)
+        text += (text.empty() ? "" : " ") + Quoted(a);
+    return text;
+}
+
+// ShellExecuteA's result: 32 and below are its error codes, the launcher's own.
+int ShellResult(HINSTANCE result) {
+    const auto code = reinterpret_cast<INT_PTR>(result);
+    return code > 32 ? kLaunchSucceeded : static_cast<int>(code);
+}
+
+} // namespace
+
+int LaunchCodeFromSystem(int systemError) {
+    switch (systemError) {
+    case ERROR_FILE_NOT_FOUND:
+        return kLaunchFileNotFound;
+    case ERROR_PATH_NOT_FOUND:
+        return kLaunchPathNotFound;
+    case ERROR_ACCESS_DENIED:
+        return kLaunchAccessDenied;
+    case ERROR_BAD_EXE_FORMAT:
+        return kLaunchBadFormat;
+    default:
+        return kLaunchFailed;
+    }
+}
+
+int RunAndWait(const std::string &program, const std::vector<std::string> &arguments) {
+    std::string line = Quoted(program);
+    if (!arguments.empty())
+        line += " " + Joined(arguments);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process))
+        return LaunchCodeFromSystem(static_cast<int>(GetLastError()));
+    WaitForSingleObject(process.hProcess, INFINITE);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return kLaunchSucceeded;
+}
+
+int OpenPath(const std::string &path, const std::vector<std::string> &arguments,
+             const std::string &workingDirectory) {
+    const std::string parameters = Joined(arguments);
+    return ShellResult(ShellExecuteA(nullptr, "open", path.c_str(),
+                                     parameters.empty() ? nullptr : parameters.c_str(),
+                                     workingDirectory.empty() ? nullptr : workingDirectory.c_str(),
+                                     SW_SHOWNORMAL));
+}
+
+int ShowInFileManager(const std::string &path) {
+    const std::string parameters = "/select," + Quoted(path);
+    return ShellResult(
+        ShellExecuteA(nullptr, "open", "explorer", parameters.c_str(), nullptr, SW_SHOWNORMAL));
+}
+
+} // namespace platform

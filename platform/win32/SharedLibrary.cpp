@@ -1,0 +1,49 @@
+#include "platform/SharedLibrary.h"
+#include "platform/TempFiles.h"
+#include "platform/win32/Errors.h"
+
+#include <windows.h>
+
+namespace platform {
+
+void *LoadSharedLibrary(const std::string &name, std::string &error) {
+    HMODULE library = LoadLibraryA(name.c_str());
+    if (!library)
+        error = name + ": " + win32::SystemErrorText(GetLastError());
+    return reinterpret_cast<void *>(library);
+}
+
+// Windows loads libraries from files only: the image goes to a temporary file. A loaded
+// library's file cannot be removed, and libraries stay loaded for the rest of the process:
+// the file is left to the cleaning of the temporary folder.
+void *LoadSharedLibraryImage(const void *image, size_t size, const std::string &name,
+                             std::string &error) {
+    const std::string path = NewTempFileName();
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                              nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY, nullptr);
+    DWORD wrote = 0;
+    const bool written = file != INVALID_HANDLE_VALUE &&
+                         WriteFile(file, image, static_cast<DWORD>(size), &wrote, nullptr) &&
+                         wrote == size;
+    const DWORD code = GetLastError();
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    if (!written) {
+        DeleteFileA(path.c_str());
+        error = name + ": " + path + ": " + win32::SystemErrorText(code);
+        return nullptr;
+    }
+    void *library = LoadSharedLibrary(path, error);
+    if (!library) {
+        error = name + ": " + error;
+        DeleteFileA(path.c_str());
+    }
+    return library;
+}
+
+void *SharedLibrarySymbol(void *library, const char *symbol) {
+    return reinterpret_cast<void *>(
+        GetProcAddress(static_cast<HMODULE>(library), symbol));
+}
+
+} // namespace platform

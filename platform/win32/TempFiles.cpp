@@ -1,0 +1,68 @@
+#include "platform/TempFiles.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <mutex>
+#include <optional>
+
+namespace platform {
+namespace {
+
+// The cache; the mutex makes concurrent first calls ask once and agree on the answer.
+std::mutex cacheMutex;
+std::optional<std::string> cachedDirectory;
+
+std::string AskTempDirectory() {
+    char buffer[MAX_PATH + 1];
+    const DWORD length = GetTempPathA(sizeof buffer, buffer);
+    if (length == 0 || length > MAX_PATH)
+        return "C:\\";
+    std::string directory(buffer, length);
+    if (directory.back() != '\\')
+        directory += '\\';
+    return directory;
+}
+
+std::string CurrentDayNumberText() {
+    SYSTEMTIME now{};
+    GetLocalTime(&now);
+    std::tm local{};
+    local.tm_year = now.wYear - 1900;
+    local.tm_mon = now.wMonth - 1;
+    local.tm_mday = now.wDay;
+    local.tm_hour = now.wHour;
+    local.tm_min = now.wMinute;
+    local.tm_sec = now.wSecond;
+    return DayNumberText(local, now.wMilliseconds);
+}
+
+} // namespace
+
+std::string TempDirectory() {
+    std::lock_guard lock(cacheMutex);
+    if (!cachedDirectory)
+        cachedDirectory = AskTempDirectory();
+    return *cachedDirectory;
+}
+
+void ForgetTempDirectoryForTesting() {
+    std::lock_guard lock(cacheMutex);
+    cachedDirectory.reset();
+}
+
+std::string NewTempFileName() {
+    // GetTempFileNameA makes the file "tlvXXXX.tmp" itself, with a number no other file of
+    // the folder has.
+    char name[MAX_PATH + 1];
+    if (GetTempFileNameA(TempDirectory().c_str(), "tlv", 0, name) != 0)
+        return name;
+    // No file can be made there: a name of the date and time, which the first write then
+    // creates in the current folder. The process and a counter keep the names of workers
+    // asking in the same millisecond apart.
+    static std::atomic<unsigned> counter{0};
+    return CurrentDayNumberText() + "-" + std::to_string(GetCurrentProcessId()) + "-" +
+           std::to_string(++counter);
+}
+
+} // namespace platform

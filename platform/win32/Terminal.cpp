@@ -1,0 +1,37 @@
+#include "platform/Terminal.h"
+
+#include <windows.h>
+
+namespace platform {
+
+namespace {
+HANDLE StreamHandle(StandardStream stream) {
+    return GetStdHandle(stream == StandardStream::Input    ? STD_INPUT_HANDLE
+                        : stream == StandardStream::Output ? STD_OUTPUT_HANDLE
+                                                           : STD_ERROR_HANDLE);
+}
+} // namespace
+
+bool IsTerminal(StandardStream stream) {
+    DWORD mode = 0;
+    return GetConsoleMode(StreamHandle(stream), &mode) != 0;
+}
+
+int TerminalColumns() {
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (GetConsoleScreenBufferInfo(StreamHandle(StandardStream::Output), &info))
+        return info.srWindow.Right - info.srWindow.Left + 1;
+    return 80;
+}
+
+const char *EraseLineSequence() {
+    static const bool escapes = [] {
+        HANDLE output = StreamHandle(StandardStream::Output);
+        DWORD mode = 0;
+        return GetConsoleMode(output, &mode) &&
+               SetConsoleMode(output, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+    }();
+    return escapes ? "\x1b[K" : "";
+}
+
+} // namespace platform

@@ -1,4 +1,5 @@
 #include "app/CommandLine.h"
+#include "platform/ProcessInfo.h"
 
 #include "app/IntegerText.h"
 
@@ -163,7 +164,8 @@ std::string SyntaxMessage(const std::string &programPath, const std::string &err
     std::string message = "Incorrect command line syntax.\n\r\n\r";
     if (!errorText.empty())
         message += "There are errors in the parameters:\n\r" + errorText + "\n\r";
-    std::size_t slash = programPath.find_last_of('/');
+    // Windows paths may mix both separators.
+    std::size_t slash = programPath.find_last_of(std::string("/") + platform::PathSeparator());
     std::string programName =
         programPath.substr(slash == std::string::npos ? 0 : slash + 1, kMaximumPart);
     message += "Correct syntax:\n\r" + programName +

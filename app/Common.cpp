@@ -74,7 +74,7 @@ std::string LaunchWorkingDirectory(const std::string &quotedName) {
         char c = quotedName[i];
         if (c == '"')
             inQuotes = !inQuotes;
-        else if (c == '/')
+        else if (c == '/' || c == platform::PathSeparator())
             end = i + 1;
         else if (c == ' ' && !inQuotes)
             break;

@@ -120,9 +120,9 @@ std::string RemoveDotSegments(const std::string &path) {
         } else if (input.compare(0, 3, "/./") == 0) {
             input.erase(0, 2);
         } else if (input == "/.") {
-            input = "/";
+            input.erase(1); // "/"
         } else if (input.compare(0, 4, "/../") == 0 || input == "/..") {
-            input = input.size() == 3 ? "/" : input.substr(3);
+            input.erase(input.size() == 3 ? 1 : 0, input.size() == 3 ? 2 : 3); // "/" or "/rest"
             size_t last = output.rfind('/');
             output.erase(last == std::string::npos ? 0 : last);
         } else if (input == "." || input == "..") {

@@ -2,8 +2,10 @@
 //   nginx_serve ROOT PORT_FILE [SECONDS]
 // Starts nginx on an ephemeral port, writes the port (and a line feed) to PORT_FILE (written
 // beside it and renamed, so a reader never sees half of it), then waits for SIGTERM, SIGINT or
-// SIGHUP, at most SECONDS (default 120), and stops nginx. Exits 0 after a stop by signal,
-// 3 when the time ran out, 77 when nginx is not installed, 1 on any other failure.
+// SIGHUP, at most SECONDS (default 120), and stops nginx. After a stop by a signal it writes
+// nginx's access log to standard output (one line per request: address, request line, status,
+// body bytes, Range header). Exits 0 after a stop by signal, 3 when the time ran out, 77 when
+// nginx is not installed, 1 on any other failure.
 #include "tests/support/RealPeers.h"
 
 #include <cerrno>
@@ -71,8 +73,10 @@ int main(int argc, char **argv) {
             if (left <= 0)
                 return 3;
             const timespec limit{left, 0};
-            if (sigtimedwait(&stopSignals, nullptr, &limit) > 0)
+            if (sigtimedwait(&stopSignals, nullptr, &limit) > 0) {
+                std::cout << nginx.AccessLog() << std::flush;
                 return 0;
+            }
             if (errno != EINTR)
                 return 3;
         }

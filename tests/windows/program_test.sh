@@ -1,0 +1,166 @@
+#!/usr/bin/env bash
+# The real Windows program under wine, on the console (no display), against servers on this
+# machine's loopback: a file from nginx exact in five ranges; the same through tinyproxy as the
+# proxy of the options; Ctrl+C in the middle of a transfer (exit 2 at once, no output file and
+# no piece left); a bad option (exit 2 before any request); no location answering (exit 2).
+#   program_test.sh PROGRAM.exe WINE_RUN NGINX_SERVE DEMO_MIRROR WORK_DIR
+# NGINX_SERVE and DEMO_MIRROR are the Linux build's test servers. The wine prefix is WORK_DIR's
+# own and is kept between runs (made once, about 15 s). Exits 77 (skipped) when wine, nginx or
+# the Linux servers are missing.
+set -uo pipefail
+program=$1
+wine_run=$2
+serve=$3
+mirror=$4
+work=$5
+for tool in wine "$serve" "$mirror"; do
+    command -v "$tool" >/dev/null || { echo "SKIPPED: $tool is missing"; exit 77; }
+done
+export WINEPREFIX=$work/prefix
+rm -rf "$work/run"
+mkdir -p "$work/run/www/d" "$work/run/out"
+run=$work/run
+pids=()
+cleanup() {
+    for p in "${pids[@]}"; do
+        kill -TERM "$p" 2>/dev/null && wait "$p" 2>/dev/null
+    done
+}
+trap cleanup EXIT
+fail() { echo "FAILED: $*"; [ -f "$run/program.out" ] && tail -5 "$run/program.out"; exit 1; }
+since() { echo $((($(date +%s%N) - $1) / 1000000)); }
+# The Windows name of a path of this machine (wine's drive Z: is the root).
+windows_path() { echo "Z:${1//\//\\}"; }
+# The prefix's temporary folder, where the workers keep their pieces.
+temp_dir() { echo "$WINEPREFIX/drive_c/users/$(id -un)/Temp"; }
+pieces() { find "$(temp_dir)" -maxdepth 1 -name 'tlv*.tmp' 2>/dev/null | wc -l; }
+
+# Runs the program in the background with the URL and options; its pid in $program_pid.
+start_program() {
+    "$wine_run" "$program" "$@" </dev/null >"$run/program.out" 2>&1 &
+    program_pid=$!
+}
+# Waits up to $1 seconds for the program to end; its exit code in $code.
+wait_program() {
+    for _ in $(seq 1 $(($1 * 20))); do
+        kill -0 "$program_pid" 2>/dev/null || break
+        sleep 0.05
+    done
+    if kill -0 "$program_pid" 2>/dev/null; then
+        kill -KILL "$program_pid"
+        wait "$program_pid" 2>/dev/null
+        fail "the program did not end within $1 s"
+    fi
+    wait "$program_pid"
+    code=$?
+}
+
+# The prefix is made (or started) before anything is timed.
+"$wine_run" cmd.exe /c exit >/dev/null 2>&1 </dev/null
+mkdir -p "$(temp_dir)"
+rm -f "$(temp_dir)"/tlv*.tmp
+
+head -c 20000000 /dev/urandom >"$run/www/d/f.bin"
+"$serve" "$run/www" "$run/port" 120 >"$run/access.log" 2>"$run/serve.err" &
+serve_pid=$!
+pids+=("$serve_pid")
+for _ in $(seq 1 100); do
+    [ -s "$run/port" ] && break
+    kill -0 "$serve_pid" 2>/dev/null || break
+    sleep 0.1
+done
+if [ ! -s "$run/port" ]; then
+    wait "$serve_pid"
+    [ $? = 77 ] && { echo "SKIPPED: $(cat "$run/serve.err")"; exit 77; }
+    fail "nginx did not start: $(cat "$run/serve.err")"
+fi
+port=$(cat "$run/port")
+downloads=1
+out=$(windows_path "$run/out")
+
+# 1. A bad option: the syntax message and exit 2, nothing asked of the server.
+start_program "http://127.0.0.1:$port/d/f.bin" "OutputDirectory:$(windows_path "$run/none")"
+wait_program 30
+[ "$code" = 2 ] || fail "a bad output directory gave exit code $code, not 2"
+grep -q "Incorrect command line syntax" "$run/program.out" || fail "no syntax message"
+
+# 2. The file from nginx, five ranges, exact.
+started=$(date +%s%N)
+start_program "http://127.0.0.1:$port/d/f.bin" "OutputDirectory:$out" CompletionLaunchApplication:0
+wait_program 60
+[ "$code" = 0 ] || fail "the download from nginx ended with code $code"
+cmp -s "$run/www/d/f.bin" "$run/out/f.bin" || fail "the downloaded file differs from nginx's"
+echo "20 MB from nginx in $(since "$started") ms"
+[ "$(pieces)" = 0 ] || fail "pieces left in the temporary folder: $(ls "$(temp_dir)")"
+
+# 3. The same through tinyproxy as the proxy of the options.
+if command -v tinyproxy >/dev/null || [ -x /usr/sbin/tinyproxy ] || [ -x /usr/bin/tinyproxy ]; then
+    proxy_port=$((20000 + RANDOM % 20000))
+    cat >"$run/tinyproxy.conf" <<EOF
+User $(id -un)
+Group $(id -gn)
+Port $proxy_port
+Listen 127.0.0.1
+Timeout 30
+LogFile "$run/tinyproxy.log"
+LogLevel Info
+MaxClients 20
+Allow 127.0.0.1
+EOF
+    tinyproxy=$(command -v tinyproxy || echo /usr/sbin/tinyproxy)
+    [ -x "$tinyproxy" ] || tinyproxy=/usr/bin/tinyproxy
+    "$tinyproxy" -d -c "$run/tinyproxy.conf" >/dev/null 2>&1 &
+    pids+=($!)
+    for _ in $(seq 1 50); do
+        grep -q "listening on\|Listening on" "$run/tinyproxy.log" 2>/dev/null && break
+        sleep 0.1
+    done
+    rm -f "$run/out/f.bin"
+    start_program "http://127.0.0.1:$port/d/f.bin" "OutputDirectory:$out" \
+        CompletionLaunchApplication:0 ProxyServer:127.0.0.1 "ProxyPort:$proxy_port"
+    wait_program 60
+    [ "$code" = 0 ] || fail "the download through tinyproxy ended with code $code"
+    cmp -s "$run/www/d/f.bin" "$run/out/f.bin" || fail "the file through tinyproxy differs"
+    grep -q "f.bin" "$run/tinyproxy.log" || fail "tinyproxy saw no request"
+    downloads=2
+else
+    echo "tinyproxy is missing: the proxy case is left out"
+fi
+
+# 4. Ctrl+C in the middle of a paced transfer: exit 2 within a second, nothing left behind.
+coproc MIRROR { exec "$mirror" --pace 65536:100 --lifetime 60 "$run/www/d/f.bin" 0 2>/dev/null; }
+pids+=("$MIRROR_PID")
+read -r -t 10 mirror_port <&"${MIRROR[0]}" || fail "the mirror printed no port"
+rm -f "$run/out/f.bin"
+start_program "http://127.0.0.1:$mirror_port/d/f.bin" "OutputDirectory:$out" \
+    CompletionLaunchApplication:0
+for _ in $(seq 1 200); do
+    [ "$(pieces)" -ge 5 ] && break
+    sleep 0.05
+done
+[ "$(pieces)" -ge 5 ] || fail "no transfer began within 10 s"
+sleep 1
+stopped=$(date +%s%N)
+kill -INT "$program_pid"
+wait_program 5
+took=$(since "$stopped")
+[ "$code" = 2 ] || fail "Ctrl+C gave exit code $code, not 2"
+((took < 1000)) || fail "Ctrl+C took $took ms to end the program"
+echo "Ctrl+C ended the transfer in $took ms"
+[ -e "$run/out/f.bin" ] && fail "Ctrl+C left the output file"
+[ "$(pieces)" = 0 ] || fail "Ctrl+C left pieces: $(ls "$(temp_dir)")"
+
+# 5. No location answers: the connection-error text and exit 2.
+start_program "http://127.0.0.1:9/d/f.bin" "OutputDirectory:$out"
+wait_program 60
+[ "$code" = 2 ] || fail "no answering location gave exit code $code, not 2"
+grep -q "Could not connect" "$run/program.out" || fail "no connection-error text"
+
+# The requests nginx saw: the bad option asked nothing, the download came in five ranges.
+kill -TERM "$serve_pid"
+wait "$serve_pid"
+heads=$(grep -c '"HEAD /d/f.bin ' "$run/access.log")
+ranges=$(grep -c '"GET /d/f.bin HTTP/1.[01]" 206 .* "bytes=' "$run/access.log")
+[ "$heads" = "$downloads" ] || fail "$heads size requests for $downloads downloads"
+[ "$ranges" = $((downloads * 5)) ] || fail "$ranges ranges for $downloads downloads of five"
+echo "PASSED"

@@ -95,7 +95,9 @@ std::string TOptionsForm::Validate() {
     };
 
     std::string directory = Trim(tbOutputDirectory_->Text());
-    if (!directory.empty() && directory.back() != platform::PathSeparator())
+    // A folder typed with either separator at its end is complete (Windows takes both).
+    if (!directory.empty() && directory.back() != '/' &&
+        directory.back() != platform::PathSeparator())
         directory += platform::PathSeparator();
     tbOutputDirectory_->SetText(directory);
     if (directory.empty() || !IsExistingDirectory(directory))

@@ -1,18 +1,18 @@
 #include "app/OutputFile.h"
 
+#include "platform/ErrorText.h"
 #include "platform/FileJoin.h"
 
 #include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 
 namespace {
 
 std::string Failure(const char *what, const std::string &path, int code) {
-    return std::string(what) + " \"" + path + "\": " + std::strerror(code);
+    return std::string(what) + " \"" + path + "\": " + platform::ErrorNumberText(code);
 }
 
 void RemoveAll(const std::vector<std::string> &paths, size_t from) {

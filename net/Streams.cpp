@@ -1,4 +1,5 @@
 #include "net/Streams.h"
+#include "platform/ErrorText.h"
 
 #include "platform/PlainFile.h"
 
@@ -61,7 +62,8 @@ TFileStream::~TFileStream() {
 }
 
 void TFileStream::Fail(const char *what) const {
-    throw EFileStreamError(std::string(what) + " \"" + name_ + "\": " + std::strerror(errno));
+    throw EFileStreamError(std::string(what) + " \"" + name_ +
+                           "\": " + platform::ErrorNumberText(errno));
 }
 
 void TFileStream::Write(const char *data, size_t n) {

@@ -6,20 +6,37 @@
 
 #include "platform/SocketErrors.h"
 #include "platform/win32/Window.h"
+#include "platform/win32/Winsock.h"
 
 #include <mutex>
 
 namespace platform {
-namespace {
 
+namespace win32 {
+namespace {
 WSADATA startup{};
 int startupResult = -1;
+} // namespace
 
-// Windows Sockets is started once, with version 1.1, for the life of the process.
 void StartSockets() {
     static std::once_flag once;
     std::call_once(once, [] { startupResult = WSAStartup(MAKEWORD(1, 1), &startup); });
 }
+
+int SocketsStartupResult() {
+    StartSockets();
+    return startupResult;
+}
+
+const WSADATA &SocketsStartupData() {
+    StartSockets();
+    return startup;
+}
+} // namespace win32
+
+namespace {
+
+using win32::StartSockets;
 
 int Fail() {
     SetLastSocketError(WSAGetLastError());
@@ -128,10 +145,10 @@ std::string DottedAddressText(uint32_t address) {
 uint16_t HostToNetwork16(uint16_t v) { return htons(v); }
 
 SocketLayerInfo QuerySocketLayerInfo() {
-    StartSockets();
     SocketLayerInfo info;
-    if (startupResult != 0)
+    if (win32::SocketsStartupResult() != 0)
         return info;
+    const WSADATA &startup = win32::SocketsStartupData();
     info.version = startup.wVersion;
     info.highVersion = startup.wHighVersion;
     info.description = startup.szDescription;

@@ -4,6 +4,7 @@
 
 #include "platform/SocketErrors.h"
 #include "platform/win32/Window.h"
+#include "platform/win32/Winsock.h"
 
 #include <atomic>
 #include <mutex>
@@ -48,7 +49,9 @@ uint16_t StartHostLookup(const std::string &name, const MessageTarget &target) {
         }).detach();
         return serial;
     }
-    // The sockets' start-up has run: a lookup only follows a socket's creation.
+    // A lookup may come before any socket was made: without the start-up, it would fail
+    // with WSANOTINITIALISED.
+    win32::StartSockets();
     NotifyQueue &queue = *target.OwnerQueue();
     auto *buffer = new char[MAXGETHOSTSTRUCT];
     HANDLE task = WSAAsyncGetHostByName(win32::NotifyWindow(queue), win32::kLookupDoneMessage,

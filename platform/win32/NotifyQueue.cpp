@@ -14,6 +14,7 @@
 #include <memory>
 #include <mutex>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace platform {
 
@@ -156,11 +157,22 @@ struct NotifyQueue::Impl {
     }
 
     void Process(bool runHook) {
+        // One notification per socket and pass, as readiness is tested once per pass on
+        // POSIX: a receive re-enables the read notification at once, and without this a
+        // single pass would chain receives and read far ahead of what a wait asked for.
+        std::unordered_set<UINT> socketsSeen;
+        const HWND own = window.load();
         MSG msg;
         for (int i = 0; i < kMaxDispatchPerPass && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE);
              ++i) {
             if (msg.message == WM_QUIT) {
                 PostQuitMessage(static_cast<int>(msg.wParam)); // for the loop that waits for it
+                break;
+            }
+            if (msg.hwnd == own && msg.message >= kFirstSocketMessage &&
+                msg.message < kFirstSocketMessage + kSocketMessages &&
+                !socketsSeen.insert(msg.message).second) {
+                PostMessageA(own, msg.message, msg.wParam, msg.lParam); // the next pass's
                 break;
             }
             TranslateMessage(&msg);
@@ -195,6 +207,19 @@ struct WindowOwner {
     }
 };
 
+// Each thread's WindowOwner lives in fiber-local storage, whose callback the system runs on
+// the ending thread. Not a thread_local object: with mingw-w64, the destructor of a
+// thread_local may run after the thread's emulated TLS block was freed, and then read freed
+// memory (a worker's end once looped for ever in this destructor that way).
+void CALLBACK ReleaseWindowOwner(void *owner) {
+    delete static_cast<WindowOwner *>(owner);
+}
+
+DWORD OwnerSlot() {
+    static const DWORD slot = FlsAlloc(ReleaseWindowOwner);
+    return slot;
+}
+
 } // namespace
 
 NotifyQueue::NotifyQueue() : impl_(std::make_unique<Impl>()) {
@@ -209,8 +234,13 @@ NotifyQueue::NotifyQueue() : impl_(std::make_unique<Impl>()) {
 NotifyQueue::~NotifyQueue() = default;
 
 const std::shared_ptr<NotifyQueue> &NotifyQueue::Current() {
-    thread_local WindowOwner owner;
-    return owner.queue;
+    const DWORD slot = OwnerSlot();
+    auto *owner = static_cast<WindowOwner *>(FlsGetValue(slot));
+    if (!owner) {
+        owner = new WindowOwner;
+        FlsSetValue(slot, owner);
+    }
+    return owner->queue;
 }
 
 void NotifyQueue::Post(Message m) {

@@ -31,8 +31,12 @@ std::string Quoted(const std::string &argument) {
 
 std::string Joined(const std::vector<std::string> &arguments) {
     std::string text;
-    for (const std::string &a : arguments)
-        text += (text.empty() ? "" : " ") + Quoted(a);
+    // Appended piece by piece: `"literal" + temporary` trips a false -Wrestrict in gcc 12.
+    for (const std::string &a : arguments) {
+        if (!text.empty())
+            text += ' ';
+        text += Quoted(a);
+    }
     return text;
 }
 
@@ -61,8 +65,10 @@ int LaunchCodeFromSystem(int systemError) {
 
 int RunAndWait(const std::string &program, const std::vector<std::string> &arguments) {
     std::string line = Quoted(program);
-    if (!arguments.empty())
-        line += " " + Joined(arguments);
+    if (!arguments.empty()) {
+        line += ' ';
+        line += Joined(arguments);
+    }
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};

@@ -9,10 +9,12 @@
 #include "gui/headless/HeadlessBackend.h"
 #include "platform/HostLookup.h"
 #include "platform/NotifyQueue.h"
+#include "platform/ProcessInfo.h"
 #include "platform/SocketErrors.h"
 #include "platform/TempFiles.h"
 #include "platform/Version.h"
 #include "tests/support/RangeServer.h"
+#include "tests/support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
 
@@ -53,9 +55,8 @@ class Controller : public ::testing::Test {
         std::filesystem::create_directories(dir / "out");
         std::filesystem::create_directories(dir / "tmp");
         // Piece files go to a folder of this test, so that leftovers can be counted.
-        if (const char *t = std::getenv("TMPDIR"))
-            oldTmpdir = t;
-        setenv("TMPDIR", (dir / "tmp").c_str(), 1);
+        oldTmpdir = testsupport::GetEnv(testsupport::kTempDirVariable);
+        testsupport::SetEnv(testsupport::kTempDirVariable, (dir / "tmp").string());
         platform::ForgetTempDirectoryForTesting();
         platform::SetOsVersionForTesting(platform::OsVersionRecord{10, 0, 0, 2, ""});
         // The built-in mirrors' names are looked up nowhere: no such host.
@@ -72,9 +73,9 @@ class Controller : public ::testing::Test {
         platform::SetOsVersionForTesting(std::nullopt);
         platform::SetResolver(nullptr);
         if (oldTmpdir)
-            setenv("TMPDIR", oldTmpdir->c_str(), 1);
+            testsupport::SetEnv(testsupport::kTempDirVariable, *oldTmpdir);
         else
-            unsetenv("TMPDIR");
+            testsupport::UnsetEnv(testsupport::kTempDirVariable);
         platform::ForgetTempDirectoryForTesting();
         std::error_code ec;
         std::filesystem::remove_all(dir, ec);
@@ -87,7 +88,7 @@ class Controller : public ::testing::Test {
         main->StartDelay = 0ms;
         main->AttemptWait = 10ms;
         TOptionsForm &o = main->Options();
-        o.OutputDirectory = (dir / "out").string() + "/";
+        o.OutputDirectory = (dir / "out").string() + platform::PathSeparator();
         o.CompletionClose = false;
         o.CompletionLaunchApplication = false;
         return *main;

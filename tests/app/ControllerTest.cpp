@@ -201,11 +201,14 @@ TEST_F(Controller, EverySmallSizeDownloadsWhole) {
         SCOPED_TRACE(size);
         const std::string content = PatternBytes(size, size);
         RangeServer server(content);
-        TMainForm &m = OpenFor(server, "f" + std::to_string(size));
-        m.StartDownload("http", Mirrors({&server, nullptr, nullptr, nullptr}),
-                        "f" + std::to_string(size), "", 0);
+        // Appended, not `"f" + std::to_string(...)`: that form trips a false -Wrestrict of
+        // gcc 12 (mingw-w64).
+        std::string name = "f";
+        name += std::to_string(size);
+        TMainForm &m = OpenFor(server, name);
+        m.StartDownload("http", Mirrors({&server, nullptr, nullptr, nullptr}), name, "", 0);
         ASSERT_TRUE(PumpUntil([&] { return Finished(); }));
-        EXPECT_EQ(ReadFile(dir / "out" / ("f" + std::to_string(size))), content);
+        EXPECT_EQ(ReadFile(dir / "out" / name), content);
         EXPECT_EQ(m.ExitCode, kExitVerified);
         main.reset();
     }
@@ -320,6 +323,8 @@ TEST_F(Controller, FreeOutputNamesWhenOverwritingIsOff) {
     EXPECT_EQ(ReadFile(dir / "out" / "Pelko_setup.exe"), "old");
 }
 
+#ifndef _WIN32
+// Shell scripts as the downloaded programs, and a planted symbolic link: POSIX only.
 TEST_F(Controller, ADownloadedScriptIsRunWaitedForAndDeleted) {
     const std::string script = "#!/bin/sh\nsleep 0.2\necho ran > \"$(dirname \"$0\")/marker\"\n";
     RangeServer server(script);
@@ -391,6 +396,7 @@ TEST_F(Controller, AFileThatFailsItsVerificationOrItsJoinIsNeverRun) {
         EXPECT_EQ(PieceFilesLeft(), 0);
     }
 }
+#endif
 
 TEST_F(Controller, AnOutputThatCannotBeWrittenFailsCleanly) {
     RangeServer server(PatternBytes(0, 5000));
@@ -400,7 +406,8 @@ TEST_F(Controller, AnOutputThatCannotBeWrittenFailsCleanly) {
     ASSERT_TRUE(PumpUntil([&] { return Finished(); }));
     ASSERT_EQ(backend->messages.size(), 1u);
     EXPECT_EQ(backend->messages[0].caption, "ERROR");
-    EXPECT_NE(backend->messages[0].text.find("missing/file.bin"), std::string::npos);
+    EXPECT_NE(backend->messages[0].text.find((std::filesystem::path("missing") / "file.bin").string()),
+              std::string::npos);
     EXPECT_EQ(Status(), "Verification failed.");
     EXPECT_EQ(m.ExitCode, kExitFailed);
     EXPECT_EQ(PieceFilesLeft(), 0);

@@ -3,6 +3,7 @@
 #include "app/Common.h"
 #include "app/MainForm.h"
 #include "gui/headless/HeadlessBackend.h"
+#include "platform/ProcessInfo.h"
 
 #include <gtest/gtest.h>
 
@@ -12,6 +13,9 @@
 #include <memory>
 
 namespace {
+
+// A completed output directory ends in the system's separator.
+const std::string kSep(1, platform::PathSeparator());
 
 namespace fs = std::filesystem;
 
@@ -157,15 +161,15 @@ TEST_F(OptionParametersTest, DeletingAfterLaunchingIsKeptAsGivenWhateverTheLaunc
 
 TEST_F(OptionParametersTest, OutputDirectoryIsTrimmedCompletedAndMustExist) {
     Started plain({"OutputDirectory:" + directory_});
-    EXPECT_EQ(plain.Options().OutputDirectory, directory_ + "/");
+    EXPECT_EQ(plain.Options().OutputDirectory, directory_ + kSep);
 
-    Started blanks({"OutputDirectory:  " + directory_ + "/  "});
-    EXPECT_EQ(blanks.Options().OutputDirectory, directory_ + "/");
+    Started blanks({"OutputDirectory:  " + directory_ + kSep + "  "});
+    EXPECT_EQ(blanks.Options().OutputDirectory, directory_ + kSep);
     EXPECT_EQ(blanks.main->SyntaxError(), "");
 
     ExpectRejected("OutputDirectory:" + directory_ + "/missing",
-                   "The output directory \"" + directory_ +
-                       "/missing/\" is invalid or does not exist\n\r");
+                   "The output directory \"" + directory_ + "/missing" + kSep +
+                       "\" is invalid or does not exist\n\r");
     ExpectRejected("OutputDirectory:", "The output directory \"\" is invalid or does not exist\n\r");
 }
 
@@ -235,7 +239,7 @@ TEST_F(OptionParametersTest, NamesAreCaseInsensitive) {
     Started s({"outputdirectory:" + directory_, "OVERRIDEFILE:0", "completionClose:0",
                "maximumNUMBERofattempts:7", "errorAction:Close", "proxyserver:p", "PROXYport:8"});
     DownloadOptions expected = Defaults();
-    expected.OutputDirectory = directory_ + "/";
+    expected.OutputDirectory = directory_ + kSep;
     expected.OverrideFile = false;
     expected.CompletionClose = false;
     expected.MaximumNumberOfAttempts = 7;
@@ -253,7 +257,7 @@ TEST_F(OptionParametersTest, SeveralGoodOptionsTogetherAndOneBadOneStopsThemAll)
         "CompletionLaunchApplication:false", "ErrorAction:Pause", "MaximumDetailToDisplay:3"};
     Started s(good);
     DownloadOptions expected = Defaults();
-    expected.OutputDirectory = directory_ + "/";
+    expected.OutputDirectory = directory_ + kSep;
     expected.CompletionOpenFolder = true;
     expected.CompletionLaunchApplication = false;
     expected.ErrorAction = TErrorAction::Pause;
@@ -274,7 +278,7 @@ TEST_F(OptionParametersTest, BadValuesOfTheRequestsOwnParametersStillRun) {
     EXPECT_EQ(s.Error(), "Invalid operating system platform identifier. Must be an integer.\n\r");
     EXPECT_NE(s.written.find("Correct syntax:"), std::string::npos);
     EXPECT_TRUE(s.backend->messages.empty());
-    EXPECT_EQ(s.Options().OutputDirectory, directory_ + "/");
+    EXPECT_EQ(s.Options().OutputDirectory, directory_ + kSep);
 }
 
 TEST_F(OptionParametersTest, ALaterOccurrenceReplacesAnEarlierOne) {

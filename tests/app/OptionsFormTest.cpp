@@ -1,6 +1,7 @@
 #include "app/OptionsForm.h"
 
 #include "gui/headless/HeadlessBackend.h"
+#include "platform/ProcessInfo.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,9 @@
 #include <unistd.h>
 
 namespace {
+
+// A completed output directory ends in the system's separator.
+const std::string kSep(1, platform::PathSeparator());
 
 namespace fs = std::filesystem;
 using gui::Form;
@@ -37,7 +41,7 @@ class OptionsFormTest : public ::testing::Test {
             // The process id keeps the tests that run side by side apart.
             ("options-test-" + std::to_string(::getpid()) + "-" + std::to_string(++counter));
         fs::create_directories(dir);
-        return dir.string() + "/";
+        return dir.string() + kSep;
     }
 
     // Shows the dialog modally and runs `script` while it is open.
@@ -197,14 +201,14 @@ TEST_F(OptionsFormTest, InvalidOutputDirectoriesAreNamedInTheMessage) {
         f.PressEscape();
     });
     EXPECT_FALSE(closed);
-    EXPECT_EQ(shown, missing + "/");
+    EXPECT_EQ(shown, missing + kSep);
     EXPECT_EQ(backend_->messages.back().text,
-              "The output directory \"" + missing + "/\" is invalid or does not exist");
+              "The output directory \"" + missing + kSep + "\" is invalid or does not exist");
     // A file is not a directory.
     std::string file = directory_ + "file.txt";
     { std::ofstream(file) << "x"; }
     EXPECT_EQ(ShowAndConfirm([&](Form &f) { EditOf(f, "tbOutputDirectory").SetText(file); }),
-              "The output directory \"" + file + "/\" is invalid or does not exist");
+              "The output directory \"" + file + kSep + "\" is invalid or does not exist");
     EXPECT_EQ(options_.OutputDirectory, directory_);
 }
 

@@ -159,7 +159,8 @@ TEST(DownloadRange, WrongAnswersFail) {
 // user's account); the size request's too.
 TEST(DownloadRange, TheFromLineCarriesTheProgramsFileNameOnly) {
     const std::string path = platform::ProgramPath();
-    const std::string name = path.substr(path.rfind('/') + 1);
+    const std::string name =
+        path.substr(path.find_last_of(std::string("/") + platform::PathSeparator()) + 1);
     ASSERT_FALSE(name.empty());
     ScriptedServer server;
     server.SetDefault({Action::ReadRequest(),

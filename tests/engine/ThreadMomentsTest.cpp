@@ -4,8 +4,7 @@
 #include "WorkerFixture.h"
 #include "platform/HostLookup.h"
 #include "tests/support/TestFiles.h"
-
-#include <arpa/inet.h>
+#include "tests/support/TestSockets.h"
 
 #include <thread>
 

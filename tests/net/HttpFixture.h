@@ -8,7 +8,8 @@
 #include "platform/HostLookup.h"
 #include "tests/support/ScriptedServer.h"
 
-#include <arpa/inet.h>
+#include "tests/support/TestSockets.h"
+
 #include <string>
 #include <vector>
 

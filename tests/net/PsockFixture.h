@@ -5,14 +5,11 @@
 
 #include "net/Psock.h"
 #include "platform/NotifyQueue.h"
+#include "tests/support/TestSockets.h"
 
-#include <arpa/inet.h>
 #include <chrono>
-#include <netinet/in.h>
 #include <string>
-#include <sys/socket.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 namespace psocktest {
@@ -67,44 +64,27 @@ template <typename P> bool PumpUntil(P pred, milliseconds limit = 3000ms) {
 // and its queue filled, leaves further connects pending for ever.
 class SilentListener {
   public:
-    explicit SilentListener(int backlog = 4) {
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(fd_, reinterpret_cast<sockaddr *>(&sa), sizeof sa);
-        listen(fd_, backlog);
-        socklen_t len = sizeof sa;
-        getsockname(fd_, reinterpret_cast<sockaddr *>(&sa), &len);
-        port_ = ntohs(sa.sin_port);
-    }
+    explicit SilentListener(int backlog = 4) : fd_(testsupport::OpenLoopbackListener(backlog, port_)) {}
     ~SilentListener() {
-        for (int f : fillers_)
-            close(f);
-        if (peer_ >= 0)
-            close(peer_);
-        close(fd_);
+        for (testsupport::SocketHandle f : fillers_)
+            testsupport::CloseSocket(f);
+        testsupport::CloseSocket(peer_);
+        testsupport::CloseSocket(fd_);
     }
     uint16_t Port() const { return port_; }
-    int AcceptOne() { return peer_ = accept(fd_, nullptr, nullptr); }
+    testsupport::SocketHandle AcceptOne() { return peer_ = accept(fd_, nullptr, nullptr); }
     // Fills the accept queue so that the next connect gets no answer.
     void FillBacklog() {
-        for (int i = 0; i < 4; ++i) {
-            int f = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-            sockaddr_in sa{};
-            sa.sin_family = AF_INET;
-            sa.sin_port = htons(port_);
-            sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            connect(f, reinterpret_cast<sockaddr *>(&sa), sizeof sa);
-            fillers_.push_back(f);
-        }
+        for (int i = 0; i < 4; ++i)
+            fillers_.push_back(testsupport::StartLoopbackConnect(port_));
         std::this_thread::sleep_for(50ms);
     }
 
   private:
-    int fd_ = socket(AF_INET, SOCK_STREAM, 0);
-    int peer_ = -1;
     uint16_t port_ = 0;
-    std::vector<int> fillers_;
+    testsupport::SocketHandle fd_;
+    testsupport::SocketHandle peer_ = testsupport::kNoSocket;
+    std::vector<testsupport::SocketHandle> fillers_;
 };
 
 // Calls Cancel (or AbortOperation) of a component from another thread after a delay.

@@ -10,8 +10,6 @@
 #include <thread>
 #include <vector>
 
-#include <poll.h>
-
 using namespace std::chrono;
 using namespace platform;
 
@@ -146,34 +144,3 @@ TEST(ThreadTimer, ADueTimerIsDeliveredOnceHoweverLateTheQueueIsProcessed) {
     EXPECT_EQ(fired, 1);
 }
 
-TEST(NotifyQueue, TheWakeDescriptorIsReadableForEveryPostAfterAPass) {
-    // A loop that waits on the descriptor (a toolkit's) must be woken by every later post,
-    // also after posts raced with the clearing of an earlier wake-up.
-    auto queue = NotifyQueue::Current();
-    const int fd = queue->WakeDescriptor();
-    auto readable = [fd] {
-        pollfd p{fd, POLLIN, 0};
-        return poll(&p, 1, 0) == 1;
-    };
-    std::atomic<int> ran{0};
-    std::atomic<bool> stop{false};
-    std::thread poster([&] {
-        for (int i = 0; i < 20000 && !stop; ++i)
-            queue->PostClosure([&] { ++ran; });
-    });
-    for (int i = 0; i < 2000 && ran < 20000; ++i)
-        DispatchPendingMessages(); // passes racing with the posts
-    poster.join();
-    stop = true;
-    if (ran < 20000) {
-        EXPECT_TRUE(readable()) << "whatever is left is announced";
-    }
-    for (int i = 0; i < 1000 && ran < 20000; ++i)
-        DispatchPendingMessages();
-    ASSERT_EQ(ran, 20000);
-    DispatchPendingMessages();
-    ASSERT_FALSE(readable()) << "nothing left, nothing to wake for";
-    std::thread([&] { queue->PostClosure([&] { ++ran; }); }).join();
-    EXPECT_TRUE(readable()) << "a post after the passes wakes the waiting loop";
-    DispatchPendingMessages();
-}

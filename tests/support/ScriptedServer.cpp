@@ -1,12 +1,6 @@
 #include "tests/support/ScriptedServer.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include "tests/support/TestSockets.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -20,17 +14,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr Clock::time_point kForever = Clock::time_point::max();
-
-[[noreturn]] void ThrowErrno(const char *what) {
-    throw std::system_error(errno, std::generic_category(), what);
-}
-
-void SetFlags(int fd) {
-    int fl = fcntl(fd, F_GETFL);
-    if (fl >= 0)
-        fcntl(fd, F_SETFL, fl | O_NONBLOCK);
-    fcntl(fd, F_SETFD, FD_CLOEXEC);
-}
 
 // poll() timeout for a deadline, rounded up so that a wait never ends before the deadline.
 int TimeoutMs(Clock::time_point deadline) {
@@ -122,25 +105,26 @@ struct ScriptedServer::Connection {
 struct ScriptedServer::Session {
     ScriptedServer &server;
     Connection &conn;
-    int fd;
+    SocketHandle fd;
     std::string inbox;       // received bytes not yet consumed by ReadRequest / ReadBytes
     std::string lastRequest; // the header block the last ReadRequest took
     bool peerClosed = false; // EOF or error seen; the socket is no longer polled for input
     bool stopped = false;
 
-    Session(ScriptedServer &s, Connection &c, int socketFd) : server(s), conn(c), fd(socketFd) {}
+    Session(ScriptedServer &s, Connection &c, SocketHandle socketFd) : server(s), conn(c), fd(socketFd) {}
 
     // Reads whatever is available without blocking.
     void Drain() {
         char buf[16384];
         while (!peerClosed) {
-            ssize_t n = recv(fd, buf, sizeof buf, 0);
+            long n = ReceiveSome(fd, buf, sizeof buf);
+            const int err = n < 0 ? LastSocketErrno() : 0;
             if (n > 0) {
                 inbox.append(buf, static_cast<size_t>(n));
                 server.Record(conn, buf, static_cast<size_t>(n));
-            } else if (n < 0 && errno == EINTR) {
+            } else if (n < 0 && err == EINTR) {
                 continue;
-            } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            } else if (n < 0 && (err == EAGAIN || err == EWOULDBLOCK)) {
                 return;
             } else {
                 peerClosed = true;
@@ -153,27 +137,26 @@ struct ScriptedServer::Session {
     bool PollOnce(Clock::time_point deadline, bool wantWrite, bool *writable = nullptr) {
         if (stopped)
             return false;
-        pollfd fds[2] = {};
-        fds[0].fd = fd;
-        fds[0].events = static_cast<short>((peerClosed ? 0 : POLLIN) | (wantWrite ? POLLOUT : 0));
-        // A closed peer keeps reporting POLLHUP, which would spin; stop watching it then.
-        if (fds[0].events == 0)
-            fds[0].fd = -1;
-        fds[1].fd = server.wakeRead_;
-        fds[1].events = POLLIN;
-        int r = poll(fds, 2, TimeoutMs(deadline));
-        if (r < 0 && errno != EINTR) {
+        // A closed peer keeps reporting end of stream, which would spin; stop watching it then.
+        PollEntry fds[2];
+        fds[0].socket = fd;
+        fds[0].wantRead = !peerClosed;
+        fds[0].wantWrite = wantWrite;
+        fds[1].socket = server.stopWake_->Watch();
+        fds[1].wantRead = true;
+        int r = PollSockets(fds, 2, TimeoutMs(deadline));
+        if (r < 0 && LastSocketErrno() != EINTR) {
             stopped = true; // poll itself failing leaves nothing sensible to wait on
             return false;
         }
-        if (r > 0 && fds[1].revents != 0) {
+        if (r > 0 && fds[1].readable) {
             stopped = true;
             return false;
         }
-        if (r > 0 && (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) != 0)
+        if (r > 0 && fds[0].readable)
             Drain();
         if (writable != nullptr)
-            *writable = r > 0 && (fds[0].revents & (POLLOUT | POLLERR | POLLHUP)) != 0;
+            *writable = r > 0 && fds[0].writable;
         return true;
     }
 
@@ -211,15 +194,16 @@ struct ScriptedServer::Session {
     // only until Stop(), and reading meanwhile so that a peer that writes cannot deadlock us.
     bool SendAll(const char *data, size_t n) {
         while (n > 0) {
-            ssize_t w = send(fd, data, n, MSG_NOSIGNAL);
+            long w = SendSome(fd, data, n);
+            const int err = w < 0 ? LastSocketErrno() : 0;
             if (w > 0) {
                 data += w;
                 n -= static_cast<size_t>(w);
                 continue;
             }
-            if (w < 0 && errno == EINTR)
+            if (w < 0 && err == EINTR)
                 continue;
-            if (w < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+            if (w < 0 && err != EAGAIN && err != EWOULDBLOCK) {
                 if (!peerClosed) {
                     peerClosed = true;
                     server.MarkPeerClosed(conn);
@@ -256,20 +240,17 @@ struct ScriptedServer::Session {
     // input would make the kernel send a RST instead of the FIN the script asked for.
     void CloseGracefully() {
         if (!stopped && !peerClosed) {
-            shutdown(fd, SHUT_WR);
+            ShutdownSend(fd);
             Stall();
         }
         Drain();
-        close(fd);
+        CloseSocket(fd);
     }
 
     void Reset() {
         Drain();
-        linger lg{};
-        lg.l_onoff = 1;
-        lg.l_linger = 0;
-        setsockopt(fd, SOL_SOCKET, SO_LINGER, &lg, sizeof lg);
-        close(fd);
+        SetAbortiveClose(fd);
+        CloseSocket(fd);
     }
 
     void Run(const Script &script) {
@@ -313,39 +294,27 @@ ScriptedServer::ScriptedServer() : ScriptedServer("127.0.0.1", 0) {}
 
 ScriptedServer::ScriptedServer(const std::string &address, uint16_t port) : port_(port) {
     default_ = {Action::ReadRequest(), Action::Close()};
+    StartSockets();
     in_addr parsed{};
-    if (inet_pton(AF_INET, address.c_str(), &parsed) != 1) {
-        errno = EINVAL;
-        ThrowErrno("inet_pton");
-    }
+    if (inet_pton(AF_INET, address.c_str(), &parsed) != 1)
+        throw std::system_error(EINVAL, std::generic_category(), "inet_pton");
     address_ = parsed.s_addr;
 
-    int pipeFds[2];
-    if (pipe(pipeFds) != 0)
-        ThrowErrno("pipe");
-    wakeRead_ = pipeFds[0];
-    wakeWrite_ = pipeFds[1];
-    SetFlags(wakeRead_);
-    SetFlags(wakeWrite_);
-
-    if (int err = OpenListener(); err != 0) {
-        close(wakeRead_);
-        close(wakeWrite_);
-        errno = err;
-        ThrowErrno("listen socket");
-    }
+    stopWake_ = std::make_unique<WakeSignal>();
+    refuseWake_ = std::make_unique<WakeSignal>();
+    if (int err = OpenListener(); err != 0)
+        throw std::system_error(err, std::generic_category(), "listen socket");
     acceptThread_ = std::thread(&ScriptedServer::AcceptLoop, this);
 }
 
 int ScriptedServer::OpenListener() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0)
-        return errno;
-    SetFlags(fd);
+    SocketHandle fd = OpenTcpSocket();
+    if (fd == kNoSocket)
+        return LastSocketErrno();
+    SetNonBlocking(fd);
     // A fixed port, or the same one again after a refusal, may still have connections of
     // its own in TIME_WAIT.
-    int one = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    SetReuseAddress(fd);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = address_;
@@ -353,8 +322,8 @@ int ScriptedServer::OpenListener() {
     socklen_t len = sizeof addr;
     if (bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 || listen(fd, 64) != 0 ||
         getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len) != 0) {
-        int err = errno;
-        close(fd);
+        int err = LastSocketErrno();
+        CloseSocket(fd);
         return err;
     }
     if (port_ == 0) // the first listener only: later ones take the same port
@@ -367,19 +336,20 @@ int ScriptedServer::OpenListener() {
 void ScriptedServer::RefuseConnections(std::chrono::milliseconds d) {
     std::lock_guard lock(mutex_);
     refuseUntil_ = std::max(refuseUntil_, Clock::now() + d);
-    // Wakes the accept thread's poll; the listener stops taking connections at once.
-    if (listenFd_ >= 0)
-        shutdown(listenFd_, SHUT_RD);
+    // On POSIX the listener stops taking connections at once; Windows has no such shutdown
+    // of a listener, and the accept thread closes it when woken.
+    if (listenFd_ != kNoSocket)
+        ShutdownReceive(listenFd_);
+    refuseWake_->Set();
 }
 
 bool ScriptedServer::SitOutRefusal() {
-    int fd;
+    SocketHandle fd;
     {
         std::lock_guard lock(mutex_);
-        fd = std::exchange(listenFd_, -1);
+        fd = std::exchange(listenFd_, kNoSocket);
     }
-    if (fd >= 0)
-        close(fd);
+    CloseSocket(fd);
     for (;;) {
         Clock::time_point until;
         {
@@ -392,11 +362,13 @@ bool ScriptedServer::SitOutRefusal() {
                 break;
             }
         }
-        pollfd wake{wakeRead_, POLLIN, 0};
-        int r = poll(&wake, 1, TimeoutMs(until));
+        PollEntry wake;
+        wake.socket = stopWake_->Watch();
+        wake.wantRead = true;
+        int r = PollSockets(&wake, 1, TimeoutMs(until));
         if (r > 0)
             return false; // Stop()
-        if (r < 0 && errno != EINTR)
+        if (r < 0 && LastSocketErrno() != EINTR)
             return false;
     }
     return OpenListener() == 0;
@@ -494,38 +466,45 @@ void ScriptedServer::AcceptLoop() {
         }
         if (refusing && !SitOutRefusal())
             return;
-        pollfd fds[2] = {};
-        fds[0].fd = listenFd_;
-        fds[0].events = POLLIN;
-        fds[1].fd = wakeRead_;
-        fds[1].events = POLLIN;
-        int r = poll(fds, 2, -1);
+        PollEntry fds[3];
+        fds[0].socket = listenFd_;
+        fds[0].wantRead = true;
+        fds[1].socket = stopWake_->Watch();
+        fds[1].wantRead = true;
+        fds[2].socket = refuseWake_->Watch();
+        fds[2].wantRead = true;
+        int r = PollSockets(fds, 3, -1);
         if (r < 0) {
-            if (errno == EINTR)
+            if (LastSocketErrno() == EINTR)
                 continue;
             return;
         }
-        if (fds[1].revents != 0)
+        if (fds[1].readable)
             return;
-        if ((fds[0].revents & (POLLIN | POLLHUP | POLLERR)) == 0)
+        if (fds[2].readable) {
+            refuseWake_->Clear(); // the loop's next round sits the refusal out
+            continue;
+        }
+        if (!fds[0].readable)
             continue;
 
-        int fd = accept(listenFd_, nullptr, nullptr);
-        if (fd < 0) {
-            if (errno == EINVAL)
+        SocketHandle fd = AcceptConnection(listenFd_);
+        if (fd == kNoSocket) {
+            const int err = LastSocketErrno();
+            if (err == EINVAL)
                 continue; // the listener was shut down for a refusal window
-            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR || errno == ECONNABORTED)
+            if (err == EAGAIN || err == EWOULDBLOCK || err == EINTR || err == ECONNABORTED)
                 continue;
             // Out of descriptors or similar: back off briefly instead of spinning, still
             // responsive to Stop().
-            pollfd wake{wakeRead_, POLLIN, 0};
-            poll(&wake, 1, 10);
+            PollEntry wake;
+            wake.socket = stopWake_->Watch();
+            wake.wantRead = true;
+            PollSockets(&wake, 1, 10);
             continue;
         }
-        SetFlags(fd);
         // Slices must leave when the script says, not when Nagle's algorithm lets them.
-        int one = 1;
-        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        SetNoDelay(fd);
 
         Connection *conn = nullptr;
         Script script;
@@ -545,12 +524,12 @@ void ScriptedServer::AcceptLoop() {
             workers_.emplace_back(&ScriptedServer::RunConnection, this, std::ref(*conn), fd,
                                   std::move(script));
         } catch (const std::system_error &) {
-            close(fd);
+            CloseSocket(fd);
         }
     }
 }
 
-void ScriptedServer::RunConnection(Connection &conn, int fd, Script script) {
+void ScriptedServer::RunConnection(Connection &conn, SocketHandle fd, Script script) {
     Session session(*this, conn, fd);
     session.Run(script);
 }
@@ -561,19 +540,14 @@ void ScriptedServer::Stop() {
         return;
     stopping_ = true;
 
-    char byte = 1;
-    while (write(wakeWrite_, &byte, 1) < 0 && errno == EINTR) {
-    }
+    stopWake_->Set(); // never cleared: wakes every poll in every thread at once
     if (acceptThread_.joinable())
         acceptThread_.join();
     for (std::thread &t : workers_)
         t.join();
     workers_.clear();
-    if (listenFd_ >= 0)
-        close(listenFd_);
-    close(wakeRead_);
-    close(wakeWrite_);
-    listenFd_ = wakeRead_ = wakeWrite_ = -1;
+    CloseSocket(listenFd_);
+    listenFd_ = kNoSocket;
     {
         std::lock_guard lock(mutex_);
         stopped_ = true;

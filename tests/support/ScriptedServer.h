@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tests/support/TestSockets.h"
+
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -14,8 +16,8 @@
 
 // A TCP server on 127.0.0.1 for tests: every accepted connection plays a script of reads, sends,
 // delays, stalls and closes, and every byte it receives is recorded so that tests can assert on
-// the exact request a client sent. Plain POSIX sockets and std::thread only, so it does not
-// depend on the code under test.
+// the exact request a client sent. Plain sockets (TestSockets.h) and std::thread only, so it
+// does not depend on the code under test.
 namespace testsupport {
 
 using namespace std::chrono_literals;
@@ -109,22 +111,23 @@ class ScriptedServer {
     struct Session;
 
     void AcceptLoop();
-    // Creates, binds and listens on listenFd_ (address_, port_); returns errno, 0 on success.
+    // Creates, binds and listens on listenFd_ (address_, port_); returns an errno value, 0 on
+    // success.
     int OpenListener();
     // After a refusal window was asked for: closes the listener, waits out the window (or a
     // Stop) and listens again. False when the server stops meanwhile or cannot listen again.
     bool SitOutRefusal();
-    void RunConnection(Connection &conn, int fd, Script script);
+    void RunConnection(Connection &conn, SocketHandle fd, Script script);
     void Record(Connection &conn, const char *data, size_t n);
     void MarkPeerClosed(Connection &conn);
     const Connection *Find(size_t connection) const; // caller holds mutex_
 
-    int listenFd_ = -1;    // replaced only by the accept thread, under mutex_
-    uint32_t address_ = 0; // network order
-    // Stop() writes one byte and nobody reads it, so the read end stays readable and wakes
-    // every poll() in every thread at once.
-    int wakeRead_ = -1;
-    int wakeWrite_ = -1;
+    SocketHandle listenFd_ = kNoSocket; // replaced only by the accept thread, under mutex_
+    uint32_t address_ = 0;              // network order
+    // Set once by Stop() and never cleared, so that it wakes every poll in every thread.
+    std::unique_ptr<WakeSignal> stopWake_;
+    // Set by RefuseConnections: the accept thread wakes and sits the refusal out.
+    std::unique_ptr<WakeSignal> refuseWake_;
     uint16_t port_ = 0;
 
     mutable std::mutex mutex_;

@@ -128,7 +128,7 @@ else
 fi
 
 # 4. Ctrl+C in the middle of a paced transfer: exit 2 within a second, nothing left behind.
-coproc MIRROR { exec "$mirror" --pace 65536:100 --lifetime 60 "$run/www/d/f.bin" 0 2>/dev/null; }
+coproc MIRROR { exec "$mirror" --pace 32768:100 --lifetime 60 "$run/www/d/f.bin" 0 2>/dev/null; }
 pids+=("$MIRROR_PID")
 read -r -t 10 mirror_port <&"${MIRROR[0]}" || fail "the mirror printed no port"
 rm -f "$run/out/f.bin"

@@ -2,8 +2,30 @@
 
 #include <chrono>
 #include <cstdio>
+#include <mutex>
+#include <optional>
 
 namespace platform {
+namespace {
+
+// The cache; the mutex makes concurrent first calls ask once and agree on the answer.
+std::mutex cacheMutex;
+std::optional<std::string> cachedDirectory;
+
+} // namespace
+
+std::string TempDirectory() {
+    std::lock_guard lock(cacheMutex);
+    if (!cachedDirectory)
+        cachedDirectory = AskTempDirectory();
+    return *cachedDirectory;
+}
+
+void ForgetTempDirectoryForTesting() {
+    std::lock_guard lock(cacheMutex);
+    cachedDirectory.reset();
+}
+
 
 std::string DayNumberText(const std::tm &localTime, int milliseconds) {
     using namespace std::chrono;

@@ -21,6 +21,9 @@ std::string NewTempFileName();
 // written with six digits after the point ("45292.500000" for noon of 1 January 2024).
 std::string DayNumberText(const std::tm &localTime, int milliseconds);
 
+// The system's answer for TempDirectory, asked each time (each system's own).
+std::string AskTempDirectory();
+
 // For tests only: forgets the cached directory, so that the next call asks again.
 void ForgetTempDirectoryForTesting();
 

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <deque>
 #include <mutex>
 #include <thread>
@@ -26,8 +25,6 @@ std::atomic<uint64_t> nextTargetId{1};
 // even while a chain of read passes keeps posting new work.
 constexpr int kMaxDispatchPerPass = 256;
 
-std::mutex handlerMutex;
-std::function<void(const char *)> appExceptionHandler;
 } // namespace
 
 struct NotifyQueue::Impl {
@@ -259,15 +256,6 @@ void NotifyQueue::Unregister(uint64_t id) {
             t.end());
 }
 
-MessageTarget::MessageTarget() : queue_(NotifyQueue::Current()), id_(queue_->Register(this)) {}
-
-MessageTarget::~MessageTarget() { queue_->Unregister(id_); }
-
-void MessageTarget::PostToSelf(Message m) const {
-    m.target = id_;
-    queue_->Post(std::move(m));
-}
-
 void ProcessPendingMessages() { NotifyQueue::Current()->impl().Process(false); }
 
 void DispatchPendingMessages() { NotifyQueue::Current()->impl().Process(false, false); }
@@ -289,23 +277,6 @@ void SleepAndDispatch(int ms) { SleepThenProcess(ms, false); }
 
 void SetThreadPumpHook(std::function<void()> hook) {
     NotifyQueue::Current()->impl().pumpHook = std::move(hook);
-}
-
-void SetApplicationExceptionHandler(std::function<void(const char *)> handler) {
-    std::lock_guard lock(handlerMutex);
-    appExceptionHandler = std::move(handler);
-}
-
-void HandleApplicationException(const char *what) {
-    std::function<void(const char *)> handler;
-    {
-        std::lock_guard lock(handlerMutex);
-        handler = appExceptionHandler;
-    }
-    if (handler)
-        handler(what);
-    else
-        std::fprintf(stderr, "%s\n", what);
 }
 
 namespace posix {

@@ -5,18 +5,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
-#include <mutex>
-#include <optional>
 #include <string>
 #include <unistd.h>
 #include <vector>
 
 namespace platform {
-namespace {
-
-// The cache; the mutex makes concurrent first calls ask once and agree on the answer.
-std::mutex cacheMutex;
-std::optional<std::string> cachedDirectory;
 
 std::string AskTempDirectory() {
     const char *fromEnvironment = std::getenv("TMPDIR");
@@ -32,6 +25,8 @@ std::string AskTempDirectory() {
     return directory;
 }
 
+namespace {
+
 std::string CurrentDayNumberText() {
     using namespace std::chrono;
     auto now = system_clock::now();
@@ -44,18 +39,6 @@ std::string CurrentDayNumberText() {
 }
 
 } // namespace
-
-std::string TempDirectory() {
-    std::lock_guard lock(cacheMutex);
-    if (!cachedDirectory)
-        cachedDirectory = AskTempDirectory();
-    return *cachedDirectory;
-}
-
-void ForgetTempDirectoryForTesting() {
-    std::lock_guard lock(cacheMutex);
-    cachedDirectory.reset();
-}
 
 std::string NewTempFileName() {
     static const char suffix[] = ".tmp";

@@ -9,7 +9,6 @@
 #include "platform/win32/Window.h"
 
 #include <atomic>
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -32,8 +31,6 @@ constexpr int kMaxDispatchPerPass = 256;
 constexpr UINT kFirstSocketMessage = WM_APP + 0x100;
 constexpr UINT kSocketMessages = 0x3000;
 
-std::mutex handlerMutex;
-std::function<void(const char *)> appExceptionHandler;
 
 const char *const kWindowClass = "PsockWindowClass";
 
@@ -295,15 +292,6 @@ void NotifyQueue::Unregister(uint64_t id) {
     }
 }
 
-MessageTarget::MessageTarget() : queue_(NotifyQueue::Current()), id_(queue_->Register(this)) {}
-
-MessageTarget::~MessageTarget() { queue_->Unregister(id_); }
-
-void MessageTarget::PostToSelf(Message m) const {
-    m.target = id_;
-    queue_->Post(std::move(m));
-}
-
 void ProcessPendingMessages() { NotifyQueue::Current()->impl().Process(true); }
 
 void DispatchPendingMessages() { NotifyQueue::Current()->impl().Process(false); }
@@ -322,23 +310,6 @@ void SleepAndDispatch(int ms) { SleepThenProcess(ms, false); }
 
 void SetThreadPumpHook(std::function<void()> hook) {
     NotifyQueue::Current()->impl().pumpHook = std::move(hook);
-}
-
-void SetApplicationExceptionHandler(std::function<void(const char *)> handler) {
-    std::lock_guard lock(handlerMutex);
-    appExceptionHandler = std::move(handler);
-}
-
-void HandleApplicationException(const char *what) {
-    std::function<void(const char *)> handler;
-    {
-        std::lock_guard lock(handlerMutex);
-        handler = appExceptionHandler;
-    }
-    if (handler)
-        handler(what);
-    else
-        std::fprintf(stderr, "%s\n", what);
 }
 
 namespace win32 {

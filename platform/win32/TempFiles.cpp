@@ -3,15 +3,8 @@
 #include <windows.h>
 
 #include <atomic>
-#include <mutex>
-#include <optional>
 
 namespace platform {
-namespace {
-
-// The cache; the mutex makes concurrent first calls ask once and agree on the answer.
-std::mutex cacheMutex;
-std::optional<std::string> cachedDirectory;
 
 std::string AskTempDirectory() {
     char buffer[MAX_PATH + 1];
@@ -23,6 +16,8 @@ std::string AskTempDirectory() {
         directory += '\\';
     return directory;
 }
+
+namespace {
 
 std::string CurrentDayNumberText() {
     SYSTEMTIME now{};
@@ -38,18 +33,6 @@ std::string CurrentDayNumberText() {
 }
 
 } // namespace
-
-std::string TempDirectory() {
-    std::lock_guard lock(cacheMutex);
-    if (!cachedDirectory)
-        cachedDirectory = AskTempDirectory();
-    return *cachedDirectory;
-}
-
-void ForgetTempDirectoryForTesting() {
-    std::lock_guard lock(cacheMutex);
-    cachedDirectory.reset();
-}
 
 std::string NewTempFileName() {
     // GetTempFileNameA makes the file "tlvXXXX.tmp" itself, with a number no other file of

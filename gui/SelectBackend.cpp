@@ -5,22 +5,22 @@
 
 namespace gui {
 
-namespace {
-
-bool Named(const char *variable) {
-    const char *value = std::getenv(variable);
-    return value && *value;
+bool DisplayNamed() {
+    for (const char *variable : {"DISPLAY", "WAYLAND_DISPLAY"}) {
+        const char *value = std::getenv(variable);
+        if (value && *value)
+            return true;
+    }
+    return false;
 }
 
-} // namespace
-
 std::unique_ptr<Backend> SelectBackend() {
-    if (Named("DISPLAY") || Named("WAYLAND_DISPLAY")) {
-        std::string failure;
-        if (auto display = CreateDisplayBackend(failure))
-            return display;
+    std::string failure;
+    if (auto display = CreateDisplayBackend(failure))
+        return display;
+    // No display at all is the console's ordinary case; a display that fails is worth a note.
+    if (!failure.empty())
         std::cerr << "download: " << failure << "; running on the console\n";
-    }
     return CreateConsoleBackend();
 }
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Draws the program's artwork with ImageMagick: the 64 x 64 picture of the main window
-# (download.jpg) and the window icon (icon.jpg, 32 x 32). The results are committed and
+# (download.jpg), the window icon (icon.jpg, 32 x 32) and the Windows program's icon
+# (download.ico, 16, 24, 32 and 48 pixels). The results are committed and
 # embedded in the binary at build time; run this only to change them.
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -22,3 +23,9 @@ draw() { # size file
 
 draw 64 download.jpg
 draw 32 icon.jpg
+icons=$(mktemp -d)
+trap 'rm -rf "$icons"' EXIT
+for size in 16 24 32 48; do
+    draw "$size" "$icons/$size.png"
+done
+convert "$icons/16.png" "$icons/24.png" "$icons/32.png" "$icons/48.png" download.ico

@@ -7,6 +7,8 @@
 namespace gui {
 
 std::unique_ptr<Backend> CreateDisplayBackend(std::string &failure) {
+    if (!DisplayNamed())
+        return nullptr; // no display: the console, without a note
     std::string error;
     void *module = platform::LoadSharedLibraryImage(
         download_display_module,

@@ -9,6 +9,7 @@
 #include "platform/win32/Window.h"
 
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -208,12 +209,22 @@ struct WindowOwner {
 // the ending thread. Not a thread_local object: with mingw-w64, the destructor of a
 // thread_local may run after the thread's emulated TLS block was freed, and then read freed
 // memory (a worker's end once looped for ever in this destructor that way).
+//
+// At the process's end the system runs the callback too, after it has stopped the other
+// threads wherever they were (perhaps holding a lock the window's end needs): the window then
+// goes with the process instead.
+std::atomic<bool> processEnding{false};
+
 void CALLBACK ReleaseWindowOwner(void *owner) {
-    delete static_cast<WindowOwner *>(owner);
+    if (!processEnding)
+        delete static_cast<WindowOwner *>(owner);
 }
 
 DWORD OwnerSlot() {
-    static const DWORD slot = FlsAlloc(ReleaseWindowOwner);
+    static const DWORD slot = [] {
+        std::atexit([] { processEnding = true; });
+        return FlsAlloc(ReleaseWindowOwner);
+    }();
     return slot;
 }
 

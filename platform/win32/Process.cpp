@@ -43,7 +43,10 @@ std::string Joined(const std::vector<std::string> &arguments) {
 // ShellExecuteA's result: 32 and below are its error codes, the launcher's own.
 int ShellResult(HINSTANCE result) {
     const auto code = reinterpret_cast<INT_PTR>(result);
-    return code > 32 ? kLaunchSucceeded : static_cast<int>(code);
+    if (code > 32)
+        return kLaunchSucceeded;
+    // 32 is SE_ERR_DLLNOTFOUND, a failure, though launch codes of 32 and more mean success.
+    return code == 32 ? kLaunchFailed : static_cast<int>(code);
 }
 
 } // namespace

@@ -1,0 +1,348 @@
+#include "gui/win32/FormWindow.h"
+
+#include "gui/win32/ControlWindows.h"
+#include "gui/win32/Dpi.h"
+#include "gui/win32/JpegPicture.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace gui::win32 {
+
+namespace {
+
+// A keyboard message queued by QueueKeyboardMessage waits for the window.
+constexpr UINT kKeyboardMessage = WM_APP + 1;
+// Control windows are numbered from here: the dialog manager's IDOK (Enter without a default
+// button) and IDCANCEL (Escape) stay apart from them.
+constexpr int kFirstControlId = 100;
+
+// A dialog template without controls, caption or font: the window gets its size, font,
+// caption and controls when it is initialised.
+struct EmptyTemplate {
+    alignas(4) WORD words[12]{};
+    EmptyTemplate(DWORD style, DWORD exStyle) {
+        static_assert(sizeof(DLGTEMPLATE) == 18, "DLGTEMPLATE is packed");
+        DLGTEMPLATE head{};
+        head.style = style;
+        head.dwExtendedStyle = exStyle;
+        std::memcpy(words, &head, sizeof head);
+        // words[9..11]: no menu, the dialog class, no caption.
+    }
+    const DLGTEMPLATE *Get() const { return reinterpret_cast<const DLGTEMPLATE *>(words); }
+};
+
+void SetDialogResult(HWND window, LONG_PTR result) {
+    SetWindowLongPtrA(window, DWLP_MSGRESULT, result);
+}
+
+} // namespace
+
+FormWindow::FormWindow(FormHost &host, Form &form, bool mainForm)
+    : host_(host), form_(form), main_(mainForm) {}
+
+FormWindow::~FormWindow() {
+    if (window_ && !modal_) {
+        // The form may be gone already (the program is ending): what the window and its
+        // controls report while they are destroyed no longer reaches it.
+        SetWindowLongPtrA(window_, DWLP_USER, 0);
+        DestroyWindow(window_);
+    }
+    DeleteFonts();
+}
+
+void FormWindow::DeleteFonts() {
+    if (font_)
+        DeleteObject(font_);
+    font_ = nullptr;
+    for (auto &[pixels, font] : smallerFonts_)
+        DeleteObject(font);
+    smallerFonts_.clear();
+}
+
+HFONT FormWindow::FontFor(const Control &control, HWND window) {
+    // Fonts differ in width from system to system: a check box's or a label's caption that
+    // does not fit is drawn a pixel or two smaller rather than cut.
+    int available = Scaled(control.Place().width, dpi_);
+    if (control.Kind() == ControlKind::CheckBox)
+        available -= CheckBoxWidth(window, font_, "");
+    else if (control.Kind() != ControlKind::Label)
+        return font_;
+    HFONT font = font_;
+    for (int pixels = kFormFontPixels - 1;
+         pixels >= kSmallestFontPixels && CaptionWidth(window, font, control.Caption()) > available;
+         --pixels) {
+        HFONT &smaller = smallerFonts_[pixels];
+        if (!smaller)
+            smaller = CreateFormFont(dpi_, pixels);
+        font = smaller;
+    }
+    return font;
+}
+
+DWORD FormWindow::Style() const {
+    return WS_POPUP | WS_CAPTION | WS_SYSMENU | (main_ ? WS_MINIMIZEBOX : 0u);
+}
+
+DWORD FormWindow::ExStyle() const {
+    return WS_EX_TOOLWINDOW;
+}
+
+bool FormWindow::CreateModeless(HWND owner) {
+    EmptyTemplate dialog(Style(), ExStyle());
+    CreateDialogIndirectParamA(GetModuleHandleA(nullptr), dialog.Get(), owner, DialogProc,
+                               reinterpret_cast<LPARAM>(this));
+    return window_ != nullptr;
+}
+
+void FormWindow::RunModal(HWND owner) {
+    modal_ = true;
+    EmptyTemplate dialog(Style(), ExStyle());
+    DialogBoxIndirectParamA(GetModuleHandleA(nullptr), dialog.Get(), owner, DialogProc,
+                            reinterpret_cast<LPARAM>(this));
+    window_ = nullptr;
+    windows_.clear();
+}
+
+void FormWindow::End() {
+    if (!window_)
+        return;
+    if (modal_)
+        EndDialog(window_, 0);
+    else
+        ShowWindow(window_, SW_HIDE);
+}
+
+HWND FormWindow::ControlWindow(const Control &control) const {
+    auto found = windows_.find(&control);
+    return found == windows_.end() ? nullptr : found->second;
+}
+
+void FormWindow::ControlChanged(Control &control, Property what) {
+    if (HWND window = ControlWindow(control))
+        ApplyControlProperty(control, window, what);
+}
+
+void FormWindow::CaptionChanged() {
+    if (window_)
+        SetWindowTextA(window_, form_.Caption().c_str());
+}
+
+void FormWindow::QueueKeyboardMessage(const MSG &message) {
+    keyboard_.push_back(message);
+    PostMessageA(window_, kKeyboardMessage, 0, 0);
+}
+
+Control *FormWindow::ControlOf(int id) const {
+    const auto &controls = form_.Controls();
+    const int index = id - kFirstControlId;
+    if (index < 0 || index >= static_cast<int>(controls.size()))
+        return nullptr;
+    return controls[static_cast<std::size_t>(index)].get();
+}
+
+INT_PTR CALLBACK FormWindow::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        auto *self = reinterpret_cast<FormWindow *>(lParam);
+        SetWindowLongPtrA(window, DWLP_USER, lParam);
+        self->Initialise(window);
+        return FALSE; // the focus is set
+    }
+    auto *self = reinterpret_cast<FormWindow *>(GetWindowLongPtrA(window, DWLP_USER));
+    return self ? self->Handle(message, wParam, lParam) : FALSE;
+}
+
+void FormWindow::Initialise(HWND window) {
+    window_ = window;
+    KeepDialogLayoutOwn(window_);
+    dpi_ = WindowDpi(window_);
+    font_ = CreateFormFont(dpi_);
+    SetWindowTextA(window_, form_.Caption().c_str());
+    CreateControls();
+    Layout();
+    Centre();
+    if (Button *button = form_.DefaultButton())
+        if (HWND defaultWindow = ControlWindow(*button))
+            SendMessageA(window_, DM_SETDEFID, static_cast<WPARAM>(GetDlgCtrlID(defaultWindow)), 0);
+    FocusFirst();
+    if (modal_ && !form_.Visible())
+        EndDialog(window_, 0); // closed before its window came up
+}
+
+void FormWindow::FocusFirst() {
+    // The form's focused control, else the first one in tab order that can take the focus.
+    auto usable = [](const Control *c) { return c && c->Visible() && c->Enabled(); };
+    Control *focus = form_.FocusedControl();
+    if (!usable(focus)) {
+        focus = nullptr;
+        for (Control *control : form_.TabOrder())
+            if (usable(control)) {
+                focus = control;
+                break;
+            }
+    }
+    if (HWND focusWindow = focus ? ControlWindow(*focus) : nullptr)
+        SendMessageA(window_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(focusWindow), TRUE);
+}
+
+void FormWindow::CreateControls() {
+    // The dialog manager moves through the windows in the order they were made: the controls
+    // of the tab order first, each label just before its control (its accelerator then
+    // focuses that control), then the others, and the group frames last, under everything.
+    std::vector<Control *> order;
+    const auto &controls = form_.Controls();
+    for (Control *control : form_.TabOrder()) {
+        for (const auto &label : controls)
+            if (label->Kind() == ControlKind::Label &&
+                static_cast<Label &>(*label).FocusControl() == control)
+                order.push_back(label.get());
+        order.push_back(control);
+    }
+    for (const auto &control : controls)
+        if (control->Kind() != ControlKind::GroupBox &&
+            std::find(order.begin(), order.end(), control.get()) == order.end())
+            order.push_back(control.get());
+    for (const auto &control : controls)
+        if (control->Kind() == ControlKind::GroupBox)
+            order.push_back(control.get());
+
+    for (Control *control : order) {
+        const auto index = std::find_if(controls.begin(), controls.end(),
+                                        [&](const auto &c) { return c.get() == control; }) -
+                           controls.begin();
+        HWND window =
+            CreateControlWindow(*control, window_, kFirstControlId + static_cast<int>(index), dpi_);
+        if (!window)
+            continue;
+        windows_[control] = window;
+        if (control->Kind() == ControlKind::Picture)
+            pictures_[control] =
+                std::make_unique<JpegPicture>(static_cast<Picture &>(*control).Image());
+    }
+}
+
+void FormWindow::Layout() {
+    for (auto &[control, window] : windows_) {
+        PlaceControlWindow(*control, window, dpi_);
+        SendMessageA(window, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(*control, window)), TRUE);
+    }
+    // A check box that titles a group covers the frame's line only as far as its caption.
+    for (const auto &control : form_.Controls()) {
+        if (control->Kind() != ControlKind::GroupBox)
+            continue;
+        CheckBox *title = static_cast<GroupBox &>(*control).TitleCheckBox();
+        HWND window = title ? ControlWindow(*title) : nullptr;
+        if (!window)
+            continue;
+        const int width = std::min(CheckBoxWidth(window, FontFor(*title, window), title->Caption()),
+                                   Scaled(title->Place().width, dpi_));
+        SetWindowPos(window, nullptr, 0, 0, width, Scaled(title->Place().height, dpi_),
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    const SIZE size =
+        WindowSizeFor(form_.ClientWidth(), form_.ClientHeight(), Style(), ExStyle(), dpi_);
+    SetWindowPos(window_, nullptr, 0, 0, size.cx, size.cy,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    SendMessageA(window_, WM_SETICON, ICON_SMALL,
+                 reinterpret_cast<LPARAM>(host_.Icon(false, dpi_)));
+    SendMessageA(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(host_.Icon(true, dpi_)));
+}
+
+void FormWindow::Centre() {
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    GetMonitorInfoA(MonitorFromWindow(window_, MONITOR_DEFAULTTOPRIMARY), &monitor);
+    const RECT &area = monitor.rcWork;
+    RECT r{};
+    GetWindowRect(window_, &r);
+    const int width = r.right - r.left, height = r.bottom - r.top;
+    SetWindowPos(window_, nullptr, area.left + (area.right - area.left - width) / 2,
+                 area.top + (area.bottom - area.top - height) / 2, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+INT_PTR FormWindow::White(HDC dc) const {
+    SetBkColor(dc, RGB(255, 255, 255));
+    return reinterpret_cast<INT_PTR>(GetStockObject(WHITE_BRUSH));
+}
+
+INT_PTR FormWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_COMMAND: {
+        const int id = LOWORD(wParam);
+        Control *control = lParam ? ControlOf(id) : nullptr;
+        if (control)
+            ControlNotified(*control, reinterpret_cast<HWND>(lParam), HIWORD(wParam));
+        else if (id == IDOK)
+            form_.PressEnter();
+        else if (id == IDCANCEL)
+            form_.PressEscape();
+        return TRUE;
+    }
+    case WM_CLOSE:
+        form_.PressCloseBox();
+        return TRUE;
+    case WM_CTLCOLORDLG:
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLORBTN:
+        return White(reinterpret_cast<HDC>(wParam));
+    case WM_DRAWITEM: {
+        const auto *item = reinterpret_cast<const DRAWITEMSTRUCT *>(lParam);
+        Control *control = ControlOf(static_cast<int>(wParam));
+        auto found = control ? pictures_.find(control) : pictures_.end();
+        if (found == pictures_.end())
+            return FALSE;
+        FillRect(item->hDC, &item->rcItem, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+        found->second->Draw(item->hDC, item->rcItem);
+        return TRUE;
+    }
+    case WM_SETCURSOR:
+        if (!host_.Busy())
+            return FALSE;
+        SetCursor(LoadCursor(nullptr, IDC_WAIT));
+        SetDialogResult(window_, TRUE);
+        return TRUE;
+    case WM_DPICHANGED: {
+        // Moved to a monitor of another DPI: the font and the controls follow, and the window
+        // keeps its place's top left corner.
+        dpi_ = HIWORD(wParam);
+        // The controls keep the old fonts until the new ones are set.
+        HFONT old = font_;
+        std::map<int, HFONT> oldSmaller;
+        oldSmaller.swap(smallerFonts_);
+        font_ = CreateFormFont(dpi_);
+        Layout();
+        DeleteObject(old);
+        for (auto &[pixels, font] : oldSmaller)
+            DeleteObject(font);
+        const auto *suggested = reinterpret_cast<const RECT *>(lParam);
+        SetWindowPos(window_, nullptr, suggested->left, suggested->top, 0, 0,
+                     SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        return TRUE;
+    }
+    case WM_SYSCOMMAND:
+        if (main_ && (wParam & 0xFFF0) == SC_MINIMIZE) {
+            host_.Minimise();
+            SetDialogResult(window_, 0);
+            return TRUE;
+        }
+        return FALSE;
+    case kKeyboardMessage:
+        if (!keyboard_.empty()) {
+            MSG queued = keyboard_.front();
+            keyboard_.pop_front();
+            if (!IsDialogMessageA(window_, &queued)) {
+                TranslateMessage(&queued);
+                DispatchMessageA(&queued);
+            }
+        }
+        return TRUE;
+    case WM_DESTROY:
+        windows_.clear();
+        return FALSE;
+    default:
+        return FALSE;
+    }
+}
+
+} // namespace gui::win32

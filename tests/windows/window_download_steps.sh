@@ -1,0 +1,123 @@
+#!/usr/bin/env bash
+# Runs inside xvfb-run; see window_download_test.sh.
+#   window_download_steps.sh PROGRAM.exe WINE_RUN URL RUN_DIR ARTIFACT_DIR
+set -uo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/../gui/x11_helpers.sh"
+. "$here/window_helpers.sh"
+program=$1
+wine_run=$2
+url=$3
+run=$4
+artifacts=$5
+pid=""
+fail() {
+    echo "FAILED: $*"
+    if [ -n "$pid" ]; then
+        kill -CONT "$pid" 2>/dev/null
+        kill -KILL "$pid" 2>/dev/null
+    fi
+    echo "program output:"
+    cat "$run/program.out" 2>/dev/null
+    exit 1
+}
+# The percentage of a caption "Downloading Pelko (x of y MB, z%)" in tenths; empty for another.
+tenths() {
+    case "$1" in
+    "Downloading Pelko ("*" of "*" MB, "*"%)")
+        local p=${1##*, }
+        p=${p%\%)}
+        echo $((10#${p%.*} * 10 + 10#${p#*.})) ;;
+    esac
+}
+# Waits (at most $2 s) until the caption's percentage satisfies test $1 (on $t); the caption
+# in $caption.
+wait_caption() {
+    local deadline=$(($(date +%s) + $2))
+    while [ "$(date +%s)" -lt "$deadline" ]; do
+        caption=$(xdotool getwindowname "$main" 2>/dev/null) || fail "the window went away"
+        t=$(tenths "$caption")
+        [ -n "$t" ] && (( $1 )) && return 0
+        sleep 0.05
+    done
+    fail "no caption with $1 within $2 s (last: \"$caption\")"
+}
+# "R G B" of the bar at client x $2 in screenshot $1, and whether it is the bar's colour.
+bar_at() { client_pixel "$1" "$2" 14; }
+is_filled() {
+    local r g b
+    read -r r g b < <(bar_at "$1" "$2")
+    ((b > r + 60 && b > 150))
+}
+
+windows_out="Z:${run//\//\\}\\out"
+"$wine_run" "$program" "$url" "ProductName:Pelko" "OutputDirectory:$windows_out" \
+    DeleteAfterDownloading:1 </dev/null >"$run/program.out" 2>&1 &
+pid=$!
+main=$(wait_shown "Download Pelko") || fail "no window captioned \"Download Pelko\""
+measure_frame "$main" 410 76 || fail "the main window is not a client area of 410 x 76 in a frame"
+
+# While downloading: the caption's figures and a partly filled bar.
+wait_caption 't >= 100 && t <= 600' 40
+sleep 0.2
+shot="$artifacts/win-downloading.png"
+import -window "$main" "$shot" || fail "no screenshot while downloading"
+echo "while downloading: $caption"
+is_filled "$shot" 70 || fail "the bar's left end is $(bar_at "$shot" 70) while downloading"
+is_filled "$shot" 400 && fail "the bar is full at $caption"
+
+# Pause: the attempts in progress are aborted and their bytes withdrawn.
+before=$t
+click_client "$main" 205 59
+wait_caption "t < $before" 10
+sleep 1
+caption=$(xdotool getwindowname "$main")
+paused=$(tenths "$caption")
+shot="$artifacts/win-paused.png"
+import -window "$main" "$shot" || fail "no screenshot while paused"
+echo "paused: $caption (from $before tenths of a percent)"
+sleep 1
+[ "$(xdotool getwindowname "$main")" = "$caption" ] || fail "the progress moved while paused"
+
+# Resume: the transfer goes on. The workers' reports keep coming while the options dialog is
+# open (its own message loop runs): the caption moves on behind it.
+click_client "$main" 205 59
+wait_caption "t > $paused" 30
+click_client "$main" 285 59
+options=$(wait_shown "Download options") || fail "Options did not open the dialog while downloading"
+caption=$(xdotool getwindowname "$main")
+opened=$(tenths "$caption")
+[ -n "$opened" ] || fail "the caption is \"$caption\" when the dialog opened"
+[ "$opened" -lt 900 ] || fail "the download was nearly done before the dialog opened ($caption)"
+wait_caption "t >= $opened + 50" 30
+xdotool search --onlyvisible --name "^Download options\$" >/dev/null ||
+    fail "the dialog closed while the progress moved"
+echo "behind the open dialog: from $opened to $t tenths of a percent"
+keys_to "$options" Escape
+wait_hidden "Download options" || fail "Escape did not close the dialog"
+wait_caption 't == 1000' 60
+# Held while the window is photographed (the last repaint may still be on its way).
+full=""
+for _ in $(seq 1 20); do
+    kill -STOP "$pid" 2>/dev/null || break
+    import -window "$main" "$artifacts/win-complete.png" 2>/dev/null
+    kill -CONT "$pid" 2>/dev/null
+    if [ -s "$artifacts/win-complete.png" ] && is_filled "$artifacts/win-complete.png" 400; then
+        full=yes
+        break
+    fi
+    sleep 0.05
+done
+[ -n "$full" ] || fail "no screenshot with a full bar at $caption"
+echo "complete: $caption"
+
+# The completion runs the batch file, waits for it, deletes it and closes the program.
+for _ in $(seq 1 300); do
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+done
+kill -0 "$pid" 2>/dev/null && fail "the program did not close by itself within 30 s"
+wait "$pid"
+code=$?
+pid=""
+[ "$code" = 0 ] || fail "the program ended with code $code"

@@ -1,0 +1,62 @@
+# Shell functions of the Windows window tests (the program under wine on a virtual X server),
+# sourced by their scripts after tests/gui/x11_helpers.sh. Without a window manager wine
+# draws the frame and caption itself, inside the X window: client coordinates are turned into
+# window coordinates with the frame measured from the window's size.
+
+# The frame of window $1 whose client area is $2 x $3: sets frame_x and frame_y (the client
+# area's offset) and fails when the window is not the client area plus a plausible frame.
+measure_frame() {
+    local WIDTH HEIGHT X Y SCREEN WINDOW
+    eval "$(xdotool getwindowgeometry --shell "$1")"
+    frame_x=$(((WIDTH - $2) / 2))
+    frame_y=$((HEIGHT - $3 - frame_x))
+    ((frame_x >= 0 && frame_x <= 10 && frame_y >= frame_x && frame_y <= 40))
+}
+
+# Clicks at client coordinates ($2, $3) of window $1 (frame measured with measure_frame).
+click_client() {
+    xdotool mousemove --window "$1" $(($2 + frame_x)) $(($3 + frame_y)) click 1
+}
+
+# Gives window $1 the keyboard focus, then types the keys ($2...) through the X server's
+# test extension, as a keyboard would (wine ignores keys sent to a window directly).
+keys_to() {
+    local window=$1
+    shift
+    xdotool windowfocus --sync "$window" 2>/dev/null || xdotool windowfocus "$window"
+    sleep 0.2
+    xdotool key --delay 50 "$@"
+}
+
+# Types text into the focused control of window $1.
+type_to() {
+    xdotool windowfocus --sync "$1" 2>/dev/null || xdotool windowfocus "$1"
+    sleep 0.2
+    xdotool type --delay 50 "$2"
+}
+
+# The colour of client pixel ($2, $3) of screenshot $1 of a framed window, as "R G B".
+client_pixel() {
+    pixel "$1" $(($2 + frame_x)) $(($3 + frame_y))
+}
+
+# The X window whose name is exactly $1 and that is mapped (wine keeps unmapped windows of
+# the same name, such as a dialog's earlier showing).
+wait_shown() {
+    local id
+    for _ in $(seq 1 200); do
+        id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -1)
+        [ -n "$id" ] && { echo "$id"; return 0; }
+        sleep 0.1
+    done
+    return 1
+}
+
+# Waits (at most 5 s) until no mapped window has the name $1.
+wait_hidden() {
+    for _ in $(seq 1 50); do
+        xdotool search --onlyvisible --name "^$1\$" >/dev/null 2>&1 || return 0
+        sleep 0.1
+    done
+    return 1
+}

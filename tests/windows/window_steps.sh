@@ -1,0 +1,137 @@
+#!/usr/bin/env bash
+# Runs inside xvfb-run; see window_test.sh.
+#   window_steps.sh PROGRAM.exe WINE_RUN ARTIFACT_DIR
+set -uo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/../gui/x11_helpers.sh"
+. "$here/window_helpers.sh"
+program=$1
+wine_run=$2
+artifacts=$3
+pid=""
+fail() {
+    echo "FAILED: $*"
+    [ -n "$pid" ] && kill -KILL "$pid" 2>/dev/null
+    exit 1
+}
+expect_pixel() { # file x y what test(r,g,b): client coordinates
+    local r g b
+    read -r r g b < <(client_pixel "$1" "$2" "$3")
+    (( $5 )) || fail "$4: pixel ($2,$3) of $(basename "$1") is $r $g $b"
+}
+# Waits up to 10 s for the program to end; its exit code in $code.
+wait_end() {
+    for _ in $(seq 1 100); do
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    kill -0 "$pid" 2>/dev/null && fail "$1 did not end the program"
+    wait "$pid"
+    code=$?
+    pid=""
+}
+# Answers the "Connection error" box of a selection where no location answers.
+answer_connection_box() {
+    local box
+    box=$(wait_shown "Connection error") || fail "no \"Connection error\" box after the selection"
+    [ -n "${1:-}" ] && { sleep 0.3; import -window "$box" "$1" || fail "no screenshot of the box"; }
+    keys_to "$box" Return
+    wait_hidden "Connection error" || fail "Enter did not close the connection error box"
+}
+
+# 1. No URL: the built-in request (its loopback locations refuse). The caption and the title.
+"$wine_run" "$program" </dev/null >/dev/null 2>&1 &
+pid=$!
+main=$(wait_shown "Download Pelko") || fail "no window captioned \"Download Pelko\""
+xdotool search --name "^Pelko download\$" >/dev/null || fail "no task bar title \"Pelko download\""
+# Alt+O during the wait before the selection (the window's keys pass the dialog manager there
+# too): the selection waits while the dialog is open, and starts once Escape has closed it.
+keys_to "$main" alt+o
+options=$(wait_shown "Download options") || fail "Alt+O during the wait did not open the dialog"
+sleep 3
+xdotool search --onlyvisible --name "^Connection error\$" >/dev/null &&
+    fail "the selection ran while the options dialog was open"
+keys_to "$options" Escape
+wait_hidden "Download options" || fail "Escape did not close the dialog"
+answer_connection_box
+measure_frame "$main" 410 76 || fail "the main window is not a client area of 410 x 76 in a frame"
+# The close box at the caption's right end (drawn by wine) ends the program as Cancel does.
+eval "$(xdotool getwindowgeometry --shell "$main")"
+xdotool mousemove --window "$main" $((WIDTH - frame_x - 9)) $(((frame_x + frame_y) / 2)) click 1
+wait_end "The close box"
+[ "$code" = 2 ] || fail "the program without a URL ended with code $code"
+
+# A system below the requirement: the "Prerequisites" question with Yes and No; No (its
+# accelerator) ends the program before any request.
+"$wine_run" "$program" "http://127.0.0.1:1/dir/setup.exe" "ProductName:Pelko" OSPlatformId:2 \
+    MinimumOSAMajorVersion:99 </dev/null >/dev/null 2>&1 &
+pid=$!
+box=$(wait_shown "Prerequisites") || fail "no \"Prerequisites\" box for a requirement of 99.0"
+sleep 0.3
+import -window "$box" "$artifacts/win-prerequisites.png" || fail "no screenshot of the box"
+keys_to "$box" n
+wait_end "No in the \"Prerequisites\" box"
+[ "$code" = 2 ] || fail "No in the \"Prerequisites\" box ended the program with code $code"
+
+# 2. A URL without a product name: both derived from it.
+"$wine_run" "$program" "http://127.0.0.1:1/dir/setup.exe" </dev/null >/dev/null 2>&1 &
+pid=$!
+main=$(wait_shown "Download setup.exe from 127.0.0.1:1/dir") || fail "no window captioned" \
+    "\"Download setup.exe from 127.0.0.1:1/dir\""
+xdotool search --name "^setup.exe from 127.0.0.1:1/dir download\$" >/dev/null ||
+    fail "no task bar title \"setup.exe from 127.0.0.1:1/dir download\""
+answer_connection_box "$artifacts/win-connection-error.png"
+
+# The window at start, paused after the failed selection.
+measure_frame "$main" 410 76 || fail "the main window is not a client area of 410 x 76 in a frame"
+sleep 0.3
+shot="$artifacts/win-main-window.png"
+import -window "$main" "$shot" || fail "no screenshot of the main window"
+expect_pixel "$shot" 8 30 "the picture's blue circle" 'b > r + 60 && b > 150'
+expect_pixel "$shot" 200 14 "the empty progress bar" 'r > 240 && g > 240 && b > 240'
+# The buttons are white inside (the form's colour): their frames are checked.
+expect_pixel "$shot" 200 47 "the Resume button's frame" 'r < 200 || b < 200'
+expect_pixel "$shot" 280 47 "the Options button's frame" 'r < 200 || b < 200'
+expect_pixel "$shot" 360 47 "the Cancel button's frame" 'r < 200 || b < 200'
+expect_pixel "$shot" 120 47 "the hidden Run button's place" 'r > 240 && g > 240 && b > 240'
+
+# Options opens the dialog; its Cancel closes it and the main window stays.
+click_client "$main" 285 59
+options=$(wait_shown "Download options") || fail "Options did not open \"Download options\""
+measure_frame "$options" 325 340 || fail "the dialog is not a client area of 325 x 340 in a frame"
+sleep 0.3
+import -window "$options" "$artifacts/win-options-dialog.png" || fail "no screenshot of the dialog"
+shot="$artifacts/win-options-dialog.png"
+expect_pixel "$shot" 200 309 "the OK button's frame" 'r < 200 || b < 200'
+expect_pixel "$shot" 4 150 "the white dialog" 'r > 240 && g > 240 && b > 240'
+click_client "$options" 279 321
+wait_hidden "Download options" || fail "Cancel did not close the dialog"
+xdotool search --onlyvisible --name "^Download setup.exe from 127.0.0.1:1/dir\$" >/dev/null ||
+    fail "the main window went away"
+
+# Alt+O opens it again. No attempts at all is refused: the validation box, and the dialog
+# stays; Escape then closes it.
+keys_to "$main" alt+o
+options=$(wait_shown "Download options") || fail "Alt+O did not open the dialog"
+measure_frame "$options" 325 340 || fail "the dialog's frame"
+click_client "$options" 250 205
+keys_to "$options" Home shift+End 0
+click_client "$options" 199 321
+box=$(wait_shown "Validation errors") || fail "OK with 0 attempts showed no \"Validation errors\""
+sleep 0.3
+import -window "$box" "$artifacts/win-validation-errors.png" || fail "no screenshot of the box"
+keys_to "$box" Return
+wait_hidden "Validation errors" || fail "Enter did not close the validation box"
+xdotool search --onlyvisible --name "^Download options\$" >/dev/null ||
+    fail "the dialog closed after the validation errors"
+keys_to "$options" Escape
+wait_hidden "Download options" || fail "Escape did not close the dialog"
+
+# Cancel ends the program with exit code 2: nothing was downloaded.
+measure_frame "$main" 410 76 || fail "the main window's frame"
+click_client "$main" 365 59
+wait_end "Cancel"
+[ "$code" = 2 ] || fail "the program ended with code $code"
+echo "PASSED: caption and title with and without a URL, the wait held by the dialog, close" \
+    "box, prerequisites question, connection box, main window, Options, Cancel, Alt+O," \
+    "validation box, Escape, exit 2"

@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# The Windows program's own window under wine on a virtual X server: the caption and the task
+# bar title with and without a URL, Alt+O during the wait before the selection (the selection
+# waits while the dialog is open), the close box, the "Prerequisites" question (No ends the
+# program), the connection-error box of a location that refuses, the main window at start
+# (picture, empty bar, buttons, client area 410 x 76), the options dialog (325 x 340) opened
+# by the button and by Alt+O, its Cancel and Escape, a validation error, and Cancel ending the
+# program with exit code 2. Screenshots go to the artifact folder.
+#   window_test.sh PROGRAM.exe WINE_RUN WORK_DIR ARTIFACT_DIR
+# The wine prefix is WORK_DIR's own, kept between runs; its server is ended before and after.
+# Exits 77 (skipped) when wine, xvfb-run, xdotool, xprop or ImageMagick is missing.
+set -uo pipefail
+program=$1
+wine_run=$2
+work=$3
+artifacts=$4
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/../gui/x11_helpers.sh"
+require_tools wine wineserver xvfb-run xdotool xprop import convert
+mkdir -p "$work" "$artifacts"
+export WINEPREFIX=$work/prefix
+# A server of an earlier run may still hold the X display of that run.
+wineserver -k >/dev/null 2>&1
+trap 'wineserver -k >/dev/null 2>&1' EXIT
+# The prefix is made (once) before the X server runs, so that its time is not the steps'.
+env -u DISPLAY "$wine_run" cmd.exe /c exit >/dev/null 2>&1 </dev/null
+wineserver -k >/dev/null 2>&1
+timeout 150 xvfb-run -a -s "-screen 0 800x600x24" "$here/window_steps.sh" "$program" \
+    "$wine_run" "$artifacts"

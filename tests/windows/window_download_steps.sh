@@ -112,12 +112,5 @@ done
 echo "complete: $caption"
 
 # The completion runs the batch file, waits for it, deletes it and closes the program.
-for _ in $(seq 1 300); do
-    kill -0 "$pid" 2>/dev/null || break
-    sleep 0.1
-done
-kill -0 "$pid" 2>/dev/null && fail "the program did not close by itself within 30 s"
-wait "$pid"
-code=$?
-pid=""
+wait_end "the completion" 30
 [ "$code" = 0 ] || fail "the program ended with code $code"

@@ -60,3 +60,17 @@ wait_hidden() {
     done
     return 1
 }
+
+# Waits up to SECONDS (default 10) for the program $pid to end; its exit code in $code.
+#   wait_end WHAT [SECONDS]
+wait_end() {
+    local limit=${2:-10}
+    for _ in $(seq 1 $((limit * 10))); do
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    kill -0 "$pid" 2>/dev/null && fail "$1 did not end the program within $limit s"
+    wait "$pid"
+    code=$?
+    pid=""
+}

@@ -19,17 +19,6 @@ expect_pixel() { # file x y what test(r,g,b): client coordinates
     read -r r g b < <(client_pixel "$1" "$2" "$3")
     (( $5 )) || fail "$4: pixel ($2,$3) of $(basename "$1") is $r $g $b"
 }
-# Waits up to 10 s for the program to end; its exit code in $code.
-wait_end() {
-    for _ in $(seq 1 100); do
-        kill -0 "$pid" 2>/dev/null || break
-        sleep 0.1
-    done
-    kill -0 "$pid" 2>/dev/null && fail "$1 did not end the program"
-    wait "$pid"
-    code=$?
-    pid=""
-}
 # Answers the "Connection error" box of a selection where no location answers.
 answer_connection_box() {
     local box

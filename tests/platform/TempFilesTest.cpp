@@ -9,9 +9,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
-#include <latch>
 #include <set>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -20,12 +18,6 @@ namespace fs = std::filesystem;
 
 bool AllDigits(const std::string &text) {
     return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
-}
-
-// "tlv" + at least one character + ".tmp".
-bool IsPieceFileName(const std::string &name) {
-    return name.size() > 7 && name.compare(0, 3, "tlv") == 0 &&
-           name.compare(name.size() - 4, 4, ".tmp") == 0;
 }
 
 // Digits, a point and exactly six digits.
@@ -80,51 +72,6 @@ TEST_F(TempFilesTest, UnsetOrEmptyTmpdirGivesSystemDefault) {
     EXPECT_EQ(platform::TempDirectory(), "/tmp/");
     UseTmpdir("");
     EXPECT_EQ(platform::TempDirectory(), "/tmp/");
-}
-
-TEST_F(TempFilesTest, FirstAnswerIsKeptUntilForgotten) {
-    UseTmpdir(scratch_);
-    EXPECT_EQ(platform::TempDirectory(), scratch_ + "/");
-    setenv("TMPDIR", "/elsewhere", 1);
-    EXPECT_EQ(platform::TempDirectory(), scratch_ + "/");
-    EXPECT_EQ(fs::path(platform::NewTempFileName()).parent_path(), fs::path(scratch_));
-    platform::ForgetTempDirectoryForTesting();
-    EXPECT_EQ(platform::TempDirectory(), "/elsewhere/");
-}
-
-// Five workers make their first calls at the same moment, as the download's workers do.
-TEST_F(TempFilesTest, ConcurrentCallersGetOneDirectoryAndDistinctEmptyFiles) {
-    UseTmpdir(scratch_);
-    constexpr int kThreads = 5;
-    constexpr int kFilesEach = 40;
-    std::vector<std::string> directories(kThreads);
-    std::vector<std::vector<std::string>> names(kThreads);
-    std::latch start(kThreads);
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t)
-        threads.emplace_back([&, t] {
-            start.arrive_and_wait();
-            directories[t] = platform::TempDirectory();
-            for (int i = 0; i < kFilesEach; ++i)
-                names[t].push_back(platform::NewTempFileName());
-        });
-    for (auto &thread : threads)
-        thread.join();
-
-    std::set<std::string> distinct;
-    for (int t = 0; t < kThreads; ++t) {
-        EXPECT_EQ(directories[t], scratch_ + "/");
-        for (const std::string &name : names[t]) {
-            fs::path path(name);
-            EXPECT_EQ(path.parent_path(), fs::path(scratch_)) << name;
-            EXPECT_TRUE(IsPieceFileName(path.filename().string())) << name;
-            std::error_code error;
-            EXPECT_TRUE(fs::is_regular_file(path, error)) << name;
-            EXPECT_EQ(fs::file_size(path, error), 0u) << name;
-            distinct.insert(name);
-        }
-    }
-    EXPECT_EQ(distinct.size(), static_cast<std::size_t>(kThreads * kFilesEach));
 }
 
 // The day number as of now, computed from the epoch's day number (25569 is 1 January 1970).

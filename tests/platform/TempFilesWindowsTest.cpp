@@ -6,21 +6,13 @@
 
 #include <filesystem>
 #include <fstream>
-#include <latch>
 #include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
 
 namespace fs = std::filesystem;
-
-// "tlv" + at least one character + ".tmp".
-bool IsPieceFileName(const std::string &name) {
-    return name.size() > 7 && name.compare(0, 3, "tlv") == 0 &&
-           name.compare(name.size() - 4, 4, ".tmp") == 0;
-}
 
 // Runs each test with its own scratch folder (a Windows path with backslashes), a forgotten
 // directory cache and TMP as it was before: GetTempPathA takes TMP first.
@@ -61,51 +53,6 @@ TEST_F(TempFilesWindowsTest, DirectoryComesFromTmpAndEndsInOneBackslash) {
     EXPECT_EQ(platform::TempDirectory(), scratch_ + "\\");
     UseTmp(scratch_ + "\\");
     EXPECT_EQ(platform::TempDirectory(), scratch_ + "\\") << "no second backslash";
-}
-
-TEST_F(TempFilesWindowsTest, FirstAnswerIsKeptUntilForgotten) {
-    UseTmp(scratch_);
-    EXPECT_EQ(platform::TempDirectory(), scratch_ + "\\");
-    SetEnvironmentVariableA("TMP", "C:\\elsewhere");
-    EXPECT_EQ(platform::TempDirectory(), scratch_ + "\\");
-    EXPECT_EQ(fs::path(platform::NewTempFileName()).parent_path(), fs::path(scratch_));
-    platform::ForgetTempDirectoryForTesting();
-    EXPECT_EQ(platform::TempDirectory(), "C:\\elsewhere\\");
-}
-
-// Five workers make their first calls at the same moment, as the download's workers do.
-TEST_F(TempFilesWindowsTest, ConcurrentCallersGetOneDirectoryAndDistinctEmptyFiles) {
-    UseTmp(scratch_);
-    constexpr int kThreads = 5;
-    constexpr int kFilesEach = 40;
-    std::vector<std::string> directories(kThreads);
-    std::vector<std::vector<std::string>> names(kThreads);
-    std::latch start(kThreads);
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t)
-        threads.emplace_back([&, t] {
-            start.arrive_and_wait();
-            directories[t] = platform::TempDirectory();
-            for (int i = 0; i < kFilesEach; ++i)
-                names[t].push_back(platform::NewTempFileName());
-        });
-    for (auto &thread : threads)
-        thread.join();
-
-    std::set<std::string> distinct;
-    for (int t = 0; t < kThreads; ++t) {
-        EXPECT_EQ(directories[t], scratch_ + "\\");
-        for (const std::string &name : names[t]) {
-            fs::path path(name);
-            EXPECT_EQ(path.parent_path(), fs::path(scratch_)) << name;
-            EXPECT_TRUE(IsPieceFileName(path.filename().string())) << name;
-            std::error_code error;
-            EXPECT_TRUE(fs::is_regular_file(path, error)) << name;
-            EXPECT_EQ(fs::file_size(path, error), 0u) << name;
-            distinct.insert(name);
-        }
-    }
-    EXPECT_EQ(distinct.size(), static_cast<std::size_t>(kThreads * kFilesEach));
 }
 
 // A folder that does not exist, or a plain file: date-time names, distinct, and no file.

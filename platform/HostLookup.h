@@ -20,5 +20,7 @@ uint16_t StartHostLookup(const std::string &name, const MessageTarget &target);
 using Resolver = std::function<int(const std::string &name, uint32_t &address)>;
 // Replaces the system resolver (for tests, e.g. a slow one); an empty function restores it.
 void SetResolver(Resolver resolver);
+// The resolver SetResolver set last; empty for the system's own. Any thread.
+Resolver ReplacedResolver();
 
 } // namespace platform

@@ -3,7 +3,6 @@
 #include "platform/SocketErrors.h"
 
 #include <atomic>
-#include <mutex>
 #include <thread>
 
 #include <netdb.h>
@@ -12,9 +11,6 @@
 
 namespace platform {
 namespace {
-
-std::mutex resolverMutex;
-Resolver customResolver;
 
 int SystemResolve(const std::string &name, uint32_t &address) {
     addrinfo hints{};
@@ -48,19 +44,12 @@ int SystemResolve(const std::string &name, uint32_t &address) {
 
 } // namespace
 
-void SetResolver(Resolver resolver) {
-    std::lock_guard lock(resolverMutex);
-    customResolver = std::move(resolver);
-}
-
 uint16_t StartHostLookup(const std::string &name, const MessageTarget &target) {
     static std::atomic<uint16_t> nextSerial{1};
     uint16_t serial = nextSerial++;
-    Resolver resolve;
-    {
-        std::lock_guard lock(resolverMutex);
-        resolve = customResolver ? customResolver : Resolver(SystemResolve);
-    }
+    Resolver resolve = ReplacedResolver();
+    if (!resolve)
+        resolve = SystemResolve;
     std::thread([name, resolve = std::move(resolve), queue = target.OwnerQueue(),
                  id = target.TargetId(), serial] {
         uint32_t address = 0;

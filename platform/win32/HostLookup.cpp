@@ -7,30 +7,14 @@
 #include "platform/win32/Winsock.h"
 
 #include <atomic>
-#include <mutex>
 #include <thread>
 
 namespace platform {
-namespace {
-
-std::mutex resolverMutex;
-Resolver customResolver;
-
-} // namespace
-
-void SetResolver(Resolver resolver) {
-    std::lock_guard lock(resolverMutex);
-    customResolver = std::move(resolver);
-}
 
 uint16_t StartHostLookup(const std::string &name, const MessageTarget &target) {
     static std::atomic<uint16_t> nextSerial{1};
     const uint16_t serial = nextSerial++;
-    Resolver resolve;
-    {
-        std::lock_guard lock(resolverMutex);
-        resolve = customResolver;
-    }
+    Resolver resolve = ReplacedResolver();
     auto post = [queue = target.OwnerQueue(), id = target.TargetId(), serial](int code,
                                                                               uint32_t address) {
         Message m;

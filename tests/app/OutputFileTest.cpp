@@ -6,7 +6,6 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,17 +14,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string RandomBytes(size_t n, unsigned seed) {
-    std::mt19937 random(seed);
-    std::string bytes(n, '\0');
-    for (auto &c : bytes)
-        c = static_cast<char>(random());
-    return bytes;
-}
-
-void WriteFile(const fs::path &path, const std::string &content) {
-    std::ofstream(path, std::ios::binary) << content;
-}
+using testsupport::RandomBytes;
+using testsupport::WriteFile;
 
 class JoinPiecesTest : public ::testing::Test {
   protected:

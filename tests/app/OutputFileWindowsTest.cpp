@@ -9,23 +9,13 @@
 
 #include <filesystem>
 #include <fstream>
-#include <random>
 
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string RandomBytes(size_t n, unsigned seed) {
-    std::mt19937 random(seed);
-    std::string bytes(n, '\0');
-    for (auto &c : bytes)
-        c = static_cast<char>(random());
-    return bytes;
-}
-
-void WriteFile(const fs::path &path, const std::string &content) {
-    std::ofstream(path, std::ios::binary) << content;
-}
+using testsupport::RandomBytes;
+using testsupport::WriteFile;
 
 class JoinPiecesWindowsTest : public ::testing::Test {
   protected:

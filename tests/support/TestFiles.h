@@ -1,12 +1,14 @@
 #pragma once
 
-// Small helpers shared by the test executables: reading a whole file, and waiting (bounded)
-// for a condition that another thread or process brings about.
+// Small helpers shared by the test executables: reading and writing a whole file, bytes that
+// differ at every offset, and waiting (bounded) for a condition that another thread or
+// process brings about.
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <random>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -20,6 +22,20 @@ inline std::string ReadFile(const std::filesystem::path &path) {
     if (in)
         text << in.rdbuf(); // sets failbit instead of throwing when nothing can be read
     return text.str();
+}
+
+// Writes `content` as the whole file.
+inline void WriteFile(const std::filesystem::path &path, const std::string &content) {
+    std::ofstream(path, std::ios::binary) << content;
+}
+
+// `n` pseudo-random bytes, the same for the same seed.
+inline std::string RandomBytes(size_t n, unsigned seed) {
+    std::mt19937 random(seed);
+    std::string bytes(n, '\0');
+    for (auto &c : bytes)
+        c = static_cast<char>(random());
+    return bytes;
 }
 
 // Polls `done` every 10 ms for at most `limit`; returns its last value.

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The real window downloading a file from nginx on loopback under a virtual X server: the
-# window "Download Pelko" appears, the download runs to "100.0%", a screenshot shows the full
-# progress bar at completion, the program runs the downloaded file, closes by itself with exit
-# code 0, and the file next to the program is identical to the served one, with no piece file
-# left in its temporary folder. The screenshot goes to the artifact folder.
+# window "Download Pelko" appears, the download runs to "100.0%", the program runs the
+# downloaded file, a screenshot shows the full progress bar at completion, the Close button
+# ends the program with exit code 0, and the file next to the program is identical to the
+# served one, with no piece file left in its temporary folder. The screenshot goes to the artifact folder.
 #   download_window_test.sh PROGRAM NGINX_SERVE ARTIFACT_DIR
 # Exits 77 (skipped) when xvfb-run, xdotool, ImageMagick or nginx is missing.
 set -euo pipefail
@@ -68,11 +68,6 @@ timeout 50 xvfb-run -a -s "-screen 0 800x600x24" "$here/download_window_steps.sh
 [ "$code" = 0 ] || exit "$code"
 
 cmp "$work/www/dir/setup.sh" "$work/program/setup.sh" || { echo "FAILED: the file differs"; exit 1; }
-for _ in $(seq 1 100); do
-    [ -e "$work/program/setup.sh.ran" ] && break
-    sleep 0.1
-done
-[ -e "$work/program/setup.sh.ran" ] || { echo "FAILED: the downloaded file was not run"; exit 1; }
 leftover=$(find "$work/tmp" -name 'tlv*.tmp')
 [ -z "$leftover" ] || { echo "FAILED: piece files left: $leftover"; exit 1; }
 echo "PASSED: window, download to 100.0%, screenshot at completion, run, close, exit 0, same file"

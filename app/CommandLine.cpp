@@ -79,7 +79,13 @@ std::string ReadParameter(const std::string &argument, std::size_t index,
         return ReadIntegerParameter(
             value, request.MinimumOSMinorVersion,
             "Invalid operating system minimum minor version. Must be an integer.\n\r");
-    else if (key == "MAXIMUMDETAILTODISPLAY")
+    else if (key == "SHA256") {
+        request.Sha256 = ReadDigest(value);
+        if (request.Sha256.empty()) {
+            result.digestError = "Invalid SHA-256 digest. Must be 64 hexadecimal digits.\n\r";
+            return result.digestError;
+        }
+    } else if (key == "MAXIMUMDETAILTODISPLAY")
         return ReadIntegerParameter(
             value, request.MaximumDetailToDisplay,
             "Invalid maximum detail to display parameter. Must be an integer.\n\r");
@@ -98,6 +104,18 @@ std::string FileNameError(const std::string &fileName) {
     if (!IsPlainFileName(local))
         return "File name must not contain a path separator\n\r";
     return "";
+}
+
+std::string ReadDigest(const std::string &value) {
+    if (value.size() != 64)
+        return "";
+    std::string digest = value;
+    for (char &c : digest) {
+        if (!std::isxdigit(static_cast<unsigned char>(c)))
+            return "";
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return digest;
 }
 
 bool IsOptionKeyword(std::string_view key) {
@@ -133,6 +151,7 @@ CommandLineResult ReadCommandLine(const std::vector<std::string> &arguments,
     request.OSPlatformId = 0;
     request.MinimumOSMajorVersion = 0;
     request.MinimumOSMinorVersion = 0;
+    request.Sha256.clear(); // the built-in digest is that of the built-in file
 
     // Only the last error noted survives; reading goes on after an error.
     auto note = [&result](std::string error, std::size_t index) {
@@ -172,7 +191,7 @@ std::string SyntaxMessage(const std::string &programPath, const std::string &err
                " http://servername/directory/filename [ProductName:value] "
                "[MinimumOSVersionDescription:value] [OSPlatformId:value] "
                "[MinimumOSAMajorVersion:value] [MinimumOSMinorVersion:value] "
-               "[MaximumDetailToDisplay:value]"
+               "[MaximumDetailToDisplay:value] [Sha256:value]"
                " [OutputDirectory:value] [OverrideFile:value] [CompletionClose:value] "
                "[CompletionOpenFolder:value] [CompletionLaunchApplication:value] "
                "[DeleteAfterDownloading:value] [MaximumNumberOfAttempts:value] "
@@ -198,6 +217,9 @@ std::string SyntaxMessage(const std::string &programPath, const std::string &err
                "Close, or 0, 1 or 2 (default Prompt).\n\r"
                "ProxyServer: the proxy host; giving it turns the proxy on, and ProxyPort must "
                "then be given too (default: no proxy).\n\r"
-               "ProxyPort: the proxy port, 0 to 65535; it needs ProxyServer.";
+               "ProxyPort: the proxy port, 0 to 65535; it needs ProxyServer.\n\r\n\r"
+               "Sha256: the SHA-256 digest the file must have, 64 hexadecimal digits in either "
+               "case (sha256sum prints it); a file that differs is deleted and never run, and a "
+               "malformed digest ends the program before anything is fetched.";
     return message;
 }

@@ -31,7 +31,14 @@ struct CommandLineResult {
     bool argumentsGiven = false;
     // The download options given, in the order of the arguments; not yet validated.
     std::vector<OptionParameter> optionParameters;
+    // The error of a Sha256 parameter that is no digest (ends in LF CR); empty when none. A
+    // pin must never be dropped silently: such a command line does not run.
+    std::string digestError;
 };
+
+// The digest of a Sha256 parameter: exactly 64 hexadecimal digits in either case, returned in
+// lower case; "" for anything else.
+std::string ReadDigest(const std::string &value);
 
 // The error noted for a URL's file name (query and fragment included) that gives no plain
 // local file name (IsPlainFileName); "" for a good one.

@@ -17,6 +17,10 @@ int main(int argc, char **argv) {
         TMainForm mainForm(app, platform::ProcessArguments(argc, argv));
         if (mainForm.RunApplication)
             app.Run();
+        // On the console the last line gives the file's digest, for a vendor to pin.
+        if (mainForm.ExitCode == kExitVerified && !mainForm.DigestLine.empty() &&
+            app.GetBackend().IsConsole())
+            std::cout << mainForm.DigestLine << std::endl;
         return mainForm.ExitCode;
     } catch (const std::exception &error) {
         std::cerr << "download: " << error.what() << '\n';

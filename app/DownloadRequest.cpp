@@ -23,6 +23,7 @@ DownloadRequest BuiltInRequest() {
     request.MinimumOSMinorVersion = 0;
     request.MaximumDetailToDisplay = 1;
     request.MaximumRequestLength = -1;
+    request.Sha256 = kBuiltInSha256;
     return request;
 }
 

@@ -30,6 +30,9 @@ struct DownloadRequest {
     int32_t MinimumOSMinorVersion = 0;
     int32_t MaximumDetailToDisplay = 1;
     int32_t MaximumRequestLength = -1;
+    // The SHA-256 digest the file must have, as 64 lower-case hexadecimal digits; empty when
+    // none is pinned.
+    std::string Sha256;
 
     bool operator==(const DownloadRequest &) const = default;
 };

@@ -87,6 +87,11 @@ bool TMainForm::ParseCommandLine() {
         ShowSyntaxError(fileNameError);
         return false;
     }
+    // A digest that cannot be read would leave the file unchecked: nothing is fetched.
+    if (!result.digestError.empty()) {
+        ShowSyntaxError(result.digestError);
+        return false;
+    }
     if (!result.errorText.empty())
         syntaxError_ = SyntaxMessage(ProgramPathOr(arguments_), result.errorText);
     // Any other command line with errors still runs with what was read; without arguments

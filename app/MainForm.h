@@ -38,8 +38,8 @@ class TMainForm {
 
     // Fills the request from the built-in values and the command line and completes the
     // derived fields. A command line with errors still runs with what was read (the syntax
-    // message is noted), except for a file name that cannot be saved: that message is shown
-    // and false returned. Returns whether the program runs.
+    // message is noted), except for a file name that cannot be saved or a malformed digest:
+    // that message is shown and false returned. Returns whether the program runs.
     bool ParseCommandLine();
 
     const DownloadRequest &Request() const { return request_; }
@@ -57,6 +57,9 @@ class TMainForm {
     int32_t ErrorCount = 0;
     int32_t FinishedWorkers = 0;
     std::string OutputPath;
+    // The file's digest as "SHA256 (path) = digest" (the form sha256sum --check reads), for
+    // the console's last line; empty when it was not computed.
+    std::string DigestLine;
     double ServerFileDate = 0;
     std::array<std::unique_ptr<engine::HttpThread>, 5> Workers;
     int ExitCode = kExitIncomplete;
@@ -114,8 +117,15 @@ class TMainForm {
     void ShowSyntaxError(const std::string &errorText);
     // After the last worker (or at once for an empty file): join, verify, complete.
     void CompleteDownload();
-    // Joins the pieces into OutputPath and checks the size; the actions after a good file.
+    // Joins the pieces into OutputPath and checks the size and the digest; the actions after
+    // a good file.
     bool AssembleOutput();
+    // Compares the file's SHA-256 digest with the pinned one (and computes it for the
+    // console's last line where none is pinned). Returns false when the file fails or the
+    // window was closed meanwhile; the file is then deleted.
+    bool CheckDigest();
+    // The verification has failed: the box under "Connection error", the file deleted.
+    void FailVerification(const std::string &text);
     void RunCompletionActions();
     // A state that waits for the user ends the program where no user can act.
     void CloseUnlessUserCanAct();

@@ -5,6 +5,7 @@
 #include "app/Common.h"
 #include "app/OutputFile.h"
 #include "platform/NotifyQueue.h"
+#include "platform/Sha256.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -87,18 +88,55 @@ bool TMainForm::AssembleOutput() {
         return false;
     }
     if (const int64_t size = FileSize(OutputPath); size != pb_->Max()) {
-        app_.MessageBox("The file did not download correctly. Please try again." +
-                            Paragraph("The file has " + std::to_string(size) +
-                                      " bytes instead of " + std::to_string(pb_->Max()) + "."),
-                        "Connection error", gui::MessageButtons::Ok);
-        std::error_code ec;
-        std::filesystem::remove(OutputPath, ec);
-        ShowStatus("Verification failed.", 0);
+        FailVerification("The file did not download correctly. Please try again." +
+                         Paragraph("The file has " + std::to_string(size) + " bytes instead of " +
+                                   std::to_string(pb_->Max()) + "."));
         return false;
     }
+    if (!CheckDigest())
+        return false;
     if (ServerFileDate != 0)
         SetFileDate(OutputPath, ServerFileDate);
     return true;
+}
+
+bool TMainForm::CheckDigest() {
+    const std::string &pinned = request_.Sha256;
+    if (pinned.empty() && !app_.GetBackend().IsConsole())
+        return true;
+    ShowStatus("Computing the file's SHA-256 digest...", 0);
+    form_.Repaint();
+    // The window stays responsive while a large file is read; closing it stops the reading.
+    std::string error;
+    const std::string digest = platform::FileSha256(OutputPath, error, [this] {
+        platform::ProcessPendingMessages();
+        return !CloseRequested;
+    });
+    if (CloseRequested) {
+        // Stopped before the file was checked: it is not left behind unchecked.
+        std::error_code ec;
+        std::filesystem::remove(OutputPath, ec);
+        return false;
+    }
+    if (!digest.empty())
+        DigestLine = "SHA256 (" + OutputPath + ") = " + digest;
+    if (pinned.empty() || digest == pinned)
+        return true;
+    FailVerification(
+        digest.empty()
+            ? "The file's SHA-256 digest could not be computed." + Paragraph(error)
+            : "The file did not download correctly. Please try again." +
+                  Paragraph("SHA-256 digest expected: " + pinned +
+                            "\r\nSHA-256 digest of the file: " + digest));
+    return false;
+}
+
+void TMainForm::FailVerification(const std::string &text) {
+    // Deleted before the box is shown: while it waits for an answer, nobody can run the file.
+    std::error_code ec;
+    std::filesystem::remove(OutputPath, ec);
+    app_.MessageBox(text, "Connection error", gui::MessageButtons::Ok);
+    ShowStatus("Verification failed.", 0);
 }
 
 void TMainForm::RunCompletionActions() {

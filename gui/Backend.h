@@ -61,6 +61,9 @@ class Backend {
     // Whether a user can answer later (press Resume, close the window): false on a console
     // without a terminal on standard input, where a state waiting for the user never ends.
     virtual bool UserCanAct() const { return true; }
+    // Whether the program runs on the console (text lines on standard output), not in a
+    // window.
+    virtual bool IsConsole() const { return false; }
 };
 
 } // namespace gui

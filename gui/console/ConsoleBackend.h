@@ -37,6 +37,7 @@ class ConsoleBackend : public Backend {
                               MessageButtons buttons) override;
     void Repaint(Form &) override { Render(true); }
     bool UserCanAct() const override { return interactive_; }
+    bool IsConsole() const override { return true; }
 
     // The line as it would be shown now.
     std::string CurrentLine() const;

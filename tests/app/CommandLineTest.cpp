@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+
 namespace {
 
 struct Parsed {
@@ -49,6 +51,7 @@ TEST(CommandLine, NoArgumentsGiveTheBuiltInRequest) {
     EXPECT_EQ(r.MinimumOSMinorVersion, 0);
     EXPECT_EQ(r.MaximumDetailToDisplay, 1);
     EXPECT_EQ(r.MaximumRequestLength, -1);
+    EXPECT_EQ(r.Sha256, kBuiltInSha256);
     EXPECT_EQ(r, BuiltInRequest());
 }
 
@@ -205,6 +208,39 @@ TEST(CommandLine, OnlyTheLastErrorSurvivesAndReadingGoesOn) {
 
     Parsed unknownLast = Parse({"p://s/f", "OSPlatformId:z", "Colour:red"});
     EXPECT_EQ(unknownLast.result.errorText, "Unknown parameter name Colour.\n\r");
+}
+
+TEST(CommandLine, ADigestIsSixtyFourHexadecimalDigitsInEitherCaseKeptInLowerCase) {
+    const std::string lower = "9f86d081884c7d659a2feaa0c55ad015a3bf4f1b2b0b822cd15d6c15b0f00a08";
+    std::string upper = lower;
+    for (char &c : upper)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (const std::string &argument : {"Sha256:" + lower, "SHA256:" + upper, "sha256:" + upper}) {
+        Parsed p = Parse({"http://s/f.exe", argument});
+        EXPECT_EQ(p.request.Sha256, lower) << argument;
+        EXPECT_EQ(p.result.digestError, "") << argument;
+        EXPECT_EQ(p.result.errorText, "") << argument;
+    }
+    // A URL names another file than the built-in one: the built-in digest is not its own.
+    EXPECT_EQ(Parse({"http://s/f.exe"}).request.Sha256, "");
+}
+
+TEST(CommandLine, AMalformedDigestIsAnErrorThatALaterOneDoesNotHide) {
+    const std::string good(64, 'a');
+    for (const std::string &value :
+         {std::string(), good.substr(1), good + "a", good.substr(1) + "g", " " + good.substr(1),
+          good.substr(1) + "\n", "0x" + good.substr(2), std::string(32, '\0') + good.substr(32)}) {
+        Parsed p = Parse({"http://s/f.exe", "Sha256:" + value, "Colour:red"});
+        EXPECT_EQ(p.result.digestError,
+                  "Invalid SHA-256 digest. Must be 64 hexadecimal digits.\n\r")
+            << value;
+        EXPECT_EQ(p.request.Sha256, "") << value;
+        // Other errors still take the syntax message's place; the digest's is kept apart.
+        EXPECT_EQ(p.result.errorText, "Unknown parameter name Colour.\n\r");
+    }
+    // A good digest after a malformed one does not make the command line good.
+    Parsed twice = Parse({"http://s/f.exe", "Sha256:abc", "Sha256:" + good});
+    EXPECT_NE(twice.result.digestError, "");
 }
 
 TEST(CommandLine, SyntaxMessageNamesTheErrorAndTheProgram) {

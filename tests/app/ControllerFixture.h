@@ -22,6 +22,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -36,12 +37,17 @@ using testsupport::RangeFault;
 using testsupport::RangeServer;
 using testsupport::SeenRequest;
 
-// The headless backend, also keeping every text the status line showed.
+// The headless backend, also keeping every text the status line showed (and handing it to
+// onStatus, where a test acts at a given moment).
 struct RecordingBackend : gui::HeadlessBackend {
     std::vector<std::string> statuses;
+    std::function<void(const std::string &)> onStatus;
     void ControlChanged(gui::Control &c, gui::Property what) override {
-        if (what == gui::Property::Caption && c.Name() == "lblMessage")
-            statuses.push_back(c.Caption());
+        if (what != gui::Property::Caption || c.Name() != "lblMessage")
+            return;
+        statuses.push_back(c.Caption());
+        if (onStatus)
+            onStatus(c.Caption());
     }
 };
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Stopping the real program at each moment of a download: during the wait before the
 # selection, while a size request is held by the server, while the workers wait before their
-# first attempt, during the transfer and during the join. Ctrl+C on the console (also while it
+# first attempt, during the transfer, during the join and (on the console) while the file's
+# pinned digest is computed. Ctrl+C on the console (also while it
 # asks a question at a terminal), and with a window its close box, its Cancel button and
 # Ctrl+C. Each stop must end the program within
 # half a second with exit code 2, with no request after the stop and nothing left behind
@@ -81,6 +82,7 @@ head -c 3000000 /dev/urandom >"$work/small.bin"
 # The join moment needs a file whose join takes a while (several parts of 16 MiB each):
 # 256 MiB, sparse, served by nginx.
 truncate -s 256M "$work/www/d/large.bin"
+large_digest=$(sha256sum "$work/www/d/large.bin" | cut -c1-64)
 
 start_mirror() { # HEAD_DELAY_MS [demo_mirror options]
     stop_server
@@ -109,10 +111,12 @@ start_nginx() {
 start_program() {
     rm -rf "$work/out"/* "$work/tmp"/*
     : >"$work/program.out"
+    local pin=()
+    [ "$moment" = digest ] && pin=("Sha256:$large_digest")
     if [ "$how" = ctrl-c ]; then
         env -u DISPLAY -u WAYLAND_DISPLAY TMPDIR="$work/tmp" "$program" "$url" \
             "OutputDirectory:$work/out" CompletionLaunchApplication:0 ProductName:Tool \
-            </dev/null >"$work/program.out" 2>&1 &
+            "${pin[@]}" </dev/null >"$work/program.out" 2>&1 &
     else
         DISPLAY=$display TMPDIR="$work/tmp" "$program" "$url" "OutputDirectory:$work/out" \
             CompletionLaunchApplication:0 ProductName:Tool </dev/null >"$work/program.out" 2>&1 &
@@ -158,6 +162,13 @@ wait_for_moment() {
             sleep 0.005
         done
         return 1 ;;
+    digest)
+        for i in $(seq 1 6000); do
+            grep -q "Computing the file's SHA-256 digest" "$work/program.out" && return 0
+            kill -0 "$pid" 2>/dev/null || return 1
+            sleep 0.005
+        done
+        return 1 ;;
     esac
 }
 
@@ -186,8 +197,9 @@ check_stop() {
     code=$?
     pid=""
     took=$((ended - stopped))
-    if [ "$moment" = join ] && [ "$code" = 0 ] && cmp -s "$work/www/d/large.bin" "$work/out/large.bin"; then
-        echo "note ($how at join): the join had finished before the stop arrived"
+    if [ "$moment" = join ] || [ "$moment" = digest ] && [ "$code" = 0 ] &&
+        cmp -s "$work/www/d/large.bin" "$work/out/large.bin"; then
+        echo "note ($how at $moment): it had finished before the stop arrived"
     else
         [ "$code" = 2 ] || fail "exit code $code"
         [ -z "$(ls -A "$work/out")" ] || fail "left in the output folder: $(ls "$work/out")"
@@ -199,14 +211,16 @@ check_stop() {
 }
 
 for how in ctrl-c close-box cancel window-ctrl-c; do
-    for moment in wait held-size-request worker-wait transfer join; do
-        # Cancel is disabled while the file is joined; Ctrl+C of a window is tried once.
+    for moment in wait held-size-request worker-wait transfer join digest; do
+        # Cancel is disabled while the file is joined; Ctrl+C of a window is tried once; the
+        # digest's moment is seen in the console's status lines.
         [ "$how" = cancel ] && [ "$moment" = join ] && continue
         [ "$how" = window-ctrl-c ] && [ "$moment" != transfer ] && continue
+        [ "$how" != ctrl-c ] && [ "$moment" = digest ] && continue
         case "$moment" in
         held-size-request) start_mirror 20000 ;;
         transfer) start_mirror 0 --pace 16384:50 ;;
-        join) start_nginx ;;
+        join | digest) start_nginx ;;
         *) start_mirror 0 ;;
         esac
         start_program

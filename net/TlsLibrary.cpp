@@ -2,20 +2,12 @@
 #include "net/TlsLibrary.h"
 
 #include "platform/SharedLibrary.h"
-
-#include <openssl/opensslv.h>
+#include "platform/posix/OpenSslName.h"
 
 namespace net {
 namespace {
 
-#define NET_TLS_TEXT(x) #x
-#define NET_TLS_NUMBER_TEXT(x) NET_TLS_TEXT(x)
-// The name of the library this program was built against, with its ABI version.
-#ifdef OPENSSL_SHLIB_VERSION
-constexpr const char *kLibraryName = "libssl.so." NET_TLS_NUMBER_TEXT(OPENSSL_SHLIB_VERSION);
-#else
-constexpr const char *kLibraryName = "libssl.so." SHLIB_VERSION_NUMBER;
-#endif
+constexpr const char *kLibraryName = PLATFORM_OPENSSL_LIBRARY("libssl");
 
 struct TLoaded {
     TTlsLibrary functions;
@@ -30,12 +22,9 @@ TLoaded Load() {
         return loaded;
     // The functions of libcrypto are found through libssl, which depends on it.
 #define NET_TLS_RESOLVE(name)                                                                  \
-    loaded.functions.name =                                                                    \
-        reinterpret_cast<decltype(&::name)>(platform::SharedLibrarySymbol(library, #name));    \
-    if (!loaded.functions.name) {                                                              \
-        loaded.error = std::string(kLibraryName) + " has no " #name;                           \
-        return loaded;                                                                         \
-    }
+    if (!platform::ResolveFunction(library, kLibraryName, #name, loaded.functions.name,        \
+                                   loaded.error))                                              \
+        return loaded;
     NET_TLS_FUNCTIONS(NET_TLS_RESOLVE)
 #undef NET_TLS_RESOLVE
     loaded.complete = true;

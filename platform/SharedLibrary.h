@@ -22,4 +22,16 @@ void *LoadSharedLibraryImage(const void *image, size_t size, const std::string &
 // has it.
 void *SharedLibrarySymbol(void *library, const char *symbol);
 
+// Sets `function` (a pointer of the function's own type) to `symbol` of `library`
+// (SharedLibrarySymbol). Returns false when none has it, with `error` saying so, naming the
+// library by `libraryName`.
+template <typename Function>
+bool ResolveFunction(void *library, const char *libraryName, const char *symbol,
+                     Function &function, std::string &error) {
+    function = reinterpret_cast<Function>(SharedLibrarySymbol(library, symbol));
+    if (!function)
+        error = std::string(libraryName) + " has no " + symbol;
+    return function != nullptr;
+}
+
 } // namespace platform

@@ -2,21 +2,14 @@
 #include "platform/Sha256.h"
 
 #include "platform/SharedLibrary.h"
+#include "platform/posix/OpenSslName.h"
 
 #include <openssl/evp.h>
-#include <openssl/opensslv.h>
 
 namespace platform {
 namespace {
 
-#define PLATFORM_TEXT(x) #x
-#define PLATFORM_NUMBER_TEXT(x) PLATFORM_TEXT(x)
-// The name of the library this program was built against, with its ABI version.
-#ifdef OPENSSL_SHLIB_VERSION
-constexpr const char *kCryptoLibrary = "libcrypto.so." PLATFORM_NUMBER_TEXT(OPENSSL_SHLIB_VERSION);
-#else
-constexpr const char *kCryptoLibrary = "libcrypto.so." SHLIB_VERSION_NUMBER;
-#endif
+constexpr const char *kCryptoLibrary = PLATFORM_OPENSSL_LIBRARY("libcrypto");
 
 #define PLATFORM_DIGEST_FUNCTIONS(X)                                                           \
     X(EVP_MD_CTX_new)                                                                          \
@@ -40,11 +33,8 @@ TCrypto Load() {
     if (!library)
         return crypto;
 #define PLATFORM_DIGEST_RESOLVE(name)                                                          \
-    crypto.name = reinterpret_cast<decltype(&::name)>(SharedLibrarySymbol(library, #name));   \
-    if (!crypto.name) {                                                                        \
-        crypto.error = std::string(kCryptoLibrary) + " has no " #name;                         \
-        return crypto;                                                                         \
-    }
+    if (!ResolveFunction(library, kCryptoLibrary, #name, crypto.name, crypto.error))           \
+        return crypto;
     PLATFORM_DIGEST_FUNCTIONS(PLATFORM_DIGEST_RESOLVE)
 #undef PLATFORM_DIGEST_RESOLVE
     crypto.complete = true;

@@ -23,12 +23,8 @@ work=$5
 wine=${6:-}
 
 if [ -z "${DIGEST_TEST_NAMESPACE:-}" ]; then
-    namespace=(unshare -n)
-    [ "$(id -u)" = 0 ] || namespace=(unshare -rn)
-    if ! "${namespace[@]}" true 2>/dev/null; then
-        echo "SKIPPED: no network namespace can be made here (${namespace[*]})"
-        exit 77
-    fi
+    . "$(dirname "$0")/../support/namespaces.sh"
+    namespace_command n
     if [ -n "$wine" ] && ! command -v wine >/dev/null; then
         echo "SKIPPED: wine is not installed"
         exit 77

@@ -20,12 +20,8 @@ work=$5
 limit_ms=${6:-500}
 
 if [ -z "${STOP_TEST_NAMESPACE:-}" ]; then
-    namespace=(unshare -nm)
-    [ "$(id -u)" = 0 ] || namespace=(unshare -rnm)
-    if ! "${namespace[@]}" true 2>/dev/null; then
-        echo "SKIPPED: no network namespace can be made here (${namespace[*]})"
-        exit 77
-    fi
+    . "$(dirname "$0")/../support/namespaces.sh"
+    namespace_command nm
     for tool in Xvfb xdotool; do
         command -v "$tool" >/dev/null || { echo "SKIPPED: $tool is not installed"; exit 77; }
     done

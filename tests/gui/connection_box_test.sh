@@ -23,12 +23,8 @@ mkdir -p "$artifacts"
 # A network namespace (loopback only) and a mount namespace, in which the run's X server gets
 # folders of its own for its socket, lock and keyboard map: the X servers of runs side by side
 # would otherwise all take display :0 and replace each other's files.
-namespace=(unshare -nm)
-[ "$(id -u)" = 0 ] || namespace=(unshare -rnm)
-if ! "${namespace[@]}" true 2>/dev/null; then
-    echo "SKIPPED: no network namespace can be made here (${namespace[*]})"
-    exit 77
-fi
+. "$here/../support/namespaces.sh"
+namespace_command nm
 rm -rf "$work"
 mkdir -p "$work"
 jobs=()

@@ -43,8 +43,15 @@ stop_mirror() {
 }
 cleanup() {
     stop_mirror
-    # The prefix's programs end with their server.
-    [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
+    [ -n "$server_pid" ] || return 0
+    # The server ends the prefix's programs (its services among them), then itself.
+    wineserver -k 2>/dev/null
+    for _ in $(seq 1 100); do
+        kill -0 "$server_pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    kill -KILL "$server_pid" 2>/dev/null
+    wait "$server_pid" 2>/dev/null
 }
 trap cleanup EXIT
 fail() {

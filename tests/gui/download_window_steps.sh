@@ -10,10 +10,7 @@ artifacts=$4
 pid=""
 fail() {
     echo "FAILED: $*"
-    if [ -n "$pid" ]; then
-        kill -CONT "$pid" 2>/dev/null
-        kill -KILL "$pid" 2>/dev/null
-    fi
+    [ -n "$pid" ] && kill -KILL "$pid" 2>/dev/null
     echo "program output:"
     cat "$work/program.out" 2>/dev/null
     exit 1

@@ -1,9 +1,7 @@
 #include "platform/HostLookup.h"
 
+#include "platform/LookupThread.h"
 #include "platform/SocketErrors.h"
-
-#include <atomic>
-#include <thread>
 
 #include <netdb.h>
 #include <netinet/in.h>
@@ -45,23 +43,9 @@ int SystemResolve(const std::string &name, uint32_t &address) {
 } // namespace
 
 uint16_t StartHostLookup(const std::string &name, const MessageTarget &target) {
-    static std::atomic<uint16_t> nextSerial{1};
-    uint16_t serial = nextSerial++;
+    const uint16_t serial = NextLookupSerial();
     Resolver resolve = ReplacedResolver();
-    if (!resolve)
-        resolve = SystemResolve;
-    std::thread([name, resolve = std::move(resolve), queue = target.OwnerQueue(),
-                 id = target.TargetId(), serial] {
-        uint32_t address = 0;
-        int code = resolve(name, address);
-        Message m;
-        m.kind = MessageKind::LookupDone;
-        m.target = id;
-        m.event = serial;
-        m.error = static_cast<uint16_t>(code);
-        m.address = code == 0 ? address : 0;
-        queue->Post(std::move(m));
-    }).detach();
+    ResolveOnThread(name, resolve ? std::move(resolve) : Resolver(SystemResolve), target, serial);
     return serial;
 }
 

@@ -4,6 +4,7 @@
 // queue, and the window's procedure hands them to their targets: whatever loop dispatches the
 // thread's messages (the wait loops here, a dialog's, a message box's) delivers them.
 #include "platform/NotifyQueue.h"
+#include "platform/LookupThread.h"
 
 #include "platform/SocketErrors.h"
 #include "platform/win32/Window.h"
@@ -121,16 +122,14 @@ struct NotifyQueue::Impl {
                 return true;
             Lookup lookup = std::move(it->second);
             lookups.erase(it);
-            m.kind = MessageKind::LookupDone;
-            m.target = lookup.target;
-            m.event = lookup.serial;
-            m.error = WSAGETASYNCERROR(lParam);
+            int error = WSAGETASYNCERROR(lParam);
+            uint32_t address = 0;
             const auto *host = reinterpret_cast<const hostent *>(lookup.buffer.get());
-            if (m.error == 0 && host->h_addrtype == AF_INET && host->h_addr_list[0])
-                std::memcpy(&m.address, host->h_addr_list[0], sizeof m.address);
-            else if (m.error == 0)
-                m.error = kErrNoData;
-            Deliver(m);
+            if (error == 0 && host->h_addrtype == AF_INET && host->h_addr_list[0])
+                std::memcpy(&address, host->h_addr_list[0], sizeof address);
+            else if (error == 0)
+                error = kErrNoData;
+            Deliver(LookupDoneMessage(lookup.target, lookup.serial, error, address));
             return true;
         }
         case WM_TIMER: {

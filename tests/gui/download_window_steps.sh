@@ -72,14 +72,7 @@ read -r r g b < <(pixel "$shot" 100 14)
 
 # Close.
 xdotool mousemove --window "$main" 365 59 click 1
-for _ in $(seq 1 100); do
-    kill -0 "$pid" 2>/dev/null || break
-    sleep 0.1
-done
-kill -0 "$pid" 2>/dev/null && fail "the program did not end within 10 s of Close"
-wait "$pid"
-code=$?
-pid=""
+wait_end "Close"
 end=$(date +%s%N)
 [ "$code" = 0 ] || fail "the program ended with code $code"
 echo "program ran $(((end - start) / 1000000)) ms; screenshot: $shot"

@@ -12,11 +12,13 @@ require_tools() {
 }
 
 # Waits (at most 20 s: the machine may be busy with other tests) until a window with exactly
-# this name exists; prints its id.
+# this name exists; prints its id. Further arguments are xdotool search options.
+#   wait_window NAME [OPTIONS...]
 wait_window() {
-    local id
+    local id name=$1
+    shift
     for _ in $(seq 1 200); do
-        id=$(xdotool search --name "^$1\$" 2>/dev/null | head -1)
+        id=$(xdotool search "$@" --name "^$name\$" 2>/dev/null | head -1)
         [ -n "$id" ] && { echo "$id"; return 0; }
         sleep 0.1
     done
@@ -24,12 +26,30 @@ wait_window() {
 }
 
 # Waits (at most 5 s) until no window has this name.
+#   wait_gone NAME [OPTIONS...]
 wait_gone() {
+    local name=$1
+    shift
     for _ in $(seq 1 50); do
-        xdotool search --name "^$1\$" >/dev/null 2>&1 || return 0
+        xdotool search "$@" --name "^$name\$" >/dev/null 2>&1 || return 0
         sleep 0.1
     done
     return 1
+}
+
+# Waits up to SECONDS (default 10) for the program $pid to end; its exit code in $code. The
+# caller defines `fail`.
+#   wait_end WHAT [SECONDS]
+wait_end() {
+    local limit=${2:-10}
+    for _ in $(seq 1 $((limit * 10))); do
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    kill -0 "$pid" 2>/dev/null && fail "$1 did not end the program within $limit s"
+    wait "$pid"
+    code=$?
+    pid=""
 }
 
 # The colour of one pixel of a screenshot as "R G B" (0-255).

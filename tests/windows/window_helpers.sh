@@ -41,36 +41,6 @@ client_pixel() {
 }
 
 # The X window whose name is exactly $1 and that is mapped (wine keeps unmapped windows of
-# the same name, such as a dialog's earlier showing).
-wait_shown() {
-    local id
-    for _ in $(seq 1 200); do
-        id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -1)
-        [ -n "$id" ] && { echo "$id"; return 0; }
-        sleep 0.1
-    done
-    return 1
-}
-
-# Waits (at most 5 s) until no mapped window has the name $1.
-wait_hidden() {
-    for _ in $(seq 1 50); do
-        xdotool search --onlyvisible --name "^$1\$" >/dev/null 2>&1 || return 0
-        sleep 0.1
-    done
-    return 1
-}
-
-# Waits up to SECONDS (default 10) for the program $pid to end; its exit code in $code.
-#   wait_end WHAT [SECONDS]
-wait_end() {
-    local limit=${2:-10}
-    for _ in $(seq 1 $((limit * 10))); do
-        kill -0 "$pid" 2>/dev/null || break
-        sleep 0.1
-    done
-    kill -0 "$pid" 2>/dev/null && fail "$1 did not end the program within $limit s"
-    wait "$pid"
-    code=$?
-    pid=""
-}
+# the same name, such as a dialog's earlier showing); then the wait until none is mapped.
+wait_shown() { wait_window "$1" --onlyvisible; }
+wait_hidden() { wait_gone "$1" --onlyvisible; }

@@ -1,4 +1,5 @@
 #include "app/OutputFile.h"
+#include "tests/app/JoinPiecesFixture.h"
 #include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
@@ -12,35 +13,10 @@
 
 namespace {
 
-namespace fs = std::filesystem;
+using namespace joinpiecestest;
 
 using testsupport::RandomBytes;
 using testsupport::WriteFile;
-
-class JoinPiecesTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("join-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
-    // Writes the pieces into `where` and returns their paths in order.
-    std::vector<std::string> MakePieces(const fs::path &where,
-                                        const std::vector<std::string> &parts) {
-        std::vector<std::string> paths;
-        for (size_t i = 0; i < parts.size(); ++i) {
-            paths.push_back((where / ("piece" + std::to_string(i) + ".tmp")).string());
-            WriteFile(paths.back(), parts[i]);
-        }
-        return paths;
-    }
-
-    fs::path dir_;
-};
 
 // Sizes around the copy's block size, an empty piece and a piece of one byte, so that a
 // misplaced offset or a short copy shows in the joined bytes.

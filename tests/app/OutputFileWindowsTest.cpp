@@ -1,44 +1,22 @@
 // The join of the pieces through the Windows file API (ReadFile/WriteFile, a move of the
 // first piece); the POSIX cases (modes, links, fifos, size limits) are in OutputFileTest.cpp.
 #include "app/OutputFile.h"
+#include "tests/app/JoinPiecesFixture.h"
 #include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
-
-#include <windows.h>
 
 #include <filesystem>
 #include <fstream>
 
 namespace {
 
-namespace fs = std::filesystem;
+using namespace joinpiecestest;
 
 using testsupport::RandomBytes;
 using testsupport::WriteFile;
 
-class JoinPiecesWindowsTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("join-" + std::to_string(GetCurrentProcessId()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
-    std::vector<std::string> MakePieces(const std::vector<std::string> &parts) {
-        std::vector<std::string> paths;
-        for (size_t i = 0; i < parts.size(); ++i) {
-            paths.push_back((dir_ / ("piece" + std::to_string(i) + ".tmp")).string());
-            WriteFile(paths.back(), parts[i]);
-        }
-        return paths;
-    }
-
-    fs::path dir_;
-};
+using JoinPiecesWindowsTest = JoinPiecesTest;
 
 // Sizes around the copy's block size, an empty piece and a piece of one byte; the output
 // replaces a longer file of the same name.

@@ -1,5 +1,8 @@
-// SHA-256 through the system's Cryptography API: Next Generation (bcrypt.dll).
+// SHA-256 through the system's Cryptography API: Next Generation (bcrypt.dll), loaded from the
+// system folder at the first digest: a program that computes none never maps it.
 #include "platform/Sha256.h"
+
+#include "platform/SharedLibrary.h"
 
 #include <windows.h>
 
@@ -7,6 +10,50 @@
 
 namespace platform {
 namespace {
+
+#define PLATFORM_CNG_FUNCTIONS(X)                                                              \
+    X(BCryptOpenAlgorithmProvider)                                                             \
+    X(BCryptCloseAlgorithmProvider)                                                            \
+    X(BCryptCreateHash)                                                                        \
+    X(BCryptHashData)                                                                          \
+    X(BCryptFinishHash)                                                                        \
+    X(BCryptDestroyHash)
+
+struct TCng {
+#define PLATFORM_CNG_POINTER(name) decltype(&::name) name = nullptr;
+    PLATFORM_CNG_FUNCTIONS(PLATFORM_CNG_POINTER)
+#undef PLATFORM_CNG_POINTER
+    bool complete = false;
+    std::string error;
+};
+
+TCng Load() {
+    TCng cng;
+    char folder[MAX_PATH];
+    const UINT length = GetSystemDirectoryA(folder, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
+        cng.error = "the system folder is unknown";
+        return cng;
+    }
+    // By its full path: a bcrypt.dll beside the program is never taken for the system's.
+    const std::string path = std::string(folder, length) + "\\bcrypt.dll";
+    void *library = LoadSharedLibrary(path, cng.error);
+    if (!library)
+        return cng;
+#define PLATFORM_CNG_RESOLVE(name)                                                             \
+    if (!ResolveFunction(library, "bcrypt.dll", #name, cng.name, cng.error))                   \
+        return cng;
+    PLATFORM_CNG_FUNCTIONS(PLATFORM_CNG_RESOLVE)
+#undef PLATFORM_CNG_RESOLVE
+    cng.complete = true;
+    return cng;
+}
+
+// The library, loaded once for the process (any thread).
+const TCng &Cng() {
+    static const TCng cng = Load();
+    return cng;
+}
 
 struct THashState {
     BCRYPT_ALG_HANDLE algorithm = nullptr;
@@ -23,18 +70,23 @@ std::string StatusText(const char *call, NTSTATUS status) {
 
 void Release(THashState *state) {
     if (state->hash)
-        BCryptDestroyHash(state->hash);
+        Cng().BCryptDestroyHash(state->hash);
     if (state->algorithm)
-        BCryptCloseAlgorithmProvider(state->algorithm, 0);
+        Cng().BCryptCloseAlgorithmProvider(state->algorithm, 0);
     delete state;
 }
 
 } // namespace
 
 TSha256::TSha256() {
+    const TCng &cng = Cng();
+    if (!cng.complete) {
+        error_ = cng.error;
+        return;
+    }
     auto *state = new THashState;
     NTSTATUS status =
-        BCryptOpenAlgorithmProvider(&state->algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0);
+        cng.BCryptOpenAlgorithmProvider(&state->algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0);
     if (!Succeeded(status)) {
         error_ = StatusText("BCryptOpenAlgorithmProvider(SHA256)", status);
         state->algorithm = nullptr;
@@ -42,7 +94,7 @@ TSha256::TSha256() {
         return;
     }
     // The system keeps the hash object's memory itself (Windows 7 and later).
-    status = BCryptCreateHash(state->algorithm, &state->hash, nullptr, 0, nullptr, 0, 0);
+    status = cng.BCryptCreateHash(state->algorithm, &state->hash, nullptr, 0, nullptr, 0, 0);
     if (!Succeeded(status)) {
         error_ = StatusText("BCryptCreateHash", status);
         state->hash = nullptr;
@@ -65,7 +117,7 @@ void TSha256::Update(const void *data, size_t size) {
     // The length is a ULONG: a very large block goes in parts.
     while (size > 0) {
         const ULONG part = size > 0x40000000 ? 0x40000000 : static_cast<ULONG>(size);
-        if (!Succeeded(BCryptHashData(state->hash, bytes, part, 0)))
+        if (!Succeeded(Cng().BCryptHashData(state->hash, bytes, part, 0)))
             failed_ = true;
         bytes += part;
         size -= part;
@@ -78,7 +130,7 @@ std::string TSha256::Finish() {
     auto *state = static_cast<THashState *>(state_);
     unsigned char digest[32];
     const bool done =
-        !failed_ && Succeeded(BCryptFinishHash(state->hash, digest, sizeof digest, 0));
+        !failed_ && Succeeded(Cng().BCryptFinishHash(state->hash, digest, sizeof digest, 0));
     Release(state);
     state_ = nullptr;
     return done ? HexDigits(digest, sizeof digest) : "";

@@ -1,6 +1,6 @@
 # Cross build for 64-bit Windows with Debian's mingw-w64 toolchain (g++-mingw-w64-x86-64-posix:
 # the posix thread model, so std::thread and std::mutex work). The test programs run under
-# wine through cmake/wine-run (CMAKE_CROSSCOMPILING_EMULATOR).
+# wine through cmake/wine-test (CMAKE_CROSSCOMPILING_EMULATOR).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
@@ -15,4 +15,4 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-test)

@@ -7,8 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <filesystem>
-#include <latch>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -71,6 +72,26 @@ TEST_F(TempFilesSharedTest, FirstAnswerIsKeptUntilForgotten) {
     EXPECT_EQ(platform::TempDirectory(), Folder(elsewhere));
 }
 
+// Lets threads wait until all of them have arrived. std::latch is not used: its wait, as the
+// Windows build's libstdc++ (mingw-w64, gcc 12) makes it, now and then missed its wake-up and
+// hung the test (seen under wine with the waiting thread inside std::latch::wait).
+class StartGate {
+  public:
+    explicit StartGate(int count) : waiting_(count) {}
+    void ArriveAndWait() {
+        std::unique_lock lock(mutex_);
+        if (--waiting_ == 0)
+            open_.notify_all();
+        else
+            open_.wait(lock, [this] { return waiting_ == 0; });
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable open_;
+    int waiting_;
+};
+
 // Five workers make their first calls at the same moment, as the download's workers do.
 TEST_F(TempFilesSharedTest, ConcurrentCallersGetOneDirectoryAndDistinctEmptyFiles) {
     UseTempVariable(scratch_);
@@ -78,11 +99,11 @@ TEST_F(TempFilesSharedTest, ConcurrentCallersGetOneDirectoryAndDistinctEmptyFile
     constexpr int kFilesEach = 40;
     std::vector<std::string> directories(kThreads);
     std::vector<std::vector<std::string>> names(kThreads);
-    std::latch start(kThreads);
+    StartGate start(kThreads);
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t)
         threads.emplace_back([&, t] {
-            start.arrive_and_wait();
+            start.ArriveAndWait();
             directories[t] = platform::TempDirectory();
             for (int i = 0; i < kFilesEach; ++i)
                 names[t].push_back(platform::NewTempFileName());

@@ -10,6 +10,7 @@
 #   mapped-key    Return sent once the box is mapped
 #   close-button  the box's close button (WM_DELETE_WINDOW)
 set -uo pipefail
+. "$(dirname "$0")/x11_helpers.sh"
 variant=$1
 program=$2
 mirror=$3
@@ -113,14 +114,7 @@ import -window "$main" "$work/paused.png" 2>/dev/null
 xdotool mousemove --window "$main" 205 59 click 1
 echo "Resume clicked after $(since)"
 
-for _ in $(seq 1 300); do
-    kill -0 "$pid" 2>/dev/null || break
-    sleep 0.1
-done
-kill -0 "$pid" 2>/dev/null && fail "the program did not complete within 30 s of Resume"
-wait "$pid"
-code=$?
-pid=""
+wait_end "Resume" 30
 [ "$code" = 0 ] || fail "exit code $code"
 cmp -s "$work/f.bin" "$work/out/f.bin" || fail "the downloaded file differs"
 [ -z "$(find "$work/tmp" -name 'tlv*')" ] || fail "piece files were left"

@@ -29,6 +29,8 @@ std::string ReadUrl(const std::string &url, DownloadRequest &request) {
         return "File name is missing\n\r";
     MirrorEntry &primary = request.MirrorTable[0];
     primary.Host = rest.substr(0, slash);
+    if (primary.Host.empty())
+        return "Host is missing\n\r";
     std::string path = rest.substr(slash + 1, kMaximumPart);
 
     // The directory ends at the last "/" before a query or fragment: a "/" inside
@@ -160,7 +162,8 @@ CommandLineResult ReadCommandLine(const std::vector<std::string> &arguments,
         result.errorText = std::move(error);
         result.errorArgument = index;
     };
-    note(ReadUrl(arguments[1], request), 1);
+    result.urlError = ReadUrl(arguments[1], request);
+    note(result.urlError, 1);
     for (std::size_t i = 2; i < arguments.size(); ++i)
         note(ReadParameter(arguments[i], i, request, result), i);
     return result;
@@ -179,15 +182,32 @@ void CompleteDerivedFields(DownloadRequest &request) {
     }
 }
 
+InformationRequest AskedForInformation(const std::vector<std::string> &arguments) {
+    if (arguments.size() != 2)
+        return InformationRequest::None;
+    const std::string &argument = arguments[1];
+    if (argument == "--help" || argument == "-h" || argument == "/?")
+        return InformationRequest::Help;
+    if (argument == "--version")
+        return InformationRequest::Version;
+    return InformationRequest::None;
+}
+
+std::string VersionText() { return "Talvex download application " DOWNLOAD_VERSION; }
+
 std::string SyntaxMessage(const std::string &programPath, const std::string &errorText) {
     std::string message = "Incorrect command line syntax.\n\r\n\r";
     if (!errorText.empty())
         message += "There are errors in the parameters:\n\r" + errorText + "\n\r";
+    return message + UsageMessage(programPath);
+}
+
+std::string UsageMessage(const std::string &programPath) {
     // Windows paths may mix both separators.
     std::size_t slash = programPath.find_last_of(std::string("/") + platform::PathSeparator());
     std::string programName =
         programPath.substr(slash == std::string::npos ? 0 : slash + 1, kMaximumPart);
-    message += "Correct syntax:\n\r" + programName +
+    return "Correct syntax:\n\r" + programName +
                " http://servername/directory/filename [ProductName:value] "
                "[MinimumOSVersionDescription:value] [OSPlatformId:value] "
                "[MinimumOSAMajorVersion:value] [MinimumOSMinorVersion:value] "
@@ -220,6 +240,6 @@ std::string SyntaxMessage(const std::string &programPath, const std::string &err
                "ProxyPort: the proxy port, 0 to 65535; it needs ProxyServer.\n\r\n\r"
                "Sha256: the SHA-256 digest the file must have, 64 hexadecimal digits in either "
                "case (sha256sum prints it); a file that differs is deleted and never run, and a "
-               "malformed digest ends the program before anything is fetched.";
-    return message;
+               "malformed digest ends the program before anything is fetched.\n\r\n\r"
+               "--help (or -h, /?) shows this text; --version the program's version.";
 }

@@ -34,7 +34,19 @@ struct CommandLineResult {
     // The error of a Sha256 parameter that is no digest (ends in LF CR); empty when none. A
     // pin must never be dropped silently: such a command line does not run.
     std::string digestError;
+    // The error of the URL itself (no "://", no host, no file name that can be saved); empty
+    // for a good URL or none. Nothing can be asked for without it: such a command line does
+    // not run.
+    std::string urlError;
 };
+
+// What a command line asks instead of a download: its syntax ("--help", "-h", "/?") or the
+// program's version ("--version"), as its only argument.
+enum class InformationRequest { None, Help, Version };
+InformationRequest AskedForInformation(const std::vector<std::string> &arguments);
+
+// The program's name and version, as --version prints them.
+std::string VersionText();
 
 // The digest of a Sha256 parameter: exactly 64 hexadecimal digits in either case, returned in
 // lower case; "" for anything else.
@@ -59,3 +71,5 @@ void CompleteDerivedFields(DownloadRequest &request);
 
 // The message that explains the syntax, naming the error when one was noted.
 std::string SyntaxMessage(const std::string &programPath, const std::string &errorText);
+// The syntax and the options alone, as help prints them.
+std::string UsageMessage(const std::string &programPath);

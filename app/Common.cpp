@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
-#include <iostream>
+#include <cstdio>
 #include <map>
 #include <system_error>
 
@@ -30,9 +30,19 @@ bool IsExistingDirectory(const std::string &path) {
     return !path.empty() && std::filesystem::is_directory(path, error);
 }
 
-void WriteToStandardError(const std::string &text) {
-    std::cerr << gui::PlainLineEnds(text) << '\n';
+namespace {
+
+void WriteLine(std::FILE *stream, const std::string &text) {
+    const std::string line = gui::PlainLineEnds(text) + "\n";
+    std::fwrite(line.data(), 1, line.size(), stream);
+    std::fflush(stream);
 }
+
+} // namespace
+
+void WriteToStandardError(const std::string &text) { WriteLine(stderr, text); }
+
+void WriteToStandardOutput(const std::string &text) { WriteLine(stdout, text); }
 
 namespace {
 

@@ -12,6 +12,8 @@ bool IsExistingDirectory(const std::string &path);
 
 // Writes `text` to standard error, with its line ends (LF CR, CR LF) as plain line feeds.
 void WriteToStandardError(const std::string &text);
+// The same on standard output.
+void WriteToStandardOutput(const std::string &text);
 
 // The temporary directory and piece files, for the program's own use.
 using platform::NewTempFileName;

@@ -78,13 +78,18 @@ TMainForm::~TMainForm() {
 }
 
 bool TMainForm::ParseCommandLine() {
+    if (const InformationRequest asked = AskedForInformation(arguments_);
+        asked != InformationRequest::None) {
+        ShowInformation(asked);
+        return false;
+    }
     CommandLineResult result = ReadCommandLine(arguments_, request_);
-    // A URL that names a location but no file that can be written in the output directory
-    // ("dir/", "dir/..", "a%2Fb") would fetch something and store it under a name that is
-    // not the file's: the program ends without a request, saying why.
-    const std::string fileNameError = FileNameError(request_.FileName);
-    if (!request_.MirrorTable[0].Host.empty() && !fileNameError.empty()) {
-        ShowSyntaxError(fileNameError);
+    // A URL that names no location (no "://", no host) would ask nobody, and one that names
+    // no file that can be written in the output directory ("dir/", "dir/..", "a%2Fb") would
+    // fetch something and store it under a name that is not the file's: the program ends
+    // without a request, saying why.
+    if (result.argumentsGiven && !result.urlError.empty()) {
+        ShowSyntaxError(result.urlError);
         return false;
     }
     // A digest that cannot be read would leave the file unchecked: nothing is fetched.
@@ -98,6 +103,19 @@ bool TMainForm::ParseCommandLine() {
     // the built-in request runs.
     CompleteDerivedFields(request_);
     return true;
+}
+
+void TMainForm::ShowInformation(InformationRequest asked) {
+    ExitCode = kExitAnswered;
+    if (asked == InformationRequest::Version) {
+        WriteToStandardOutput(VersionText());
+        return;
+    }
+    const std::string usage = UsageMessage(ProgramPathOr(arguments_));
+    WriteToStandardOutput(usage);
+    // On the console the text above is all; a window shows it in a box as well.
+    if (!app_.GetBackend().IsConsole())
+        app_.MessageBox(usage, "Talvex download application", gui::MessageButtons::Ok);
 }
 
 void TMainForm::ShowSyntaxError(const std::string &errorText) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/CommandLine.h"
 #include "app/DownloadRequest.h"
 #include "app/OptionsForm.h"
 #include "engine/Thread.h"
@@ -21,6 +22,7 @@ std::string Paragraph(const std::string &text);
 // How the program ended, for a program that launched it.
 enum ExitCodes : int {
     kExitVerified = 0,   // the file was downloaded and verified
+    kExitAnswered = 0,   // the help or the version asked for was shown
     kExitFailed = 1,     // verification failed or the output could not be written
     kExitIncomplete = 2, // ended before the download completed
 };
@@ -38,8 +40,10 @@ class TMainForm {
 
     // Fills the request from the built-in values and the command line and completes the
     // derived fields. A command line with errors still runs with what was read (the syntax
-    // message is noted), except for a file name that cannot be saved or a malformed digest:
-    // that message is shown and false returned. Returns whether the program runs.
+    // message is noted), except for a URL that names no host or no file that can be saved, or
+    // a malformed digest: that message is shown and false returned. A command line that asks
+    // for the help or the version gets it, and false is returned. Returns whether the program
+    // runs.
     bool ParseCommandLine();
 
     const DownloadRequest &Request() const { return request_; }
@@ -115,6 +119,8 @@ class TMainForm {
     void BuildLayout();
     // Notes the syntax message for `errorText`, writes it to standard error and shows it.
     void ShowSyntaxError(const std::string &errorText);
+    // Answers --help and --version on standard output (the help in a box too, in a window).
+    void ShowInformation(InformationRequest asked);
     // After the last worker (or at once for an empty file): join, verify, complete.
     void CompleteDownload();
     // Joins the pieces into OutputPath and checks the size and the digest; the actions after

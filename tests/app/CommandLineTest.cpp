@@ -96,6 +96,34 @@ TEST(CommandLine, MalformedUrlsNoteTheirErrorAndKeepTheResetValues) {
     EXPECT_EQ(noSlash.result.errorText, "File name is missing\n\r");
     EXPECT_EQ(noSlash.request.Protocol, "proto");
     EXPECT_EQ(noSlash.request.MirrorTable[0], MirrorEntry{});
+
+    Parsed noHost = Parse({"http:///dir/file.exe"}, false);
+    EXPECT_EQ(noHost.result.errorText, "Host is missing\n\r");
+    EXPECT_EQ(noHost.request.MirrorTable[0].Host, "");
+
+    // The URL's own error is kept apart from those of the parameters after it.
+    for (const Parsed &p : {noName, noProtocol, noSlash, noHost})
+        EXPECT_EQ(p.result.urlError, p.result.errorText);
+    Parsed later = Parse({"server/file.exe", "Colour:red"}, false);
+    EXPECT_EQ(later.result.urlError, "Protocol is missing\n\r");
+    EXPECT_EQ(later.result.errorText, "Unknown parameter name Colour.\n\r");
+    EXPECT_EQ(Parse({"http://server/file.exe", "Colour:red"}).result.urlError, "");
+}
+
+TEST(CommandLine, HelpAndVersionAreAskedAsTheOnlyArgument) {
+    auto asked = [](std::vector<std::string> arguments) {
+        arguments.insert(arguments.begin(), "/opt/tools/download");
+        return AskedForInformation(arguments);
+    };
+    for (const char *help : {"--help", "-h", "/?"})
+        EXPECT_EQ(asked({help}), InformationRequest::Help) << help;
+    EXPECT_EQ(asked({"--version"}), InformationRequest::Version);
+    EXPECT_EQ(asked({}), InformationRequest::None);
+    EXPECT_EQ(asked({"--HELP"}), InformationRequest::None);
+    EXPECT_EQ(asked({"http://server/file.exe"}), InformationRequest::None);
+    // After a URL such a word is a parameter like any other (and an unknown one).
+    EXPECT_EQ(asked({"http://server/file.exe", "--help"}), InformationRequest::None);
+    EXPECT_EQ(VersionText().rfind("Talvex download application ", 0), 0u);
 }
 
 TEST(CommandLine, TheFirstArgumentIsAlwaysTheUrl) {
@@ -260,6 +288,9 @@ TEST(CommandLine, SyntaxMessageNamesTheErrorAndTheProgram) {
                          "Correct syntax:\n\rdownload http://",
                          0),
               0u);
+    // The help is the same text without the first line.
+    EXPECT_EQ(SyntaxMessage("download", ""),
+              "Incorrect command line syntax.\n\r\n\r" + UsageMessage("download"));
 }
 
 } // namespace

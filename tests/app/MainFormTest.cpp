@@ -1,6 +1,7 @@
 #include "app/MainForm.h"
 
 #include "app/Resources.h"
+#include "gui/PlainText.h"
 #include "gui/headless/HeadlessBackend.h"
 
 #include <gtest/gtest.h>
@@ -96,11 +97,46 @@ TEST_F(MainFormTest, AURLWithoutAPlainFileNameEndsTheProgramWithAMessage) {
         EXPECT_EQ(text.find("Bogus"), std::string::npos);
         EXPECT_NE(written.find("Correct syntax:"), std::string::npos);
     }
-    // Without a host nothing would be asked for: such a command line still runs.
-    ::testing::internal::CaptureStderr();
-    TMainForm main(app, {"/opt/download", "files.local/pub/"});
-    ::testing::internal::GetCapturedStderr();
-    EXPECT_TRUE(main.RunApplication);
+}
+
+TEST_F(MainFormTest, AURLWithoutAHostEndsTheProgramBeforeAnyRequest) {
+    for (const char *url : {"files.local/pub/setup.exe", "http:///pub/setup.exe",
+                            "http://files.local", "--hepl"}) {
+        backend->messages.clear();
+        ::testing::internal::CaptureStderr();
+        TMainForm main(app, {"/opt/download", url, "ProductName:Tool"});
+        std::string written = ::testing::internal::GetCapturedStderr();
+        EXPECT_FALSE(main.RunApplication) << url;
+        EXPECT_EQ(main.ExitCode, kExitIncomplete) << url;
+        ASSERT_EQ(backend->messages.size(), 1u) << url;
+        EXPECT_EQ(backend->messages[0].caption, "Talvex download application");
+        EXPECT_NE(written.find("Incorrect command line syntax."), std::string::npos) << url;
+    }
+}
+
+TEST_F(MainFormTest, HelpAndVersionAnswerAndEndWithoutARequest) {
+    for (const char *help : {"--help", "-h", "/?"}) {
+        backend->messages.clear();
+        ::testing::internal::CaptureStdout();
+        TMainForm main(app, {"/opt/download", help});
+        std::string written = ::testing::internal::GetCapturedStdout();
+        EXPECT_FALSE(main.RunApplication) << help;
+        EXPECT_EQ(main.ExitCode, 0) << help;
+        EXPECT_EQ(written.rfind("Correct syntax:\n", 0), 0u) << written;
+        EXPECT_NE(written.find("ProxyPort:"), std::string::npos) << "the options are explained";
+        EXPECT_EQ(written.find("Incorrect"), std::string::npos);
+        // In a window the same text is shown in a box.
+        ASSERT_EQ(backend->messages.size(), 1u) << help;
+        EXPECT_EQ(gui::PlainLineEnds(backend->messages[0].text) + "\n", written);
+    }
+    backend->messages.clear();
+    ::testing::internal::CaptureStdout();
+    TMainForm main(app, {"/opt/download", "--version"});
+    std::string written = ::testing::internal::GetCapturedStdout();
+    EXPECT_FALSE(main.RunApplication);
+    EXPECT_EQ(main.ExitCode, 0);
+    EXPECT_EQ(written, VersionText() + "\n");
+    EXPECT_TRUE(backend->messages.empty());
 }
 
 TEST_F(MainFormTest, LayoutFollowsTheControlsTable) {

@@ -7,7 +7,7 @@
 # Ctrl+C. Each stop must end the program within
 # half a second with exit code 2, with no request after the stop and nothing left behind
 # (no piece file, no output file). Runs in a network namespace of its own (loopback only) and a
-# mount namespace (a /tmp of its own for the X server). WORK_DIR must not be under /tmp.
+# mount namespace (a /tmp of its own for the X server).
 #   stop_test.sh PROGRAM DEMO_MIRROR NGINX_SERVE CLOSE_WINDOW WORK_DIR [LIMIT_MS]
 # LIMIT_MS (default 500) is the time allowed from the stop to the program's end.
 # Exits 77 (skipped) when no network namespace can be made, or Xvfb or xdotool is missing.
@@ -19,8 +19,9 @@ close_window=$4
 work=$5
 limit_ms=${6:-500}
 
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/../support/namespaces.sh"
 if [ -z "${STOP_TEST_NAMESPACE:-}" ]; then
-    . "$(dirname "$0")/../support/namespaces.sh"
     namespace_command nm
     for tool in Xvfb xdotool; do
         command -v "$tool" >/dev/null || { echo "SKIPPED: $tool is not installed"; exit 77; }
@@ -29,11 +30,11 @@ if [ -z "${STOP_TEST_NAMESPACE:-}" ]; then
 fi
 
 ip link set lo up
-mount -t tmpfs tmpfs /tmp # the X server's socket, lock and keyboard map: this run's own
-mount -t tmpfs tmpfs /var/lib/xkb
+# The X server's socket, lock and keyboard map: this run's own.
+private_tmp "$here" "$program" "$mirror" "$nginx" "$close_window" "$work" ||
+    { echo "FAILED: no /tmp of its own"; exit 1; }
 rm -rf "$work"
 mkdir -p "$work/out" "$work/tmp" "$work/www/d"
-here=$(cd "$(dirname "$0")" && pwd)
 export LSAN_OPTIONS="suppressions=$here/../gui/lsan-suppressions.txt${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 . "$here/../gui/x11_helpers.sh"
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # One run of connection_box_test.sh, inside a network namespace of its own (only loopback, so
 # port 8000 is this run's and host names cannot be looked up anywhere) and a mount namespace
-# (a /tmp of its own), with an X server of its own. WORK_DIR must not be under /tmp. Prints what failed; exits 0 when the program completed the download.
+# (a /tmp of its own), with an X server of its own. Prints what failed; exits 0 when the program
+# completed the download.
 #   connection_box_steps.sh VARIANT PROGRAM MIRROR CLOSE_WINDOW WORK_DIR
 # VARIANT: how the "Connection error" box is answered
 #   focus-key     focused with windowfocus --sync, then Return sent to it (xdotool then
@@ -11,6 +12,7 @@
 #   close-button  the box's close button (WM_DELETE_WINDOW)
 set -uo pipefail
 . "$(dirname "$0")/x11_helpers.sh"
+. "$(dirname "$0")/../support/namespaces.sh"
 variant=$1
 program=$2
 mirror=$3
@@ -40,7 +42,8 @@ since() { echo "$(( ($(date +%s%N) - start) / 1000000 )) ms"; }
 ip link set lo up || fail "no loopback in the namespace"
 # The X server keeps its socket and lock in /tmp and its compiled keyboard map in
 # /var/lib/xkb, named after the display number; the runs side by side all use display :0.
-mount -t tmpfs tmpfs /tmp && mount -t tmpfs tmpfs /var/lib/xkb || fail "no /tmp of its own"
+private_tmp "$(dirname "$0")" "$program" "$mirror" "$close_window" "$work" ||
+    fail "no /tmp of its own"
 mkdir -p "$work/program" "$work/out" "$work/tmp"
 exec 3>"$work/display"
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset >/dev/null 2>"$work/xvfb.log" &

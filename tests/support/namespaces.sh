@@ -11,3 +11,38 @@ namespace_command() {
         exit 77
     fi
 }
+
+# Inside a mount namespace: gives it a /tmp of its own (and a /var/lib/xkb, where an X server
+# keeps its compiled keyboard maps), so that X servers of runs side by side each find their
+# display free. The given paths stay reachable where they are: a checkout, a build tree or a
+# work folder under /tmp is bound back into the new /tmp. Returns non-zero when a mount fails.
+#   private_tmp PATH...
+private_tmp() {
+    local path top old keep=()
+    for path in "$@"; do
+        path=$(realpath -ms "$path")
+        case $path in
+        /tmp/?*) top=${path#/tmp/}; keep+=("${top%%/*}") ;;
+        esac
+    done
+    # The old /tmp stays open through a descriptor while the new one covers it.
+    exec {old}</tmp || return 1
+    if ! mount -t tmpfs tmpfs /tmp; then
+        exec {old}<&-
+        return 1
+    fi
+    local status=0
+    for top in "${keep[@]}"; do
+        [ -e "/tmp/$top" ] && continue # bound already
+        if [ -f "/proc/self/fd/$old/$top" ]; then
+            touch "/tmp/$top"
+        else
+            mkdir -p "/proc/self/fd/$old/$top" "/tmp/$top"
+        fi
+        # Not canonicalized: mount would resolve the descriptor's path to the new /tmp.
+        mount --no-canonicalize --bind "/proc/self/fd/$old/$top" "/tmp/$top" || status=1
+    done
+    exec {old}<&-
+    mount -t tmpfs tmpfs /var/lib/xkb || status=1
+    return $status
+}

@@ -2,7 +2,8 @@
 # The real Windows program under wine, on the console (no display), against servers on this
 # machine's loopback: a file from nginx exact in five ranges; the same through tinyproxy as the
 # proxy of the options; Ctrl+C in the middle of a transfer (exit 2 at once, no output file and
-# no piece left); a bad option (exit 2 before any request); no location answering (exit 2).
+# no piece left); a bad option or a URL without a host (exit 2 before any request); --help and
+# --version (exit 0); no location answering (exit 2).
 #   program_test.sh PROGRAM.exe WINE_RUN NGINX_SERVE DEMO_MIRROR WORK_DIR
 # NGINX_SERVE and DEMO_MIRROR are the Linux build's test servers. The wine prefix is WORK_DIR's
 # own and is kept between runs (made once, about 15 s). Exits 77 (skipped) when wine, nginx or
@@ -83,6 +84,23 @@ start_program "http://127.0.0.1:$port/d/f.bin" "OutputDirectory:$(windows_path "
 wait_program 30
 [ "$code" = 2 ] || fail "a bad output directory gave exit code $code, not 2"
 grep -q "Incorrect command line syntax" "$run/program.out" || fail "no syntax message"
+# A URL that names no host: the syntax message and exit 2, nothing asked.
+start_program "127.0.0.1:$port/d/f.bin" "OutputDirectory:$out"
+wait_program 30
+[ "$code" = 2 ] || fail "a URL without \"://\" gave exit code $code, not 2"
+grep -q "Protocol is missing" "$run/program.out" || fail "no syntax message for the URL"
+grep -q "Retrieving" "$run/program.out" && fail "a URL without a host was asked for"
+# Help and version: exit 0, the text on standard output.
+for help in --help /?; do
+    start_program "$help"
+    wait_program 30
+    [ "$code" = 0 ] || fail "$help gave exit code $code, not 0"
+    grep -q "^Correct syntax:" "$run/program.out" || fail "$help printed: $(cat "$run/program.out")"
+done
+start_program --version
+wait_program 30
+[ "$code" = 0 ] || fail "--version gave exit code $code, not 0"
+grep -q "^Talvex download application [0-9]" "$run/program.out" || fail "--version printed no version"
 
 # 2. The file from nginx, five ranges, exact.
 started=$(date +%s%N)

@@ -1,7 +1,5 @@
 #pragma once
 
-#include "platform/TempFiles.h"
-
 #include <string>
 
 // The directory of the running program's executable, ending in the path separator.
@@ -14,10 +12,6 @@ bool IsExistingDirectory(const std::string &path);
 void WriteToStandardError(const std::string &text);
 // The same on standard output.
 void WriteToStandardOutput(const std::string &text);
-
-// The temporary directory and piece files, for the program's own use.
-using platform::NewTempFileName;
-using platform::TempDirectory;
 
 namespace gui {
 class Application;

@@ -56,23 +56,13 @@ TMainForm::TMainForm(gui::Application &app, std::vector<std::string> arguments)
     // Any other command line with errors still runs with what was read.
     if (!syntaxError_.empty())
         WriteToStandardError(syntaxError_);
-    WorkersStarted = false;
-    PromptActive = false;
     form_.SetCaption("Download " + request_.ProductName);
 }
 
 TMainForm::~TMainForm() {
-    // The workers end first: they may still hand reports to this window. Pieces of a download
-    // that did not complete are not left behind in the temporary folder.
-    StopWorkers();
-    for (auto &w : Workers) {
-        if (!w)
-            continue;
-        w->Stop();
-        for (const auto &piece : w->PieceFiles)
-            std::remove(piece.c_str());
-        w.reset();
-    }
+    // The download ends first: its workers may still hand reports to this window, and an
+    // unfinished file is not left behind.
+    session_.reset();
     SetLaunchErrorOwner(nullptr);
     platform::SetThreadPumpHook(nullptr);
 }
@@ -125,7 +115,7 @@ void TMainForm::ShowSyntaxError(const std::string &errorText) {
 }
 
 void TMainForm::btnOptionsClick() {
-    options_->ProxyEditable = !WorkersStarted;
+    options_->ProxyEditable = !WorkersStarted();
     options_->ShowModal();
 }
 
@@ -140,13 +130,6 @@ void TMainForm::btnCancelClick() {
 
 void TMainForm::FormClose() {
     CloseRequested = true;
-    SizeRequests.Abort();
-    StopWorkers();
-}
-
-void TMainForm::StopWorkers() {
-    // All at once, so that none starts a request while another one is being waited for.
-    for (auto &w : Workers)
-        if (w)
-            w->RequestStop();
+    if (session_)
+        session_->Stop();
 }

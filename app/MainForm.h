@@ -3,7 +3,7 @@
 #include "app/CommandLine.h"
 #include "app/DownloadRequest.h"
 #include "app/OptionsForm.h"
-#include "engine/Thread.h"
+#include "engine/DownloadSession.h"
 #include "gui/Application.h"
 
 #include <array>
@@ -12,9 +12,7 @@
 #include <string>
 #include <vector>
 
-// Whether location `entry`, answering `size` after `elapsed` ms, replaces the one taken so
-// far (takenTime -1: none yet).
-bool TakesOver(int entry, int64_t size, int64_t elapsed, int64_t takenSize, int64_t takenTime);
+using engine::TakesOver;
 
 // A paragraph of a message box's text: an empty line, then the text; nothing for no text.
 std::string Paragraph(const std::string &text);
@@ -28,13 +26,15 @@ enum ExitCodes : int {
 };
 
 // The main window: its construction turns the command line into the DownloadRequest,
-// creates the options dialog and sets the caption and the application title.
-class TMainForm {
+// creates the options dialog and sets the caption and the application title. It observes the
+// download session that does the transfer: it shows what the session tells, asks the user
+// where the session needs a decision, and carries out the completion actions.
+class TMainForm : public engine::DownloadObserver {
   public:
     // `arguments`: element 0 is the program's path, then the URL and the parameters.
     TMainForm(gui::Application &app, std::vector<std::string> arguments);
-    // Ends the workers that still run.
-    ~TMainForm();
+    // Ends the download that still runs (nothing of it is left behind).
+    ~TMainForm() override;
     TMainForm(const TMainForm &) = delete;
     TMainForm &operator=(const TMainForm &) = delete;
 
@@ -56,17 +56,18 @@ class TMainForm {
     bool CloseRequested = false;
     bool Activated = false;
     bool Paused = false;
-    bool WorkersStarted = false;
-    bool PromptActive = false;
-    int32_t ErrorCount = 0;
-    int32_t FinishedWorkers = 0;
+    // The downloaded file's path once it is verified (the name it would have had when it
+    // failed), for Run and Open.
     std::string OutputPath;
-    // The file's digest as "SHA256 (path) = digest" (the form sha256sum --check reads), for
-    // the console's last line; empty when it was not computed.
+    // The file's pinned digest as "SHA256 (path) = digest" (the form sha256sum --check
+    // reads), for the console's last line; empty when none was pinned.
     std::string DigestLine;
-    double ServerFileDate = 0;
-    std::array<std::unique_ptr<engine::HttpThread>, 5> Workers;
     int ExitCode = kExitIncomplete;
+
+    // The download, once a selection has begun (nullptr before).
+    engine::DownloadSession *Session() const { return session_.get(); }
+    // The workers of the download exist: the proxy can no longer be changed.
+    bool WorkersStarted() const { return session_ && session_->WorkersStarted(); }
 
     // Waits before the selection (at least this long, and while the options dialog shows)
     // and before every attempt of a worker; tests shorten them.
@@ -87,18 +88,17 @@ class TMainForm {
     void ShowStatus(const std::string &text, int32_t level);
     // Moves the progress and refreshes the caption and the application title.
     void AddProgress(int64_t delta);
-    // Every report of every worker, on the main thread.
-    void OnWorkerReport(platform::TObject *Sender, int64_t delta, const std::string &message,
-                        int32_t level);
     void SetPaused(bool paused);
     void btnPauseResumeClick();
 
-    // A worker's thread has ended; after the fifth, the file is joined, verified and the
-    // completion actions run.
-    void OnWorkerDone(platform::TThread *Sender);
-    // The server sends only whole files and `stream` fetches the file alone: the other
-    // workers stop, and the progress starts afresh from its bytes.
-    void OnOneStream(engine::HttpThread *stream);
+    // What the session tells.
+    void OnPhase(engine::Phase phase) override;
+    void OnProgress(int64_t received, int64_t total) override;
+    void OnStatus(const std::string &text, int32_t level) override;
+    void OnAttemptFailed(int worker, const engine::Failure &failure) override;
+    // The attempts are used up: pause, then the error action of the options.
+    engine::RetryAnswer OnDecision(const engine::RetryDecision &decision) override;
+
     // "&Run" and "O&pen" after completion.
     void btnLaunchApplicationClick();
     void btnOpenFolderClick();
@@ -121,31 +121,23 @@ class TMainForm {
     void ShowSyntaxError(const std::string &errorText);
     // Answers --help and --version on standard output (the help in a box too, in a window).
     void ShowInformation(InformationRequest asked);
-    // After the last worker (or at once for an empty file): join, verify, complete.
-    void CompleteDownload();
-    // Joins the pieces into OutputPath and checks the size and the digest; the actions after
-    // a good file.
-    bool AssembleOutput();
-    // Compares the file's SHA-256 digest with the pinned one (and computes it for the
-    // console's last line where none is pinned). Returns false when the file fails or the
-    // window was closed meanwhile; the file is then deleted.
-    bool CheckDigest();
-    // The verification has failed: the box under "Connection error", the file deleted.
-    void FailVerification(const std::string &text);
+    // Every byte has arrived: the window shows the finished state while the file is checked.
+    void ShowVerifying();
+    // The file is verified (or the download failed): the actions after it, then the end.
+    void ShowCompleted();
+    void ShowFailed();
+    void FinishDownload();
     void RunCompletionActions();
+    // The output file's path by the name rules (overwriting, or the first free name).
+    std::string FinalPath() const;
     // A state that waits for the user ends the program where no user can act.
     void CloseUnlessUserCanAct();
-    // Tells every worker to end; returns at once.
-    void StopWorkers();
 
     // Runs StartWhenReady from the message loop, so that a button's handler returns at once.
     void PostStartWhenReady();
 
     bool Selecting = false; // StartWhenReady is waiting or asking the locations
-    engine::HttpThread *WholeFileStream = nullptr; // the one worker, when ranges are ignored
-    std::string LastFailure; // why the last failed attempt of a worker failed
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true); // for calls posted to later
-    engine::SizeRequestAbort SizeRequests; // closing the window ends the selection at once
 
     gui::Application &app_;
     gui::Form &form_;
@@ -153,6 +145,7 @@ class TMainForm {
     DownloadRequest request_;
     std::string syntaxError_;
     std::unique_ptr<TOptionsForm> options_;
+    std::unique_ptr<engine::DownloadSession> session_;
 
     gui::Picture *imgDownload_ = nullptr;
     gui::ProgressBar *pb_ = nullptr;

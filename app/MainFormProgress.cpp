@@ -1,13 +1,11 @@
-// TMainForm: the status line, the progress figures, the workers' reports with the retry
-// policy, and pause and resume.
+// TMainForm: the status line, the progress figures, the error action when the attempts are
+// used up, and pause and resume.
 #include "app/MainForm.h"
 
 #include <cmath>
 #include <cstdio>
 
 namespace {
-
-const char *const kWorkerError = "Error communicating with server. Retrying...";
 
 std::string OneDecimal(double value) {
     char text[64];
@@ -47,66 +45,43 @@ void TMainForm::AddProgress(int64_t delta) {
     shownProgress_ = now;
 }
 
-void TMainForm::OnWorkerReport(platform::TObject *Sender, int64_t delta,
-                               const std::string &message, int32_t level) {
-    if (delta != 0)
-        AddProgress(delta);
-    if (message.empty())
-        return;
-    if (message != kWorkerError) {
-        ShowStatus(message, level);
-        return;
-    }
-    ShowStatus("Error communicating with server.", level);
-    if (auto *worker = dynamic_cast<engine::HttpThread *>(Sender))
-        LastFailure = worker->LastFailure;
-    ++ErrorCount;
-    const int32_t attempts = options_->MaximumNumberOfAttempts;
-    // Five workers share one count.
-    if (PromptActive || attempts == -1 || static_cast<int64_t>(ErrorCount) < attempts * 5LL)
-        return;
-    PromptActive = true;
+void TMainForm::OnProgress(int64_t received, int64_t) { AddProgress(received - pb_->Position()); }
+
+void TMainForm::OnStatus(const std::string &text, int32_t level) { ShowStatus(text, level); }
+
+void TMainForm::OnAttemptFailed(int, const engine::Failure &) {
+    // The session shows the failure in the status line and counts it.
+}
+
+engine::RetryAnswer TMainForm::OnDecision(const engine::RetryDecision &decision) {
     SetPaused(true);
     switch (options_->ErrorAction) {
     case TErrorAction::Prompt:
         switch (app_.MessageBox("The server has disconnected the transfer " +
-                                    std::to_string(attempts) + " times." +
-                                    Paragraph(LastFailure) +
+                                    std::to_string(decision.attempts) + " times." +
+                                    Paragraph(decision.lastFailure) +
                                     "\r\n\r\nDo you want to continue attempting to "
                                     "transfer?",
                                 "Connection error", gui::MessageButtons::YesNoCancel)) {
         case gui::MessageResult::Cancel:
             form_.Close();
-            break;
+            return engine::RetryAnswer::Stop;
         case gui::MessageResult::Yes:
-            ErrorCount = 0;
             options_->MaximumNumberOfAttempts = -1;
             SetPaused(false);
-            break;
+            return engine::RetryAnswer::GoOn;
         default: // No: stays paused
-            ErrorCount = 0;
             CloseUnlessUserCanAct();
-            break;
+            return engine::RetryAnswer::StayPaused;
         }
-        break;
     case TErrorAction::Close:
         form_.Close();
-        break;
+        return engine::RetryAnswer::Stop;
     case TErrorAction::Pause:
-        CloseUnlessUserCanAct();
         break;
     }
-    PromptActive = false;
-}
-
-void TMainForm::OnOneStream(engine::HttpThread *stream) {
-    WholeFileStream = stream;
-    // None of the others reports anything after this, so the bar holds only the stream's bytes.
-    for (auto &w : Workers)
-        if (w && w.get() != stream)
-            w->RequestStop();
-    AddProgress(-pb_->Position());
-    ShowStatus("The server sends only whole files: the file comes in one stream.", 1);
+    CloseUnlessUserCanAct();
+    return engine::RetryAnswer::KeepCount;
 }
 
 void TMainForm::SetPaused(bool paused) {
@@ -116,23 +91,18 @@ void TMainForm::SetPaused(bool paused) {
         ShowStatus("Paused.", 0);
         Paused = true;
         btnResume_->SetFocus();
-        if (WorkersStarted)
-            for (auto &w : Workers)
-                if (w && !w->Finished)
-                    w->PauseTransfer();
+        if (session_)
+            session_->Pause();
         return;
     }
     Paused = false;
     btnPause_->SetFocus();
-    if (WorkersStarted) {
-        for (auto &w : Workers)
-            if (w && !w->Finished)
-                w->ResumeTransfer();
-    } else {
-        // After a failed selection: select again, from the message loop. During a selection
-        // nothing more is needed (one selection at a time): it starts its workers unpaused.
+    if (session_)
+        session_->Resume();
+    // After a failed selection: select again, from the message loop. During a selection
+    // nothing more is needed (one selection at a time): it starts its workers unpaused.
+    if (!WorkersStarted())
         PostStartWhenReady();
-    }
     ShowStatus("Resuming...", 0);
 }
 

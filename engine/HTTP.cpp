@@ -55,23 +55,6 @@ int64_t SizeOfRangeAnswer(const net::TNMHTTP &client) {
 
 } // namespace
 
-std::string FailureText(const net::TNMHTTP &client, const std::exception &error) {
-    const std::string what = error.what();
-    if (what == "Connection Failed" || what == "Host Lookup Failed" ||
-        what == "Null Remote Address")
-        if (const char *text = net::SocketErrorText(client.LastSocketError))
-            return text;
-    return what;
-}
-
-std::string StatusText(const net::TNMHTTP &client) {
-    // The status line is the header block's first line: "HTTP/1.1 403 Forbidden".
-    std::string line = net::WithoutTerminator(client.Header.substr(0, client.Header.find('\n')));
-    const size_t space = line.find(' ');
-    return "HTTP " + (space == std::string::npos ? std::to_string(client.ReplyNumber)
-                                                : line.substr(space + 1));
-}
-
 RangeRequest ComposeRange(int64_t s, int64_t e, int64_t m, int64_t expectedBefore) {
     RangeRequest r;
     r.expected = expectedBefore;
@@ -146,7 +129,7 @@ bool FetchFileInfo(const std::string &Url, const std::string &ProxyServer, int32
             ModifiedTime = ParseHttpDate(HeaderValue(client.Header, "Last-Modified"));
     } catch (const std::exception &e) {
         Size = -1;
-        why = made ? FailureText(*made, e) : e.what();
+        why = made ? FailureOf(*made, e).text : e.what();
     }
     if (failure)
         *failure = why;
@@ -158,30 +141,66 @@ void eHTTP::AbortOperation() {
     TNMHTTP::AbortOperation();
 }
 
-void eHTTP::ReadResponseHeader() {
-    TNMHTTP::ReadResponseHeader();
-    // A whole file where a part of it was asked for: the server ignores ranges.
-    const bool rangeWasAll = (RangeStart <= 0) && ExpectedLength == CompleteLength;
-    if (ReplyNumber != 200 || CompleteLength <= 0 || ContentLength != CompleteLength ||
-        rangeWasAll)
-        return;
-    if (OnWholeFile && OnWholeFile()) {
-        RangeStart = 0;
-        RangeEnd = CompleteLength - 1;
-        ExpectedLength = CompleteLength;
-        return;
-    }
+void eHTTP::Refuse(FailureKind kind, const std::string &text) {
     WrongAnswer = true;
-    throw net::EAbortError("The whole file instead of the range");
+    answerFailure_ = Failure{kind, kind == FailureKind::HttpStatus ? ReplyNumber : 0, text};
+    AbortOperation();
+    throw net::EAbortError(text);
 }
 
-std::string eHTTP::WrongAnswerText() const {
-    if (ReplyNumber < 200 || ReplyNumber > 299)
-        return StatusText(*this);
-    if (ReceiveProgress != ExpectedLength)
-        return std::to_string(ReceiveProgress) + " bytes instead of " +
-               std::to_string(ExpectedLength);
-    return StatusText(*this) + " for another range or another version of the file";
+void eHTTP::ReadResponseHeader() {
+    TNMHTTP::ReadResponseHeader();
+    BodyStream = &discard_; // until the answer is known to be the range's
+    const int status = ReplyNumber;
+    if (status >= 300 && status <= 398)
+        return; // a redirect: the request goes on at its target
+    const int64_t start = RangeStart == -1 ? 0 : RangeStart;
+    const std::string other =
+        StatusText(*this) + " for another range or another version of the file";
+    if (status == 206) {
+        const std::string text = HeaderValue(Header, "Content-Range");
+        if (!text.empty()) {
+            // A complete length that is not the file's ("*" gives none) belongs to another
+            // version of the file, whose bytes would make a wrong file of the right size. A
+            // server may send less than was asked, from the first byte asked.
+            auto range = ParseContentRange(text);
+            if (!range || range->first != start || range->last < range->first ||
+                range->last > start + ExpectedLength - 1 ||
+                (range->complete >= 0 && CompleteLength >= 0 &&
+                 range->complete != CompleteLength))
+                Refuse(FailureKind::WrongBody, other);
+            ExpectedLength = range->last - range->first + 1;
+        } else if (ContentLength >= 0 && ContentLength != ExpectedLength) {
+            Refuse(FailureKind::WrongBody, other);
+        }
+        BodyStream = Target;
+        return;
+    }
+    if (status == 200) {
+        // A plain answer is the whole file: right as it is when the range asked was all of it.
+        const bool whole =
+            CompleteLength < 0 || ContentLength < 0 || ContentLength == CompleteLength;
+        const bool rangeWasAll =
+            start == 0 && (CompleteLength < 0
+                               ? ContentLength < 0 || ContentLength == ExpectedLength
+                               : ExpectedLength == CompleteLength);
+        if (whole && rangeWasAll) {
+            BodyStream = Target;
+            return;
+        }
+        // The server ignores ranges: the whole file, when the owner takes it so.
+        if (whole && CompleteLength > 0 && OnWholeFile && OnWholeFile()) {
+            RangeStart = 0;
+            RangeEnd = CompleteLength - 1;
+            ExpectedLength = CompleteLength;
+            BodyStream = Target;
+            return;
+        }
+        Refuse(FailureKind::WrongBody, whole ? "The whole file instead of the range" : other);
+    }
+    if (status >= 200 && status <= 299)
+        Refuse(FailureKind::WrongBody, other);
+    Refuse(FailureKind::HttpStatus, StatusText(*this));
 }
 
 void eHTTP::Report(TObject *Sender, int64_t bytes, const std::string &text, int32_t level) {
@@ -218,12 +237,18 @@ void eHTTP::InstallHandlers() {
     OnPacketRecvd = [this](TObject *s) {
         int64_t bytes = ReceiveProgress - ReportedBytes;
         ReportedBytes = ReceiveProgress;
+        bodyWritten_ = bodyWritten_ || (Target && Target->Written() > 0);
         Report(s, bytes, "", 0);
-        // A body longer than the range can only fail the length test; one that never ends
-        // would fill the disk while the attempt waits for the server to close.
+        // A body longer than the range is not the range's: it ends at once (one that never
+        // ended would keep the attempt waiting for the server to close).
         if (ExpectedLength >= 0 && ReceiveProgress > ExpectedLength && !WrongAnswer) {
             WrongAnswer = true;
+            answerFailure_ = Failure{FailureKind::WrongBody, 0,
+                                     "More than the " + std::to_string(ExpectedLength) +
+                                         " bytes asked for"};
             AbortOperation();
+        } else if (Target && Target->Full()) {
+            AbortOperation(); // the segment ends sooner now: nothing more is needed
         }
     };
     OnRedirect = [this](bool &handled) {
@@ -247,50 +272,38 @@ void eHTTP::AddRangeHeader() {
 }
 
 bool eHTTP::DownloadRange(const std::string &Url, const std::string &FileName,
-                          const std::string &LocalFile, const std::string &proxyServer,
-                          int32_t proxyPort) {
+                          const std::string &proxyServer, int32_t proxyPort) {
     Configure(*this, proxyServer, proxyPort);
     InputFileMode = true;
-    Body = LocalFile;
     Header.clear();
     DisplayFileName = FileName;
     WrongAnswer = false;
+    bodyWritten_ = false;
+    answerFailure_ = Failure{};
     try {
         Get(Url);
     } catch (const net::EAbortError &) {
-        if (!WrongAnswer)
-            throw;
-        return false; // the answer was wrong, like one of the wrong length
+        if (WrongAnswer)
+            return false; // the answer was wrong, like one of the wrong length
+        if (Target && Target->Full())
+            return true; // the segment took all it needed
+        throw;
     }
     // Bytes that arrived with the header block are counted but raised no packet event:
     // report them now, so that the reports add up to what was received.
     if (ReceiveProgress != ReportedBytes && OnPacketRecvd)
         OnPacketRecvd(this);
-    return RangeArrived();
-}
-
-bool eHTTP::RangeArrived() const {
-    if (ExpectedLength == -1)
-        return true;
-    if (ReceiveProgress != ExpectedLength)
+    if (WrongAnswer)
         return false;
-    const int64_t start = RangeStart == -1 ? 0 : RangeStart;
-    if (ReplyNumber == 206) {
-        std::string text = HeaderValue(Header, "Content-Range");
-        if (text.empty())
-            return true;
-        auto range = ParseContentRange(text);
-        // A complete length that is not the file's ("*" gives none) belongs to another version
-        // of the file, whose bytes would make a wrong file of the right size.
-        if (!range || (range->complete >= 0 && CompleteLength >= 0 &&
-                       range->complete != CompleteLength))
-            return false;
-        return range->first == start && range->last == start + ExpectedLength - 1;
+    if (Target && Target->Full())
+        return true;
+    if (ExpectedLength >= 0 && ReceiveProgress != ExpectedLength) {
+        answerFailure_ = Failure{FailureKind::ShortBody, 0,
+                                 std::to_string(ReceiveProgress) + " bytes instead of " +
+                                     std::to_string(ExpectedLength)};
+        return false;
     }
-    // A plain answer is the whole file: right only when the range asked for was all of it.
-    if (ReplyNumber == 200)
-        return start == 0 && (TransferSize == 0 || TransferSize == ExpectedLength);
-    return false;
+    return true;
 }
 
 } // namespace engine

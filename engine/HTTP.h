@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/Failure.h"
+#include "engine/SegmentStream.h"
 #include "net/NMHttp.h"
 
 #include <cstdint>
@@ -28,13 +30,6 @@ struct RangeRequest {
     int64_t expected = 0;
 };
 RangeRequest ComposeRange(int64_t start, int64_t end, int64_t maximum, int64_t expectedBefore);
-
-// Why a request failed, in the user's words: the socket's reason for a failed connection
-// ("Connection refused", "Host not found"), or the exception's text ("Certificate verification
-// failed: ...", "Connection Timed out").
-std::string FailureText(const net::TNMHTTP &client, const std::exception &error);
-// "HTTP 403 Forbidden": the number and reason of a response's status line.
-std::string StatusText(const net::TNMHTTP &client);
 
 // Lets the thread that makes size requests abort the one in flight from inside its own
 // message processing (a window that is being closed), and every later one.
@@ -76,37 +71,47 @@ class eHTTP : public net::TNMHTTP {
     // Content-Range gives another complete length is a range of another file.
     int64_t CompleteLength = -1;
     ReportEvent OnReport;
+    // Where the body of a right answer goes (the worker's segment of the file).
+    SegmentStream *Target = nullptr;
     // Asked when the server answers the range request with 200 and the whole file (a server
     // that ignores ranges): true takes that answer as the whole file, the range becoming all
-    // of it; false ends the request at once (DownloadRange then returns false).
+    // of it and the target restarted at offset 0; false ends the request at once
+    // (DownloadRange then returns false).
     std::function<bool()> OnWholeFile;
 
     // Assigns the handlers that turn the client's events into reports.
     void InstallHandlers();
-    // Fetches the range into LocalFile. True when exactly the bytes asked for arrived in a
-    // partial-content answer for that range of a file of CompleteLength bytes (or, for a range
-    // that is the whole file, a plain answer of exactly that length). A body that grows past the
-    // range ends the request at once (false). Client errors (connection, time-out, abort)
-    // propagate.
+    // Fetches the range into Target. The answer's header is checked before any byte is
+    // written: a partial answer for exactly the range asked (or a first part of it) of a file
+    // of CompleteLength bytes, or a plain answer of the whole file where the whole file was
+    // asked. True when every byte asked for arrived, or when Target took all it wanted (a
+    // takeover ended the segment sooner); false with AnswerFailure saying what was wrong (an
+    // error status, another range, a short body, a body longer than the range). Client errors
+    // (connection, time-out, abort, a file that cannot be written) propagate.
     bool DownloadRange(const std::string &Url, const std::string &FileName,
-                       const std::string &LocalFile, const std::string &proxyServer,
-                       int32_t proxyPort);
-    // After DownloadRange returned false: what was wrong with the answer ("HTTP 503 Service
-    // Unavailable", "1000 bytes instead of 2000").
-    std::string WrongAnswerText() const;
+                       const std::string &proxyServer, int32_t proxyPort);
+    // After DownloadRange returned false: what was wrong with the answer.
+    const Failure &AnswerFailure() const { return answerFailure_; }
+    // Whether the bytes this answer wrote are right: false for an answer that turned out wrong
+    // only after its body began (it went on past the range).
+    bool BodyTrusted() const { return !WrongAnswer || !bodyWritten_; }
 
     // The attempt is over once this is called: every wait ends at once, also one that would
     // begin later (a pause or stop that arrives before the connection is made). Safe from any
     // thread.
     void AbortOperation() override;
-    // Takes a whole file sent instead of the range, when OnWholeFile agrees.
+    // Checks the answer before its body is read (see DownloadRange).
     void ReadResponseHeader() override;
 
   private:
     bool WrongAnswer = false; // the request was ended because the answer cannot be right
+    bool bodyWritten_ = false;
+    Failure answerFailure_;
+    net::TNullStream discard_; // the body of a redirect
     void Report(TObject *Sender, int64_t bytes, const std::string &text, int32_t level);
     void AddRangeHeader();
-    bool RangeArrived() const;
+    // Ends the request at once: the answer is wrong for `kind` and `text`.
+    [[noreturn]] void Refuse(FailureKind kind, const std::string &text);
 };
 
 } // namespace engine

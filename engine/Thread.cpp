@@ -1,25 +1,20 @@
 #include "engine/Thread.h"
 
-#include "platform/TempFiles.h"
-
-#include <filesystem>
-#include <functional>
 #include <memory>
-#include <system_error>
 
 namespace engine {
+namespace {
 
-HttpThread::HttpThread(int64_t segmentStart, int64_t segmentEnd, int64_t maximumRequestLength,
-                       std::string fileName, std::string protocol, std::string host,
-                       std::string path, std::string proxy, int32_t proxyPort,
+// How often a worker with nothing to do looks again whether a connection has become slow.
+constexpr std::chrono::milliseconds kIdleLook{250};
+
+} // namespace
+
+HttpThread::HttpThread(TransferPlan &plan, FileSink &sink, WorkerSettings settings,
                        int32_t workerIndex, ReportEvent onReport, TTerminateEvent onTerminate,
                        bool createSuspended)
-    : SegmentStart(segmentStart), SegmentEnd(segmentEnd),
-      MaximumRequestLength(maximumRequestLength), Protocol(std::move(protocol)),
-      Host(std::move(host)),
-      Path(!path.empty() && path.back() != '/' ? path + "/" : std::move(path)),
-      FileName(std::move(fileName)), Proxy(std::move(proxy)), ProxyPort(proxyPort),
-      WorkerIndex(workerIndex), OnReport(std::move(onReport)) {
+    : Settings(std::move(settings)), WorkerIndex(workerIndex), plan_(plan), sink_(sink),
+      OnReport(std::move(onReport)) {
     OnTerminate = std::move(onTerminate);
     if (!createSuspended)
         Resume();
@@ -44,6 +39,7 @@ void HttpThread::RequestStop() {
         std::lock_guard lock(WaitMutex);
         PauseArrived.notify_all();
     }
+    plan_.Wake();
 }
 
 void HttpThread::PauseTransfer() {
@@ -54,8 +50,11 @@ void HttpThread::PauseTransfer() {
         if (CurrentClient)
             CurrentClient->AbortOperation();
     }
-    std::lock_guard lock(WaitMutex);
-    PauseArrived.notify_all();
+    {
+        std::lock_guard lock(WaitMutex);
+        PauseArrived.notify_all();
+    }
+    plan_.Wake();
 }
 
 void HttpThread::ResumeTransfer() {
@@ -84,100 +83,81 @@ void HttpThread::DeliverReport() {
 
 void HttpThread::WaitBeforeAttempt() {
     std::unique_lock lock(WaitMutex);
-    PauseArrived.wait_for(lock, AttemptWait,
+    PauseArrived.wait_for(lock, Settings.AttemptWait,
                           [this] { return PauseRequested.load() || Terminated(); });
 }
 
-bool HttpThread::Attempt(eHTTP &client) {
+void HttpThread::Attempt(eHTTP &client, const Work &work) {
     client.InstallHandlers();
-    client.TimeOut = ClientTimeOut;
+    client.TimeOut = Settings.ClientTimeOut;
     client.OnReport = [this](TObject *s, int64_t b, const std::string &t, int32_t l) {
         Report(s, b, t, l);
     };
-    client.RangeEnd = SegmentEnd;
-    client.RangeStart = SegmentStart;
-    client.MaximumRequestLength = MaximumRequestLength;
-    client.CompleteLength = FileSize;
-    client.OnWholeFile = [this] { return TakeWholeFile(); };
+    client.RangeStart = work.first;
+    client.RangeEnd = work.last;
+    client.MaximumRequestLength = Settings.MaximumRequestLength;
+    client.CompleteLength = plan_.Size();
+    SegmentStream stream(plan_, Index(), sink_, work.first);
+    client.Target = &stream;
+    client.OnWholeFile = [this, &stream] { return TakeWholeFile(stream); };
 
-    // The piece stays only when it is verified; any other way out removes it, including
-    // the end of a terminated thread.
-    const std::string piece = platform::NewTempFileName();
-    PieceFiles.push_back(piece);
-    bool keep = false;
-    struct Discard {
-        HttpThread &self;
-        const std::string &piece;
-        const bool &keep;
-        ~Discard() {
-            if (keep)
-                return;
-            std::error_code ec;
-            std::filesystem::remove(piece, ec);
-            self.PieceFiles.pop_back();
-        }
-    } discard{*this, piece, keep};
-
-    Report(nullptr, NoByteChange, "Attempting to connect to " + Host + "...", 2);
+    const Location location = plan_.LocationAt(work.location);
+    Report(nullptr, NoByteChange, "Attempting to connect to " + location.Host + "...", 2);
+    plan_.AttemptStarted(Index());
     bool ok = false;
-    std::string failure;
+    Failure failure;
     try {
-        ok = client.DownloadRange(Protocol + "://" + Host + "/" + Path + FileName, FileName, piece,
-                                  Proxy, ProxyPort);
+        ok = client.DownloadRange(Settings.Protocol + "://" + location.Host + "/" +
+                                      location.Directory + Settings.FileName,
+                                  Settings.FileName, Settings.Proxy, Settings.ProxyPort);
         if (!ok)
-            failure = client.WrongAnswerText();
+            failure = client.AnswerFailure();
     } catch (const platform::ThreadTerminated &) {
         throw;
     } catch (const std::exception &e) {
-        failure = FailureText(client, e);
+        failure = FailureOf(client, e);
     } catch (...) {
-        failure = "Unknown error";
+        failure = Failure{FailureKind::Protocol, 0, "Unknown error"};
     }
-    // Another worker fetches the whole file: nothing of this one counts any more, and its
-    // owner has started the progress afresh.
+    // Another worker fetches the whole file: nothing of this one counts any more.
     if (Superseded)
-        return false;
+        return;
     if (ok) {
-        // The piece counts only when the file holds exactly the bytes asked for.
-        std::error_code ec;
-        auto size = static_cast<int64_t>(std::filesystem::file_size(piece, ec));
-        ok = !ec && size == client.ReceiveProgress && size == client.ExpectedLength;
-        if (ok) {
-            SegmentStart += size;
-            keep = true;
-            return true;
-        }
+        plan_.AttemptSucceeded(Index());
+        return;
     }
-    // A wrong answer is as much a failed attempt as a broken connection.
-    if (!PauseRequested) {
-        LastFailure = failure.empty() ? "The file on disk does not match what was received"
-                                      : failure;
-        Report(nullptr, NoByteChange, "Error communicating with server. Retrying...", 1);
-    }
-    Report(nullptr, -client.ReportedBytes, "", 1); // withdraw what this attempt reported
-    return false;
+    // Bytes of an answer that turned out wrong are fetched again; those of a connection that
+    // broke are the file's own, and the next attempt goes on after them.
+    if (!client.BodyTrusted())
+        plan_.Withdraw(Index(), stream.Written());
+    const bool stopped = PauseRequested || Terminated();
+    if (stopped)
+        failure.kind = FailureKind::Stopped;
+    const FailureOutcome outcome =
+        plan_.AttemptFailed(Index(), failure, client.BodyTrusted() ? stream.Written() : 0);
+    if (stopped || !OnAttemptFailed)
+        return;
+    // Kept in the object: the owner may stop this worker while it handles the report, and the
+    // worker then leaves this function before the handler has returned.
+    PendingFailure = failure;
+    PendingOutcome = outcome;
+    Synchronize([this] { OnAttemptFailed(this, PendingFailure, PendingOutcome); });
 }
 
-bool HttpThread::TakeWholeFile() {
-    int32_t none = 0;
-    if (!Stream || FileSize <= 0)
+bool HttpThread::TakeWholeFile(SegmentStream &stream) {
+    if (plan_.Size() <= 0)
         return false;
-    if (Stream->worker.load() == WorkerIndex)
-        return true; // this worker's stream, asked again after a failed attempt
-    if (!Stream->worker.compare_exchange_strong(none, WorkerIndex)) {
+    if (!plan_.MakeOneStream(Index())) {
         Superseded = true;
         return false;
     }
-    // This attempt's piece becomes the whole file: earlier pieces are part of it.
-    for (size_t i = 0; i + 1 < PieceFiles.size(); ++i) {
-        std::error_code ec;
-        std::filesystem::remove(PieceFiles[i], ec);
-    }
-    PieceFiles.erase(PieceFiles.begin(), PieceFiles.end() - 1);
-    SegmentStart = 0;
-    SegmentEnd = FileSize - 1;
-    if (OnOneStream)
+    // Whole files come from their first byte, also after a failed attempt of this stream.
+    plan_.RestartOneStream(Index());
+    stream.Restart(0);
+    if (!Streaming && OnOneStream) {
+        Streaming = true;
         Synchronize([this] { OnOneStream(this); });
+    }
     return true;
 }
 
@@ -187,8 +167,25 @@ void HttpThread::SetCurrentClient(eHTTP *client) {
 }
 
 void HttpThread::Execute() {
-    // An empty segment (small files give some) needs no request at all.
-    while (SegmentStart <= SegmentEnd && !Terminated() && !Superseded) {
+    size_t shownLocation = plan_.LocationOf(Index());
+    while (!Terminated() && !Superseded) {
+        const uint64_t seen = plan_.Generation();
+        const Work work = plan_.NextWork(Index());
+        if (!work.segment) {
+            if (plan_.Complete() || plan_.OneStream())
+                break; // nothing is left for this worker
+            // Others still fetch: wait for a remainder worth taking over.
+            plan_.WaitForChange(seen, kIdleLook,
+                                [this] { return Terminated() || PauseRequested.load(); });
+            if (PauseRequested.exchange(false))
+                Suspend();
+            continue;
+        }
+        if (work.location != shownLocation) {
+            shownLocation = work.location;
+            Report(nullptr, NoByteChange,
+                   "Using server " + plan_.LocationAt(work.location).Host + ".", 1);
+        }
         std::unique_ptr<eHTTP> client;
         try {
             client = std::make_unique<eHTTP>();
@@ -200,15 +197,16 @@ void HttpThread::Execute() {
             HttpThread &self;
             ~Release() { self.SetCurrentClient(nullptr); }
         } release{*this};
-        WaitBeforeAttempt();
+        if (work.wait || !client)
+            WaitBeforeAttempt();
         if (client && !PauseRequested && !Terminated())
-            Attempt(*client);
+            Attempt(*client, work);
         if (PauseRequested.exchange(false))
             Suspend();
         if (client)
             client->AbortOperation();
     }
-    Finished = SegmentStart > SegmentEnd;
+    Finished = !Terminated() && !Superseded;
 }
 
 } // namespace engine

@@ -128,7 +128,9 @@ void TNMHTTP::CaptureBody(CmdType sent) {
     // after the body: the body ends at its length. Without one it ends at the close.
     const bool none = !ReadBody || sent == cmdHead || (n >= 100 && n < 200) || n == 204 || n == 304;
     CaptureLimit = none ? 0 : ContentLength;
-    if (InputFileMode)
+    if (InputFileMode && BodyStream)
+        CaptureStream(*BodyStream);
+    else if (InputFileMode)
         CaptureFile(Body);
     else
         CaptureString(Body, -1);

@@ -93,6 +93,9 @@ class TNMHTTP : public TPowersock {
 
     // False: each pass ends after the response's header block; its body is not read.
     bool ReadBody = true;
+    // With InputFileMode: where the body goes instead of the file named by Body (the caller's
+    // stream; a handler of the response header may change it for each pass).
+    TStream *BodyStream = nullptr;
 
     // The request cycle's working state.
     std::string Scheme = "http"; // lower case

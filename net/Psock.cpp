@@ -183,12 +183,12 @@ void TPowersock::ResolveHost() {
     WaitUntil([this] { return LookupDone || TimedOut; }, false);
     TimerOff();
     if (TimedOut)
-        throw ESockError("Host Lookup Timed Out");
+        throw ESockError("Host Lookup Timed Out", SockFailure::LookupTimedOut);
     if (CancelRequested)
-        throw ESockError("Host Lookup Canceled");
+        throw ESockError("Host Lookup Canceled", SockFailure::Cancelled);
     if (LookupError != 0) {
         LastSocketError = LookupError; // why it failed ("Host not found")
-        throw ESockError("Host Lookup Failed");
+        throw ESockError("Host Lookup Failed", SockFailure::HostNotFound);
     }
     RemoteAddress = LookupAddress;
     if (OnHostResolved)
@@ -202,7 +202,7 @@ void TPowersock::Connect() {
     // after the clear, and the one who sets it cancels after setting it.
     if (Abandoned) {
         CancelRequested = true;
-        throw ESockError("Connection Canceled");
+        throw ESockError("Connection Canceled", SockFailure::Cancelled);
     }
     if (IsConnected)
         throw ESockError("Already connected");
@@ -212,18 +212,17 @@ void TPowersock::Connect() {
         try {
             ResolveHost();
         } catch (const ESockError &e) {
-            std::string text = e.what();
-            if (text != "Host Lookup Failed")
+            if (e.Kind() != SockFailure::HostNotFound)
                 throw; // time-out, cancel, a name too long
         }
         if (RemoteAddress != 0)
             break;
         bool handled = false;
         if (retries > 0 || !OnInvalidHost)
-            throw ESockError("Null Remote Address");
+            throw ESockError("Null Remote Address", SockFailure::HostNotFound);
         OnInvalidHost(handled);
         if (!handled)
-            throw ESockError("Null Remote Address");
+            throw ESockError("Null Remote Address", SockFailure::HostNotFound);
     }
 
     if (!Socket && !CreateSocket(false))
@@ -261,12 +260,12 @@ void TPowersock::Connect() {
     if (OnConnectionFailed)
         OnConnectionFailed(this);
     if (TimedOut)
-        throw ESockError("Connection Timed out");
+        throw ESockError("Connection Timed out", SockFailure::ConnectTimedOut);
     if (CancelRequested)
-        throw ESockError("Connection Canceled");
+        throw ESockError("Connection Canceled", SockFailure::Cancelled);
     if (!SecureFailure.empty())
-        throw ESockError(SecureFailure);
-    throw ESockError("Connection Failed");
+        throw ESockError(SecureFailure, SockFailure::Tls);
+    throw ESockError("Connection Failed", SockFailure::ConnectFailed);
 }
 
 void TPowersock::Disconnect() {

@@ -21,15 +21,34 @@ namespace net {
 using platform::TObject;
 class TPsockTls;
 
-// Failures of the socket layer; they carry only a message.
+// What went wrong, for callers that decide by it; the message is for people.
+enum class SockFailure : uint8_t {
+    Other,            // a request that cannot be made, a protocol fault
+    HostNotFound,     // the lookup failed (LastSocketError says why)
+    LookupTimedOut,   // the lookup took longer than the time-out
+    ConnectFailed,    // refused, unreachable (LastSocketError says which)
+    ConnectTimedOut,  // the connection was not made within the time-out
+    Cancelled,        // Cancel or AbortOperation ended the wait
+    Closed,           // the connection ended before the data did (LastSocketError: a reset)
+    Tls,              // the tunnel, the handshake or the session failed
+    Stalled,          // a data wait in which nothing moved for the time-out
+};
+
+// Failures of the socket layer: a message and its kind.
 class ESockError : public std::runtime_error {
   public:
-    using std::runtime_error::runtime_error;
+    explicit ESockError(const std::string &message, SockFailure kind = SockFailure::Other)
+        : std::runtime_error(message), kind_(kind) {}
+    SockFailure Kind() const { return kind_; }
+
+  private:
+    SockFailure kind_;
 };
 // A data wait that was cancelled (or stalled past the time-out).
 class EAbortError : public ESockError {
   public:
-    using ESockError::ESockError;
+    explicit EAbortError(const std::string &message, SockFailure kind = SockFailure::Cancelled)
+        : ESockError(message, kind) {}
 };
 
 using TNotifyEvent = std::function<void(TObject *Sender)>;
@@ -79,6 +98,9 @@ class TPowersock : public TObject, private platform::MessageTarget {
     void ReadLn(std::string &line);
     void CaptureString(std::string &text, int32_t count);
     void CaptureFile(const std::string &fileName);
+    // The same into a stream of the caller's (which may refuse bytes by throwing
+    // EFileStreamError: the capture then ends with that error).
+    void CaptureStream(TStream &stream);
     // The most bytes the next capture takes (-1: no limit): it then ends as soon as it has
     // them, without waiting for the close, and keeps no byte after them. Each capture sets it
     // back to -1.

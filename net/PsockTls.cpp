@@ -18,7 +18,7 @@ std::unique_ptr<TTlsEngine> NewEngine(const std::string &host) {
     std::string error;
     std::unique_ptr<TTlsEngine> engine = CreateTlsEngine(host, error);
     if (!engine)
-        throw ESockError(error);
+        throw ESockError(error, SockFailure::Tls);
     return engine;
 }
 

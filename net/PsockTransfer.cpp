@@ -258,23 +258,24 @@ void TPowersock::WriteFromStream() {
 void TPowersock::ThrowIfCancelled(const char *abortText) {
     if (CancelRequested) {
         CancelRequested = false;
-        throw EAbortError(abortText);
+        throw EAbortError(abortText, TimedOut ? SockFailure::Stalled : SockFailure::Cancelled);
     }
 }
 
 void TPowersock::ThrowIfSessionBroke() {
     // A TLS session that failed cut the data short: that is no end of the data.
     if (!SecureFailure.empty())
-        throw ESockError(SecureFailure);
+        throw ESockError(SecureFailure, SockFailure::Tls);
 }
 
 void TPowersock::ThrowSendFailure() {
     if (Tls && !Tls->Failure().empty())
-        throw ESockError(Tls->Failure());
+        throw ESockError(Tls->Failure(), SockFailure::Tls);
     if (!SecureFailure.empty())
-        throw ESockError(SecureFailure);
+        throw ESockError(SecureFailure, SockFailure::Tls);
     throw ESockError(SendFailed ? LookupErrorMessage(static_cast<uint16_t>(LastSocketError))
-                                : "Connection closed");
+                                : "Connection closed",
+                     SockFailure::Closed);
 }
 
 void TPowersock::SendBuffer(const char *data, uint16_t length) {
@@ -335,11 +336,13 @@ void TPowersock::ReadLn(std::string &line) {
         },
         true);
     if (CancelRequested)
-        throw EAbortError("Socket readln aborted");
+        throw EAbortError("Socket readln aborted",
+                          TimedOut ? SockFailure::Stalled : SockFailure::Cancelled);
     if (lineFeed == std::string::npos && bytes.size() > kMaxLineLength)
         throw ESockError("Line too long");
     if (lineFeed == std::string::npos)
-        throw ESockError(SecureFailure.empty() ? "Connection closed" : SecureFailure);
+        throw ESockError(SecureFailure.empty() ? "Connection closed" : SecureFailure,
+                         SecureFailure.empty() ? SockFailure::Closed : SockFailure::Tls);
     line.assign(bytes, 0, lineFeed + 1);
     bytes.erase(0, lineFeed + 1);
     ReceiveQueue.SeekEnd();
@@ -370,31 +373,47 @@ void TPowersock::CaptureString(std::string &text, int32_t count) {
     ThrowIfCancelled("Socket capture aborted");
     ThrowIfSessionBroke();
     if (count >= 0 && text.size() < static_cast<size_t>(count))
-        throw ESockError("Connection closed");
+        throw ESockError("Connection closed", SockFailure::Closed);
 }
 
 void TPowersock::CaptureFile(const std::string &fileName) {
+    // The file is made when the capture begins, even for a body of no bytes.
+    std::unique_ptr<TFileStream> file;
+    try {
+        file = std::make_unique<TFileStream>(fileName, TFileStream::Mode::Create);
+    } catch (...) {
+        CaptureLimit = -1; // as any capture does
+        throw;
+    }
+    CaptureStream(*file);
+}
+
+void TPowersock::CaptureStream(TStream &stream) {
     TransferActive = true;
     FileTransfer = true;
     ReportStatus(8, "CaptureFile");
     {
-        std::unique_ptr<TFileStream> file;
         OnExit restore{[&] {
             ReceiveStream = &ReceiveQueue;
-            file.reset();
             TransferActive = false;
             FileTransfer = false;
             CaptureLeft = -1;
         }};
         const size_t buffered = StartCaptureLimit(ReceiveQueue.Bytes().size());
-        file = std::make_unique<TFileStream>(fileName, TFileStream::Mode::Create);
-        ReceiveStream = file.get();
+        ReceiveStream = &stream;
         CaptureError = nullptr;
         ReceiveProgress = static_cast<int64_t>(buffered);
-        if (buffered > 0)
-            file->Write(ReceiveQueue.Data(), buffered);
+        if (buffered > 0) {
+            try {
+                stream.Write(ReceiveQueue.Data(), buffered);
+            } catch (const EFileStreamError &) {
+                CaptureError = std::current_exception();
+            }
+        }
         ReceiveQueue.Clear();
-        WaitUntil([this] { return !IsConnected || CaptureError || CaptureLeft == 0; }, true);
+        if (!CaptureError)
+            WaitUntil([this] { return !IsConnected || CaptureError || CaptureLeft == 0; },
+                      true);
     }
     ThrowIfCancelled("Socket send aborted");
     if (!CaptureError)

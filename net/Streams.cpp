@@ -42,7 +42,8 @@ TFileStream::TFileStream(const std::string &fileName, Mode mode) : name_(fileNam
         file_ = platform::CreatePlainFile(fileName, error, notPlain);
         if (notPlain)
             throw EFileStreamError("Cannot create file \"" + fileName +
-                                   "\": it is not a plain file of this user");
+                                       "\": it is not a plain file of this user",
+                                   EPERM);
         if (!file_) {
             errno = error;
             Fail("Cannot create file");
@@ -62,8 +63,10 @@ TFileStream::~TFileStream() {
 }
 
 void TFileStream::Fail(const char *what) const {
+    const int error = errno;
     throw EFileStreamError(std::string(what) + " \"" + name_ +
-                           "\": " + platform::ErrorNumberText(errno));
+                               "\": " + platform::ErrorNumberText(error),
+                           error);
 }
 
 void TFileStream::Write(const char *data, size_t n) {

@@ -8,10 +8,16 @@
 namespace net {
 
 // A file that could not be created, opened, written or read; the message names the file and
-// the system's reason.
+// the system's reason, and the error number (an errno value; 0 when there is none) tells it
+// to callers that decide by it (ENOSPC: the disk is full).
 class EFileStreamError : public std::runtime_error {
   public:
-    using std::runtime_error::runtime_error;
+    explicit EFileStreamError(const std::string &message, int error = 0)
+        : std::runtime_error(message), error_(error) {}
+    int Error() const { return error_; }
+
+  private:
+    int error_;
 };
 
 // A byte stream with a position: the socket component's send and receive queues are memory
@@ -48,6 +54,19 @@ class TMemoryStream final : public TStream {
   private:
     std::string data_;
     int64_t pos_ = 0;
+};
+
+// Takes every byte and keeps none (a body nobody needs).
+class TNullStream final : public TStream {
+  public:
+    void Write(const char *, size_t n) override { size_ += static_cast<int64_t>(n); }
+    size_t Read(char *, size_t) override { return 0; }
+    int64_t Size() const override { return size_; }
+    int64_t Position() const override { return size_; }
+    void Seek(int64_t) override {}
+
+  private:
+    int64_t size_ = 0;
 };
 
 class TFileStream final : public TStream {

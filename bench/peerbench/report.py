@@ -2,12 +2,14 @@
 
 import statistics
 
-from .tools import CPU_PEER, GIB, MB, OURS, RSS_LIMIT, SPEED_TARGETS, size_text
+from .tools import (CPU_PEER, GIB, MB, OURS, RSS_LIMIT, SPEED_TARGETS, TAIL_LIMIT, TAIL_UNIT,
+                    size_text)
 
 
 class Cell:
     """The figures of one tool in one scenario over its successful runs: median MB/s of the
-    transfer phase, median wall time, median CPU seconds per GiB, highest peak RSS in MB."""
+    transfer phase, median wall time, median CPU seconds per GiB, highest peak RSS in MB,
+    median time from the server's last body byte to the exit in seconds per TAIL_UNIT."""
 
     def __init__(self, samples, size, failures):
         self.runs, self.failures = len(samples), failures
@@ -18,6 +20,7 @@ class Cell:
             self.rss = max(s.rss for s in samples) / MB
             self.first = statistics.median(s.first for s in samples)
             self.join = statistics.median(s.join for s in samples)
+            self.tail = statistics.median(s.tail for s in samples) * (TAIL_UNIT / size)
             self.requests = max(len(s.requests) for s in samples)
             self.ranges = max(sum(1 for r in s.requests if r.range) for s in samples)
 
@@ -25,8 +28,8 @@ class Cell:
         return self.runs > 0
 
 
-COLUMNS = ("MB/s", "wall s", "CPU s/GiB", "RSS MB")
-WIDTHS = (8, 8, 11, 8)
+COLUMNS = ("MB/s", "wall s", "CPU s/GiB", "RSS MB", "last->exit")
+WIDTHS = (8, 8, 11, 8, 12)
 LABEL = 20
 
 
@@ -35,7 +38,8 @@ def _figures(cell):
         return ["-"] * len(COLUMNS)
     if not cell.ok():
         return ["FAILED"] + [""] * (len(COLUMNS) - 1)
-    return ["%.1f" % cell.mbps, "%.2f" % cell.wall, "%.2f" % cell.cpu, "%.1f" % cell.rss]
+    return ["%.1f" % cell.mbps, "%.2f" % cell.wall, "%.2f" % cell.cpu, "%.1f" % cell.rss,
+            "%.3f" % cell.tail]
 
 
 def _row(label, groups):
@@ -128,6 +132,14 @@ def target_lines(scenarios, cells):
         if ours and ours.ok():
             lines.append("%-30s %6.1f MB   %s" % (label, ours.rss, verdict(ours.rss * MB <
                                                                             RSS_LIMIT)))
+        else:
+            lines.append("%-30s %6s    not measured" % (label, "-"))
+    for key in keys:
+        ours = cells.get((key, OURS.key))
+        label = "%s: last->exit <= %.1f s/%s" % (key, TAIL_LIMIT, size_text(TAIL_UNIT))
+        if ours and ours.ok():
+            lines.append("%-30s %6.3f s    %s" % (label, ours.tail, verdict(ours.tail <=
+                                                                             TAIL_LIMIT)))
         else:
             lines.append("%-30s %6s    not measured" % (label, "-"))
     return lines

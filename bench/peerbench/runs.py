@@ -16,13 +16,17 @@ UNSET = ("DISPLAY", "WAYLAND_DISPLAY", "http_proxy", "https_proxy", "HTTP_PROXY"
 class Sample:
     """The figures of one run. `transfer`: from the first request (ours: the first range
     request) to the exit; `wall`: from the start to the exit; `join`: from the end of the last
-    request to the exit; `cpu`: user + system seconds of the process tree; `rss`: peak
-    resident set in bytes; `requests`: the requests nginx logged."""
+    request to the exit; `tail`: from the server's last body byte to the exit (the end of the
+    last request that sent body bytes: nginx logs a request's end once its last byte is in
+    the socket, lane_server the instant of that byte); `cpu`: user + system seconds of the
+    process tree; `rss`: peak resident set in bytes; `requests`: the requests the server
+    logged."""
 
     def __init__(self, measured, requests, counted):
         self.wall = measured.end - measured.start
         self.transfer = measured.end - min(r.start for r in counted)
         self.join = measured.end - max(r.end for r in requests)
+        self.tail = measured.end - max(r.end for r in requests if r.bytes > 0)
         self.first = min(r.start for r in counted) - measured.start
         self.cpu = measured.cpu
         self.rss = measured.rss
@@ -30,16 +34,29 @@ class Sample:
 
 
 class Runner:
-    """Runs the tools of one scenario against one server, in directories under `work`."""
+    """Runs the tools of one scenario against one server, in directories under `work`: the
+    running `server` at `url`, or, with `fresh_server`, a server of its own for each run:
+    fresh_server() starts one and returns it with its URL, and the run stops it."""
 
-    def __init__(self, work, program, run_measured_binary, server, url, source, netns=None):
+    def __init__(self, work, program, run_measured_binary, server, url, source, netns=None,
+                 fresh_server=None):
         self.work, self.program, self.runner = work, program, run_measured_binary
         self.server, self.url, self.source, self.netns = server, url, source, netns
+        self.fresh_server = fresh_server
         self.name = os.path.basename(source)
         self.timeout = 60 + os.path.getsize(source) / 5e6  # a hang ends the run, not the bench
 
     def run(self, tool):
         """Runs `tool` once; returns (Sample, "") or (None, why it failed)."""
+        if not self.fresh_server:
+            return self._run(tool, self.server, self.url, False)
+        server, url = self.fresh_server()
+        try:
+            return self._run(tool, server, url, True)
+        finally:
+            server.stop()
+
+    def _run(self, tool, server, url, fresh):
         out = os.path.join(self.work, "out-" + tool.key)
         tmp = os.path.join(self.work, "tmp-" + tool.key)
         for d in (out, tmp):
@@ -48,11 +65,13 @@ class Runner:
         env = {k: v for k, v in os.environ.items() if k not in UNSET}
         env["TMPDIR"] = tmp  # our piece files, on the output's file system
         log = os.path.join(self.work, tool.key + ".log")
-        offset = self.server.log_size()
-        measured, why = run_measured(self.runner, tool.command(self.program, self.url, out,
+        offset = server.log_size()
+        measured, why = run_measured(self.runner, tool.command(self.program, url, out,
                                                                self.name),
                                      os.path.join(self.work, tool.key + ".result"), log, out,
                                      env, self.timeout, self.netns)
+        if fresh:
+            server.stop()  # it logs the requests still open as it ends: the log is complete
         try:
             if measured is None:
                 return None, why + self._tail(log)
@@ -61,10 +80,13 @@ class Runner:
             why = self._verify(tool, out, tmp)
             if why:
                 return None, why
-            requests = self._requests(offset)
+            requests = self._requests(server, offset)
             counted = [r for r in requests if r.range] if tool.ranged_start else requests
             if not counted:
-                return None, "nginx logged no %srequest" % ("range " if tool.ranged_start else "")
+                return None, "the server logged no %srequest" % ("range " if tool.ranged_start
+                                                                 else "")
+            if not any(r.bytes for r in requests):
+                return None, "the server logged no request with body bytes"
             return Sample(measured, requests, counted), ""
         finally:
             shutil.rmtree(out, ignore_errors=True)
@@ -83,16 +105,17 @@ class Runner:
             return "the output differs from the served file (cmp)"
         return ""
 
-    def _requests(self, offset):
+    @staticmethod
+    def _requests(server, offset):
         # nginx writes a request's line when it has finished it, which may be just after the
         # client has closed the connection and exited.
         deadline = time.monotonic() + LOG_WAIT
-        requests = self.server.requests_since(offset)
+        requests = server.requests_since(offset)
         while not requests and time.monotonic() < deadline:
             time.sleep(0.05)
-            requests = self.server.requests_since(offset)
+            requests = server.requests_since(offset)
         time.sleep(0.05)
-        return self.server.requests_since(offset)
+        return server.requests_since(offset)
 
     @staticmethod
     def _tail(log):

@@ -1,8 +1,10 @@
-"""The origin server of the benchmark (nginx with a configuration of its own) and the delayed
-network of scenario C (two network namespaces joined by build/bench/delay_link)."""
+"""The origin servers of the benchmark (nginx with a configuration of its own; for scenario D
+build/bench/lane_server, one fresh for each run) and the delayed network of scenario C (two
+network namespaces joined by build/bench/delay_link)."""
 
 import os
 import re
+import select
 import signal
 import socket
 import subprocess
@@ -19,6 +21,10 @@ PORT_ATTEMPTS = 5
 LOG_FORMAT = ('$msec $request_time $status $body_bytes_sent "$http_range" "$request" '
               '"$http_user_agent"')
 LOG_LINE = re.compile(r'^(\d+\.\d+) (\d+\.\d+) (\d+) (\d+) "([^"]*)" "([^"]*)" "([^"]*)"$')
+# lane_server's line: start, end (its last body byte), method, status, body bytes, Range,
+# request line, then the connection, its lane and rate, and "aborted" for a body cut short.
+LANE_LINE = re.compile(r'^(\d+\.\d+) (\d+\.\d+) (\S+) (\d+) (\d+) "([^"]*)" "([^"]*)" '
+                       r'conn=(\d+) lane=(\d+) rate=(\d+)( aborted)?$')
 
 
 class BenchError(Exception):
@@ -46,16 +52,35 @@ def quote(text):
 
 
 class Request:
-    """One line of the access log."""
+    """One line of an access log: `start` and `end` in seconds since the epoch (`end`: nginx's
+    end of the request, lane_server's last body byte), the status, the body bytes sent, the
+    Range header ("" for none) and the request line. `lane`: lane_server's number of the
+    connection among the ranged GET connections (0 for none, None from nginx)."""
 
-    def __init__(self, match):
-        self.end = float(match.group(1))
-        self.start = self.end - float(match.group(2))
-        self.status = int(match.group(3))
-        self.bytes = int(match.group(4))
-        self.range = "" if match.group(5) == "-" else match.group(5)
-        self.line = match.group(6)
-        self.agent = match.group(7)
+    def __init__(self, start, end, status, sent, range_, line, lane=None, aborted=False):
+        self.start, self.end, self.status, self.bytes = start, end, status, sent
+        self.range = "" if range_ == "-" else range_
+        self.line, self.lane, self.aborted = line, lane, aborted
+
+    @classmethod
+    def from_nginx(cls, match):
+        end = float(match.group(1))
+        return cls(end - float(match.group(2)), end, int(match.group(3)), int(match.group(4)),
+                   match.group(5), match.group(6))
+
+    @classmethod
+    def from_lane(cls, match):
+        return cls(float(match.group(1)), float(match.group(2)), int(match.group(4)),
+                   int(match.group(5)), match.group(6), match.group(7), int(match.group(9)),
+                   bool(match.group(11)))
+
+
+def read_log(path, offset, pattern, make):
+    """The requests logged in `path` after byte `offset`."""
+    with open(path, "rb") as f:
+        f.seek(offset)
+        text = f.read().decode(errors="replace")
+    return [make(m) for m in map(pattern.match, text.splitlines()) if m]
 
 
 class Nginx:
@@ -169,13 +194,78 @@ class Nginx:
 
     def requests_since(self, offset):
         """The requests logged after byte `offset` of the access log."""
-        with open(self.access_log, "rb") as f:
-            f.seek(offset)
-            text = f.read().decode(errors="replace")
-        return [Request(m) for m in map(LOG_LINE.match, text.splitlines()) if m]
+        return read_log(self.access_log, offset, LOG_LINE, Request.from_nginx)
 
     def stop(self):
         stop_process(self.process)
+        self.process = None
+
+
+class LaneServer:
+    """build/bench/lane_server serving the file `source` on 127.0.0.1 (a free port, in `port`),
+    its log and output in `directory`: the `slow_lane`-th ranged GET connection is paced at
+    `slow_rate` bytes a second, every other connection at `rate`."""
+
+    def __init__(self, binary, source, directory, slow_lane, slow_rate, rate):
+        os.makedirs(directory, exist_ok=True)
+        self.directory = directory
+        self.access_log = os.path.join(directory, "access.log")
+        self.output = os.path.join(directory, "output.log")
+        out = open(self.output, "wb")
+        self.process = subprocess.Popen(
+            [binary, source, self.access_log, "--slow", str(slow_lane), "--slow-rate",
+             str(int(slow_rate)), "--rate", str(int(rate))],
+            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=out,
+            start_new_session=True)
+        out.close()
+        try:
+            line = self._first_line()
+            if not line.startswith("port "):
+                self.process.wait(timeout=START_TIMEOUT)
+                raise BenchError("lane_server did not start: " + (line + self.logs()).strip())
+            self.port = int(line.split()[1])
+        except BaseException:
+            self.stop()
+            raise
+
+    def _first_line(self):
+        """lane_server's first line of output, or "" if it has none within START_TIMEOUT."""
+        deadline = time.monotonic() + START_TIMEOUT
+        pipe, text = self.process.stdout, b""
+        while b"\n" not in text:
+            left = deadline - time.monotonic()
+            if left <= 0 or not select.select([pipe], [], [], left)[0]:
+                return ""
+            chunk = os.read(pipe.fileno(), 256)
+            if not chunk:
+                break
+            text += chunk
+        return text.decode(errors="replace").split("\n")[0]
+
+    def url(self, source):
+        return "http://127.0.0.1:%d/%s" % (self.port, os.path.basename(source))
+
+    def logs(self):
+        try:
+            with open(self.output, errors="replace") as f:
+                return f.read()[-2000:]
+        except OSError:
+            return ""
+
+    def log_size(self):
+        try:
+            return os.path.getsize(self.access_log)
+        except OSError:
+            return 0
+
+    def requests_since(self, offset):
+        return read_log(self.access_log, offset, LANE_LINE, Request.from_lane)
+
+    def stop(self):
+        """SIGTERM; lane_server then logs the requests still open and exits."""
+        stop_process(self.process)
+        if self.process and self.process.stdout:
+            self.process.stdout.close()
         self.process = None
 
 

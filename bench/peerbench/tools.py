@@ -64,24 +64,35 @@ def missing_tools(tools):
 
 
 class Scenario:
-    """A file size and a network: loopback with an optional nginx limit_rate per connection, or
-    the delayed link between two namespaces (`delay_ms` each way)."""
+    """A file size and a network: loopback with an optional nginx limit_rate per connection,
+    the delayed link between two namespaces (`delay_ms` each way), or one slow lane: a fresh
+    build/bench/lane_server for each run that paces its `slow_lane`-th ranged GET connection
+    at `slow_rate` bytes a second and every other connection at `lane_rate`."""
 
-    def __init__(self, key, title, size, limit_rate=None, delay_ms=0):
+    def __init__(self, key, title, size, limit_rate=None, delay_ms=0, slow_lane=0,
+                 slow_rate=0.0, lane_rate=0.0):
         self.key, self.title, self.size = key, title, size
         self.limit_rate, self.delay_ms = limit_rate, delay_ms
+        self.slow_lane, self.slow_rate, self.lane_rate = slow_lane, slow_rate, lane_rate
 
 
 SCENARIOS = {
     "A": Scenario("A", "loopback, no limit", GIB),
     "B": Scenario("B", "limit_rate 20m/conn", 256 * MIB, limit_rate="20m"),
     "C": Scenario("C", "50 ms RTT", 256 * MIB, delay_ms=25),
+    "D": Scenario("D", "one lane 1 MB/s, others 20 MB/s", 64 * MIB, slow_lane=2,
+                  slow_rate=1 * MB, lane_rate=20 * MB),
 }
 
 # Speed targets: (scenario, peer, least ratio of our MB/s to the peer's, both transfer phases).
-SPEED_TARGETS = [("A", "axel", 1.1), ("A", "curl", 0.8), ("B", "axel", 1.0), ("C", "aria2c", 1.0)]
+SPEED_TARGETS = [("A", "axel", 1.1), ("A", "curl", 0.8), ("B", "axel", 1.0), ("C", "aria2c", 1.0),
+                 ("D", "axel", 1.0)]
 CPU_PEER = "axel"  # our CPU seconds per GiB at most this peer's, in every scenario
 RSS_LIMIT = 8 * MB  # our peak resident set below this, in every scenario
+# From the server's last body byte to our exit, at most this many seconds per TAIL_UNIT bytes
+# of file, in every scenario.
+TAIL_LIMIT = 0.1
+TAIL_UNIT = 256 * MIB
 
 
 def size_text(size):

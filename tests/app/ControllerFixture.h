@@ -14,6 +14,7 @@
 #include "platform/TempFiles.h"
 #include "platform/Version.h"
 #include "tests/support/RangeServer.h"
+#include "tests/support/ScriptedServer.h"
 #include "tests/support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
@@ -60,7 +61,7 @@ class Controller : public ::testing::Test {
         std::filesystem::remove_all(dir);
         std::filesystem::create_directories(dir / "out");
         std::filesystem::create_directories(dir / "tmp");
-        // Piece files go to a folder of this test, so that leftovers can be counted.
+        // The temporary folder is one of this test's, so that anything left there is seen.
         oldTmpdir = testsupport::GetEnv(testsupport::kTempDirVariable);
         testsupport::SetEnv(testsupport::kTempDirVariable, (dir / "tmp").string());
         platform::ForgetTempDirectoryForTesting();
@@ -129,13 +130,38 @@ class Controller : public ::testing::Test {
             platform::SleepAndProcess(2);
         return pred();
     }
-    bool Finished() const { return main->FinishedWorkers == 5; }
+    // The download has ended: verified, failed or stopped.
+    bool Finished() const {
+        const engine::DownloadSession *session = main->Session();
+        if (!session)
+            return false;
+        const engine::Phase phase = session->CurrentPhase();
+        return phase == engine::Phase::Done || phase == engine::Phase::Failed ||
+               phase == engine::Phase::Stopped;
+    }
     std::string Status() const { return main->Form().Get<gui::Label>("lblMessage").Caption(); }
-    int PieceFilesLeft() const {
+    // Files being written under a working name in the output folder; nothing ever goes to the
+    // temporary folder.
+    int WorkingFilesLeft() const {
         int n = 0;
-        for (auto &e : std::filesystem::directory_iterator(dir / "tmp"))
+        for (auto &e : std::filesystem::directory_iterator(dir / "out"))
             n += e.path().filename().string().rfind("tlv", 0) == 0;
+        EXPECT_TRUE(std::filesystem::is_empty(dir / "tmp")) << "something in the temporary folder";
         return n;
+    }
+    // The failure of an attempt, as a worker reports it to the session.
+    static void Fail(TMainForm &m, bool counted = true) {
+        m.Session()->AttemptFailed(
+            1, engine::Failure{engine::FailureKind::HttpStatus, 503, "HTTP 503 Service Unavailable"},
+            engine::FailureOutcome{false, counted});
+    }
+    // A download whose ranges stall, so that the session transfers while a test tells it of
+    // failures.
+    TMainForm &OpenStalled(const RangeServer &server) {
+        TMainForm &m = OpenFor(server);
+        m.StartDownload("http", Mirrors({&server, nullptr, nullptr, nullptr}), "file.bin", "", 0);
+        EXPECT_TRUE(m.WorkersStarted());
+        return m;
     }
 
     std::filesystem::path dir;

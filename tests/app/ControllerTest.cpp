@@ -3,8 +3,16 @@
 #include "ControllerFixture.h"
 
 #include <algorithm>
+#include <set>
+
+#ifndef _WIN32
+#include <csignal>
+#include <sys/resource.h>
+#endif
 
 using namespace controllertest;
+using testsupport::Action;
+using testsupport::ScriptedServer;
 
 TEST(LocationRule, FirstAnswerSetsTheSizeOnlyFasterAgreeingOnesReplaceIt) {
     EXPECT_TRUE(TakesOver(0, 100, 50, -1, -1));
@@ -37,7 +45,7 @@ TEST_F(Controller, FastestAgreeingLocationServesTheFiveRanges) {
     EXPECT_EQ(m.ExitCode, kExitVerified);
     EXPECT_EQ(Status(), "Finished.");
     EXPECT_EQ(m.Form().Caption(), "Downloading Pelko (0 of 0 MB, 100.0%)");
-    EXPECT_EQ(PieceFilesLeft(), 0);
+    EXPECT_EQ(WorkingFilesLeft(), 0);
 }
 
 TEST_F(Controller, RangesOfAnotherVersionOfTheFileAreRefused) {
@@ -93,8 +101,8 @@ TEST_F(Controller, NoLocationAnsweringPausesAndResumeSelectsAgain) {
     EXPECT_FALSE(m.Form().Get<gui::Button>("btnPause").Visible());
     EXPECT_TRUE(m.Form().Get<gui::Button>("btnResume").Visible());
     m.btnPauseResumeClick(); // Resume: a new selection from the message loop; it succeeds
-    EXPECT_FALSE(m.WorkersStarted) << "the button's handler returns at once";
-    ASSERT_TRUE(PumpUntil([&] { return m.WorkersStarted; }));
+    EXPECT_FALSE(m.WorkersStarted()) << "the button's handler returns at once";
+    ASSERT_TRUE(PumpUntil([&] { return m.WorkersStarted(); }));
     ASSERT_TRUE(PumpUntil([&] { return Finished(); }));
     EXPECT_EQ(ReadFile(dir / "out" / "file.bin"), PatternBytes(0, 500));
 }
@@ -110,7 +118,7 @@ TEST_F(Controller, ResumePressedDuringTheWaitAndTheSelectionStartsNoSecondSelect
     m.SetPaused(true);
     int presses = 0;
     std::function<void()> press = [&] {
-        if (m.WorkersStarted || ++presses > 200)
+        if (m.WorkersStarted() || ++presses > 200)
             return;
         m.btnPauseResumeClick();
         platform::NotifyQueue::Current()->PostClosure(press);
@@ -156,11 +164,11 @@ TEST_F(Controller, AServerThatSendsOnlyWholeFilesStillGivesTheFile) {
     ASSERT_TRUE(PumpUntil([&] { return Finished(); }));
     EXPECT_EQ(ReadFile(dir / "out" / "file.bin"), content);
     EXPECT_EQ(m.ExitCode, kExitVerified);
-    EXPECT_EQ(m.ErrorCount, 0);
+    EXPECT_EQ(m.Session()->ErrorCount, 0);
     EXPECT_NE(std::find(backend->statuses.begin(), backend->statuses.end(),
                         "The server sends only whole files: the file comes in one stream."),
               backend->statuses.end());
-    EXPECT_EQ(PieceFilesLeft(), 0);
+    EXPECT_EQ(WorkingFilesLeft(), 0);
 }
 
 // A file of no bytes is a file: written, verified and completed, with no range asked for.
@@ -212,82 +220,87 @@ TEST_F(Controller, EverySmallSizeDownloadsWhole) {
         EXPECT_EQ(m.ExitCode, kExitVerified);
         main.reset();
     }
-    EXPECT_EQ(PieceFilesLeft(), 0);
+    EXPECT_EQ(WorkingFilesLeft(), 0);
 }
 
-TEST_F(Controller, ReportsMoveTheFiguresAndPassTheDetailFilter) {
+TEST_F(Controller, TheSessionsFiguresMoveTheBarAndItsTextsPassTheDetailFilter) {
     TMainForm &m = Open({"http://127.0.0.1:1/dir/file.bin", "ProductName:Pelko"});
     auto &pb = m.Form().Get<gui::ProgressBar>("pb");
     pb.SetRange(0, 5 * 1024 * 1024);
     pb.SetPosition(0);
-    m.OnWorkerReport(nullptr, 1048576, "", 0);
+    m.OnProgress(1048576, 5 * 1024 * 1024);
     EXPECT_EQ(m.Form().Caption(), "Downloading Pelko (1 of 5 MB, 20.0%)");
     EXPECT_EQ(app->Title(), "Pelko download 20%");
-    m.OnWorkerReport(nullptr, 0, "detail", 2);
+    m.OnStatus("detail", 2);
     EXPECT_EQ(Status(), "");
-    m.OnWorkerReport(nullptr, 0, "main step", 1);
+    m.OnStatus("main step", 1);
     EXPECT_EQ(Status(), "main step");
-    m.OnWorkerReport(nullptr, -1048576, "", 1);
-    EXPECT_EQ(pb.Position(), 0) << "withdrawn bytes step back";
+    m.OnProgress(0, 5 * 1024 * 1024);
+    EXPECT_EQ(pb.Position(), 0) << "the bar shows what the session counts";
     m.SetPaused(true);
-    m.OnWorkerReport(nullptr, 0, "while paused", 0);
+    m.OnStatus("while paused", 0);
     EXPECT_EQ(Status(), "Paused.");
 }
 
+// The attempts of the options count the failures the session counts (those of the last
+// location that can serve), five workers sharing one count.
 TEST_F(Controller, ErrorPolicyPromptPauseAndClose) {
-    const std::string error = "Error communicating with server. Retrying...";
+    RangeServer stalled(PatternBytes(0, 100000));
+    stalled.SetFaults([](size_t, const SeenRequest &r) {
+        return r.method == "GET" ? RangeFault{RangeFault::Kind::StallForever, 10, 0, {}}
+                                 : RangeFault{};
+    });
     {
-        TMainForm &m = Open({"http://127.0.0.1:1/dir/f", "ProductName:Pelko"});
-        m.WorkersStarted = true; // as while workers run: a resume does not select again
+        TMainForm &m = OpenStalled(stalled);
         m.Options().MaximumNumberOfAttempts = 10;
         m.Options().ErrorAction = TErrorAction::Prompt;
         backend->answers = {gui::MessageResult::No, gui::MessageResult::Yes};
         for (int i = 0; i < 49; ++i)
-            m.OnWorkerReport(nullptr, 0, error, 1);
+            Fail(m);
+        Fail(m, false); // another location could still serve: not counted
         EXPECT_TRUE(backend->messages.empty());
         EXPECT_EQ(Status(), "Error communicating with server.");
-        m.OnWorkerReport(nullptr, 0, error, 1); // the 50th
+        Fail(m); // the 50th
         ASSERT_EQ(backend->messages.size(), 1u);
         EXPECT_EQ(backend->messages[0].text, "The server has disconnected the transfer 10 "
-                                             "times.\r\n\r\nDo you want to continue attempting "
-                                             "to transfer?");
+                                             "times.\r\n\r\nHTTP 503 Service Unavailable\r\n\r\n"
+                                             "Do you want to continue attempting to transfer?");
         EXPECT_EQ(backend->messages[0].buttons, gui::MessageButtons::YesNoCancel);
         EXPECT_TRUE(m.Paused) << "No stays paused";
-        EXPECT_EQ(m.ErrorCount, 0);
+        EXPECT_EQ(m.Session()->ErrorCount, 0);
         m.SetPaused(false);
         for (int i = 0; i < 50; ++i)
-            m.OnWorkerReport(nullptr, 0, error, 1);
+            Fail(m);
         EXPECT_FALSE(m.Paused) << "Yes resumes";
         EXPECT_EQ(m.Options().MaximumNumberOfAttempts, -1) << "and makes the attempts unlimited";
         for (int i = 0; i < 500; ++i)
-            m.OnWorkerReport(nullptr, 0, error, 1);
+            Fail(m);
         EXPECT_EQ(backend->messages.size(), 2u) << "unlimited never asks again";
         main.reset();
     }
     {
-        TMainForm &m = Open({"http://127.0.0.1:1/dir/f", "ProductName:Pelko"});
-        m.WorkersStarted = true;
+        TMainForm &m = OpenStalled(stalled);
         m.Options().MaximumNumberOfAttempts = 0;
         m.Options().ErrorAction = TErrorAction::Pause;
-        m.OnWorkerReport(nullptr, 0, error, 1);
+        Fail(m);
         EXPECT_TRUE(m.Paused) << "A = 0 acts at the first error";
         m.SetPaused(false);
-        m.OnWorkerReport(nullptr, 0, error, 1);
+        Fail(m);
         EXPECT_TRUE(m.Paused) << "the count is kept after Pause: the next error acts again";
         main.reset();
     }
     {
-        TMainForm &m = Open({"http://127.0.0.1:1/dir/f", "ProductName:Pelko"});
+        TMainForm &m = OpenStalled(stalled);
         m.Options().MaximumNumberOfAttempts = 0;
         m.Options().ErrorAction = TErrorAction::Close;
         ShowWithoutActivation(m);
-        m.OnWorkerReport(nullptr, 0, error, 1);
+        Fail(m);
         EXPECT_TRUE(m.CloseRequested);
         EXPECT_EQ(m.ExitCode, kExitIncomplete);
     }
 }
 
-TEST_F(Controller, PauseWithdrawsTheBytesAndResumeCompletesTheExactFile) {
+TEST_F(Controller, PauseKeepsTheBytesAndResumeCompletesTheExactFile) {
     const std::string content = PatternBytes(0, 400000);
     RangeServer server(content);
     server.SetFaults([](size_t i, const SeenRequest &r) {
@@ -300,13 +313,22 @@ TEST_F(Controller, PauseWithdrawsTheBytesAndResumeCompletesTheExactFile) {
     auto &pb = m.Form().Get<gui::ProgressBar>("pb");
     ASSERT_TRUE(PumpUntil([&] { return pb.Position() >= 5 * 20000; }));
     m.btnPauseResumeClick();
-    ASSERT_TRUE(PumpUntil([&] { return pb.Position() == 0; })) << "the bar steps back";
     EXPECT_EQ(Status(), "Paused.");
+    PumpUntil([] { return false; }, 100ms);
+    EXPECT_EQ(pb.Position(), 5 * 20000) << "the bytes that came stay";
     m.btnPauseResumeClick();
     EXPECT_EQ(Status(), "Resuming...");
     ASSERT_TRUE(PumpUntil([&] { return Finished(); }));
     EXPECT_EQ(ReadFile(dir / "out" / "file.bin"), content);
-    EXPECT_EQ(m.ErrorCount, 0) << "a pause is no error";
+    EXPECT_EQ(m.Session()->ErrorCount, 0) << "a pause is no error";
+    std::vector<std::string> resumed;
+    for (auto &r : server.Requests())
+        if (r.method == "GET" && r.rangeLine.find("bytes=0-") == std::string::npos &&
+            r.rangeLine.find("0-") != std::string::npos)
+            resumed.push_back(r.rangeLine);
+    EXPECT_NE(std::find(resumed.begin(), resumed.end(), "Range: bytes=20000-80000"),
+              resumed.end())
+        << "the first range goes on after its 20000 bytes";
 }
 
 TEST_F(Controller, FreeOutputNamesWhenOverwritingIsOff) {
@@ -339,7 +361,7 @@ TEST_F(Controller, ADownloadedScriptIsRunWaitedForAndDeleted) {
     EXPECT_EQ(m.ExitCode, kExitVerified);
 }
 
-TEST_F(Controller, AFileThatFailsItsVerificationOrItsJoinIsNeverRun) {
+TEST_F(Controller, AFileThatFailsItsVerificationIsNeverRunAndAPlantedLinkIsNotFollowed) {
     // A script that leaves a marker beside itself if it is ever run.
     std::string script = "#!/bin/sh\necho ran > \"$(dirname \"$0\")/marker\"\nexit 0\n";
     script.resize(3000, '#');
@@ -347,7 +369,7 @@ TEST_F(Controller, AFileThatFailsItsVerificationOrItsJoinIsNeverRun) {
     {
         RangeServer server(script);
         // Worker 1's range comes at once, the others a moment later: time enough to spoil
-        // the first piece on disk in between, as a failing disk would.
+        // the file on disk in between, as a failing disk would.
         server.SetFaults([](size_t, const SeenRequest &r) {
             bool first = r.rangeLine.find("bytes=0-") != std::string::npos;
             return r.method == "GET" && !first
@@ -358,47 +380,49 @@ TEST_F(Controller, AFileThatFailsItsVerificationOrItsJoinIsNeverRun) {
         m.Options().CompletionLaunchApplication = true;
         m.Options().DeleteAfterDownloading = true; // a run would be waited for
         m.StartDownload("http", Mirrors({&server, nullptr, nullptr, nullptr}), "setup.sh", "", 0);
-        ASSERT_TRUE(PumpUntil([&] { return m.Workers[0]->Finished.load(); }));
+        ASSERT_TRUE(PumpUntil([&] { return m.Session()->Received() >= 601; }));
         ASSERT_FALSE(Finished());
-        ASSERT_EQ(m.Workers[0]->PieceFiles.size(), 1u);
-        std::filesystem::resize_file(m.Workers[0]->PieceFiles[0], 100);
+        std::filesystem::path working;
+        for (auto &e : std::filesystem::directory_iterator(dir / "out"))
+            working = e.path();
+        ASSERT_EQ(working.filename().string().rfind("tlv", 0), 0u) << working;
+        std::filesystem::resize_file(working, 3100);
         ASSERT_TRUE(PumpUntil([&] { return Finished(); }));
         ASSERT_EQ(backend->messages.size(), 1u);
         EXPECT_EQ(backend->messages[0].text,
                   "The file did not download correctly. Please try again.\r\n\r\n"
-                  "The file has 2499 bytes instead of 3000.");
+                  "The file has 3100 bytes instead of 3000.");
         EXPECT_EQ(Status(), "Verification failed.");
         EXPECT_EQ(m.ExitCode, kExitFailed);
-        EXPECT_FALSE(std::filesystem::exists(dir / "out" / "setup.sh")) << "deleted";
+        EXPECT_FALSE(std::filesystem::exists(dir / "out" / "setup.sh")) << "never named";
         EXPECT_FALSE(std::filesystem::exists(marker)) << "never run";
-        EXPECT_EQ(PieceFilesLeft(), 0);
+        EXPECT_EQ(WorkingFilesLeft(), 0);
         main.reset();
     }
     {
-        // The output's name taken by a link to another file: the join fails, nothing runs,
-        // and the other file is neither written nor run.
+        // The output's name taken by a link to another file: the verified file takes the
+        // name's place, and the other file is neither written nor run.
         const auto victim = dir / "victim.sh";
-        const std::string victimText = "#!/bin/sh\necho ran > \"" + marker.string() + "\"\n";
+        const std::string victimText =
+            "#!/bin/sh\necho ran > \"" + (dir / "victim-ran").string() + "\"\n";
         std::ofstream(victim) << victimText;
         std::filesystem::permissions(victim, std::filesystem::perms::owner_all);
         std::filesystem::create_symlink(victim, dir / "out" / "setup.sh");
         RangeServer server(script);
         TMainForm &m = OpenFor(server, "setup.sh");
-        m.Options().CompletionLaunchApplication = true;
         m.StartDownload("http", Mirrors({&server, nullptr, nullptr, nullptr}), "setup.sh", "", 0);
         ASSERT_TRUE(PumpUntil([&] { return Finished(); }));
-        EXPECT_EQ(m.ExitCode, kExitFailed);
-        EXPECT_EQ(backend->messages.back().caption, "ERROR");
-        EXPECT_NE(backend->messages.back().text.find("not a plain file"), std::string::npos)
-            << backend->messages.back().text;
+        EXPECT_EQ(m.ExitCode, kExitVerified);
+        EXPECT_FALSE(std::filesystem::is_symlink(dir / "out" / "setup.sh"));
+        EXPECT_EQ(ReadFile(dir / "out" / "setup.sh"), script);
         EXPECT_EQ(ReadFile(victim), victimText) << "not written through";
-        EXPECT_FALSE(std::filesystem::exists(marker)) << "never run";
-        EXPECT_EQ(PieceFilesLeft(), 0);
+        EXPECT_FALSE(std::filesystem::exists(dir / "victim-ran")) << "never run";
+        EXPECT_EQ(WorkingFilesLeft(), 0);
     }
 }
 #endif
 
-TEST_F(Controller, AnOutputThatCannotBeWrittenFailsCleanly) {
+TEST_F(Controller, AnOutputThatCannotBeWrittenFailsCleanlyBeforeAnyRange) {
     RangeServer server(PatternBytes(0, 5000));
     TMainForm &m = OpenFor(server);
     m.Options().OutputDirectory = (dir / "missing" / "").string();
@@ -406,12 +430,107 @@ TEST_F(Controller, AnOutputThatCannotBeWrittenFailsCleanly) {
     ASSERT_TRUE(PumpUntil([&] { return Finished(); }));
     ASSERT_EQ(backend->messages.size(), 1u);
     EXPECT_EQ(backend->messages[0].caption, "ERROR");
-    EXPECT_NE(backend->messages[0].text.find((std::filesystem::path("missing") / "file.bin").string()),
-              std::string::npos);
-    EXPECT_EQ(Status(), "Verification failed.");
+    EXPECT_NE(backend->messages[0].text.find("missing"), std::string::npos)
+        << backend->messages[0].text;
+    EXPECT_EQ(Status(), "The file could not be written.");
     EXPECT_EQ(m.ExitCode, kExitFailed);
-    EXPECT_EQ(PieceFilesLeft(), 0);
+    for (auto &r : server.Requests())
+        EXPECT_EQ(r.method, "HEAD") << "no range asked";
     EXPECT_TRUE(m.Form().Get<gui::Button>("btnClose").Enabled());
+}
+
+// A location that says the file is larger than the disk can take: said before any range is
+// asked, with the room needed and the room free, and nothing is left.
+TEST_F(Controller, TooLittleRoomIsSaidBeforeAnyRange) {
+    ScriptedServer server;
+    server.SetDefault({Action::ReadRequest(),
+                       Action::Send("HTTP/1.0 200 OK\r\nContent-Length: 10000000000000\r\n\r\n"),
+                       Action::Close()});
+    TMainForm &m = Open({"http://127.0.0.1:" + std::to_string(server.Port()) + "/dir/big.bin"});
+    TMirrorTable mirrors;
+    mirrors[0] = {"127.0.0.1:" + std::to_string(server.Port()), "dir"};
+    for (size_t i = 1; i < 4; ++i)
+        mirrors[i] = {"127.0.0.1:1", "dir"};
+    m.StartDownload("http", mirrors, "big.bin", "", 0);
+    ASSERT_TRUE(PumpUntil([&] { return Finished(); }));
+    EXPECT_EQ(m.Session()->CurrentPhase(), engine::Phase::Failed);
+    ASSERT_EQ(backend->messages.size(), 1u);
+    const std::string &text = backend->messages[0].text;
+    EXPECT_NE(text.find("not enough room"), std::string::npos) << text;
+    EXPECT_NE(text.find("needs 10000000000000 bytes"), std::string::npos) << text;
+    EXPECT_NE(text.find(" bytes are free"), std::string::npos) << text;
+    EXPECT_EQ(m.ExitCode, kExitFailed);
+    EXPECT_EQ(server.Received(1), "") << "one size request and nothing more";
+    EXPECT_TRUE(std::filesystem::is_empty(dir / "out"));
+}
+
+#ifndef _WIN32
+// A write that fails in the middle of the transfer (here: past the size a process may write,
+// as a full or removed disk fails) ends the download at once: it is no server error, no range
+// is asked again, the box says why, and nothing is left.
+TEST_F(Controller, AWriteThatFailsEndsTheDownloadWithoutAnotherRequest) {
+    const std::string content = PatternBytes(0, 8 << 20);
+    RangeServer server(content);
+    server.SetBodyPace(64 << 10, 5ms);
+    TMainForm &m = OpenFor(server);
+    m.AttemptWait = 200ms;
+    m.StartDownload("http", Mirrors({&server, nullptr, nullptr, nullptr}), "file.bin", "", 0);
+    ASSERT_TRUE(m.WorkersStarted());
+    // The file has its whole length already; writes beyond 1 MiB fail from now on.
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit limit = old;
+    limit.rlim_cur = 1 << 20;
+    setrlimit(RLIMIT_FSIZE, &limit);
+    const bool finished = PumpUntil([&] { return Finished(); });
+    setrlimit(RLIMIT_FSIZE, &old);
+    ASSERT_TRUE(finished);
+    EXPECT_EQ(m.ExitCode, kExitFailed);
+    ASSERT_EQ(backend->messages.size(), 1u);
+    EXPECT_EQ(backend->messages[0].caption, "ERROR");
+    EXPECT_NE(backend->messages[0].text.find("Cannot write to file"), std::string::npos)
+        << backend->messages[0].text;
+    EXPECT_EQ(Status(), "The file could not be written.");
+    std::set<std::string> asked;
+    for (auto &r : server.Requests()) {
+        if (r.method == "GET") {
+            EXPECT_TRUE(asked.insert(r.rangeLine).second) << "asked again: " << r.rangeLine;
+        }
+    }
+    EXPECT_GE(asked.size(), 5u);
+    EXPECT_EQ(m.Session()->ErrorCount, 0);
+    EXPECT_EQ(WorkingFilesLeft(), 0);
+    EXPECT_FALSE(std::filesystem::exists(dir / "out" / "file.bin"));
+}
+#endif
+
+// The location taken fails in the middle of the transfer while another agreed on the size:
+// the workers move there, the status line names it, and the file arrives with no failure
+// counted against the attempts.
+TEST_F(Controller, TheTransferMovesToAnotherLocationThatAgreed) {
+    const std::string content = PatternBytes(0, 2 << 20);
+    RangeServer taken(content), other(content);
+    other.SetHeadDelay(100ms);
+    taken.SetFaults([](size_t i, const SeenRequest &r) {
+        // After the size request, the first five ranges break off; then "service unavailable".
+        if (r.method != "GET")
+            return RangeFault{};
+        return i <= 5 ? RangeFault{RangeFault::Kind::ResetAfter, 50000, 0, {}}
+                      : RangeFault{RangeFault::Kind::Status, 0, 503, {}};
+    });
+    TMainForm &m = OpenFor(taken);
+    m.Options().MaximumNumberOfAttempts = 1;
+    m.StartDownload("http", Mirrors({&taken, &other, nullptr, nullptr}), "file.bin", "", 0);
+    ASSERT_TRUE(PumpUntil([&] { return Finished(); }));
+    EXPECT_EQ(ReadFile(dir / "out" / "file.bin"), content);
+    EXPECT_EQ(m.ExitCode, kExitVerified);
+    EXPECT_TRUE(backend->messages.empty()) << "no question: another location served";
+    EXPECT_EQ(m.Session()->ErrorCount, 0);
+    EXPECT_NE(std::find(backend->statuses.begin(), backend->statuses.end(),
+                        "Using server " + Host(other) + "."),
+              backend->statuses.end());
+    EXPECT_EQ(WorkingFilesLeft(), 0);
 }
 
 TEST_F(Controller, PrerequisiteDeclinedRequestsNothingAcceptedNeverRunsTheFile) {
@@ -455,7 +574,7 @@ TEST_F(Controller, TheServersDateBecomesTheFilesDateAndTheProxyIsLockedWhileWork
     EXPECT_EQ(seconds, 784111777) << "Sun, 06 Nov 1994 08:49:37 GMT";
 }
 
-TEST_F(Controller, ClosingMidTransferLeavesNoPieceFiles) {
+TEST_F(Controller, ClosingMidTransferLeavesNothingBehind) {
     const std::string content = PatternBytes(0, 100000);
     RangeServer server(content);
     server.SetFaults([](size_t, const SeenRequest &r) {
@@ -466,13 +585,13 @@ TEST_F(Controller, ClosingMidTransferLeavesNoPieceFiles) {
     });
     TMainForm &m = OpenFor(server);
     m.StartDownload("http", Mirrors({&server, nullptr, nullptr, nullptr}), "file.bin", "", 0);
-    ASSERT_TRUE(PumpUntil([&] { return m.Workers[0]->Finished.load(); }));
-    EXPECT_TRUE(PumpUntil([&] { return PieceFilesLeft() == 5; }))
-        << "one kept piece and four in the making";
+    ASSERT_TRUE(PumpUntil([&] { return m.Session()->Received() >= 20000; }));
+    EXPECT_EQ(WorkingFilesLeft(), 1) << "the file being written";
     m.btnCancelClick();
     EXPECT_EQ(m.ExitCode, kExitIncomplete);
     main.reset();
-    EXPECT_EQ(PieceFilesLeft(), 0);
+    EXPECT_EQ(WorkingFilesLeft(), 0);
+    EXPECT_TRUE(std::filesystem::is_empty(dir / "out"));
 }
 
 TEST_F(Controller, WithoutAUserStatesThatWaitForOneEndTheProgram) {
@@ -490,12 +609,16 @@ TEST_F(Controller, WithoutAUserStatesThatWaitForOneEndTheProgram) {
         main.reset();
     }
     {
-        TMainForm &m = Open({"http://127.0.0.1:1/dir/f", "ProductName:Pelko"});
+        RangeServer stalled(PatternBytes(0, 1000));
+        stalled.SetFaults([](size_t, const SeenRequest &r) {
+            return r.method == "GET" ? RangeFault{RangeFault::Kind::StallForever, 10, 0, {}}
+                                     : RangeFault{};
+        });
+        TMainForm &m = OpenStalled(stalled);
         ShowWithoutActivation(m);
-        m.WorkersStarted = true;
         m.Options().MaximumNumberOfAttempts = 0;
         m.Options().ErrorAction = TErrorAction::Pause;
-        m.OnWorkerReport(nullptr, 0, "Error communicating with server. Retrying...", 1);
+        Fail(m);
         EXPECT_TRUE(m.CloseRequested) << "the error action Pause";
         main.reset();
     }

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The pinned SHA-256 digest through the real program on the console, in a network namespace of
 # its own (loopback only), against demo_mirror:
-#   - without a pin the file is run and the last line gives its digest as sha256sum does;
+#   - without a pin the file is run and no digest is computed (the file is not read again);
 #   - a pin in lower case, and one in upper case under the name "SHA256": the file is kept and
-#     run, exit 0;
+#     run, exit 0, and the last line gives its digest as sha256sum --check reads it;
 #   - a pin of another file: exit 1, the "Connection error" box with both digests, "Verification
 #     failed.", no file left, the downloaded script never run;
 #   - malformed digests: exit 2 with the syntax message, and no request made;
@@ -134,6 +134,13 @@ for what in "no pin" "Sha256:$digest" "SHA256:${digest^^}"; do
     [ "$code" = 0 ] || fail "exit code $code; standard error: $(cat "$work/stderr")"
     cmp -s "$work/source" "$work/out/$name" || fail "the file differs from the served one"
     ran "$work/out/$name" || fail "the downloaded file was not run"
+    if [ "$what" = "no pin" ]; then
+        # Without a pin no digest is computed: the file is not read once more.
+        grep -qF -- "Computing the file's SHA-256 digest" "$work/stdout.txt" &&
+            fail "a digest was computed without a pin"
+        grep -q "^SHA256 (" "$work/stdout.txt" && fail "a digest line without a pin"
+        continue
+    fi
     grep -qF -- "- Computing the file's SHA-256 digest..." "$work/stdout.txt" ||
         fail "the status line did not say that the digest was computed"
     [ "$(tail -n 1 "$work/stdout.txt")" = "SHA256 ($(local_path "$work/out/$name")) = $digest" ] ||

@@ -1,12 +1,11 @@
 #!/usr/bin/env bash
 # Stopping the real program at each moment of a download: during the wait before the
 # selection, while a size request is held by the server, while the workers wait before their
-# first attempt, during the transfer, during the join and (on the console) while the file's
-# pinned digest is computed. Ctrl+C on the console (also while it
+# first attempt, during the transfer, at its end (the file checked and named) and (on the
+# console) while the file's pinned digest is computed. Ctrl+C on the console (also while it
 # asks a question at a terminal), and with a window its close box, its Cancel button and
-# Ctrl+C. Each stop must end the program within
-# half a second with exit code 2, with no request after the stop and nothing left behind
-# (no piece file, no output file). Runs in a network namespace of its own (loopback only) and a
+# Ctrl+C. Each stop must end the program within half a second with exit code 2, with no
+# request after the stop and nothing left behind (no working file, no output file). Runs in a network namespace of its own (loopback only) and a
 # mount namespace (a /tmp of its own for the X server).
 #   stop_test.sh PROGRAM DEMO_MIRROR NGINX_SERVE CLOSE_WINDOW WORK_DIR [LIMIT_MS]
 # LIMIT_MS (default 500) is the time allowed from the stop to the program's end.
@@ -76,8 +75,8 @@ done
 display=":$(cat "$work/display")"
 
 head -c 3000000 /dev/urandom >"$work/small.bin"
-# The join moment needs a file whose join takes a while (several parts of 16 MiB each):
-# 256 MiB, sparse, served by nginx.
+# The end and the digest need a large file, so that they take a while: 256 MiB, sparse, served
+# by nginx.
 truncate -s 256M "$work/www/d/large.bin"
 large_digest=$(sha256sum "$work/www/d/large.bin" | cut -c1-64)
 
@@ -145,8 +144,9 @@ wait_for_moment() {
             sleep 0.01
         done
         return 1 ;;
-    join)
-        # The last figure of the transfer comes just before the join.
+    end)
+        # The last figure of the transfer comes just before the file is checked and named;
+        # a program that has ended by then finished before the stop could arrive.
         for i in $(seq 1 6000); do
             if [ -n "$main" ]; then
                 case "$(DISPLAY=$display xdotool getwindowname "$main" 2>/dev/null)" in
@@ -155,7 +155,7 @@ wait_for_moment() {
             else
                 grep -q "Finished downloading application." "$work/program.out" && return 0
             fi
-            kill -0 "$pid" 2>/dev/null || return 1
+            kill -0 "$pid" 2>/dev/null || return 0
             sleep 0.005
         done
         return 1 ;;
@@ -194,7 +194,7 @@ check_stop() {
     code=$?
     pid=""
     took=$((ended - stopped))
-    if [ "$moment" = join ] || [ "$moment" = digest ] && [ "$code" = 0 ] &&
+    if [ "$moment" = end ] || [ "$moment" = digest ] && [ "$code" = 0 ] &&
         cmp -s "$work/www/d/large.bin" "$work/out/large.bin"; then
         echo "note ($how at $moment): it had finished before the stop arrived"
     else
@@ -203,21 +203,21 @@ check_stop() {
     fi
     [ "$took" -le "$limit_ms" ] || fail "ended $took ms after the stop"
     [ "$(requests)" = "$before" ] || fail "requests after the stop: $(tail -n +$((before + 1)) "$work/mirror.log")"
-    [ -z "$(find "$work/tmp" -name 'tlv*')" ] || fail "piece files left"
+    [ -z "$(find "$work/tmp" "$work/out" -name 'tlv*')" ] || fail "working files left"
     echo "$how at $moment: ended $took ms after the stop ($(( stopped - started )) ms after the start), exit $code"
 }
 
 for how in ctrl-c close-box cancel window-ctrl-c; do
-    for moment in wait held-size-request worker-wait transfer join digest; do
-        # Cancel is disabled while the file is joined; Ctrl+C of a window is tried once; the
+    for moment in wait held-size-request worker-wait transfer end digest; do
+        # Cancel is disabled while the file is checked; Ctrl+C of a window is tried once; the
         # digest's moment is seen in the console's status lines.
-        [ "$how" = cancel ] && [ "$moment" = join ] && continue
+        [ "$how" = cancel ] && [ "$moment" = end ] && continue
         [ "$how" = window-ctrl-c ] && [ "$moment" != transfer ] && continue
         [ "$how" != ctrl-c ] && [ "$moment" = digest ] && continue
         case "$moment" in
         held-size-request) start_mirror 20000 ;;
         transfer) start_mirror 0 --pace 16384:50 ;;
-        join | digest) start_nginx ;;
+        end | digest) start_nginx ;;
         *) start_mirror 0 ;;
         esac
         start_program

@@ -8,8 +8,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <fstream>
+#include <filesystem>
+#include <memory>
 
 using namespace std::chrono_literals;
 using engine::ComposeRange;
@@ -30,26 +30,42 @@ struct Report {
     int level;
 };
 
-// An eHTTP set up as a worker sets it up, recording its reports.
+// An eHTTP set up as a worker sets it up, writing into a file of the test's own and recording
+// its reports.
 struct RangeClient {
     eHTTP http;
     std::vector<Report> reports;
-    std::string file = ::testing::TempDir() + "ehttp_piece_" +
-                       ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    const std::string dir = ::testing::TempDir() + "ehttp_" +
+                            ::testing::UnitTest::GetInstance()->current_test_info()->name() +
+                            "/";
+    const int64_t start;
+    engine::TransferPlan plan;
+    engine::FileSink sink;
+    std::unique_ptr<engine::SegmentStream> stream;
 
-    RangeClient(int64_t start, int64_t end, int64_t maximum = -1) {
+    RangeClient(int64_t first, int64_t last, int64_t maximum = -1)
+        : start(first), plan(last + 1, {engine::Location{"server", "", 0}}, {{first, last}}) {
+        std::filesystem::create_directories(dir);
+        EXPECT_FALSE(sink.Open(dir, last + 1).has_value());
+        plan.AttemptStarted(0);
+        stream = std::make_unique<engine::SegmentStream>(plan, 0, sink, first);
+        http.Target = stream.get();
         http.InstallHandlers();
-        http.RangeStart = start;
-        http.RangeEnd = end;
+        http.RangeStart = first;
+        http.RangeEnd = last;
         http.MaximumRequestLength = maximum;
         http.OnReport = [this](platform::TObject *, int64_t b, const std::string &t, int32_t l) {
             reports.push_back({b, t, l});
         };
     }
-    ~RangeClient() { std::remove(file.c_str()); }
+    ~RangeClient() {
+        sink.Discard();
+        std::error_code ec;
+        std::filesystem::remove_all(dir, ec);
+    }
     bool Fetch(uint16_t port, const std::string &path = "/dir/setup.exe") {
         return http.DownloadRange("http://127.0.0.1:" + std::to_string(port) + path, "setup.exe",
-                                  file, "", 0);
+                                  "", 0);
     }
     int64_t BytesReported() const {
         int64_t sum = 0;
@@ -64,9 +80,12 @@ struct RangeClient {
                 return true;
         return false;
     }
-    std::string Content() const {
-        std::ifstream in(file, std::ios::binary);
-        return std::string((std::istreambuf_iterator<char>(in)), {});
+    // The bytes written, from the range's first one (closed first: on Windows an open working
+    // file cannot be read by others).
+    std::string Content() {
+        sink.Close();
+        return ReadFile(sink.Path()).substr(static_cast<size_t>(start),
+                                            static_cast<size_t>(stream->Written()));
     }
 };
 
@@ -134,16 +153,29 @@ TEST(DownloadRange, ACorrectPartialAnswerSucceedsWithItsReports) {
 
 TEST(DownloadRange, WrongAnswersFail) {
     const std::string content = PatternBytes(0, 50000);
+    using engine::FailureKind;
     struct Case {
         const char *name;
         RangeFault fault;
+        FailureKind kind;
+        int64_t written; // what the answer may write before it is found wrong
     } cases[] = {
-        {"whole file for a part", {RangeFault::Kind::WholeFile, 0, 0, {}}},
-        {"Content-Range off by one", {RangeFault::Kind::WrongContentRange, 0, 0, {}}},
-        {"short body", {RangeFault::Kind::ShortBody, 100, 0, {}}},
-        {"error status", {RangeFault::Kind::Status, 0, 503, {}}},
-        {"an error page as long as the range", {RangeFault::Kind::Status, 1000, 503, {}}},
-        {"the range of another version of the file", {RangeFault::Kind::OtherVersion, 10, 0, {}}},
+        {"whole file for a part", {RangeFault::Kind::WholeFile, 0, 0, {}}, FailureKind::WrongBody,
+         0},
+        {"Content-Range off by one",
+         {RangeFault::Kind::WrongContentRange, 0, 0, {}},
+         FailureKind::WrongBody,
+         0},
+        {"short body", {RangeFault::Kind::ShortBody, 100, 0, {}}, FailureKind::ShortBody, 100},
+        {"error status", {RangeFault::Kind::Status, 0, 503, {}}, FailureKind::HttpStatus, 0},
+        {"an error page as long as the range",
+         {RangeFault::Kind::Status, 1000, 503, {}},
+         FailureKind::HttpStatus,
+         0},
+        {"the range of another version of the file",
+         {RangeFault::Kind::OtherVersion, 10, 0, {}},
+         FailureKind::WrongBody,
+         0},
     };
     for (const auto &k : cases) {
         SCOPED_TRACE(k.name);
@@ -152,6 +184,9 @@ TEST(DownloadRange, WrongAnswersFail) {
         RangeClient c(1000, 1999);
         c.http.CompleteLength = 50000;
         EXPECT_FALSE(c.Fetch(server.Port()));
+        EXPECT_EQ(c.http.AnswerFailure().kind, k.kind) << c.http.AnswerFailure().text;
+        EXPECT_EQ(c.stream->Written(), k.written) << "an answer found wrong writes nothing";
+        EXPECT_TRUE(c.http.BodyTrusted());
     }
 }
 
@@ -190,7 +225,7 @@ TEST(DownloadRange, BytesAfterTheLengthAreNotPartOfTheRange) {
     RangeClient c(1000, 1999);
     c.http.CompleteLength = 50000;
     EXPECT_TRUE(c.Fetch(server.Port()));
-    EXPECT_EQ(ReadFile(c.file), content.substr(1000, 1000));
+    EXPECT_EQ(c.Content(), content.substr(1000, 1000));
 }
 
 TEST(DownloadRange, TheCompleteLengthIsCheckedOnlyWhenBothSidesGiveIt) {
@@ -263,6 +298,7 @@ TEST(DownloadRange, ABodyThatGoesOnPastTheRangeEndsTheAttemptAtOnce) {
     EXPECT_FALSE(ok);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     EXPECT_LT(c.Content().size(), 1u << 20) << "the rest of the body was not written";
+    EXPECT_FALSE(c.http.BodyTrusted()) << "what it wrote is fetched again";
 }
 
 TEST(FetchFileInfo, SizeAndDateOfAGoodAnswer) {

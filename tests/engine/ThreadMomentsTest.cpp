@@ -59,25 +59,24 @@ TEST_F(Workers, APauseAtEveryMomentOfAnAttemptIsKept) {
                     worker->PauseTransfer();
             }
         };
-        worker = &Start(server, 0, 4999, -1, false, "mirror.test");
+        workers.clear();
+        failures.clear();
+        Plan(5000, {At(server, "mirror.test")}, {{0, 4999}});
+        worker = &Start(1);
         ASSERT_TRUE(PumpUntil([&] { return paused; }));
         PumpUntil([] { return false; }, 400ms);
         EXPECT_TRUE(server.Requests().empty()) << "no request after the pause";
-        EXPECT_EQ(Count(kRetrying), 0) << "a pause is no error";
+        EXPECT_TRUE(failures.empty()) << "a pause is no error";
         EXPECT_FALSE(worker->Finished);
         onReport = nullptr;
         worker->ResumeTransfer();
         ASSERT_TRUE(PumpUntil([&] { return worker->Finished.load(); }));
         EXPECT_EQ(server.Requests().size(), 1u);
-        EXPECT_EQ(Join(worker->PieceFiles), content);
-        for (auto &piece : worker->PieceFiles)
-            std::filesystem::remove(piece);
-        worker->PieceFiles.clear();
-        workers.clear();
+        EXPECT_EQ(Written(), content);
     }
 }
 
-// A stop at those moments ends the worker within a second, with no request and no piece.
+// A stop at those moments ends the worker within a second, with no request.
 TEST_F(Workers, AStopAtEveryMomentOfAnAttemptEndsTheWorkerAtOnce) {
     SlowLoopbackNames names(2000ms);
     clientTimeOut = 60000;
@@ -96,7 +95,9 @@ TEST_F(Workers, AStopAtEveryMomentOfAnAttemptEndsTheWorkerAtOnce) {
                     worker->RequestStop();
             }
         };
-        worker = &Start(server, 0, 4999, -1, false, "mirror.test");
+        workers.clear();
+        Plan(5000, {At(server, "mirror.test")}, {{0, 4999}});
+        worker = &Start(1);
         ASSERT_TRUE(PumpUntil([&] { return asked; }));
         if (duringLookup)
             PumpUntil([] { return false; }, 100ms);
@@ -104,44 +105,29 @@ TEST_F(Workers, AStopAtEveryMomentOfAnAttemptEndsTheWorkerAtOnce) {
         worker->Stop();
         EXPECT_LT(steady_clock::now() - start, 1s);
         EXPECT_TRUE(server.Requests().empty());
-        EXPECT_TRUE(worker->PieceFiles.empty());
+        EXPECT_EQ(plan->Received(), 0);
         onReport = nullptr;
         workers.clear();
     }
 }
 
 // Three workers on a server that answers every range with the whole file: the first to get
-// such an answer takes it as the whole file, the others end quietly, nothing is counted twice.
+// such an answer takes it as the whole file from its first byte, the others end quietly,
+// nothing is counted twice.
 TEST_F(Workers, AServerThatSendsOnlyWholeFilesGivesTheFileInOneStream) {
     const std::string content = PatternBytes(0, 300000);
     RangeServer server(content);
     server.SetFaults([](size_t, const SeenRequest &) {
         return RangeFault{RangeFault::Kind::WholeFile, 0, 0, {}};
     });
-    auto stream = std::make_shared<engine::OneStream>();
-    std::vector<HttpThread *> streams;
-    for (int j = 0; j < 3; ++j) {
-        HttpThread &w = Start(server, j * 100000, j * 100000 + 99999, -1, true);
-        w.FileSize = 300000;
-        w.Stream = stream;
-        w.OnOneStream = [&](HttpThread *s) {
-            streams.push_back(s);
-            // As the owner does: the others stop, and only this stream's bytes count now.
-            for (auto &other : workers)
-                if (other.get() != s)
-                    other->RequestStop();
-            reports.clear();
-        };
-    }
-    for (auto &w : workers)
-        w->ResumeTransfer();
+    StartAll(300000, {At(server)}, 3);
     ASSERT_TRUE(PumpUntil([&] { return ended == 3; }));
-    ASSERT_EQ(streams.size(), 1u);
-    HttpThread &one = *streams[0];
-    EXPECT_TRUE(one.Finished);
-    EXPECT_EQ(Join(one.PieceFiles), content);
-    EXPECT_EQ(BytesReported(), 300000) << "each byte counted once";
-    EXPECT_EQ(Count(kRetrying), 0);
+    ASSERT_NE(oneStream, 0);
+    EXPECT_TRUE(workers[static_cast<size_t>(oneStream - 1)]->Finished);
+    EXPECT_TRUE(Written() == content);
+    EXPECT_EQ(plan->Received(), 300000) << "each byte counted once";
+    EXPECT_TRUE(failures.empty());
     for (auto &w : workers)
-        EXPECT_TRUE(w.get() == &one || !w->Finished) << "only the stream finishes its segment";
+        EXPECT_TRUE(w->WorkerIndex == oneStream || !w->Finished)
+            << "only the stream finishes its segment";
 }

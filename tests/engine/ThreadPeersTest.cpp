@@ -28,18 +28,8 @@ class PeerWorkers : public Workers {
         Workers::TearDown();
         std::filesystem::remove_all(root);
     }
-    HttpThread &StartOn(uint16_t port, int64_t start, int64_t end) {
-        int index = static_cast<int>(workers.size()) + 1;
-        workers.push_back(std::make_unique<HttpThread>(
-            start, end, -1, "setup.exe", "http", "127.0.0.1:" + std::to_string(port), "dir", "",
-            0, index,
-            [this, index](platform::TObject *, int64_t b, const std::string &t, int32_t l) {
-                reports.push_back({index, b, t, l});
-            },
-            [this](platform::TThread *) { ++ended; }, true));
-        workers.back()->AttemptWait = 20ms;
-        workers.back()->ResumeTransfer();
-        return *workers.back();
+    static Location On(uint16_t port) {
+        return Location{"127.0.0.1:" + std::to_string(port), "dir/", 0};
     }
 
     const std::string content = PatternBytes(0, 5 * 1000 * 1000 + 3);
@@ -48,32 +38,31 @@ class PeerWorkers : public Workers {
 
 } // namespace
 
-TEST_F(PeerWorkers, FiveWorkersFromNginxJoinToTheFile) {
+TEST_F(PeerWorkers, FiveWorkersFromNginxWriteTheFile) {
     std::string why;
     if (!NginxServer::Available(&why))
         GTEST_SKIP() << "real peer missing, test skipped: " << why;
     NginxServer nginx(root.string());
     const int64_t size = static_cast<int64_t>(content.size()), part = size / 5 + 1;
-    for (int i = 0; i < 5; ++i)
-        StartOn(nginx.Port(), i * part, std::min((i + 1) * part, size) - 1);
+    StartAll(size, {On(nginx.Port())}, 5);
     ASSERT_TRUE(PumpUntil([&] { return ended == 5; }));
-    std::vector<std::string> all;
-    for (auto &w : workers)
-        all.insert(all.end(), w->PieceFiles.begin(), w->PieceFiles.end());
-    EXPECT_TRUE(Join(all) == content);
-    EXPECT_EQ(BytesReported(), size);
-    EXPECT_EQ(Count(kRetrying), 0);
+    EXPECT_TRUE(Written() == content);
+    EXPECT_EQ(plan->Received(), size);
+    EXPECT_TRUE(failures.empty());
     EXPECT_TRUE(nginx.WaitForAccessLog("\"bytes=0-" + std::to_string(part - 1) + "\""));
 }
 
-TEST_F(PeerWorkers, AServerAnsweringRangesWithTheWholeFileIsReportedAsFailing) {
+TEST_F(PeerWorkers, AServerAnsweringRangesWithTheWholeFileGivesItInOneStream) {
     std::string why;
     if (!LighttpdServer::Available(&why))
         GTEST_SKIP() << "real peer missing, test skipped: " << why;
     // lighttpd answers an HTTP/1.0 range request with 200 and the whole file.
     LighttpdServer lighttpd(root.string());
-    HttpThread &w = StartOn(lighttpd.Port(), 1000, 1999);
-    ASSERT_TRUE(PumpUntil([&] { return Count(kRetrying) >= 2; }));
-    EXPECT_FALSE(w.Finished);
+    const int64_t size = static_cast<int64_t>(content.size());
+    StartAll(size, {On(lighttpd.Port())}, 5);
+    ASSERT_TRUE(PumpUntil([&] { return ended == 5; }));
+    EXPECT_NE(oneStream, 0);
+    EXPECT_TRUE(Written() == content);
+    EXPECT_TRUE(failures.empty());
     EXPECT_TRUE(lighttpd.WaitForAccessLog("\"GET /dir/setup.exe HTTP/1.0\" 200"));
 }

@@ -8,76 +8,99 @@
 using namespace workertest;
 using testsupport::PatternBytes;
 
-TEST_F(Workers, OneRequestForTheWholeSegmentAndOnePiece) {
+namespace {
+
+std::vector<std::string> RangeLines(const RangeServer &server) {
+    std::vector<std::string> lines;
+    for (auto &r : server.Requests())
+        if (r.method == "GET")
+            lines.push_back(r.rangeLine);
+    return lines;
+}
+
+} // namespace
+
+TEST_F(Workers, OneRequestForTheWholeSegmentWrittenAtItsOffset) {
     const std::string content = PatternBytes(0, 200000);
     RangeServer server(content);
-    HttpThread &w = Start(server, 50000, 149999);
+    HttpThread &w = StartOne(server, 200000, 50000, 149999);
     ASSERT_TRUE(PumpUntil([&] { return ended == 1; }));
     EXPECT_TRUE(w.Finished);
     ASSERT_EQ(server.Requests().size(), 1u);
     EXPECT_EQ(server.Requests()[0].rangeLine, "Range: bytes=50000-149999");
     EXPECT_NE(server.Requests()[0].request.find("GET /dir/setup.exe HTTP/1.0\r\n"),
               std::string::npos);
-    ASSERT_EQ(w.PieceFiles.size(), 1u);
-    EXPECT_EQ(Join(w.PieceFiles), content.substr(50000, 100000));
-    EXPECT_EQ(BytesReported(), 100000);
+    EXPECT_EQ(Written().substr(50000, 100000), content.substr(50000, 100000));
+    EXPECT_EQ(Written().size(), 200000u) << "the file has its whole length from the start";
+    EXPECT_EQ(plan->Received(), 100000);
     ASSERT_FALSE(reports.empty());
     EXPECT_EQ(reports[0].text, "Attempting to connect to 127.0.0.1:" +
                                    std::to_string(server.Port()) + "...");
     EXPECT_EQ(reports[0].level, 2);
+    EXPECT_TRUE(failures.empty());
 }
 
-TEST_F(Workers, CappedRequestsMakePiecesInOrder) {
+TEST_F(Workers, CappedRequestsGoOnInOrder) {
     const std::string content = PatternBytes(0, 1200000);
     RangeServer server(content);
-    HttpThread &w = Start(server, 0, 1199999, 500000);
+    maximum = 500000;
+    StartOne(server, 1200000, 0, 1199999);
     ASSERT_TRUE(PumpUntil([&] { return ended == 1; }));
-    auto requests = server.Requests();
-    ASSERT_EQ(requests.size(), 3u);
-    EXPECT_EQ(requests[0].rangeLine, "Range: bytes=0-499999");
-    EXPECT_EQ(requests[1].rangeLine, "Range: bytes=500000-999999");
-    EXPECT_EQ(requests[2].rangeLine, "Range: bytes=1000000-1199999");
-    ASSERT_EQ(w.PieceFiles.size(), 3u);
-    EXPECT_TRUE(Join(w.PieceFiles) == content);
+    EXPECT_EQ(RangeLines(server),
+              (std::vector<std::string>{"Range: bytes=0-499999", "Range: bytes=500000-999999",
+                                        "Range: bytes=1000000-1199999"}));
+    EXPECT_TRUE(Written() == content);
 }
 
-TEST_F(Workers, AnEmptySegmentMakesNoRequestAndNoPiece) {
+TEST_F(Workers, AnEmptySegmentMakesNoRequest) {
     RangeServer server(PatternBytes(0, 10));
-    HttpThread &w = Start(server, 10, 9);
+    HttpThread &w = StartOne(server, 10, 10, 9);
     ASSERT_TRUE(PumpUntil([&] { return ended == 1; }));
     EXPECT_TRUE(w.Finished);
-    EXPECT_TRUE(w.PieceFiles.empty());
     EXPECT_TRUE(server.Requests().empty());
     EXPECT_TRUE(reports.empty());
 }
 
-TEST_F(Workers, EachKindOfFailedAttemptIsReportedWithdrawnAndRetried) {
+// Each failed attempt is reported with its kind, and the next one asks for what is still
+// missing: the bytes a broken connection delivered are the file's own and stay.
+TEST_F(Workers, EachKindOfFailedAttemptIsReportedAndTheNextGoesOnFromWhereItBroke) {
     const std::string content = PatternBytes(0, 300000);
     RangeServer server(content);
     const std::vector<RangeFault> faults = {
         {RangeFault::Kind::ResetAfter, 50000, 0, {}},
         {RangeFault::Kind::ShortBody, 70000, 0, {}},
-        {RangeFault::Kind::WholeFile, 0, 0, {}},
         {RangeFault::Kind::WrongContentRange, 0, 0, {}},
         {RangeFault::Kind::Status, 0, 503, {}},
+        {RangeFault::Kind::OtherVersion, 10, 0, {}},
         {RangeFault::Kind::StallAfter, 1000, 0, 5000ms}, // longer than the client's time-out
     };
     server.SetFaults([&](size_t i, const SeenRequest &) {
         return i < faults.size() ? faults[i] : RangeFault{};
     });
     clientTimeOut = 300;
-    HttpThread &w = Start(server, 100000, 299999);
+    HttpThread &w = StartOne(server, 300000, 100000, 299999);
     ASSERT_TRUE(PumpUntil([&] { return ended == 1; }));
-    EXPECT_EQ(Count(kRetrying), static_cast<int>(faults.size()));
-    EXPECT_EQ(server.Requests().size(), faults.size() + 1);
-    for (auto &r : server.Requests())
-        EXPECT_EQ(r.rangeLine, "Range: bytes=100000-299999") << "every attempt asks again";
-    ASSERT_EQ(w.PieceFiles.size(), 1u);
-    EXPECT_TRUE(Join(w.PieceFiles) == content.substr(100000));
-    EXPECT_EQ(BytesReported(), 200000) << "failed attempts' bytes are withdrawn";
+    EXPECT_TRUE(w.Finished);
+    EXPECT_EQ(RangeLines(server),
+              (std::vector<std::string>{
+                  "Range: bytes=100000-299999", "Range: bytes=150000-299999",
+                  "Range: bytes=220000-299999", "Range: bytes=220000-299999",
+                  "Range: bytes=220000-299999", "Range: bytes=220000-299999",
+                  "Range: bytes=221000-299999"}));
+    ASSERT_EQ(failures.size(), faults.size());
+    const FailureKind kinds[] = {FailureKind::ShortBody, FailureKind::ShortBody,
+                                 FailureKind::WrongBody, FailureKind::HttpStatus,
+                                 FailureKind::WrongBody, FailureKind::Stalled};
+    for (size_t i = 0; i < failures.size(); ++i)
+        EXPECT_EQ(failures[i].failure.kind, kinds[i]) << i << ": " << failures[i].failure.text;
+    EXPECT_EQ(failures[3].failure.status, 503);
+    EXPECT_EQ(failures[3].failure.text, "HTTP 503 Service Unavailable");
+    EXPECT_TRUE(failures[0].outcome.counted) << "the only location: every failure counts";
+    EXPECT_TRUE(Written().substr(100000) == content.substr(100000));
+    EXPECT_EQ(plan->Received(), 200000) << "each byte counted once";
 }
 
-TEST_F(Workers, FiveWorkersWithInjectedFaultsJoinToTheSource) {
+TEST_F(Workers, FiveWorkersWithInjectedFaultsWriteTheExactFile) {
 #if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
     const int64_t size = 8LL << 20; // the same paths, at a size sanitizers get through quickly
 #else
@@ -87,8 +110,6 @@ TEST_F(Workers, FiveWorkersWithInjectedFaultsJoinToTheSource) {
     RangeServer server(content);
     std::mt19937 random(20261208);
     const int64_t part = size / 5;
-    // Every fault strikes inside a range: a reset or a stall after the last byte would not be
-    // a failed attempt, however it was counted.
     const auto within = static_cast<uint32_t>(std::min<int64_t>(4000000, part - 1));
     server.SetFaults([&](size_t i, const SeenRequest &) {
         // The first attempts of all workers meet a fault; later ones, now and then.
@@ -100,76 +121,113 @@ TEST_F(Workers, FiveWorkersWithInjectedFaultsJoinToTheSource) {
         }
     });
     clientTimeOut = 1500; // well above a loaded machine's pauses, below the stalls
-    for (int i = 0; i < 5; ++i)
-        Start(server, i * part, i == 4 ? size - 1 : (i + 1) * part - 1);
+    StartAll(size, {At(server)}, 5);
     ASSERT_TRUE(PumpUntil([&] { return ended == 5; }, 100s));
-    std::vector<std::string> all;
-    for (auto &w : workers) {
+    for (auto &w : workers)
         EXPECT_TRUE(w->Finished);
-        all.insert(all.end(), w->PieceFiles.begin(), w->PieceFiles.end());
-    }
-    EXPECT_TRUE(Join(all) == content) << "pieces joined in worker order are the file";
-    EXPECT_EQ(BytesReported(), size);
+    EXPECT_TRUE(Written() == content);
+    EXPECT_EQ(plan->Received(), size);
     EXPECT_GT(server.FaultsInjected(), 0u);
-    EXPECT_EQ(Count(kRetrying), static_cast<int>(server.FaultsInjected()));
 }
 
-TEST_F(Workers, PauseAbortsWithoutAnErrorAndResumeAsksForTheSameBytes) {
+TEST_F(Workers, PauseEndsTheAttemptWithoutAnErrorAndResumeGoesOnFromThere) {
     const std::string content = PatternBytes(0, 100000);
     RangeServer server(content);
     server.SetFaults([](size_t i, const SeenRequest &) {
         return i == 0 ? RangeFault{RangeFault::Kind::StallAfter, 1000, 0, 10000ms} : RangeFault{};
     });
-    HttpThread &w = Start(server, 0, 99999);
-    ASSERT_TRUE(PumpUntil([&] { return BytesReported() > 0; }));
+    HttpThread &w = StartOne(server, 100000, 0, 99999);
+    ASSERT_TRUE(PumpUntil([&] { return plan->Received() == 1000; }));
     w.PauseTransfer();
-    ASSERT_TRUE(PumpUntil([&] { return BytesReported() == 0; })) << "the bytes are withdrawn";
-    PumpUntil([] { return false; }, 200ms);
+    PumpUntil([] { return false; }, 300ms);
     EXPECT_EQ(server.Requests().size(), 1u) << "paused: no new attempt";
-    EXPECT_EQ(Count(kRetrying), 0) << "a pause is no error";
+    EXPECT_TRUE(failures.empty()) << "a pause is no error";
+    EXPECT_EQ(plan->Received(), 1000) << "the bytes that came stay";
     w.ResumeTransfer();
     ASSERT_TRUE(PumpUntil([&] { return ended == 1; }));
-    ASSERT_EQ(server.Requests().size(), 2u);
-    EXPECT_EQ(server.Requests()[1].rangeLine, "Range: bytes=0-99999");
-    EXPECT_TRUE(Join(w.PieceFiles) == content);
+    EXPECT_EQ(RangeLines(server),
+              (std::vector<std::string>{"Range: bytes=0-99999", "Range: bytes=1000-99999"}));
+    EXPECT_TRUE(Written() == content);
 }
 
 TEST_F(Workers, PauseBeforeTheRequestAndDuringTheWaitTakesEffect) {
     RangeServer server(PatternBytes(0, 1000));
-    attemptWait = 5000ms;
-    HttpThread &w = Start(server, 0, 999);
+    attemptWait = 600ms;
+    HttpThread &w = StartOne(server, 1000, 0, 999);
     PumpUntil([] { return false; }, 20ms);
     w.PauseTransfer(); // during the first wait
-    PumpUntil([] { return false; }, 100ms);
+    PumpUntil([] { return false; }, 800ms);
     EXPECT_TRUE(server.Requests().empty());
-    w.AttemptWait = 20ms;
     w.ResumeTransfer();
     ASSERT_TRUE(PumpUntil([&] { return ended == 1; }));
     EXPECT_EQ(server.Requests().size(), 1u);
 }
 
-TEST_F(Workers, AServerThatIgnoresRangesIsReportedNotSilentlyRetried) {
-    RangeServer server(PatternBytes(0, 20000));
-    server.SetFaults([](size_t, const SeenRequest &) {
-        return RangeFault{RangeFault::Kind::WholeFile, 0, 0, {}};
-    });
-    attemptWait = 300ms; // a quiet time between attempts, to look at the totals
-    HttpThread &w = Start(server, 5000, 9999);
-    ASSERT_TRUE(PumpUntil([&] { return Count(kRetrying) >= 3 && BytesReported() == 0; }));
-    EXPECT_FALSE(w.Finished);
-    // Destroying a worker that would go on for ever ends it at once.
-    auto start = steady_clock::now();
-    workers.clear();
-    EXPECT_LT(steady_clock::now() - start, 2s);
-}
-
 TEST_F(Workers, APausedWorkerCanBeDestroyed) {
     RangeServer server(PatternBytes(0, 1000));
     attemptWait = 5000ms;
-    HttpThread &w = Start(server, 0, 999);
+    HttpThread &w = StartOne(server, 1000, 0, 999);
     w.PauseTransfer();
     PumpUntil([] { return false; }, 50ms);
     auto start = steady_clock::now();
     workers.clear();
     EXPECT_LT(steady_clock::now() - start, 2s);
+}
+
+// One connection of five runs far below the others: the idle workers take its remainder, and
+// the slow connection ends without a failure. The file does not wait for the slow path.
+TEST_F(Workers, ASlowLaneIsTakenOverByTheIdleWorkers) {
+    const int64_t size = 20 << 20;
+    const std::string content = PatternBytes(0, static_cast<size_t>(size));
+    RangeServer server(content);
+    server.SetFaults([](size_t i, const SeenRequest &r) {
+        // The second range request trickles: 32 KiB every 100 ms, 40 s for its 4 MiB.
+        return r.method == "GET" && i == 1
+                   ? RangeFault{RangeFault::Kind::Trickle, 32 << 10, 0, 100ms}
+                   : RangeFault{};
+    });
+    const auto start = steady_clock::now();
+    StartAll(size, {At(server)}, 5);
+    ASSERT_TRUE(PumpUntil([&] { return ended == 5; }, 30s));
+    const auto took = steady_clock::now() - start;
+    EXPECT_TRUE(Written() == content);
+    EXPECT_EQ(plan->Received(), size);
+    EXPECT_GE(plan->Takeovers(), 1);
+    EXPECT_GT(RangeLines(server).size(), 5u);
+    EXPECT_TRUE(failures.empty()) << failures.front().failure.text;
+    EXPECT_LT(took, 15s) << "the slow lane alone takes 40 s";
+}
+
+// The location that serves the transfer dies in the middle: the workers move to the next
+// location that agreed on the size, say so, and the file arrives whole.
+TEST_F(Workers, WorkersMoveToTheNextLocationWhenTheirsFails) {
+    const int64_t size = 4 << 20;
+    const std::string content = PatternBytes(0, static_cast<size_t>(size));
+    struct Case {
+        const char *name;
+        RangeFault fault; // of every attempt on the first location after its first five
+    } cases[] = {
+        {"refused", {RangeFault::Kind::Refuse, 0, 0, 60000ms}},
+        {"forbidden", {RangeFault::Kind::Status, 0, 403, {}}},
+        {"unavailable", {RangeFault::Kind::Status, 0, 503, {}}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        RangeServer dying(content), other(content);
+        dying.SetFaults([&c](size_t i, const SeenRequest &) {
+            // The first five answers break off after 100000 bytes.
+            return i < 5 ? RangeFault{RangeFault::Kind::ResetAfter, 100000, 0, {}} : c.fault;
+        });
+        workers.clear();
+        reports.clear();
+        failures.clear();
+        ended = 0;
+        StartAll(size, {At(dying), At(other)}, 5);
+        ASSERT_TRUE(PumpUntil([&] { return ended == 5; }, 30s));
+        EXPECT_TRUE(Written() == content);
+        EXPECT_EQ(Count("Using server 127.0.0.1:" + std::to_string(other.Port()) + "."), 5);
+        for (const FailureReport &f : failures)
+            EXPECT_FALSE(f.outcome.counted) << "another location could serve: " << f.failure.text;
+        EXPECT_FALSE(other.Requests().empty());
+    }
 }

@@ -3,14 +3,15 @@
 // SIGINT (or until its lifetime is over, so that a forgotten mirror does not stay). Each
 // request it gets is logged on standard error ("GET Range: bytes=0-99").
 //
-//   demo_mirror [--pace BYTES:MS] [--status CODE] [--lifetime SECONDS] [--port PORT] FILE
-//               HEAD_DELAY_MS
+//   demo_mirror [--pace BYTES:MS] [--status CODE] [--lifetime SECONDS] [--address ADDR]
+//               [--port PORT] FILE HEAD_DELAY_MS
 //
 //   HEAD_DELAY_MS      HEAD answers come this much later (a slower location)
 //   --pace BYTES:MS    bodies go out in slices of BYTES with MS between slices
 //   --status CODE      every request is answered with CODE and a small error page
 //   --lifetime SECONDS ends by itself after this long (default 900)
-//   --port PORT        listens on this port of 127.0.0.1 (default: an ephemeral one)
+//   --address ADDR     listens on this IPv4 address (default 127.0.0.1)
+//   --port PORT        listens on this port (default: an ephemeral one)
 
 #include "tests/support/RangeServer.h"
 #include "tests/support/StopSignals.h"
@@ -33,7 +34,7 @@ namespace {
 int Usage(const char *message) {
     std::cerr << "demo_mirror: " << message << "\n"
               << "usage: demo_mirror [--pace BYTES:MS] [--status CODE] [--lifetime SECONDS] "
-                 "[--port PORT] FILE HEAD_DELAY_MS\n";
+                 "[--address ADDR] [--port PORT] FILE HEAD_DELAY_MS\n";
     return 2;
 }
 
@@ -50,7 +51,7 @@ bool ToNumber(const std::string &text, long &value) {
 
 int main(int argc, char **argv) {
     long paceBytes = 0, paceMs = 0, status = 0, lifetime = 900, port = 0;
-    std::string file;
+    std::string file, address = "127.0.0.1";
     long headDelay = -1;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -67,6 +68,8 @@ int main(int argc, char **argv) {
         } else if (arg == "--lifetime" && hasValue) {
             if (!ToNumber(argv[++i], lifetime) || lifetime < 1)
                 return Usage("--lifetime takes a number of seconds");
+        } else if (arg == "--address" && hasValue) {
+            address = argv[++i];
         } else if (arg == "--port" && hasValue) {
             if (!ToNumber(argv[++i], port) || port > 65535)
                 return Usage("--port takes a port number");
@@ -93,7 +96,7 @@ int main(int argc, char **argv) {
     // The server's threads inherit this mask, so the signals reach only sigtimedwait below.
     const sigset_t stop = testsupport::BlockStopSignals();
 
-    testsupport::RangeServer server(content.str(), "127.0.0.1", static_cast<uint16_t>(port));
+    testsupport::RangeServer server(content.str(), address, static_cast<uint16_t>(port));
     server.SetHeadDelay(std::chrono::milliseconds(headDelay));
     if (paceBytes > 0)
         server.SetBodyPace(static_cast<size_t>(paceBytes), std::chrono::milliseconds(paceMs));

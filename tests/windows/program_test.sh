@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The real Windows program under wine, on the console (no display), against servers on this
-# machine's loopback: a file from nginx exact in five ranges; the same through tinyproxy as the
-# proxy of the options; Ctrl+C in the middle of a transfer (exit 2 at once, no output file and
-# no piece left); a bad option or a URL without a host (exit 2 before any request); --help and
+# machine's loopback: a file from nginx exact in five ranges (or more, with takeovers); the
+# same through tinyproxy as the proxy of the options; Ctrl+C in the middle of a transfer (exit 2
+# at once, no output file and no working file left); a bad option or a URL without a host (exit 2 before any request); --help and
 # --version (exit 0); no location answering (exit 2).
 #   program_test.sh PROGRAM.exe WINE_RUN NGINX_SERVE DEMO_MIRROR WORK_DIR
 # NGINX_SERVE and DEMO_MIRROR are the Linux build's test servers. The wine prefix is WORK_DIR's
@@ -32,9 +32,12 @@ fail() { echo "FAILED: $*"; [ -f "$run/program.out" ] && tail -5 "$run/program.o
 since() { echo $((($(date +%s%N) - $1) / 1000000)); }
 # The Windows name of a path of this machine (wine's drive Z: is the root).
 windows_path() { echo "Z:${1//\//\\}"; }
-# The prefix's temporary folder, where the workers keep their pieces.
+# The prefix's temporary folder (nothing of a download goes there), and the files being written
+# under a working name: in the output folder, or anywhere in the temporary one.
 temp_dir() { echo "$WINEPREFIX/drive_c/users/$(id -un)/Temp"; }
-pieces() { find "$(temp_dir)" -maxdepth 1 -name 'tlv*.tmp' 2>/dev/null | wc -l; }
+working_files() {
+    find "$(temp_dir)" "$run/out" -maxdepth 1 -name 'tlv*.tmp' 2>/dev/null | wc -l
+}
 
 # Runs the program in the background with the URL and options; its pid in $program_pid.
 start_program() {
@@ -109,7 +112,7 @@ wait_program 60
 [ "$code" = 0 ] || fail "the download from nginx ended with code $code"
 cmp -s "$run/www/d/f.bin" "$run/out/f.bin" || fail "the downloaded file differs from nginx's"
 echo "20 MB from nginx in $(since "$started") ms"
-[ "$(pieces)" = 0 ] || fail "pieces left in the temporary folder: $(ls "$(temp_dir)")"
+[ "$(working_files)" = 0 ] || fail "working files left: $(ls "$(temp_dir)" "$run/out")"
 
 # 3. The same through tinyproxy as the proxy of the options.
 if command -v tinyproxy >/dev/null || [ -x /usr/sbin/tinyproxy ] || [ -x /usr/bin/tinyproxy ]; then
@@ -153,10 +156,10 @@ rm -f "$run/out/f.bin"
 start_program "http://127.0.0.1:$mirror_port/d/f.bin" "OutputDirectory:$out" \
     CompletionLaunchApplication:0
 for _ in $(seq 1 200); do
-    [ "$(pieces)" -ge 5 ] && break
+    [ "$(working_files)" -ge 1 ] && break
     sleep 0.05
 done
-[ "$(pieces)" -ge 5 ] || fail "no transfer began within 10 s"
+[ "$(working_files)" -ge 1 ] || fail "no transfer began within 10 s"
 sleep 1
 stopped=$(date +%s%N)
 kill -INT "$program_pid"
@@ -166,7 +169,7 @@ took=$(since "$stopped")
 ((took < 1000)) || fail "Ctrl+C took $took ms to end the program"
 echo "Ctrl+C ended the transfer in $took ms"
 [ -e "$run/out/f.bin" ] && fail "Ctrl+C left the output file"
-[ "$(pieces)" = 0 ] || fail "Ctrl+C left pieces: $(ls "$(temp_dir)")"
+[ "$(working_files)" = 0 ] || fail "Ctrl+C left working files: $(ls "$(temp_dir)" "$run/out")"
 
 # 5. No location answers: the connection-error text and exit 2.
 start_program "http://127.0.0.1:9/d/f.bin" "OutputDirectory:$out"
@@ -174,11 +177,12 @@ wait_program 60
 [ "$code" = 2 ] || fail "no answering location gave exit code $code, not 2"
 grep -q "Could not connect" "$run/program.out" || fail "no connection-error text"
 
-# The requests nginx saw: the bad option asked nothing, the download came in five ranges.
+# The requests nginx saw: the bad option asked nothing, each download came in five ranges (and
+# the later halves of remainders that idle workers took over).
 kill -TERM "$serve_pid"
 wait "$serve_pid"
 heads=$(grep -c '"HEAD /d/f.bin ' "$run/access.log")
 ranges=$(grep -c '"GET /d/f.bin HTTP/1.[01]" 206 .* "bytes=' "$run/access.log")
 [ "$heads" = "$downloads" ] || fail "$heads size requests for $downloads downloads"
-[ "$ranges" = $((downloads * 5)) ] || fail "$ranges ranges for $downloads downloads of five"
+[ "$ranges" -ge $((downloads * 5)) ] || fail "$ranges ranges for $downloads downloads of five"
 echo "PASSED"

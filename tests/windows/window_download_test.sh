@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # A download through the Windows program's own window under wine on a virtual X server, from
 # a paced mirror on loopback: the caption "Downloading Pelko (x of y MB, z%)" with a partly
-# filled bar, Pause withdrawing the bytes of the attempts in progress (the bar steps back),
+# filled bar, Pause ending the attempts in progress while their bytes stay (the bar holds),
 # Resume, the progress going on behind the open options dialog, the full bar at 100.0%, then
 # the completion: the downloaded batch file runs (it writes a marker beside itself), the
 # program waits for it and deletes it, closes by itself with exit code 0, and no piece file is
@@ -59,5 +59,5 @@ fail() { echo "FAILED: $*"; exit 1; }
 [ -e "$work/run/out/setup.bat" ] && fail "the batch file was not deleted after it ran"
 leftover=$(find "$temp" -name 'tlv*.tmp')
 [ -z "$leftover" ] || fail "piece files left: $leftover"
-echo "PASSED: caption and bar while downloading, Pause steps back, Resume, progress behind" \
+echo "PASSED: caption and bar while downloading, Pause holds the bar, Resume, progress behind" \
     "the options dialog, full bar, batch file run and deleted, exit 0"

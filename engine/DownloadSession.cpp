@@ -1,0 +1,335 @@
+#include "engine/DownloadSession.h"
+
+#include "platform/NotifyQueue.h"
+#include "platform/Sha256.h"
+
+#include <algorithm>
+#include <cerrno>
+
+namespace engine {
+namespace {
+
+// How often a final name that was taken meanwhile is chosen anew, at the most.
+constexpr int kNameChoices = 100;
+
+using SteadyClock = std::chrono::steady_clock;
+
+// Wall time of a size request, to the millisecond, so that equal times are a tie.
+int64_t ElapsedMilliseconds(SteadyClock::time_point from, SteadyClock::time_point to) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(to - from).count();
+}
+
+struct Answer {
+    int entry;
+    int64_t size;
+    int64_t elapsed;
+    double modified;
+};
+
+} // namespace
+
+bool TakesOver(int entry, int64_t size, int64_t elapsed, int64_t takenSize, int64_t takenTime) {
+    if (entry == 0 || takenTime == -1)
+        return true;
+    if (takenSize != -1 && size != takenSize)
+        return false;
+    return elapsed < takenTime;
+}
+
+DownloadSession::DownloadSession(DownloadObserver &observer, SessionSettings settings)
+    : observer_(observer), settings_(std::move(settings)) {}
+
+DownloadSession::~DownloadSession() {
+    // The workers end first: they write into the file and hand reports to this session.
+    StopWorkers();
+    for (auto &w : Workers)
+        w.reset();
+}
+
+void DownloadSession::SetPhase(Phase phase) {
+    phase_ = phase;
+    observer_.OnPhase(phase);
+}
+
+void DownloadSession::Later(std::function<void()> fn) {
+    platform::NotifyQueue::Current()->PostClosure(
+        [alive = std::weak_ptr(alive_), fn = std::move(fn)] {
+            if (!alive.expired())
+                fn();
+        });
+}
+
+bool DownloadSession::Start(const SessionRequest &request, bool paused) {
+    if (stopped_ || phase_ != Phase::Idle)
+        return false;
+    paused_ = paused;
+    sha256_ = request.Sha256;
+    SetPhase(Phase::Selecting);
+    std::vector<Answer> answers;
+    int taken = -1;
+    int64_t takenSize = -1, takenTime = -1;
+    const std::string &primary = request.Mirrors[0].first;
+    for (int i = 0; i < 4; ++i) {
+        const auto &[host, folder] = request.Mirrors[static_cast<size_t>(i)];
+        const std::string directory = folder.empty() ? "" : folder + "/";
+        observer_.OnStatus("Retrieving information from " + host + "...", 0);
+        if (primary.empty() || stopped_)
+            continue;
+        double modified = 0;
+        int64_t size = -1;
+        std::string failure;
+        const auto t1 = SteadyClock::now();
+        const bool answered =
+            FetchFileInfo(request.Protocol + "://" + host + "/" + directory + request.FileName,
+                          request.ProxyServer, request.ProxyPort, modified, size, &sizeRequests_,
+                          &failure);
+        const int64_t elapsed = ElapsedMilliseconds(t1, SteadyClock::now());
+        if (i == 0)
+            primaryFailure_ = failure;
+        // An empty file (size 0) is an answer like any other.
+        if (!answered || size < 0)
+            continue;
+        answers.push_back({i, size, elapsed, modified});
+        if (TakesOver(i, size, elapsed, takenSize, takenTime)) {
+            taken = i;
+            takenSize = size;
+            takenTime = elapsed;
+        }
+    }
+    if (stopped_)
+        return false;
+    if (taken < 0) {
+        observer_.OnStatus("Failed to retrieve file information from " + primary + ".", 0);
+        SetPhase(Phase::Idle);
+        return false;
+    }
+
+    // Every location that agrees on the size can serve: the taken one first, then the others
+    // in the order of their times.
+    std::vector<Location> locations;
+    std::stable_sort(answers.begin(), answers.end(), [taken](const Answer &a, const Answer &b) {
+        if ((a.entry == taken) != (b.entry == taken))
+            return a.entry == taken;
+        return a.elapsed < b.elapsed;
+    });
+    for (const Answer &a : answers) {
+        if (a.size != takenSize)
+            continue;
+        const auto &[host, folder] = request.Mirrors[static_cast<size_t>(a.entry)];
+        locations.push_back(Location{host, folder.empty() ? "" : folder + "/", a.elapsed});
+        if (a.entry == taken)
+            ServerFileDate = a.modified;
+    }
+    observer_.OnStatus("Using server " + locations.front().Host + ".", 0);
+    size_ = takenSize;
+
+    // The file is written where it will stay, with room for all of it before any range is
+    // asked: a disk too small is said at once, and nothing is fetched in vain.
+    if (auto failure = sink_.Open(settings_.OutputDirectory(), size_)) {
+        lastFailure_ = *failure;
+        SetPhase(Phase::Failed);
+        return true;
+    }
+    workersStarted_ = true;
+    SetPhase(Phase::Transferring);
+    observer_.OnProgress(0, size_);
+    if (size_ == 0) {
+        // An empty file needs no range: it is written and completed at once.
+        Complete();
+        return true;
+    }
+    plan_ = std::make_unique<TransferPlan>(size_, std::move(locations), kWorkers);
+    StartWorkers(request);
+    return true;
+}
+
+void DownloadSession::StartWorkers(const SessionRequest &request) {
+    WorkerSettings settings;
+    settings.Protocol = request.Protocol;
+    settings.FileName = request.FileName;
+    settings.Proxy = request.ProxyServer;
+    settings.ProxyPort = request.ProxyPort;
+    settings.MaximumRequestLength = request.MaximumRequestLength;
+    settings.AttemptWait = settings_.AttemptWait;
+    settings.ClientTimeOut = settings_.ClientTimeOut;
+    for (int j = 1; j <= kWorkers; ++j) {
+        auto worker = std::make_unique<HttpThread>(
+            *plan_, sink_, settings, j,
+            [this](platform::TObject *, int64_t delta, const std::string &text, int32_t level) {
+                OnWorkerReport(delta, text, level);
+            },
+            [this](platform::TThread *) { OnWorkerDone(); }, true);
+        worker->OnAttemptFailed = [this](HttpThread *w, const Failure &f, FailureOutcome o) {
+            AttemptFailed(w->WorkerIndex, f, o);
+        };
+        worker->OnOneStream = [this](HttpThread *w) { OnOneStream(w); };
+        if (!paused_) // a pause during the selection holds the workers back
+            worker->ResumeTransfer();
+        Workers[static_cast<size_t>(j - 1)] = std::move(worker);
+    }
+}
+
+void DownloadSession::Pause() {
+    paused_ = true;
+    for (auto &w : Workers)
+        if (w && !w->Finished)
+            w->PauseTransfer();
+}
+
+void DownloadSession::Resume() {
+    paused_ = false;
+    for (auto &w : Workers)
+        if (w && !w->Finished)
+            w->ResumeTransfer();
+}
+
+void DownloadSession::Stop() {
+    if (stopped_)
+        return;
+    stopped_ = true;
+    sizeRequests_.Abort();
+    StopWorkers();
+    if (phase_ != Phase::Done && phase_ != Phase::Failed)
+        phase_ = Phase::Stopped;
+}
+
+void DownloadSession::StopWorkers() {
+    // All at once, so that none starts a request while another one is being waited for.
+    for (auto &w : Workers)
+        if (w)
+            w->RequestStop();
+}
+
+void DownloadSession::OnWorkerReport(int64_t delta, const std::string &text, int32_t level) {
+    if (stopped_)
+        return;
+    if (delta != 0 && delta != NoByteChange && plan_)
+        observer_.OnProgress(plan_->Received(), size_);
+    if (!text.empty())
+        observer_.OnStatus(text, level);
+}
+
+void DownloadSession::AttemptFailed(int worker, const Failure &failure,
+                                    FailureOutcome outcome) {
+    if (stopped_ || phase_ != Phase::Transferring)
+        return;
+    lastFailure_ = failure;
+    observer_.OnAttemptFailed(worker, failure);
+    if (IsDiskFailure(failure.kind)) {
+        // The disk, not the server, is at fault: no attempt can help. The workers end once
+        // this report is delivered.
+        Later([this, failure] { Fail(failure); });
+        return;
+    }
+    observer_.OnStatus("Error communicating with server.", 1);
+    if (!outcome.counted)
+        return;
+    ++ErrorCount;
+    const int32_t attempts = settings_.MaximumNumberOfAttempts();
+    // Five workers share one count.
+    if (PromptActive || attempts == -1 || static_cast<int64_t>(ErrorCount) < attempts * 5LL)
+        return;
+    PromptActive = true;
+    switch (observer_.OnDecision(RetryDecision{attempts, lastFailure_.text})) {
+    case RetryAnswer::GoOn:
+    case RetryAnswer::StayPaused: ErrorCount = 0; break;
+    case RetryAnswer::KeepCount:
+    case RetryAnswer::Stop: break;
+    }
+    PromptActive = false;
+}
+
+void DownloadSession::OnOneStream(HttpThread *stream) {
+    // None of the others writes anything after this, so the progress holds only the stream's
+    // bytes.
+    for (auto &w : Workers)
+        if (w && w.get() != stream)
+            w->RequestStop();
+    observer_.OnProgress(plan_->Received(), size_);
+    observer_.OnStatus("The server sends only whole files: the file comes in one stream.", 1);
+}
+
+void DownloadSession::OnWorkerDone() {
+    if (++FinishedWorkers != kWorkers || stopped_ || phase_ != Phase::Transferring)
+        return;
+    if (plan_->Complete()) {
+        Complete();
+        return;
+    }
+    // Every worker ended without the whole file (none can end so but by a stop).
+    Fail(Failure{FailureKind::ShortBody, 0, "The transfer ended before the whole file came"});
+}
+
+void DownloadSession::Fail(const Failure &failure) {
+    if (phase_ == Phase::Failed || phase_ == Phase::Done || stopped_)
+        return;
+    StopWorkers();
+    for (auto &w : Workers)
+        if (w)
+            w->Stop();
+    sink_.Discard();
+    lastFailure_ = failure;
+    SetPhase(Phase::Failed);
+}
+
+void DownloadSession::Complete() {
+    SetPhase(Phase::Verifying);
+    if (stopped_)
+        return;
+    if (auto failure = sink_.Close()) {
+        Fail(*failure);
+        return;
+    }
+    if (const int64_t size = sink_.Size(); size != size_) {
+        Fail(Failure{FailureKind::SizeMismatch, 0,
+                     "The file has " + std::to_string(size) + " bytes instead of " +
+                         std::to_string(size_) + "."});
+        return;
+    }
+    if (!CheckDigest())
+        return;
+    for (int choice = 0;; ++choice) {
+        auto [path, replace] = settings_.FinalName();
+        Failure failure;
+        const int error = sink_.MoveTo(path, replace, failure);
+        if (error == 0) {
+            outputPath_ = path;
+            break;
+        }
+        // A name that was free when it was chosen and is taken now: the next free one.
+        if (error != EEXIST || replace || choice + 1 == kNameChoices) {
+            Fail(failure);
+            return;
+        }
+    }
+    if (ServerFileDate != 0)
+        SetFileDate(outputPath_, ServerFileDate);
+    SetPhase(Phase::Done);
+}
+
+bool DownloadSession::CheckDigest() {
+    if (sha256_.empty())
+        return true;
+    observer_.OnStatus("Computing the file's SHA-256 digest...", 0);
+    // The owner stays responsive while a large file is read; a stop ends the reading.
+    std::string error;
+    const std::string digest = platform::FileSha256(sink_.Path(), error, [this] {
+        platform::ProcessPendingMessages();
+        return !stopped_;
+    });
+    if (stopped_) {
+        sink_.Discard(); // stopped before the file was checked: it is not left unchecked
+        return false;
+    }
+    if (digest == sha256_)
+        return true;
+    if (digest.empty())
+        Fail(Failure{FailureKind::DigestUnavailable, 0, error});
+    else
+        Fail(Failure{FailureKind::DigestMismatch, 0,
+                     "SHA-256 digest expected: " + sha256_ + "\r\nSHA-256 digest of the file: " +
+                         digest});
+    return false;
+}
+
+} // namespace engine

@@ -1,0 +1,167 @@
+#pragma once
+
+#include "engine/Failure.h"
+#include "engine/FileSink.h"
+#include "engine/HTTP.h"
+#include "engine/Thread.h"
+#include "engine/TransferPlan.h"
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace engine {
+
+// Whether location `entry`, answering `size` after `elapsed` ms, replaces the one taken so
+// far (takenTime -1: none yet). The first answer sets the size; a later one replaces it only
+// with the same size and a strictly shorter time, so ties keep the earlier entry.
+bool TakesOver(int entry, int64_t size, int64_t elapsed, int64_t takenSize, int64_t takenTime);
+
+// Where the session is. Idle: nothing runs (before the first selection, or after one in which
+// no location answered). Failed: the file cannot be had (PrimaryFailure or LastFailure says
+// why); Stopped: the session was stopped before the end.
+enum class Phase { Idle, Selecting, Transferring, Verifying, Done, Failed, Stopped };
+
+// The question when the attempts of the options are used up, and its answers: go on without
+// a limit (the count starts again), stay paused (the count starts again), stay paused with
+// the count kept, or nothing (the owner ends the session).
+struct RetryDecision {
+    int32_t attempts = 0;
+    std::string lastFailure; // why the last failed attempt failed
+};
+enum class RetryAnswer { GoOn, StayPaused, KeepCount, Stop };
+
+// What the owner of a session (the window, the console) is told, on the main thread.
+class DownloadObserver {
+  public:
+    virtual ~DownloadObserver() = default;
+    virtual void OnPhase(Phase phase) = 0;
+    // Bytes of the file received so far (each counted once) and its size.
+    virtual void OnProgress(int64_t received, int64_t total) = 0;
+    // A status text and its detail level (0 the session's own steps, 1 the main steps and
+    // failures of the workers, 2 connection attempts, 3 protocol detail).
+    virtual void OnStatus(const std::string &text, int32_t level) = 0;
+    // An attempt of worker `worker` (1 to 5) failed.
+    virtual void OnAttemptFailed(int worker, const Failure &failure) = 0;
+    // The failures counted reached the attempts of the options: the owner decides (it may
+    // pause or ask first; workers' reports go on meanwhile, and no second decision is asked).
+    virtual RetryAnswer OnDecision(const RetryDecision &decision) = 0;
+};
+
+struct SessionRequest {
+    std::string Protocol;
+    // Four locations, host and directory (no trailing "/"), entry 0 the primary one.
+    std::array<std::pair<std::string, std::string>, 4> Mirrors;
+    std::string FileName;
+    std::string ProxyServer;
+    int32_t ProxyPort = 0;
+    int64_t MaximumRequestLength = -1;
+    // The SHA-256 digest the file must have (lower-case hexadecimal); empty: none.
+    std::string Sha256;
+};
+
+struct SessionSettings {
+    // The folder the file is written in (ending in a separator), asked when the transfer
+    // begins.
+    std::function<std::string()> OutputDirectory;
+    // The verified file's name and whether an existing file of that name is replaced; asked
+    // once the file is verified (again when the name was taken meanwhile).
+    std::function<std::pair<std::string, bool>()> FinalName;
+    // The options' maximum number of attempts (-1: no limit), read at each failure.
+    std::function<int32_t()> MaximumNumberOfAttempts;
+    // The wait before each attempt but a takeover's, and each attempt's client time-out.
+    std::chrono::milliseconds AttemptWait{5000};
+    int32_t ClientTimeOut = 60000;
+};
+
+// One download: the selection of the locations, the transfer by five workers into the file
+// written in place, the retry policy's counts, the verification and the final name. It lives
+// on the main thread and tells its observer what happens; the workers run on their own
+// threads and reach it only through their reports.
+class DownloadSession {
+  public:
+    static constexpr int kWorkers = 5;
+
+    DownloadSession(DownloadObserver &observer, SessionSettings settings);
+    // Stops the workers; a file that was not completed is deleted.
+    ~DownloadSession();
+    DownloadSession(const DownloadSession &) = delete;
+    DownloadSession &operator=(const DownloadSession &) = delete;
+
+    // Asks each location in turn for the file's size (blocking the caller, whose messages are
+    // processed meanwhile), takes the fastest that agrees with the first answer, makes room
+    // for the file and starts the workers (suspended while `paused`); an empty file is
+    // completed at once. Returns false when no location answered (PrimaryFailure says why
+    // for entry 0; the session is Idle again and may start once more) or the session was
+    // stopped meanwhile.
+    bool Start(const SessionRequest &request, bool paused);
+    // Pauses the workers (their attempts end; their bytes stay) and resumes them.
+    void Pause();
+    void Resume();
+    // Ends everything at once: the selection, the workers, the verification. Returns at once;
+    // nothing more is requested, and the unfinished file is deleted.
+    void Stop();
+    // An attempt of worker `worker` (1 to 5) failed, with what the failure changed in the
+    // plan: the status line, the retry policy's count and decision, or the end of a transfer
+    // that the disk cannot take. The workers report here on the main thread.
+    void AttemptFailed(int worker, const Failure &failure, FailureOutcome outcome);
+
+    Phase CurrentPhase() const { return phase_; }
+    // The workers exist (the transfer runs, or ran).
+    bool WorkersStarted() const { return workersStarted_; }
+    int64_t Size() const { return size_; }
+    int64_t Received() const { return plan_ ? plan_->Received() : 0; }
+    // Done: the verified file's path.
+    const std::string &OutputPath() const { return outputPath_; }
+    // Failed: why; otherwise the last failed attempt's failure.
+    const Failure &LastFailure() const { return lastFailure_; }
+    // Why entry 0 gave no size, after a selection in which no location answered.
+    const std::string &PrimaryFailure() const { return primaryFailure_; }
+    // The Last-Modified date of the taken location's answer (0: none).
+    double ServerFileDate = 0;
+    // Failures counted against the attempts since the start or the last answer to the
+    // decision; a decision is being taken.
+    int32_t ErrorCount = 0;
+    bool PromptActive = false;
+    std::array<std::unique_ptr<HttpThread>, kWorkers> Workers;
+    int32_t FinishedWorkers = 0;
+    const TransferPlan *Plan() const { return plan_.get(); }
+
+  private:
+    void SetPhase(Phase phase);
+    void StartWorkers(const SessionRequest &request);
+    void OnWorkerReport(int64_t delta, const std::string &text, int32_t level);
+    void OnOneStream(HttpThread *stream);
+    void OnWorkerDone();
+    // The transfer cannot go on: the workers end, the file goes, the phase is Failed.
+    void Fail(const Failure &failure);
+    // All bytes are there: close, check the size and the digest, give the file its name.
+    void Complete();
+    bool CheckDigest();
+    void StopWorkers();
+    // Runs `fn` from the message loop, once the handler that asks for it has returned.
+    void Later(std::function<void()> fn);
+
+    DownloadObserver &observer_;
+    const SessionSettings settings_;
+    std::string sha256_;
+    Phase phase_ = Phase::Idle;
+    bool workersStarted_ = false;
+    bool stopped_ = false;
+    bool paused_ = false;
+    int64_t size_ = 0;
+    std::string outputPath_;
+    std::string primaryFailure_;
+    Failure lastFailure_;
+    SizeRequestAbort sizeRequests_;
+    FileSink sink_;
+    std::unique_ptr<TransferPlan> plan_;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};
+
+} // namespace engine

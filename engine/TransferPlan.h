@@ -1,0 +1,169 @@
+#pragma once
+
+#include "engine/Failure.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace engine {
+
+using Clock = std::chrono::steady_clock;
+
+// A location that agreed on the file's size, in the order of their answers' times.
+struct Location {
+    std::string Host;      // "server" or "server:port"
+    std::string Directory; // ends in "/" unless empty
+    int64_t Elapsed = 0;   // the size request's time, in ms
+    int Strikes = 0;       // failed attempts since the last good one
+    bool Out = false;      // given up until every location is
+};
+
+// A range of the file, first to last byte inclusive, fetched by one worker at a time. The
+// bytes from its start are written in order: Received of them are on disk, Claimed are on
+// disk or being written. A takeover lowers Last (never below Start + Claimed - 1).
+struct Segment {
+    int64_t First = 0;
+    int64_t Last = -1;
+    int64_t Claimed = 0;
+    int64_t Received = 0;
+    // The first byte still to ask for, and what is left of the range.
+    int64_t Next() const { return First + Received; }
+    int64_t Remaining() const { return Last - (First + Claimed) + 1; }
+    bool Complete() const { return First + Received > Last; }
+};
+
+// What a worker does next: fetch `segment` from location `location`, after the wait that
+// begins every attempt unless it is a takeover (new work, not a retry). No segment: nothing
+// is left for this worker.
+struct Work {
+    std::shared_ptr<Segment> segment;
+    size_t location = 0;
+    bool wait = true;
+    int64_t first = 0, last = -1; // the range to ask for: the segment's next byte to its end
+};
+
+// What a failed attempt changed: the worker moved to another location (named in the status
+// line), and whether the failure counts against the attempts of the options (only once no
+// location can serve).
+struct FailureOutcome {
+    bool moved = false;
+    bool counted = false;
+};
+
+// The view of one running segment that a takeover is chosen from.
+struct Lane {
+    int64_t remaining = 0; // bytes of its range that nobody writes yet
+    double rate = -1;      // bytes per second of its connection; -1: not measured yet
+    double age = -1;       // seconds since its attempt began; -1: no attempt runs
+};
+enum class TakeoverKind { None, Half, All };
+struct Takeover {
+    TakeoverKind kind = TakeoverKind::None;
+    size_t lane = 0;
+};
+// The takeover for an idle worker: the lane with the most time left. Its later half when that
+// is worth a connection of its own (`connectionCost` seconds, what the idle worker's last one
+// took to its first byte); all of it when its connection is slow (below a quarter of
+// `referenceRate`, or nothing measured a while after it began, or no attempt running), since
+// halving alone would leave a slow path its last piece. None when nothing is worth it.
+Takeover ChooseTakeover(const std::vector<Lane> &lanes, double referenceRate,
+                        double connectionCost);
+
+// The transfer's plan: the segments of the file, the workers that fetch them, the locations
+// they fetch from, and the rules that move work between them. Shared by the workers' threads
+// and the session's; every member is safe from any thread.
+class TransferPlan {
+  public:
+    // `size` > 0 bytes in `workers` ranges of size / workers + 1 bytes (the last ones may be
+    // empty for small files), worker i (0-based) fetching range i from the first location.
+    TransferPlan(int64_t size, std::vector<Location> locations, int workers);
+    // The same with the ranges given (first, last), worker i fetching range i.
+    TransferPlan(int64_t size, std::vector<Location> locations,
+                 const std::vector<std::pair<int64_t, int64_t>> &ranges);
+    // The ranges a file of `size` bytes is split into for `workers`: size / workers + 1
+    // bytes each, the last ones shorter or empty.
+    static std::vector<std::pair<int64_t, int64_t>> Ranges(int64_t size, int workers);
+
+    // The worker's next work: its own segment while incomplete (after the wait), else the
+    // takeover of another's remainder (at once), else nothing for now.
+    Work NextWork(int worker);
+    // A worker with nothing to do waits here until the plan changes (a segment completed, an
+    // attempt ended, Wake), `stop` says so, or `limit` passes (a connection may have become
+    // slow meanwhile). `seen` is the Generation read before its NextWork.
+    uint64_t Generation() const;
+    void WaitForChange(uint64_t seen, std::chrono::milliseconds limit,
+                       const std::function<bool()> &stop);
+    void Wake();
+    // An attempt of the worker begins now, for its segment.
+    void AttemptStarted(int worker);
+    // How many of `n` bytes the worker may write at `offset` of the file: those up to its
+    // segment's last byte, when `offset` is where the segment goes on. The bytes are then the
+    // worker's to write; Committed says they are on disk.
+    size_t Claim(int worker, int64_t offset, size_t n);
+    void Committed(int worker, size_t n);
+    // The last `n` bytes the worker wrote into its segment are not the file's after all (an
+    // answer that turned out wrong): they are fetched again.
+    void Withdraw(int worker, int64_t n);
+    // The worker's attempt ended: successfully (its location served it well) or with
+    // `failure` after delivering `delivered` bytes (strikes and failover).
+    void AttemptSucceeded(int worker);
+    FailureOutcome AttemptFailed(int worker, const Failure &failure, int64_t delivered);
+    // The server sends whole files for ranges: the first worker to ask becomes the one stream
+    // (true). Its segment becomes the whole file from its first byte, every other segment ends
+    // where it is, and no remainder is split any more.
+    bool MakeOneStream(int worker);
+    // A worker of the one stream got the whole file again: its bytes start over from 0.
+    void RestartOneStream(int worker);
+    bool OneStream() const;
+
+    int64_t Size() const { return size_; }
+    // Bytes on disk, each counted once.
+    int64_t Received() const;
+    bool Complete() const;
+    Location LocationAt(size_t index) const;
+    size_t LocationOf(int worker) const;
+    // Ranges given out by takeovers so far.
+    int Takeovers() const;
+
+    // For tests: the clock that rates and ages are measured with.
+    void SetClockForTesting(Clock::time_point (*now)()) { now_ = now; }
+
+  private:
+    struct Worker {
+        std::shared_ptr<Segment> segment;
+        size_t location = 0;
+        bool running = false;
+        Clock::time_point started{};
+        Clock::time_point firstByte{};
+        int64_t bytes = 0;       // written by the attempt that runs (or ran last)
+        double lastRate = -1;    // of its last connection that measured one
+        double connectionCost = 0.05;
+    };
+    double RateOf(const Worker &w, Clock::time_point now) const;
+    Work TakeoverFor(int worker, Clock::time_point now);
+    Work WorkOf(const Worker &w, bool wait) const;
+
+    const int64_t size_;
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    uint64_t generation_ = 0; // counts the changes idle workers wait for
+    void Changed(); // with the lock held
+    std::vector<std::shared_ptr<Segment>> segments_;
+    std::vector<Worker> workers_;
+    std::vector<Location> locations_;
+    bool oneStream_ = false;
+    int oneStreamWorker_ = -1;
+    bool counting_ = false; // every location failed: failures count from here
+    int takeovers_ = 0;
+    Clock::time_point (*now_)() = &Clock::now;
+};
+
+} // namespace engine

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+// A new file that several threads write at offsets of their own, sized to its whole length
+// before the first write: a download written in place, in the folder where it will stay, under
+// a working name until it is complete. Error numbers are errno values on every system
+// (std::strerror gives their text); ENOSPC is a full disk. Calls that need an open file give
+// EBADF without one (before CreateIn, after Close or Remove), a negative size or offset EINVAL.
+// Not copyable; closes on destruction (the file itself stays until Remove or MoveTo).
+class TPositionalFile {
+  public:
+    TPositionalFile() = default;
+    ~TPositionalFile();
+    TPositionalFile(const TPositionalFile &) = delete;
+    TPositionalFile &operator=(const TPositionalFile &) = delete;
+
+    // Creates a new empty file "tlv" + a unique part + ".tmp" in `directory` (ending in a path
+    // separator, or empty for the working directory), exclusively (no other caller, thread or
+    // process gets it), readable and writable by its owner only (Windows: with the folder's
+    // permissions; while it is open others may only read it, and only when they share writing
+    // and deleting). Returns 0 or the error number: ENOENT for a missing folder, EBUSY when
+    // this object already holds a file (until Remove).
+    int CreateIn(const std::string &directory);
+    // The file's full path; empty before CreateIn succeeded and after Remove.
+    const std::string &Path() const { return path_; }
+
+    // Makes the file `size` bytes long and reserves their space where the system can, so that
+    // no later write finds the disk full (Linux: fallocate; where the file system cannot, and
+    // on Windows, the length is set alone; Windows makes the file sparse where the volume
+    // allows, so that a write far into it does not fill the gap with zeros first). The free
+    // space is compared first on every system: a reservation that cannot fit fails at once,
+    // without filling the disk on the way. Bytes already written below `size` stay. Returns 0,
+    // or ENOSPC with `freeBytes` set to the space that is free (-1 when it is not known; -1 too
+    // for other results), or another error number; on failure the file keeps its length.
+    int Reserve(int64_t size, int64_t &freeBytes);
+
+    // Writes all `size` bytes at `offset`. Safe from several threads at once, each writing its
+    // own part. Returns 0 or the error number (ENOSPC: the disk is full).
+    int WriteAt(const void *data, size_t size, int64_t offset);
+    // Reads at most `size` bytes at `offset`; returns the count (0 at the end) or -1 with
+    // `error` set.
+    int64_t ReadAt(void *data, size_t size, int64_t offset, int &error);
+    // The file's length in bytes (also when closed, through its name), or -1.
+    int64_t Size() const;
+
+    // Closes the file; returns 0 or the error number of the last write-back. Reading, writing
+    // and reserving end here; the file keeps its name.
+    int Close();
+    // Gives the file, open or closed, the name `path` in the same folder or another one on the
+    // same file system, in one step (an open file stays open under its new name): with
+    // `replace` an existing file of that name is replaced (not what a symbolic link under the
+    // name points to: the link itself goes); without it the move fails with EEXIST when the
+    // name is taken, by a symbolic link too. EXDEV: another file system. On success the file
+    // is readable by others as the umask allows (Windows: it keeps the permissions it was
+    // created with), and Path() is the new name; on failure both names stay as they were.
+    int MoveTo(const std::string &path, bool replace);
+    // Closes the file and deletes it; returns 0 or the error number (0 when there is no file).
+    int Remove();
+
+  private:
+    intptr_t fd_ = -1; // a descriptor, or a Windows handle (-1: none)
+    std::string path_;
+};
+
+} // namespace platform

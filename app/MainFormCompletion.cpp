@@ -13,10 +13,17 @@ void TMainForm::OnPhase(engine::Phase phase) {
         pb_->SetRange(0, session_->Size());
         pb_->SetPosition(0);
         break;
-    case engine::Phase::Verifying: ShowVerifying(); break;
-    case engine::Phase::Done: ShowCompleted(); break;
-    case engine::Phase::Failed: ShowFailed(); break;
-    default: break;
+    case engine::Phase::Verifying:
+        ShowVerifying();
+        break;
+    case engine::Phase::Done:
+        ShowCompleted();
+        break;
+    case engine::Phase::Failed:
+        ShowFailed();
+        break;
+    default:
+        break;
     }
 }
 
@@ -116,6 +123,10 @@ void TMainForm::RunCompletionActions() {
     ShowStatus("Finished.", 0);
 }
 
-void TMainForm::btnLaunchApplicationClick() { LaunchProgram(OutputPath, "", false); }
+void TMainForm::btnLaunchApplicationClick() {
+    LaunchProgram(OutputPath, "", false);
+}
 
-void TMainForm::btnOpenFolderClick() { LaunchProgram("explorer", "/select," + OutputPath, false); }
+void TMainForm::btnOpenFolderClick() {
+    LaunchProgram("explorer", "/select," + OutputPath, false);
+}

@@ -11,6 +11,8 @@ namespace {
 
 // How often a final name that was taken meanwhile is chosen anew, at the most.
 constexpr int kNameChoices = 100;
+// How often the bytes received are shown while the transfer runs, in ms.
+constexpr uint32_t kProgressInterval = 100;
 
 using SteadyClock = std::chrono::steady_clock;
 
@@ -59,12 +61,7 @@ void DownloadSession::Later(std::function<void()> fn) {
         });
 }
 
-bool DownloadSession::Start(const SessionRequest &request, bool paused) {
-    if (stopped_ || phase_ != Phase::Idle)
-        return false;
-    paused_ = paused;
-    sha256_ = request.Sha256;
-    SetPhase(Phase::Selecting);
+std::vector<Location> DownloadSession::Select(const SessionRequest &request, int64_t &size) {
     std::vector<Answer> answers;
     int taken = -1;
     int64_t takenSize = -1, takenTime = -1;
@@ -76,37 +73,30 @@ bool DownloadSession::Start(const SessionRequest &request, bool paused) {
         if (primary.empty() || stopped_)
             continue;
         double modified = 0;
-        int64_t size = -1;
+        int64_t answer = -1;
         std::string failure;
         const auto t1 = SteadyClock::now();
-        const bool answered =
-            FetchFileInfo(request.Protocol + "://" + host + "/" + directory + request.FileName,
-                          request.ProxyServer, request.ProxyPort, modified, size, &sizeRequests_,
-                          &failure);
+        const bool answered = FetchFileInfo(
+            request.Protocol + "://" + host + "/" + directory + request.FileName,
+            request.ProxyServer, request.ProxyPort, modified, answer, &sizeRequests_, &failure);
         const int64_t elapsed = ElapsedMilliseconds(t1, SteadyClock::now());
         if (i == 0)
             primaryFailure_ = failure;
         // An empty file (size 0) is an answer like any other.
-        if (!answered || size < 0)
+        if (!answered || answer < 0)
             continue;
-        answers.push_back({i, size, elapsed, modified});
-        if (TakesOver(i, size, elapsed, takenSize, takenTime)) {
+        answers.push_back({i, answer, elapsed, modified});
+        if (TakesOver(i, answer, elapsed, takenSize, takenTime)) {
             taken = i;
-            takenSize = size;
+            takenSize = answer;
             takenTime = elapsed;
         }
     }
-    if (stopped_)
-        return false;
-    if (taken < 0) {
-        observer_.OnStatus("Failed to retrieve file information from " + primary + ".", 0);
-        SetPhase(Phase::Idle);
-        return false;
-    }
-
+    std::vector<Location> locations;
+    if (taken < 0 || stopped_)
+        return locations;
     // Every location that agrees on the size can serve: the taken one first, then the others
     // in the order of their times.
-    std::vector<Location> locations;
     std::stable_sort(answers.begin(), answers.end(), [taken](const Answer &a, const Answer &b) {
         if ((a.entry == taken) != (b.entry == taken))
             return a.entry == taken;
@@ -120,8 +110,26 @@ bool DownloadSession::Start(const SessionRequest &request, bool paused) {
         if (a.entry == taken)
             ServerFileDate = a.modified;
     }
+    size = takenSize;
+    return locations;
+}
+
+bool DownloadSession::Start(const SessionRequest &request, bool paused) {
+    if (stopped_ || phase_ != Phase::Idle)
+        return false;
+    paused_ = paused;
+    sha256_ = request.Sha256;
+    SetPhase(Phase::Selecting);
+    std::vector<Location> locations = Select(request, size_);
+    if (stopped_)
+        return false;
+    if (locations.empty()) {
+        observer_.OnStatus(
+            "Failed to retrieve file information from " + request.Mirrors[0].first + ".", 0);
+        SetPhase(Phase::Idle);
+        return false;
+    }
     observer_.OnStatus("Using server " + locations.front().Host + ".", 0);
-    size_ = takenSize;
 
     // The file is written where it will stay, with room for all of it before any range is
     // asked: a disk too small is said at once, and nothing is fetched in vain.
@@ -139,6 +147,9 @@ bool DownloadSession::Start(const SessionRequest &request, bool paused) {
         return true;
     }
     plan_ = std::make_unique<TransferPlan>(size_, std::move(locations), kWorkers);
+    progressTimer_ = std::make_unique<platform::TThreadTimer>();
+    progressTimer_->SetInterval(kProgressInterval);
+    progressTimer_->SetOnTimer([this](platform::TObject *) { ShowProgress(); });
     StartWorkers(request);
     return true;
 }
@@ -155,8 +166,8 @@ void DownloadSession::StartWorkers(const SessionRequest &request) {
     for (int j = 1; j <= kWorkers; ++j) {
         auto worker = std::make_unique<HttpThread>(
             *plan_, sink_, settings, j,
-            [this](platform::TObject *, int64_t delta, const std::string &text, int32_t level) {
-                OnWorkerReport(delta, text, level);
+            [this](platform::TObject *, int64_t, const std::string &text, int32_t level) {
+                OnWorkerReport(text, level);
             },
             [this](platform::TThread *) { OnWorkerDone(); }, true);
         worker->OnAttemptFailed = [this](HttpThread *w, const Failure &f, FailureOutcome o) {
@@ -200,17 +211,22 @@ void DownloadSession::StopWorkers() {
             w->RequestStop();
 }
 
-void DownloadSession::OnWorkerReport(int64_t delta, const std::string &text, int32_t level) {
-    if (stopped_)
-        return;
-    if (delta != 0 && delta != NoByteChange && plan_)
-        observer_.OnProgress(plan_->Received(), size_);
-    if (!text.empty())
+void DownloadSession::OnWorkerReport(const std::string &text, int32_t level) {
+    if (!stopped_)
         observer_.OnStatus(text, level);
 }
 
-void DownloadSession::AttemptFailed(int worker, const Failure &failure,
-                                    FailureOutcome outcome) {
+void DownloadSession::ShowProgress() {
+    if (stopped_ || phase_ != Phase::Transferring || !plan_)
+        return;
+    const int64_t received = plan_->Received();
+    if (received == shownReceived_)
+        return;
+    shownReceived_ = received;
+    observer_.OnProgress(received, size_);
+}
+
+void DownloadSession::AttemptFailed(int worker, const Failure &failure, FailureOutcome outcome) {
     if (stopped_ || phase_ != Phase::Transferring)
         return;
     lastFailure_ = failure;
@@ -232,9 +248,12 @@ void DownloadSession::AttemptFailed(int worker, const Failure &failure,
     PromptActive = true;
     switch (observer_.OnDecision(RetryDecision{attempts, lastFailure_.text})) {
     case RetryAnswer::GoOn:
-    case RetryAnswer::StayPaused: ErrorCount = 0; break;
+    case RetryAnswer::StayPaused:
+        ErrorCount = 0;
+        break;
     case RetryAnswer::KeepCount:
-    case RetryAnswer::Stop: break;
+    case RetryAnswer::Stop:
+        break;
     }
     PromptActive = false;
 }
@@ -245,7 +264,7 @@ void DownloadSession::OnOneStream(HttpThread *stream) {
     for (auto &w : Workers)
         if (w && w.get() != stream)
             w->RequestStop();
-    observer_.OnProgress(plan_->Received(), size_);
+    ShowProgress();
     observer_.OnStatus("The server sends only whole files: the file comes in one stream.", 1);
 }
 
@@ -327,8 +346,8 @@ bool DownloadSession::CheckDigest() {
         Fail(Failure{FailureKind::DigestUnavailable, 0, error});
     else
         Fail(Failure{FailureKind::DigestMismatch, 0,
-                     "SHA-256 digest expected: " + sha256_ + "\r\nSHA-256 digest of the file: " +
-                         digest});
+                     "SHA-256 digest expected: " + sha256_ +
+                         "\r\nSHA-256 digest of the file: " + digest});
     return false;
 }
 

@@ -5,6 +5,7 @@
 #include "engine/HTTP.h"
 #include "engine/Thread.h"
 #include "engine/TransferPlan.h"
+#include "platform/ThreadTimer.h"
 
 #include <array>
 #include <chrono>
@@ -41,7 +42,8 @@ class DownloadObserver {
   public:
     virtual ~DownloadObserver() = default;
     virtual void OnPhase(Phase phase) = 0;
-    // Bytes of the file received so far (each counted once) and its size.
+    // Bytes of the file received so far (each counted once) and its size; while the transfer
+    // runs, ten times a second when they changed.
     virtual void OnProgress(int64_t received, int64_t total) = 0;
     // A status text and its detail level (0 the session's own steps, 1 the main steps and
     // failures of the workers, 2 connection attempts, 3 protocol detail).
@@ -134,8 +136,14 @@ class DownloadSession {
 
   private:
     void SetPhase(Phase phase);
+    // Asks each location in turn for the size: the locations that agree with the taken one
+    // (the first answer, or a faster one of the same size), the taken one first, in `size`
+    // their size; none when no location answered.
+    std::vector<Location> Select(const SessionRequest &request, int64_t &size);
     void StartWorkers(const SessionRequest &request);
-    void OnWorkerReport(int64_t delta, const std::string &text, int32_t level);
+    void OnWorkerReport(const std::string &text, int32_t level);
+    // The bytes received, when they changed since they were last shown.
+    void ShowProgress();
     void OnOneStream(HttpThread *stream);
     void OnWorkerDone();
     // The transfer cannot go on: the workers end, the file goes, the phase is Failed.
@@ -161,6 +169,8 @@ class DownloadSession {
     SizeRequestAbort sizeRequests_;
     FileSink sink_;
     std::unique_ptr<TransferPlan> plan_;
+    std::unique_ptr<platform::TThreadTimer> progressTimer_; // ShowProgress while transferring
+    int64_t shownReceived_ = -1;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 

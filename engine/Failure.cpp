@@ -18,15 +18,23 @@ std::string SocketReason(const net::TNMHTTP &client, const std::exception &error
 
 FailureKind KindOf(net::SockFailure failure) {
     switch (failure) {
-    case net::SockFailure::HostNotFound: return FailureKind::HostNotFound;
+    case net::SockFailure::HostNotFound:
+        return FailureKind::HostNotFound;
     case net::SockFailure::LookupTimedOut:
-    case net::SockFailure::ConnectTimedOut: return FailureKind::TimedOut;
-    case net::SockFailure::ConnectFailed: return FailureKind::Refused;
-    case net::SockFailure::Cancelled: return FailureKind::Stopped;
-    case net::SockFailure::Closed: return FailureKind::Reset;
-    case net::SockFailure::Tls: return FailureKind::Tls;
-    case net::SockFailure::Stalled: return FailureKind::Stalled;
-    case net::SockFailure::Other: break;
+    case net::SockFailure::ConnectTimedOut:
+        return FailureKind::TimedOut;
+    case net::SockFailure::ConnectFailed:
+        return FailureKind::Refused;
+    case net::SockFailure::Cancelled:
+        return FailureKind::Stopped;
+    case net::SockFailure::Closed:
+        return FailureKind::Reset;
+    case net::SockFailure::Tls:
+        return FailureKind::Tls;
+    case net::SockFailure::Stalled:
+        return FailureKind::Stalled;
+    case net::SockFailure::Other:
+        break;
     }
     return FailureKind::Protocol;
 }
@@ -40,8 +48,10 @@ bool IsLocationFailure(FailureKind kind) {
     case FailureKind::Stopped:
     case FailureKind::SizeMismatch:
     case FailureKind::DigestMismatch:
-    case FailureKind::DigestUnavailable: return false;
-    default: return true;
+    case FailureKind::DigestUnavailable:
+        return false;
+    default:
+        return true;
     }
 }
 
@@ -49,10 +59,12 @@ bool StrikesOutAtOnce(const Failure &failure) {
     switch (failure.kind) {
     case FailureKind::Refused:
     case FailureKind::HostNotFound:
-    case FailureKind::Tls: return true;
+    case FailureKind::Tls:
+        return true;
     case FailureKind::HttpStatus:
         return failure.status == 403 || failure.status == 404 || failure.status == 410;
-    default: return false;
+    default:
+        return false;
     }
 }
 
@@ -86,7 +98,7 @@ std::string StatusText(const net::TNMHTTP &client) {
     std::string line = net::WithoutTerminator(client.Header.substr(0, client.Header.find('\n')));
     const size_t space = line.find(' ');
     return "HTTP " + (space == std::string::npos ? std::to_string(client.ReplyNumber)
-                                                : line.substr(space + 1));
+                                                 : line.substr(space + 1));
 }
 
 } // namespace engine

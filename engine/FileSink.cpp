@@ -16,7 +16,9 @@ Failure FileFailure(int error, const std::string &text) {
                    text + ": " + platform::ErrorNumberText(error)};
 }
 
-std::string Quoted(const std::string &path) { return "\"" + path + "\""; }
+std::string Quoted(const std::string &path) {
+    return "\"" + path + "\"";
+}
 
 } // namespace
 

@@ -20,7 +20,9 @@ HttpThread::HttpThread(TransferPlan &plan, FileSink &sink, WorkerSettings settin
         Resume();
 }
 
-HttpThread::~HttpThread() { Stop(); }
+HttpThread::~HttpThread() {
+    Stop();
+}
 
 void HttpThread::Stop() {
     RequestStop();
@@ -64,12 +66,13 @@ void HttpThread::ResumeTransfer() {
 }
 
 void HttpThread::Report(TObject *, int64_t Bytes, const std::string &Text, int32_t Level) {
-    if (Bytes != NoByteChange)
-        PendingBytes = Bytes;
-    if (!Text.empty()) {
-        PendingText = Text;
-        PendingLevel = Level;
-    }
+    // The owner reads the bytes received from the plan: a report of bytes alone needs no
+    // round trip to the main thread.
+    if (Text.empty())
+        return;
+    PendingBytes = Bytes == NoByteChange ? 0 : Bytes;
+    PendingText = Text;
+    PendingLevel = Level;
     Synchronize([this] { DeliverReport(); });
 }
 
@@ -169,23 +172,8 @@ void HttpThread::SetCurrentClient(eHTTP *client) {
 void HttpThread::Execute() {
     size_t shownLocation = plan_.LocationOf(Index());
     while (!Terminated() && !Superseded) {
-        const uint64_t seen = plan_.Generation();
-        const Work work = plan_.NextWork(Index());
-        if (!work.segment) {
-            if (plan_.Complete() || plan_.OneStream())
-                break; // nothing is left for this worker
-            // Others still fetch: wait for a remainder worth taking over.
-            plan_.WaitForChange(seen, kIdleLook,
-                                [this] { return Terminated() || PauseRequested.load(); });
-            if (PauseRequested.exchange(false))
-                Suspend();
-            continue;
-        }
-        if (work.location != shownLocation) {
-            shownLocation = work.location;
-            Report(nullptr, NoByteChange,
-                   "Using server " + plan_.LocationAt(work.location).Host + ".", 1);
-        }
+        uint64_t seen = plan_.Generation();
+        Work work = plan_.NextWork(Index());
         std::unique_ptr<eHTTP> client;
         try {
             client = std::make_unique<eHTTP>();
@@ -197,10 +185,27 @@ void HttpThread::Execute() {
             HttpThread &self;
             ~Release() { self.SetCurrentClient(nullptr); }
         } release{*this};
-        if (work.wait || !client)
+        if (work.segment && (work.wait || !client)) {
             WaitBeforeAttempt();
-        if (client && !PauseRequested && !Terminated())
+            // Others may have taken over the segment meanwhile: the work is looked at anew.
+            seen = plan_.Generation();
+            work = plan_.NextWork(Index());
+        }
+        if (!work.segment && !PauseRequested && !Terminated()) {
+            if (plan_.Complete() || plan_.OneStream())
+                break; // nothing is left for this worker
+            // Others still fetch: wait for a remainder worth taking over.
+            plan_.WaitForChange(seen, kIdleLook,
+                                [this] { return Terminated() || PauseRequested.load(); });
+        }
+        if (work.segment && client && !PauseRequested && !Terminated()) {
+            if (work.location != shownLocation) {
+                shownLocation = work.location;
+                Report(nullptr, NoByteChange,
+                       "Using server " + plan_.LocationAt(work.location).Host + ".", 1);
+            }
             Attempt(*client, work);
+        }
         if (PauseRequested.exchange(false))
             Suspend();
         if (client)

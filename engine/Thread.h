@@ -51,8 +51,9 @@ class HttpThread : public platform::TThread {
     void PauseTransfer();
     // Main thread: starts a thread created suspended, or resumes a paused one.
     void ResumeTransfer();
-    // Worker thread: hands a report to the main thread and waits until it was delivered. The
-    // owner's handler gets the worker as the report's sender.
+    // Worker thread: hands a report with a text to the main thread and waits until it was
+    // delivered. The owner's handler gets the worker as the report's sender. Reports of bytes
+    // alone are not handed over: the owner reads the bytes received from the plan.
     void Report(TObject *Sender, int64_t Bytes, const std::string &Text, int32_t Level);
 
     // Set when the thread ends because no work is left (not because it was stopped).

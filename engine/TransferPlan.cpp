@@ -11,12 +11,14 @@ constexpr double kGraceSeconds = 0.5;
 // A connection is slow below this share of the others' rate.
 constexpr double kSlowShare = 0.25;
 // The least remainder worth halving, and the least worth taking from a slow connection.
-constexpr int64_t kMinHalving = 2 * 1024 * 1024;
+constexpr int64_t kMinHalving = 512 * 1024;
 constexpr int64_t kMinTakeAll = 64 * 1024;
 // Halving pays when the time it saves is this many times what a new connection costs.
 constexpr double kCostFactor = 4.0;
 
-double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+double Seconds(Clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
 
 } // namespace
 
@@ -39,11 +41,11 @@ Takeover ChooseTakeover(const std::vector<Lane> &lanes, double referenceRate,
             slow = lane.age >= kGraceSeconds;
             rate = referenceRate;
         } else {
-            slow = lane.age >= kGraceSeconds && referenceRate > 0 &&
-                   rate < referenceRate * kSlowShare;
+            slow =
+                lane.age >= kGraceSeconds && referenceRate > 0 && rate < referenceRate * kSlowShare;
         }
-        const double time = slow || rate <= 0 ? kForever
-                                              : static_cast<double>(lane.remaining) / rate;
+        const double time =
+            slow || rate <= 0 ? kForever : static_cast<double>(lane.remaining) / rate;
         if (time > bestTime || (time == bestTime && lane.remaining > bestRemaining)) {
             best.lane = i;
             bestTime = time;
@@ -236,8 +238,7 @@ void TransferPlan::AttemptSucceeded(int worker) {
     Changed();
 }
 
-FailureOutcome TransferPlan::AttemptFailed(int worker, const Failure &failure,
-                                           int64_t delivered) {
+FailureOutcome TransferPlan::AttemptFailed(int worker, const Failure &failure, int64_t delivered) {
     std::lock_guard lock(mutex_);
     Worker &w = workers_[static_cast<size_t>(worker)];
     if (w.bytes > 0)

@@ -4,9 +4,9 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <functional>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -143,8 +143,8 @@ class TransferPlan {
         bool running = false;
         Clock::time_point started{};
         Clock::time_point firstByte{};
-        int64_t bytes = 0;       // written by the attempt that runs (or ran last)
-        double lastRate = -1;    // of its last connection that measured one
+        int64_t bytes = 0;    // written by the attempt that runs (or ran last)
+        double lastRate = -1; // of its last connection that measured one
         double connectionCost = 0.05;
     };
     double RateOf(const Worker &w, Clock::time_point now) const;
@@ -155,7 +155,7 @@ class TransferPlan {
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     uint64_t generation_ = 0; // counts the changes idle workers wait for
-    void Changed(); // with the lock held
+    void Changed();           // with the lock held
     std::vector<std::shared_ptr<Segment>> segments_;
     std::vector<Worker> workers_;
     std::vector<Location> locations_;

@@ -19,7 +19,7 @@ class Cell:
             self.cpu = statistics.median(s.cpu for s in samples) / (size / GIB)
             self.rss = max(s.rss for s in samples) / MB
             self.first = statistics.median(s.first for s in samples)
-            self.join = statistics.median(s.join for s in samples)
+            self.after_last = statistics.median(s.after_last for s in samples)
             self.tail = statistics.median(s.tail for s in samples) * (TAIL_UNIT / size)
             self.requests = max(len(s.requests) for s in samples)
             self.ranges = max(sum(1 for r in s.requests if r.range) for s in samples)
@@ -78,7 +78,7 @@ def print_table(scenarios, tools, cells, out):
             ratios.append("%*s" % (WIDTHS[0], "-"))
     print(_row("ours / best peer", ratios), file=out)
 
-    print("\ntargets (each from this run; speeds are transfer phases, join included):", file=out)
+    print("\ntargets (each from this run; speeds are transfer phases, to the exit with the file):", file=out)
     for line in target_lines(scenarios, cells):
         print("  " + line, file=out)
 
@@ -87,8 +87,8 @@ def print_table(scenarios, tools, cells, out):
         ours = cells.get((sc.key, OURS.key))
         if ours and ours.ok():
             details.append("%s: first range request %.2f s after the start; %d requests, %d "
-                           "of them ranges; last request done -> exit %.2f s (the join)" %
-                           (sc.key, ours.first, ours.requests, ours.ranges, ours.join))
+                           "of them ranges; last request done -> exit %.2f s" %
+                           (sc.key, ours.first, ours.requests, ours.ranges, ours.after_last))
     if details:
         print("\nour program (medians):", file=out)
         for line in details:

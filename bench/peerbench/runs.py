@@ -25,7 +25,7 @@ class Sample:
     def __init__(self, measured, requests, counted):
         self.wall = measured.end - measured.start
         self.transfer = measured.end - min(r.start for r in counted)
-        self.join = measured.end - max(r.end for r in requests)
+        self.after_last = measured.end - max(r.end for r in requests)
         self.tail = measured.end - max(r.end for r in requests if r.bytes > 0)
         self.first = min(r.start for r in counted) - measured.start
         self.cpu = measured.cpu

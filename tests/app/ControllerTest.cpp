@@ -498,7 +498,7 @@ TEST_F(Controller, AWriteThatFailsEndsTheDownloadWithoutAnotherRequest) {
             EXPECT_TRUE(asked.insert(r.rangeLine).second) << "asked again: " << r.rangeLine;
         }
     }
-    EXPECT_GE(asked.size(), 5u);
+    EXPECT_GE(asked.size(), 1u);
     EXPECT_EQ(m.Session()->ErrorCount, 0);
     EXPECT_EQ(WorkingFilesLeft(), 0);
     EXPECT_FALSE(std::filesystem::exists(dir / "out" / "file.bin"));

@@ -34,8 +34,8 @@ TEST_F(Workers, OneRequestForTheWholeSegmentWrittenAtItsOffset) {
     EXPECT_EQ(Written().size(), 200000u) << "the file has its whole length from the start";
     EXPECT_EQ(plan->Received(), 100000);
     ASSERT_FALSE(reports.empty());
-    EXPECT_EQ(reports[0].text, "Attempting to connect to 127.0.0.1:" +
-                                   std::to_string(server.Port()) + "...");
+    EXPECT_EQ(reports[0].text,
+              "Attempting to connect to 127.0.0.1:" + std::to_string(server.Port()) + "...");
     EXPECT_EQ(reports[0].level, 2);
     EXPECT_TRUE(failures.empty());
 }
@@ -82,11 +82,10 @@ TEST_F(Workers, EachKindOfFailedAttemptIsReportedAndTheNextGoesOnFromWhereItBrok
     ASSERT_TRUE(PumpUntil([&] { return ended == 1; }));
     EXPECT_TRUE(w.Finished);
     EXPECT_EQ(RangeLines(server),
-              (std::vector<std::string>{
-                  "Range: bytes=100000-299999", "Range: bytes=150000-299999",
-                  "Range: bytes=220000-299999", "Range: bytes=220000-299999",
-                  "Range: bytes=220000-299999", "Range: bytes=220000-299999",
-                  "Range: bytes=221000-299999"}));
+              (std::vector<std::string>{"Range: bytes=100000-299999", "Range: bytes=150000-299999",
+                                        "Range: bytes=220000-299999", "Range: bytes=220000-299999",
+                                        "Range: bytes=220000-299999", "Range: bytes=220000-299999",
+                                        "Range: bytes=221000-299999"}));
     ASSERT_EQ(failures.size(), faults.size());
     const FailureKind kinds[] = {FailureKind::ShortBody, FailureKind::ShortBody,
                                  FailureKind::WrongBody, FailureKind::HttpStatus,
@@ -114,10 +113,14 @@ TEST_F(Workers, FiveWorkersWithInjectedFaultsWriteTheExactFile) {
     server.SetFaults([&](size_t i, const SeenRequest &) {
         // The first attempts of all workers meet a fault; later ones, now and then.
         switch (i < 5 ? i % 3 : random() % 8) {
-        case 0: return RangeFault{RangeFault::Kind::ResetAfter, random() % within, 0, {}};
-        case 1: return RangeFault{RangeFault::Kind::ShortBody, random() % within, 0, {}};
-        case 2: return RangeFault{RangeFault::Kind::StallAfter, random() % 100000, 0, 5000ms};
-        default: return RangeFault{};
+        case 0:
+            return RangeFault{RangeFault::Kind::ResetAfter, random() % within, 0, {}};
+        case 1:
+            return RangeFault{RangeFault::Kind::ShortBody, random() % within, 0, {}};
+        case 2:
+            return RangeFault{RangeFault::Kind::StallAfter, random() % 100000, 0, 5000ms};
+        default:
+            return RangeFault{};
         }
     });
     clientTimeOut = 1500; // well above a loaded machine's pauses, below the stalls
@@ -225,7 +228,10 @@ TEST_F(Workers, WorkersMoveToTheNextLocationWhenTheirsFails) {
         StartAll(size, {At(dying), At(other)}, 5);
         ASSERT_TRUE(PumpUntil([&] { return ended == 5; }, 30s));
         EXPECT_TRUE(Written() == content);
-        EXPECT_EQ(Count("Using server 127.0.0.1:" + std::to_string(other.Port()) + "."), 5);
+        // Each worker that goes on names the server it moves to (one whose segment an idle
+        // worker took over meanwhile has nothing more to ask).
+        EXPECT_GE(Count("Using server 127.0.0.1:" + std::to_string(other.Port()) + "."), 1);
+        EXPECT_LE(dying.Requests().size(), 10u) << "each worker fails there once at the most";
         for (const FailureReport &f : failures)
             EXPECT_FALSE(f.outcome.counted) << "another location could serve: " << f.failure.text;
         EXPECT_FALSE(other.Requests().empty());

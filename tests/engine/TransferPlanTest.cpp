@@ -16,7 +16,9 @@ using engine::TakeoverKind;
 using engine::TransferPlan;
 
 Clock::time_point testNow{};
-Clock::time_point TestClock() { return testNow; }
+Clock::time_point TestClock() {
+    return testNow;
+}
 
 std::vector<Location> Locations(int count) {
     std::vector<Location> locations;
@@ -30,8 +32,8 @@ size_t Write(TransferPlan &plan, int worker, int64_t n) {
     const engine::Work work = plan.NextWork(worker);
     if (!work.segment)
         return 0;
-    const size_t taken = plan.Claim(worker, work.segment->First + work.segment->Claimed,
-                                    static_cast<size_t>(n));
+    const size_t taken =
+        plan.Claim(worker, work.segment->First + work.segment->Claimed, static_cast<size_t>(n));
     plan.Committed(worker, taken);
     return taken;
 }
@@ -102,7 +104,7 @@ TEST(TakeoverRule, TheLaneWithTheMostTimeLeftIsHalvedOrTakenWhenSlow) {
          TakeoverKind::All,
          0},
         {"a small remainder is not worth a connection",
-         {{1 << 20, fast, 3}, {512 << 10, fast, 3}},
+         {{256 << 10, fast, 3}, {128 << 10, fast, 3}},
          TakeoverKind::None,
          0},
         {"a slow lane's last bytes are left to it", {{10 << 10, -1, -1}}, TakeoverKind::None, 0},

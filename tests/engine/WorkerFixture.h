@@ -92,8 +92,8 @@ class Workers : public ::testing::Test {
                 onReport(reports.back());
         };
         auto onDone = [this](platform::TThread *) { ++ended; };
-        workers.push_back(std::make_unique<HttpThread>(*plan, *sink, settings, index, report,
-                                                       onDone, true));
+        workers.push_back(
+            std::make_unique<HttpThread>(*plan, *sink, settings, index, report, onDone, true));
         HttpThread &w = *workers.back();
         w.OnAttemptFailed = [this](HttpThread *worker, const Failure &f, FailureOutcome o) {
             failures.push_back({worker->WorkerIndex, f, o});

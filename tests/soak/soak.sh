@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Fault-injection soak: many downloads of random sizes through the real program (console
 # backend, launching off, unlimited attempts, an output directory and a TMPDIR of their own),
-# each against a fault_mirror whose four locations inject faults drawn from the run's seed.
+# each against a fault_mirror whose four locations inject faults drawn from the run's seed
+# (among them locations that die during the run and a slow lane among the first ranges).
 # After each run: exit 0 and the file byte-identical, or a non-zero exit and no output file;
-# no piece file left; the run ended within the bound (else it is killed and counted as a hang).
+# no working file ("tlv*.tmp") left in the output directory and nothing in the TMPDIR; the run
+# ended within the bound (else it is killed and counted as a hang).
 #
 #   soak.sh [--runs N] [--parallel P] [--seed S] [--max-size BYTES] [--bound SECONDS]
 #           [--program PATH] [--mirror PATH] [--work DIR] [--mode auto|netns|loopback]
@@ -11,9 +13,11 @@
 # Mode netns (the default when unshare and ip work, as root): each run gets a network and a
 # mount namespace of its own, with an /etc/hosts that puts the program's three built-in
 # mirror hosts on loopback addresses, so all four locations take part in the selection (one
-# may answer HEAD fastest and then trickle). Mode loopback: only the primary location, on an
-# ephemeral port of 127.0.0.1; the built-in hosts then do not resolve.
-# Exits 1 when any run hung, left a corrupt or stray file or a piece file, or crashed.
+# may answer HEAD fastest and then trickle, one may die, and the workers move to another that
+# agreed on the size). Mode loopback: only the primary location, on an ephemeral port of
+# 127.0.0.1; the built-in hosts then do not resolve (and no location dies).
+# Exits 1 when any run hung, left a corrupt or stray file, a working file or anything in its
+# TMPDIR, or crashed.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
@@ -68,7 +72,7 @@ if [ "${1:-}" = "--inside" ]; then
 fi
 
 usage() {
-    sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//' >&2
+    sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//' >&2
     exit 2
 }
 while [ $# -gt 0 ]; do
@@ -134,7 +138,8 @@ mkdir -p "$work/results"
 
 # run_and_check I: one download, then its verdict in results/I:
 #   "I SEED SIZE RC MS VERDICT" with VERDICT exact, failed, hang, corrupt, stray-output,
-#   pieces-left, crash or setup-error (the mirror or the namespace could not start).
+#   working-left (a working file in the output directory), tmpdir-left, crash or setup-error
+#   (the mirror or the namespace could not start).
 run_and_check() {
     local i=$1 run_seed=$((seed * 1000003 + $1)) dir=$work/run-$1 name verdict rc ms size
     case $((i % 3)) in
@@ -157,9 +162,12 @@ run_and_check() {
         return
     fi
     read -r rc ms <"$dir/exit"
-    local outputs pieces
-    outputs=$(find "$dir/out" -mindepth 1 | wc -l)
-    pieces=$(find "$dir/tmp" -mindepth 1 | wc -l)
+    local outputs working leftover
+    # The file is written under a working name in the output directory and renamed once
+    # verified: those are counted apart from the output proper.
+    working=$(find "$dir/out" -mindepth 1 -name 'tlv*.tmp' | wc -l)
+    outputs=$(($(find "$dir/out" -mindepth 1 | wc -l) - working))
+    leftover=$(find "$dir/tmp" -mindepth 1 | wc -l)
     if [ "$rc" = 124 ] || [ "$rc" = 137 ]; then
         verdict=hang
     elif grep -qE 'AddressSanitizer|LeakSanitizer|ThreadSanitizer|runtime error:' "$dir/stderr"; then
@@ -177,7 +185,13 @@ run_and_check() {
     else
         verdict=failed
     fi
-    [ "$pieces" != 0 ] && [ "$verdict" = exact -o "$verdict" = failed ] && verdict=pieces-left
+    if [ "$verdict" = exact ] || [ "$verdict" = failed ]; then
+        if [ "$working" != 0 ]; then
+            verdict=working-left
+        elif [ "$leftover" != 0 ]; then
+            verdict=tmpdir-left
+        fi
+    fi
     echo "$i $run_seed ${size:-0} $rc $ms $verdict" >"$work/results/$i"
     # Keep what explains a bad run; drop the big files of good ones.
     if [ "$verdict" = exact ] || [ "$verdict" = failed ]; then
@@ -201,12 +215,15 @@ elapsed=$(($(date +%s) - started))
 cat "$work"/results/* | sort -n >"$work/results.txt"
 count() { awk -v v="$1" '$6 == v' "$work/results.txt" | wc -l; }
 exact=$(count exact) failed=$(count failed) hangs=$(count hang) corrupt=$(count corrupt)
-stray=$(count stray-output) pieces=$(count pieces-left) crashes=$(count crash)
+stray=$(count stray-output) working=$(count working-left) leftover=$(count tmpdir-left)
+crashes=$(count crash)
 setup=$(count setup-error)
 done_runs=$(wc -l <"$work/results.txt")
 cat "$work"/run-*/mirror.log 2>/dev/null >"$work/mirrors.log"
-faults=$(awk '$1 == "request" && $NF != "none" && $NF != "trickle-mirror" && $NF != "error-mirror"' \
-    "$work/mirrors.log" | wc -l)
+# Faults drawn per request; what the roles, the deaths and the slow lane do is counted apart.
+injected='$1 == "request" && $NF != "none" && $NF != "trickle-mirror" && $NF != "error-mirror" &&
+    $NF != "died" && $NF != "dead-reset" && $NF != "slow-lane"'
+faults=$(awk "$injected" "$work/mirrors.log" | wc -l)
 requests=$(awk '$1 == "request"' "$work/mirrors.log" | wc -l)
 # Runs in which a location that answered HEAD fastest and then trickled got range requests.
 trickled=$(grep -l ' fault trickle-mirror$' "$work"/run-*/mirror.log 2>/dev/null | wc -l)
@@ -219,18 +236,47 @@ failcodes=$(awk '$6 == "failed" {print $4}' "$work/results.txt" | sort | uniq -c
 echo "soak: runs $done_runs of $runs in ${elapsed} s (per run: median ${median} s, longest ${longest} s)"
 echo "soak: files exact $exact; failures reported $failed${failcodes:+ ($failcodes)}"
 echo "soak: hangs $hangs; corrupt files $corrupt; output left after a failure $stray;" \
-    "piece files left $pieces; crashes $crashes; setup errors $setup"
+    "working files left $working; TMPDIR not empty $leftover; crashes $crashes;" \
+    "setup errors $setup"
 echo "soak: requests $requests, faults injected $faults:"
-awk '$1 == "request" && $NF != "none" && $NF != "trickle-mirror" && $NF != "error-mirror" {
-    print $3 " " $NF}' "$work/mirrors.log" |
+awk "$injected"' {print $3 " " $NF}' "$work/mirrors.log" |
     sort | uniq -c | sort -k2,2 -k1,1nr | awk '{printf "soak:   %-5s %-22s %d\n", $2, $3, $1}'
-echo "soak: built-in locations by role:" \
-    "$(awk '$1 == "mirror" && $2 != "primary" {print $4}' "$work/mirrors.log" | sort | uniq -c |
-        awk '{printf "%s%s %s", sep, $2, $1; sep=", "}')"
+roles() {
+    awk -v primary="$1" '$1 == "mirror" && ($2 == "primary") == primary {print $4}' \
+        "$work/mirrors.log" | sort | uniq -c |
+        awk '{printf "%s%s %s", sep, $2, $1; sep=", "} END {if (!NR) printf "none"}'
+}
+echo "soak: locations by role: primary $(roles 1); built-in $(roles 0)"
 echo "soak: requests answered by an error location $(grep -c ' fault error-mirror$' "$work/mirrors.log");" \
     "range requests trickled by a location that answered HEAD fastest" \
     "$(grep -c ' fault trickle-mirror$' "$work/mirrors.log"), in $trickled runs"
-bad=$((hangs + corrupt + stray + pieces + crashes + setup))
+# The dying locations and the slow lanes, in runs.
+runs_with() { grep -lE "$1" "$work"/run-*/mirror.log 2>/dev/null | wc -l; }
+planned_deaths=$(runs_with '^death .* then (refuse|reset)$')
+died=$(runs_with '^died ')
+refusing=$(grep -c '^died .*: refuses connections$' "$work/mirrors.log")
+resetting=$(grep -c '^died .*: resets connections$' "$work/mirrors.log")
+died_primary=$(runs_with '^died primary ')
+called_off=$(runs_with '^death .* called off')
+# Workers moved from a dead location: a range that was last asked for there is asked for at
+# another location after the death (a range keeps its last byte unless a takeover cuts it).
+moved=0
+for log in "$work"/run-*/mirror.log; do
+    [ -f "$log" ] || continue
+    awk '$1 == "died" { dead[$2] = 1 }
+         $1 == "request" && $3 == "GET" && split($4, r, "-") == 2 {
+             if ((r[2] in at) && (at[r[2]] in dead) && !($2 in dead)) moved = 1
+             at[r[2]] = $2
+         }
+         END { exit !moved }' "$log" && moved=$((moved + 1))
+done
+echo "soak: runs with a dying location $planned_deaths; one died in $died (deaths: $refusing" \
+    "refusing, $resetting resetting; the primary's in $died_primary runs), called off in" \
+    "$called_off; workers moved from a dead location to another in $moved"
+echo "soak: runs with a slow lane $(runs_with '^slow-lane '); its request paced in" \
+    "$(runs_with ' fault slow-lane$'); its remainder asked for again (a takeover) in" \
+    "$(runs_with '^takeover ')"
+bad=$((hangs + corrupt + stray + working + leftover + crashes + setup))
 if [ "$bad" -ne 0 ]; then
     echo "soak: FAILED; the runs in question are kept in $work:"
     awk '$6 != "exact" && $6 != "failed"' "$work/results.txt" | sed 's/^/soak:   run /'

@@ -80,13 +80,25 @@ std::string RequestPath(const std::string &request) {
 std::string RoleName(const MirrorPlan &plan) {
     switch (plan.role) {
     case MirrorPlan::Role::Faulty:
-        return "faulty";
+        return plan.death == MirrorPlan::Death::None ? "faulty" : "dying";
     case MirrorPlan::Role::FastHeadThenTrickle:
         return "fast-head-trickle";
     case MirrorPlan::Role::Error:
         return "error-" + std::to_string(plan.status);
     case MirrorPlan::Role::Absent:
         return "absent";
+    }
+    return "?";
+}
+
+std::string DeathName(MirrorPlan::Death death) {
+    switch (death) {
+    case MirrorPlan::Death::None:
+        return "none";
+    case MirrorPlan::Death::Refuse:
+        return "refuse";
+    case MirrorPlan::Death::Reset:
+        return "reset";
     }
     return "?";
 }
@@ -119,22 +131,38 @@ std::string FaultPlan::Content(size_t size) {
     return bytes;
 }
 
-MirrorPlan FaultPlan::Primary() {
+std::vector<MirrorPlan> FaultPlan::Locations(size_t fileSize, size_t count) {
     std::lock_guard lock(mutex_);
-    MirrorPlan plan;
-    plan.headDelay = Millis(20, 300);
-    return plan;
+    std::vector<MirrorPlan> plans(std::clamp<size_t>(count, 1, 4));
+    MirrorPlan &primary = plans[0];
+    primary.headDelay = Millis(20, 300);
+    if (plans.size() > 1 && Below(5) == 0) {
+        // Quick at the size request, so that it is often the one the workers start on.
+        primary.headDelay = Millis(0, 60);
+        Dying(primary);
+    }
+    for (size_t i = 1; i < plans.size(); ++i) {
+        plans[i] = BuiltIn(fileSize);
+        if (i == 1 && primary.death != MirrorPlan::Death::None) {
+            // A location that agrees and stays, for the workers to move to.
+            plans[i] = MirrorPlan{};
+            plans[i].headDelay = Millis(0, 400);
+        }
+    }
+    return plans;
 }
 
 MirrorPlan FaultPlan::BuiltIn(size_t fileSize) {
-    std::lock_guard lock(mutex_);
     MirrorPlan plan;
     const uint64_t draw = Below(100);
-    if (draw < 30) {
+    if (draw < 20) {
         plan.role = MirrorPlan::Role::Absent;
-    } else if (draw < 65) {
+    } else if (draw < 45) {
         plan.headDelay = Millis(0, 400);
-    } else if (draw < 80) {
+    } else if (draw < 70) {
+        plan.headDelay = Millis(0, 60);
+        Dying(plan);
+    } else if (draw < 85) {
         // Faster than any other location at the size request, so it is chosen; then each
         // range comes in about 120 slices 50 ms apart.
         plan.role = MirrorPlan::Role::FastHeadThenTrickle;
@@ -146,6 +174,30 @@ MirrorPlan FaultPlan::BuiltIn(size_t fileSize) {
         plan.status = statuses[Below(3)];
     }
     return plan;
+}
+
+void FaultPlan::Dying(MirrorPlan &plan) {
+    // From its first range request on (every worker's first attempt fails there) to a few
+    // seconds into the transfer, when the workers are on their ranges.
+    plan.death = Below(2) == 0 ? MirrorPlan::Death::Refuse : MirrorPlan::Death::Reset;
+    plan.dieAtRange = Below(6);
+    plan.dieAfter = Millis(500, 6000);
+}
+
+SlowLane FaultPlan::Slow(size_t fileSize) {
+    std::lock_guard lock(mutex_);
+    // A remainder below 64 KiB is not worth a takeover: small files have a slow lane less
+    // often, and it ends within a few seconds anyway.
+    const size_t range = fileSize / 5 + 1;
+    SlowLane lane;
+    lane.on = Below(100) < (range >= 128 * 1024 ? 80 : 15);
+    lane.request = Below(5);
+    // The five first ranges and the first takeovers.
+    lane.calm = 8;
+    // 20 to 80 KiB/s, where the others come at loopback speed.
+    lane.slice = 1024 * (1 + Below(4));
+    lane.delay = milliseconds(50);
+    return lane;
 }
 
 RangeFault FaultPlan::ForRequest(const SeenRequest &request, size_t fileSize,

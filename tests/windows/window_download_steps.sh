@@ -51,8 +51,10 @@ is_filled() {
 }
 
 windows_out="Z:${run//\//\\}\\out"
+# The window stays after the completion (the file is checked and named in a moment, too soon to
+# photograph the full bar), and is closed with its Close button, as a user would.
 "$wine_run" "$program" "$url" "ProductName:Pelko" "OutputDirectory:$windows_out" \
-    DeleteAfterDownloading:1 </dev/null >"$run/program.out" 2>&1 &
+    DeleteAfterDownloading:1 CompletionClose:0 </dev/null >"$run/program.out" 2>&1 &
 pid=$!
 main=$(wait_shown "Download Pelko") || fail "no window captioned \"Download Pelko\""
 measure_frame "$main" 410 76 || fail "the main window is not a client area of 410 x 76 in a frame"
@@ -112,6 +114,12 @@ done
 [ -n "$full" ] || fail "no screenshot with a full bar at $caption"
 echo "complete: $caption"
 
-# The completion runs the batch file, waits for it, deletes it and closes the program.
+# The completion runs the batch file, waits for it and deletes it; then Close ends the program.
+for _ in $(seq 1 300); do
+    [ -e "$run/out/marker.txt" ] && [ ! -e "$run/out/setup.bat" ] && break
+    sleep 0.1
+done
+[ ! -e "$run/out/setup.bat" ] || fail "the batch file was not deleted after it ran"
+click_client "$main" 365 59
 wait_end "the completion" 30
 [ "$code" = 0 ] || fail "the program ended with code $code"

@@ -4,8 +4,8 @@
 # filled bar, Pause ending the attempts in progress while their bytes stay (the bar holds),
 # Resume, the progress going on behind the open options dialog, the full bar at 100.0%, then
 # the completion: the downloaded batch file runs (it writes a marker beside itself), the
-# program waits for it and deletes it, closes by itself with exit code 0, and no piece file is
-# left. Screenshots go to the artifact folder.
+# program waits for it and deletes it, its Close button ends it with exit code 0, and no working
+# file is left. Screenshots go to the artifact folder.
 #   window_download_test.sh PROGRAM.exe WINE_RUN DEMO_MIRROR WORK_DIR ARTIFACT_DIR
 # The wine prefix is WORK_DIR's own, kept between runs; its server is ended before and after.
 # Exits 77 (skipped) when wine, xvfb-run, xdotool, ImageMagick or the mirror is missing.
@@ -57,7 +57,7 @@ timeout 150 xvfb-run -a -s "-screen 0 800x600x24" "$here/window_download_steps.s
 fail() { echo "FAILED: $*"; exit 1; }
 [ -e "$work/run/out/marker.txt" ] || fail "the downloaded batch file did not run"
 [ -e "$work/run/out/setup.bat" ] && fail "the batch file was not deleted after it ran"
-leftover=$(find "$temp" -name 'tlv*.tmp')
-[ -z "$leftover" ] || fail "piece files left: $leftover"
+leftover=$(find "$temp" "$work/run/out" -name 'tlv*.tmp')
+[ -z "$leftover" ] || fail "working files left: $leftover"
 echo "PASSED: caption and bar while downloading, Pause holds the bar, Resume, progress behind" \
     "the options dialog, full bar, batch file run and deleted, exit 0"

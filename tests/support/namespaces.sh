@@ -19,11 +19,13 @@ namespace_command() {
 #   private_tmp PATH...
 private_tmp() {
     local path top old keep=()
+    # Each path as given and with its links resolved: a link under /tmp may lead under /tmp.
     for path in "$@"; do
-        path=$(realpath -ms "$path")
-        case $path in
-        /tmp/?*) top=${path#/tmp/}; keep+=("${top%%/*}") ;;
-        esac
+        for path in "$(realpath -ms "$path")" "$(realpath -m "$path")"; do
+            case $path in
+            /tmp/?*) top=${path#/tmp/}; keep+=("${top%%/*}") ;;
+            esac
+        done
     done
     # The old /tmp stays open through a descriptor while the new one covers it.
     exec {old}</tmp || return 1
@@ -33,8 +35,12 @@ private_tmp() {
     fi
     local status=0
     for top in "${keep[@]}"; do
-        [ -e "/tmp/$top" ] && continue # bound already
-        if [ -f "/proc/self/fd/$old/$top" ]; then
+        [ -e "/tmp/$top" ] || [ -L "/tmp/$top" ] && continue # bound already
+        if [ -L "/proc/self/fd/$old/$top" ]; then
+            # A link is made again as it was; what it leads to is kept by its own name.
+            ln -s "$(readlink "/proc/self/fd/$old/$top")" "/tmp/$top" || status=1
+            continue
+        elif [ -f "/proc/self/fd/$old/$top" ]; then
             touch "/tmp/$top"
         else
             mkdir -p "/proc/self/fd/$old/$top" "/tmp/$top"

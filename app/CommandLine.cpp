@@ -124,7 +124,7 @@ bool IsOptionKeyword(std::string_view key) {
     for (std::string_view keyword :
          {"OUTPUTDIRECTORY", "OVERRIDEFILE", "COMPLETIONCLOSE", "COMPLETIONOPENFOLDER",
           "COMPLETIONLAUNCHAPPLICATION", "DELETEAFTERDOWNLOADING", "MAXIMUMNUMBEROFATTEMPTS",
-          "ERRORACTION", "PROXYSERVER", "PROXYPORT"})
+          "ERRORACTION", "PROXYSERVER", "PROXYPORT", "SYSTEMPROXY"})
         if (key == keyword)
             return true;
     return false;
@@ -215,7 +215,8 @@ std::string UsageMessage(const std::string &programPath) {
                " [OutputDirectory:value] [OverrideFile:value] [CompletionClose:value] "
                "[CompletionOpenFolder:value] [CompletionLaunchApplication:value] "
                "[DeleteAfterDownloading:value] [MaximumNumberOfAttempts:value] "
-               "[ErrorAction:value] [ProxyServer:value] [ProxyPort:value]\n\r\n\r"
+               "[ErrorAction:value] [ProxyServer:value] [ProxyPort:value] [SystemProxy:value]"
+               "\n\r\n\r"
                "Download options (names in any case; switches take 1 or true for on, 0 or "
                "false for off; a bad value ends the program before anything is "
                "fetched):\n\r"
@@ -237,7 +238,9 @@ std::string UsageMessage(const std::string &programPath) {
                "Close, or 0, 1 or 2 (default Prompt).\n\r"
                "ProxyServer: the proxy host; giving it turns the proxy on, and ProxyPort must "
                "then be given too (default: no proxy).\n\r"
-               "ProxyPort: the proxy port, 0 to 65535; it needs ProxyServer.\n\r\n\r"
+               "ProxyPort: the proxy port, 0 to 65535; it needs ProxyServer.\n\r"
+               "SystemProxy: 0 ignores the system's proxy settings (default 1: without "
+               "ProxyServer they are followed).\n\r\n\r"
                "Sha256: the SHA-256 digest the file must have, 64 hexadecimal digits in either "
                "case (sha256sum prints it); a file that differs is deleted and never run, and a "
                "malformed digest ends the program before anything is fetched.\n\r\n\r"

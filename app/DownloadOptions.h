@@ -23,6 +23,9 @@ struct DownloadOptions {
     std::string ProxyServerName;
     // 0 or less shows as an empty field.
     int32_t ProxyPort = -1;
+    // Without a proxy of the options, the system's proxy settings are followed (the
+    // SystemProxy parameter turns that off; the dialog does not show it).
+    bool UseSystemProxy = true;
     // The proxy check box may be changed (only before the workers have started).
     bool ProxyEditable = true;
     // The download has finished: the choices are shown disabled or read-only.

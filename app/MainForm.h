@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/CommandLine.h"
+#include "app/CredentialsForm.h"
 #include "app/DownloadRequest.h"
 #include "app/OptionsForm.h"
 #include "engine/DownloadSession.h"
@@ -98,6 +99,11 @@ class TMainForm : public engine::DownloadObserver {
     void OnAttemptFailed(int worker, const engine::Failure &failure) override;
     // The attempts are used up: pause, then the error action of the options.
     engine::RetryAnswer OnDecision(const engine::RetryDecision &decision) override;
+    // A proxy asks for credentials: the credentials box in a window, a question at the
+    // console's terminal; nothing where nobody can answer.
+    std::optional<std::pair<std::string, std::string>>
+    OnProxyCredentials(const std::string &proxy, const std::string &challenge,
+                       bool again) override;
 
     // "&Run" and "O&pen" after completion.
     void btnLaunchApplicationClick();
@@ -145,6 +151,7 @@ class TMainForm : public engine::DownloadObserver {
     DownloadRequest request_;
     std::string syntaxError_;
     std::unique_ptr<TOptionsForm> options_;
+    std::unique_ptr<TCredentialsForm> credentials_; // made when a proxy first asks
     std::unique_ptr<engine::DownloadSession> session_;
 
     gui::Picture *imgDownload_ = nullptr;

@@ -73,6 +73,14 @@ void TMainForm::ShowFailed() {
                         "Connection error", gui::MessageButtons::Ok);
         ShowStatus("Verification failed.", 0);
         break;
+    case engine::FailureKind::ProxyAuth:
+        // Not the file's fault: nothing was downloaded.
+        ExitCode = kExitIncomplete;
+        btnPause_->SetVisible(false);
+        btnResume_->SetVisible(false);
+        ShowStatus(failure.text, 0);
+        app_.MessageBox(failure.text, "Connection error", gui::MessageButtons::Ok);
+        break;
     case engine::FailureKind::DigestUnavailable:
         app_.MessageBox("The file's SHA-256 digest could not be computed." +
                             Paragraph(failure.text),

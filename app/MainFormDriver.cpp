@@ -4,9 +4,19 @@
 
 #include "app/Prerequisite.h"
 #include "platform/NotifyQueue.h"
+#include "platform/SystemProxy.h"
 #include "platform/Version.h"
 
 using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// "server" of "server:port".
+std::string HostWithoutPort(const std::string &host) {
+    return host.substr(0, host.rfind(':'));
+}
+
+} // namespace
 
 void TMainForm::FormActivate() {
     if (Activated)
@@ -83,8 +93,21 @@ void TMainForm::StartDownload(const std::string &protocol, TMirrorTable mirrors,
     for (size_t i = 0; i < mirrors.size(); ++i)
         request.Mirrors[i] = {mirrors[i].Host, mirrors[i].Directory};
     request.FileName = fileName;
-    request.ProxyServer = proxyServer;
-    request.ProxyPort = proxyPort;
+    for (size_t i = 0; i < mirrors.size(); ++i) {
+        // The options' proxy goes first; without it the system's settings for each location.
+        if (!proxyServer.empty()) {
+            platform::ProxyServer proxy;
+            proxy.Host = proxyServer;
+            proxy.Port = proxyPort;
+            request.Proxies[i] = {proxy};
+            request.ProxySources[i] = "the options";
+        } else if (options_->UseSystemProxy && !mirrors[i].Host.empty()) {
+            const std::string folder = mirrors[i].Directory.empty() ? "" : mirrors[i].Directory + "/";
+            const std::string url = protocol + "://" + mirrors[i].Host + "/" + folder + fileName;
+            request.Proxies[i] = platform::SystemProxiesFor(
+                url, protocol, HostWithoutPort(mirrors[i].Host), request.ProxySources[i]);
+        }
+    }
     request.MaximumRequestLength = request_.MaximumRequestLength;
     request.Sha256 = request_.Sha256;
     if (session_->Start(request, Paused) || CloseRequested)

@@ -84,6 +84,25 @@ engine::RetryAnswer TMainForm::OnDecision(const engine::RetryDecision &decision)
     return engine::RetryAnswer::KeepCount;
 }
 
+std::optional<std::pair<std::string, std::string>>
+TMainForm::OnProxyCredentials(const std::string &proxy, const std::string &challenge, bool again) {
+    gui::Backend &backend = app_.GetBackend();
+    if (!backend.UserCanAct())
+        return std::nullopt;
+    if (!backend.IsConsole()) {
+        if (!credentials_)
+            credentials_ = std::make_unique<TCredentialsForm>(app_);
+        return credentials_->Ask(proxy, challenge, again);
+    }
+    std::string user, password;
+    const std::string asks = again ? "The proxy " + proxy + " refused them; user name: "
+                                   : "The proxy " + proxy + " asks for a user name and password (" +
+                                         challenge + ").\nUser name: ";
+    if (!app_.AskLine(asks, false, user) || !app_.AskLine("Password: ", true, password))
+        return std::nullopt;
+    return std::pair(user, password);
+}
+
 void TMainForm::SetPaused(bool paused) {
     btnPause_->SetVisible(!paused);
     btnResume_->SetVisible(paused);

@@ -112,6 +112,13 @@ std::string ApplyOne(TOptionsForm &options, const OptionParameter &p) {
     for (const Switch &s : kSwitches)
         if (p.key == s.key)
             return ApplySwitch(options, s, p.value);
+    if (p.key == "SYSTEMPROXY") {
+        std::optional<bool> on = ReadSwitch(p.value);
+        if (!on)
+            return "Invalid SystemProxy parameter. Must be 0, 1, true or false.\n\r";
+        options.UseSystemProxy = *on;
+        return "";
+    }
 
     if (p.key == "OUTPUTDIRECTORY")
         return ValidateAndSave(

@@ -26,6 +26,7 @@ struct Answer {
     int64_t size;
     int64_t elapsed;
     double modified;
+    size_t proxy; // which of the location's proxies answered
 };
 
 } // namespace
@@ -61,6 +62,41 @@ void DownloadSession::Later(std::function<void()> fn) {
         });
 }
 
+bool DownloadSession::AnswerProxy(const platform::ProxyServer &proxy, Failure &failure) {
+    if (failure.credentials < credentials_.Generation(proxy))
+        return true; // refused with credentials that others replaced meanwhile
+    ProxyAnswers &answers = proxyAnswers_[proxy.Name()];
+    if (failure.credentials > 0 && failure.credentials > answers.refused) {
+        answers.refused = failure.credentials;
+        ++answers.refusals;
+    }
+    const std::string asked = failure.challenge.empty() ? "" : " (" + failure.challenge + ")";
+    if (!OffersBasic(failure.challenge)) {
+        failure.text = "The proxy " + proxy.Name() +
+                       " asks for credentials of a kind this program cannot give" + asked + ".";
+        return false;
+    }
+    const bool again = answers.refusals > 0;
+    const std::string refusedText =
+        "The proxy " + proxy.Name() + " refused the user name and password" + asked + ".";
+    if (answers.refusals >= 2 || answers.declined) {
+        failure.text = again ? refusedText
+                             : "The proxy " + proxy.Name() +
+                                   " asks for a user name and password" + asked + ".";
+        return false;
+    }
+    const auto given = observer_.OnProxyCredentials(proxy.Name(), failure.challenge, again);
+    if (!given || stopped_) {
+        answers.declined = true; // nobody is asked twice for the same proxy
+        failure.text = again ? refusedText
+                             : "The proxy " + proxy.Name() +
+                                   " asks for a user name and password" + asked + ".";
+        return false;
+    }
+    credentials_.Set(proxy, given->first, given->second);
+    return true;
+}
+
 std::vector<Location> DownloadSession::Select(const SessionRequest &request, int64_t &size) {
     std::vector<Answer> answers;
     int taken = -1;
@@ -72,20 +108,49 @@ std::vector<Location> DownloadSession::Select(const SessionRequest &request, int
         observer_.OnStatus("Retrieving information from " + host + "...", 0);
         if (primary.empty() || stopped_)
             continue;
+        // Directly, or through each of its proxies in turn until one of them answers; a proxy
+        // that asks for credentials is asked again once someone gave them.
+        std::vector<platform::ProxyServer> proxies = request.Proxies[static_cast<size_t>(i)];
+        if (proxies.empty())
+            proxies.emplace_back();
         double modified = 0;
         int64_t answer = -1;
-        std::string failure;
+        Failure failure;
+        size_t through = 0;
         const auto t1 = SteadyClock::now();
-        const bool answered = FetchFileInfo(
-            request.Protocol + "://" + host + "/" + directory + request.FileName,
-            request.ProxyServer, request.ProxyPort, modified, answer, &sizeRequests_, &failure);
+        for (int asked = 0; through < proxies.size() && asked < 4 && !stopped_; ++asked) {
+            const platform::ProxyServer &proxy = proxies[through];
+            const bool direct = proxy.Host.empty();
+            if (!direct)
+                observer_.OnStatus("Through the proxy " + proxy.Name() + ", from " +
+                                       request.ProxySources[static_cast<size_t>(i)] + ".",
+                                   2);
+            int credentials = 0;
+            const std::string authorization =
+                direct ? "" : credentials_.Authorization(proxy, credentials);
+            if (FetchFileInfo(request.Protocol + "://" + host + "/" + directory +
+                                  request.FileName,
+                              proxy.Host, proxy.Port, modified, answer, &sizeRequests_, &failure,
+                              authorization))
+                break;
+            failure.credentials = credentials;
+            if (failure.kind == FailureKind::ProxyAuth && AnswerProxy(proxy, failure))
+                continue;
+            // A proxy that cannot be reached: the next one (a configuration script's list).
+            const bool unreachable = failure.kind == FailureKind::Refused ||
+                                     failure.kind == FailureKind::HostNotFound ||
+                                     failure.kind == FailureKind::TimedOut;
+            if (failure.kind == FailureKind::ProxyAuth || direct || !unreachable)
+                break;
+            ++through;
+        }
         const int64_t elapsed = ElapsedMilliseconds(t1, SteadyClock::now());
         if (i == 0)
-            primaryFailure_ = failure;
+            primaryFailure_ = failure.text;
         // An empty file (size 0) is an answer like any other.
-        if (!answered || answer < 0)
+        if (answer < 0)
             continue;
-        answers.push_back({i, answer, elapsed, modified});
+        answers.push_back({i, answer, elapsed, modified, through});
         if (TakesOver(i, answer, elapsed, takenSize, takenTime)) {
             taken = i;
             takenSize = answer;
@@ -96,7 +161,7 @@ std::vector<Location> DownloadSession::Select(const SessionRequest &request, int
     if (taken < 0 || stopped_)
         return locations;
     // Every location that agrees on the size can serve: the taken one first, then the others
-    // in the order of their times.
+    // in the order of their times; each through the proxy that answered, then its others.
     std::stable_sort(answers.begin(), answers.end(), [taken](const Answer &a, const Answer &b) {
         if ((a.entry == taken) != (b.entry == taken))
             return a.entry == taken;
@@ -105,8 +170,14 @@ std::vector<Location> DownloadSession::Select(const SessionRequest &request, int
     for (const Answer &a : answers) {
         if (a.size != takenSize)
             continue;
-        const auto &[host, folder] = request.Mirrors[static_cast<size_t>(a.entry)];
-        locations.push_back(Location{host, folder.empty() ? "" : folder + "/", a.elapsed});
+        const size_t entry = static_cast<size_t>(a.entry);
+        const auto &[host, folder] = request.Mirrors[entry];
+        std::vector<platform::ProxyServer> proxies = request.Proxies[entry];
+        if (proxies.empty())
+            proxies.emplace_back();
+        for (size_t k = 0; k < proxies.size(); ++k)
+            locations.push_back(Location{host, folder.empty() ? "" : folder + "/", a.elapsed, 0,
+                                         false, proxies[(a.proxy + k) % proxies.size()]});
         if (a.entry == taken)
             ServerFileDate = a.modified;
     }
@@ -158,8 +229,7 @@ void DownloadSession::StartWorkers(const SessionRequest &request) {
     WorkerSettings settings;
     settings.Protocol = request.Protocol;
     settings.FileName = request.FileName;
-    settings.Proxy = request.ProxyServer;
-    settings.ProxyPort = request.ProxyPort;
+    settings.Credentials = &credentials_;
     settings.MaximumRequestLength = request.MaximumRequestLength;
     settings.AttemptWait = settings_.AttemptWait;
     settings.ClientTimeOut = settings_.ClientTimeOut;
@@ -235,6 +305,14 @@ void DownloadSession::AttemptFailed(int worker, const Failure &failure, FailureO
         // The disk, not the server, is at fault: no attempt can help. The workers end once
         // this report is delivered.
         Later([this, failure] { Fail(failure); });
+        return;
+    }
+    if (failure.kind == FailureKind::ProxyAuth) {
+        // The worker asks again with the credentials given; without them nothing can help.
+        Failure refused = failure;
+        const Location location = plan_->LocationAt(plan_->LocationOf(worker - 1));
+        if (!AnswerProxy(location.Proxy, refused))
+            Later([this, refused] { Fail(refused); });
         return;
     }
     observer_.OnStatus("Error communicating with server.", 1);

@@ -3,6 +3,7 @@
 #include "engine/Failure.h"
 #include "engine/FileSink.h"
 #include "engine/HTTP.h"
+#include "engine/ProxyCredentials.h"
 #include "engine/Thread.h"
 #include "engine/TransferPlan.h"
 #include "platform/ThreadTimer.h"
@@ -11,7 +12,9 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -53,6 +56,11 @@ class DownloadObserver {
     // The failures counted reached the attempts of the options: the owner decides (it may
     // pause or ask first; workers' reports go on meanwhile, and no second decision is asked).
     virtual RetryAnswer OnDecision(const RetryDecision &decision) = 0;
+    // The proxy `proxy` ("host:port") asks for a user name and password (`challenge`: what it
+    // offered; `again`: those it had were refused). The owner asks someone who can answer, or
+    // gives nothing: the download then ends.
+    virtual std::optional<std::pair<std::string, std::string>>
+    OnProxyCredentials(const std::string &proxy, const std::string &challenge, bool again) = 0;
 };
 
 struct SessionRequest {
@@ -60,8 +68,11 @@ struct SessionRequest {
     // Four locations, host and directory (no trailing "/"), entry 0 the primary one.
     std::array<std::pair<std::string, std::string>, 4> Mirrors;
     std::string FileName;
-    std::string ProxyServer;
-    int32_t ProxyPort = 0;
+    // The proxies to reach each location through, in the order to try them (none: directly;
+    // a Direct entry: directly, after the ones before it), and where they came from, for the
+    // status line ("the options", "http_proxy").
+    std::array<std::vector<platform::ProxyServer>, 4> Proxies;
+    std::array<std::string, 4> ProxySources;
     int64_t MaximumRequestLength = -1;
     // The SHA-256 digest the file must have (lower-case hexadecimal); empty: none.
     std::string Sha256;
@@ -136,6 +147,10 @@ class DownloadSession {
 
   private:
     void SetPhase(Phase phase);
+    // A proxy asked for credentials (or refused those it had): true when the request may be
+    // made again (newer credentials exist, or someone gave new ones); false with the failure
+    // that ends the download.
+    bool AnswerProxy(const platform::ProxyServer &proxy, Failure &failure);
     // Asks each location in turn for the size: the locations that agree with the taken one
     // (the first answer, or a faster one of the same size), the taken one first, in `size`
     // their size; none when no location answered.
@@ -167,6 +182,14 @@ class DownloadSession {
     std::string primaryFailure_;
     Failure lastFailure_;
     SizeRequestAbort sizeRequests_;
+    ProxyCredentials credentials_;
+    // By proxy: how often credentials were refused (and the last generation refused), and
+    // whether nobody gave any when asked.
+    struct ProxyAnswers {
+        int refusals = 0, refused = 0;
+        bool declined = false;
+    };
+    std::map<std::string, ProxyAnswers> proxyAnswers_;
     FileSink sink_;
     std::unique_ptr<TransferPlan> plan_;
     std::unique_ptr<platform::TThreadTimer> progressTimer_; // ShowProgress while transferring

@@ -33,6 +33,8 @@ FailureKind KindOf(net::SockFailure failure) {
         return FailureKind::Tls;
     case net::SockFailure::Stalled:
         return FailureKind::Stalled;
+    case net::SockFailure::ProxyAuth:
+        return FailureKind::ProxyAuth;
     case net::SockFailure::Other:
         break;
     }
@@ -49,6 +51,7 @@ bool IsLocationFailure(FailureKind kind) {
     case FailureKind::SizeMismatch:
     case FailureKind::DigestMismatch:
     case FailureKind::DigestUnavailable:
+    case FailureKind::ProxyAuth: // the proxy's, whichever location it leads to
         return false;
     default:
         return true;
@@ -90,6 +93,8 @@ Failure FailureOf(const net::TNMHTTP &client, const std::exception &error) {
         failure.text = SocketReason(client, error);
     else if (failure.kind == FailureKind::Stalled)
         failure.text = "Nothing arrived for " + std::to_string(client.TimeOut / 1000) + " s";
+    else if (failure.kind == FailureKind::ProxyAuth)
+        failure.challenge = client.ProxyChallenge;
     return failure;
 }
 

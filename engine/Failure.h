@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <exception>
 #include <string>
+#include <utility>
 
 namespace net {
 class TNMHTTP;
@@ -22,6 +23,7 @@ enum class FailureKind : uint8_t {
     ShortBody,    // the answer ended before its length or before the range
     WrongBody,    // an answer for another range, another version of the file, a whole file
     Tls,          // the tunnel, the handshake or the certificate failed
+    ProxyAuth,    // the proxy asks for credentials, or refused those it was given
     Protocol,     // an answer that cannot be read, too many redirects, a bad URL
     DiskFull,     // the file could not be written: no room on its disk
     NotWritable,  // the file could not be created or written for another reason
@@ -33,9 +35,17 @@ enum class FailureKind : uint8_t {
 };
 
 struct Failure {
+    Failure() = default;
+    Failure(FailureKind k, int number, std::string why, std::string asked = {})
+        : kind(k), status(number), text(std::move(why)), challenge(std::move(asked)) {}
+
     FailureKind kind = FailureKind::Protocol;
     int status = 0; // HttpStatus: the status number
     std::string text;
+    // ProxyAuth: the proxy's Proxy-Authenticate values ("Basic realm=\"corp\""), and which of
+    // the run's credentials for it the request carried (ProxyCredentials::Generation).
+    std::string challenge;
+    int credentials = 0;
 };
 
 // Whether a failure of this kind says something about the location that served the attempt

@@ -82,10 +82,10 @@ void SizeRequestAbort::Abort() {
 
 bool FetchFileInfo(const std::string &Url, const std::string &ProxyServer, int32_t ProxyPort,
                    double &ModifiedTime, int64_t &Size, SizeRequestAbort *abort,
-                   std::string *failure) {
+                   Failure *failure, const std::string &ProxyAuthorization) {
     Size = -1;
     ModifiedTime = 0;
-    std::string why;
+    Failure why;
     if (abort && abort->aborted_)
         return false;
     std::unique_ptr<net::TNMHTTP> made;
@@ -104,6 +104,7 @@ bool FetchFileInfo(const std::string &Url, const std::string &ProxyServer, int32
             }
         } inFlight(abort, &client);
         Configure(client, ProxyServer, ProxyPort);
+        client.ProxyAuthorization = ProxyAuthorization;
         client.InputFileMode = false;
         client.TimeOut = kSizeRequestTimeOut;
         client.Head(Url);
@@ -112,7 +113,9 @@ bool FetchFileInfo(const std::string &Url, const std::string &ProxyServer, int32
         // Servers that refuse HEAD (signed cloud URLs among them) or answer it without a
         // length still tell the size of a one-byte range; "not found" and "gone" are final.
         const int status = client.ReplyNumber;
-        if (Size < 0 && status != 404 && status != 410 && (Successful(status) || status >= 400)) {
+        const bool proxyAsks = status == 407 && !ProxyServer.empty();
+        if (Size < 0 && status != 404 && status != 410 && !proxyAsks &&
+            (Successful(status) || status >= 400)) {
             client.ReadBody = false;
             client.OnAboutToSend = [&client](platform::TObject *) {
                 std::string text = client.SendHeader.Text();
@@ -122,14 +125,18 @@ bool FetchFileInfo(const std::string &Url, const std::string &ProxyServer, int32
             client.Get(client.CurrentURL);
             Size = SizeOfRangeAnswer(client);
         }
-        if (Size < 0)
-            why = Successful(client.ReplyNumber) ? "The server tells no file size"
-                                                 : StatusText(client);
+        if (proxyAsks)
+            why = Failure{FailureKind::ProxyAuth, 0, StatusText(client), client.ProxyChallenge};
+        else if (Size < 0)
+            why = Failure{Successful(status) ? FailureKind::WrongBody : FailureKind::HttpStatus,
+                          status,
+                          Successful(status) ? "The server tells no file size"
+                                             : StatusText(client)};
         else
             ModifiedTime = ParseHttpDate(HeaderValue(client.Header, "Last-Modified"));
     } catch (const std::exception &e) {
         Size = -1;
-        why = made ? FailureOf(*made, e).text : e.what();
+        why = made ? FailureOf(*made, e) : Failure{FailureKind::Protocol, 0, e.what()};
     }
     if (failure)
         *failure = why;
@@ -143,7 +150,9 @@ void eHTTP::AbortOperation() {
 
 void eHTTP::Refuse(FailureKind kind, const std::string &text) {
     WrongAnswer = true;
-    answerFailure_ = Failure{kind, kind == FailureKind::HttpStatus ? ReplyNumber : 0, text};
+    answerFailure_.kind = kind;
+    answerFailure_.status = kind == FailureKind::HttpStatus ? ReplyNumber : 0;
+    answerFailure_.text = text;
     AbortOperation();
     throw net::EAbortError(text);
 }
@@ -200,6 +209,10 @@ void eHTTP::ReadResponseHeader() {
     }
     if (status >= 200 && status <= 299)
         Refuse(FailureKind::WrongBody, other);
+    if (status == 407 && !Proxy.empty()) {
+        answerFailure_.challenge = ProxyChallenge;
+        Refuse(FailureKind::ProxyAuth, StatusText(*this));
+    }
     Refuse(FailureKind::HttpStatus, StatusText(*this));
 }
 

@@ -40,7 +40,7 @@ class SizeRequestAbort {
 
   private:
     friend bool FetchFileInfo(const std::string &, const std::string &, int32_t, double &,
-                              int64_t &, SizeRequestAbort *, std::string *);
+                              int64_t &, SizeRequestAbort *, Failure *, const std::string &);
     bool aborted_ = false;
     net::TNMHTTP *client_ = nullptr;
 };
@@ -51,11 +51,13 @@ class SizeRequestAbort {
 // answers it without a length is asked once more, with a GET of "Range: bytes=0-0" whose
 // Content-Range (or a 200's Content-Length) tells the size; its body is not read. False
 // otherwise, Size then -1, and `failure` (when given) says why ("HTTP 403 Forbidden",
-// "Connection refused"). ModifiedTime is the Last-Modified date as a date-time value, 0 when
-// unknown. Blocks the caller until the exchange ends (or `abort` is used); never throws.
+// "Connection refused"; ProxyAuth, with the proxy's challenge, when the proxy asks for
+// credentials: then nothing more is asked). ProxyAuthorization is sent to the proxy only.
+// ModifiedTime is the Last-Modified date as a date-time value, 0 when unknown. Blocks the
+// caller until the exchange ends (or `abort` is used); never throws.
 bool FetchFileInfo(const std::string &Url, const std::string &ProxyServer, int32_t ProxyPort,
                    double &ModifiedTime, int64_t &Size, SizeRequestAbort *abort = nullptr,
-                   std::string *failure = nullptr);
+                   Failure *failure = nullptr, const std::string &ProxyAuthorization = {});
 
 // The HTTP client with byte-range bounds, a report callback and a handler for each of its
 // events. One object serves one DownloadRange call.

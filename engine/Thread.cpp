@@ -105,14 +105,20 @@ void HttpThread::Attempt(eHTTP &client, const Work &work) {
     client.OnWholeFile = [this, &stream] { return TakeWholeFile(stream); };
 
     const Location location = plan_.LocationAt(work.location);
+    const platform::ProxyServer &proxy = location.Proxy;
+    int credentials = 0;
+    if (!proxy.Host.empty() && Settings.Credentials)
+        client.ProxyAuthorization = Settings.Credentials->Authorization(proxy, credentials);
     Report(nullptr, NoByteChange, "Attempting to connect to " + location.Host + "...", 2);
+    if (!proxy.Host.empty())
+        Report(nullptr, NoByteChange, "Through the proxy " + proxy.Name() + ".", 2);
     plan_.AttemptStarted(Index());
     bool ok = false;
     Failure failure;
     try {
         ok = client.DownloadRange(Settings.Protocol + "://" + location.Host + "/" +
                                       location.Directory + Settings.FileName,
-                                  Settings.FileName, Settings.Proxy, Settings.ProxyPort);
+                                  Settings.FileName, proxy.Host, proxy.Port);
         if (!ok)
             failure = client.AnswerFailure();
     } catch (const platform::ThreadTerminated &) {
@@ -136,6 +142,7 @@ void HttpThread::Attempt(eHTTP &client, const Work &work) {
     const bool stopped = PauseRequested || Terminated();
     if (stopped)
         failure.kind = FailureKind::Stopped;
+    failure.credentials = credentials;
     const FailureOutcome outcome =
         plan_.AttemptFailed(Index(), failure, client.BodyTrusted() ? stream.Written() : 0);
     if (stopped || !OnAttemptFailed)

@@ -2,6 +2,7 @@
 
 #include "engine/FileSink.h"
 #include "engine/HTTP.h"
+#include "engine/ProxyCredentials.h"
 #include "engine/TransferPlan.h"
 #include "platform/Thread.h"
 
@@ -16,8 +17,9 @@ namespace engine {
 
 // What every worker of a download asks with.
 struct WorkerSettings {
-    std::string Protocol, FileName, Proxy;
-    int32_t ProxyPort = 0;
+    std::string Protocol, FileName;
+    // The credentials for the locations' proxies (none: no proxy asks).
+    const ProxyCredentials *Credentials = nullptr;
     // The longest range one request asks for (0 or less: the whole rest of the segment).
     int64_t MaximumRequestLength = -1;
     // The wait that begins every attempt but a takeover's.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/Failure.h"
+#include "platform/ProxyRules.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -24,6 +25,7 @@ struct Location {
     int64_t Elapsed = 0;   // the size request's time, in ms
     int Strikes = 0;       // failed attempts since the last good one
     bool Out = false;      // given up until every location is
+    platform::ProxyServer Proxy{}; // the proxy it is reached through (no host: none)
 };
 
 // A range of the file, first to last byte inclusive, fetched by one worker at a time. The

@@ -35,6 +35,10 @@ MessageResult Application::MessageBox(const std::string &text, const std::string
     return backend_->ShowMessage(text, caption, buttons);
 }
 
+bool Application::AskLine(const std::string &prompt, bool hidden, std::string &line) {
+    return backend_->AskLine(prompt, hidden, line);
+}
+
 void Application::SetBusy(bool busy) {
     if (busy == busy_)
         return;

@@ -34,6 +34,8 @@ class Application {
     // Shows a modal message box and blocks until it is answered.
     MessageResult MessageBox(const std::string &text, const std::string &caption,
                              MessageButtons buttons);
+    // Asks for a line at the console (Backend::AskLine); false where nobody can answer there.
+    bool AskLine(const std::string &prompt, bool hidden, std::string &line);
     // The hourglass cursor over every window while set.
     void SetBusy(bool busy);
     bool Busy() const { return busy_; }

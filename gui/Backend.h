@@ -64,6 +64,12 @@ class Backend {
     // Whether the program runs on the console (text lines on standard output), not in a
     // window.
     virtual bool IsConsole() const { return false; }
+    // Asks for a line of text at the console's terminal after `prompt`, not echoing what is
+    // typed when `hidden`; false where nobody can answer there (no terminal, a window) or the
+    // program is ending.
+    virtual bool AskLine(const std::string & /*prompt*/, bool /*hidden*/, std::string & /*line*/) {
+        return false;
+    }
 };
 
 } // namespace gui

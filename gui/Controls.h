@@ -114,10 +114,14 @@ class Edit : public Control {
     void SetText(const std::string &text);
     bool ReadOnly() const { return readOnly_; }
     void SetReadOnly(bool readOnly);
+    // Its text is shown as dots (a password); set before the form is first shown.
+    bool Hidden() const { return hidden_; }
+    void SetHidden(bool hidden) { hidden_ = hidden; }
 
   private:
     std::string text_;
     bool readOnly_ = false;
+    bool hidden_ = false;
 };
 
 // A frame with a title; the title may instead be a check box (TitleCheckBox).

@@ -70,6 +70,9 @@ void TNMHTTP::BuildRequest() {
     if (viaProxy) {
         SendHeader.Add("Proxy-Connection: Keep-Alive");
         SendHeader.Add("Host: " + host);
+        // To the proxy only: a request on a direct connection or in a tunnel never has it.
+        if (!ProxyAuthorization.empty())
+            SendHeader.Add("Proxy-Authorization: " + ProxyAuthorization);
     }
     SendHeader.SetHeader("Host", host);
     SendHeader.Add(NMConst::sAccept1);

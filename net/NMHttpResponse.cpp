@@ -13,6 +13,7 @@ void TNMHTTP::ReadResponseHeader() {
     Location.clear();
     bool chunked = false;
     ReceivedCookie.clear();
+    ProxyChallenge.clear();
     std::unique_ptr<TFileStream> file;
     if (OutputFileMode)
         file = std::make_unique<TFileStream>(Header, TFileStream::Mode::Create);
@@ -54,6 +55,8 @@ void TNMHTTP::ReadResponseHeader() {
                                 : -2; // two lengths that disagree bound nothing
         else if (field.name == "transfer-encoding")
             chunked = true;
+        else if (field.name == "proxy-authenticate" && ReplyNumber == 407)
+            ProxyChallenge += (ProxyChallenge.empty() ? "" : ", ") + field.value;
         store(line);
         if (line == "\r\n" || line == "\n" || line.empty())
             break;

@@ -207,6 +207,7 @@ void TPowersock::Connect() {
     if (IsConnected)
         throw ESockError("Already connected");
     SecureFailure.clear();
+    ProxyAuthAsked = false;
 
     for (int retries = 0;; ++retries) {
         try {
@@ -264,7 +265,7 @@ void TPowersock::Connect() {
     if (CancelRequested)
         throw ESockError("Connection Canceled", SockFailure::Cancelled);
     if (!SecureFailure.empty())
-        throw ESockError(SecureFailure, SockFailure::Tls);
+        throw ESockError(SecureFailure, ProxyAuthAsked ? SockFailure::ProxyAuth : SockFailure::Tls);
     throw ESockError("Connection Failed", SockFailure::ConnectFailed);
 }
 

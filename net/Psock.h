@@ -32,6 +32,7 @@ enum class SockFailure : uint8_t {
     Closed,           // the connection ended before the data did (LastSocketError: a reset)
     Tls,              // the tunnel, the handshake or the session failed
     Stalled,          // a data wait in which nothing moved for the time-out
+    ProxyAuth,        // the proxy asks for credentials (ProxyChallenge says how) or refused them
 };
 
 // Failures of the socket layer: a message and its kind.
@@ -128,6 +129,11 @@ class TPowersock : public TObject, private platform::MessageTarget {
     // The next connection is TLS with Host, its certificate verified; through a Proxy it goes
     // through a CONNECT tunnel to Host:Port. The byte operations are the same either way.
     bool UseTls = false;
+    // The value of the Proxy-Authorization line for the Proxy (empty: none): sent to the proxy
+    // only, in the tunnel request (and by the HTTP client in a request through the proxy).
+    std::string ProxyAuthorization;
+    // After a proxy answered 407: its Proxy-Authenticate values, joined by ", ".
+    std::string ProxyChallenge;
 
     // Events.
     TNotifyEvent OnConnect, OnDisconnect, OnConnectionFailed, OnDataArrived, OnReceiveAborted,
@@ -203,6 +209,8 @@ class TPowersock : public TObject, private platform::MessageTarget {
     // cancel.
     bool SecureConnection();
     bool OpenTunnel();
+    // Adds the value of a Proxy-Authenticate line to ProxyChallenge.
+    void NoteProxyChallenge(const std::string &headerLine);
     void ContinueHandshake();
     bool Handshaking() const;
     // The socket's Receive and Send, through the TLS session once it is established.
@@ -228,6 +236,7 @@ class TPowersock : public TObject, private platform::MessageTarget {
     std::unique_ptr<TPsockTls> Tls; // the session of a TLS connection, before the socket
     bool TlsReady = false;          // its handshake is done
     std::string SecureFailure;      // why the tunnel, the handshake or the session failed
+    bool ProxyAuthAsked = false;    // the tunnel was refused with 407
 };
 
 // The characters of the n-th field of s (1-based), fields separated by single separators.

@@ -5,6 +5,7 @@
 
 #include "net/PsockTls.h"
 
+#include <cctype>
 #include <cstdlib>
 
 namespace net {
@@ -73,8 +74,12 @@ bool TPowersock::OpenTunnel() {
     // The proxy connects to the origin and then passes bytes both ways; the request inside
     // is the one a direct connection carries, so the proxy never sees it.
     const std::string target = Host + ":" + std::to_string(Port);
+    ProxyChallenge.clear();
     try {
-        Write("CONNECT " + target + " HTTP/1.0\r\nHost: " + target + "\r\n\r\n");
+        std::string request = "CONNECT " + target + " HTTP/1.0\r\nHost: " + target + "\r\n";
+        if (!ProxyAuthorization.empty())
+            request += "Proxy-Authorization: " + ProxyAuthorization + "\r\n";
+        Write(request + "\r\n");
         std::string line;
         ReadLn(line);
         const std::string statusLine = WithoutLineEnd(line);
@@ -84,8 +89,11 @@ bool TPowersock::OpenTunnel() {
         const bool accepted = !number.empty() && *end == '\0' && status >= 200 && status <= 299;
         for (int lines = 0;; ++lines) {
             ReadLn(line);
-            if (WithoutLineEnd(line).empty())
+            const std::string header = WithoutLineEnd(line);
+            if (header.empty())
                 break;
+            if (status == 407)
+                NoteProxyChallenge(header);
             if (lines == kMaxTunnelHeaderLines) {
                 SecureFailure = "The proxy's answer to the tunnel request is too long";
                 return false;
@@ -93,6 +101,7 @@ bool TPowersock::OpenTunnel() {
         }
         if (!accepted) {
             SecureFailure = "The proxy refused the tunnel to " + target + ": " + statusLine;
+            ProxyAuthAsked = status == 407;
             return false;
         }
     } catch (const EAbortError &) {
@@ -107,6 +116,21 @@ bool TPowersock::OpenTunnel() {
         return false;
     }
     return true;
+}
+
+void TPowersock::NoteProxyChallenge(const std::string &headerLine) {
+    const size_t colon = headerLine.find(':');
+    if (colon == std::string::npos)
+        return;
+    std::string name = headerLine.substr(0, colon);
+    for (char &c : name)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (name != "proxy-authenticate")
+        return;
+    size_t start = headerLine.find_first_not_of(" \t", colon + 1);
+    if (start == std::string::npos)
+        return;
+    ProxyChallenge += (ProxyChallenge.empty() ? "" : ", ") + headerLine.substr(start);
 }
 
 } // namespace net

@@ -11,6 +11,12 @@ namespace platform {
 // reason. Loading one that is already loaded gives the same library again. Any thread.
 void *LoadSharedLibrary(const std::string &name, std::string &error);
 
+// Loads a library that comes with the system (such as "bcrypt.dll") from the system's own
+// folder only, as LoadSharedLibrary does: on Windows by its full path in the system folder, so
+// that a file of that name planted beside the program or in the working folder is never
+// taken; elsewhere through the loader's search, which looks in neither.
+void *LoadSystemLibrary(const std::string &name, std::string &error);
+
 // Loads a shared library whose file image is `size` bytes at `image` (one built into the
 // program), as LoadSharedLibrary does; `name` names it in the process's maps and in the
 // loader's messages. The image is handed to the loader through an anonymous memory file,

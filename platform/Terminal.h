@@ -15,4 +15,8 @@ int TerminalColumns();
 // turned on), else nothing.
 const char *EraseLineSequence();
 
+// Turns the echo of what is typed at the terminal on standard input off (a password) or on
+// again; false when standard input is no terminal.
+bool SetInputEcho(bool on);
+
 } // namespace platform

@@ -244,6 +244,24 @@ MessageResult ConsoleBackend::ShowMessage(const std::string &text, const std::st
     return MessageButtonResult(buttons, chosen);
 }
 
+bool ConsoleBackend::AskLine(const std::string &prompt, bool hidden, std::string &line) {
+    if (!interactive_)
+        return false;
+    EndLine();
+    shown_.clear();
+    prompting_ = true;
+    out_ << prompt << std::flush;
+    const bool silent = hidden && &in_ == &std::cin && platform::SetInputEcho(false);
+    const bool answered = WaitForAnswer() && std::getline(in_, line);
+    if (silent)
+        platform::SetInputEcho(true);
+    if (hidden || !answered)
+        out_ << "\n"; // the Enter that was not echoed
+    prompting_ = false;
+    Render(true);
+    return answered;
+}
+
 std::unique_ptr<Backend> CreateConsoleBackend() {
     return std::make_unique<ConsoleBackend>(std::cout, std::cin,
                                             platform::IsTerminal(platform::StandardStream::Output),

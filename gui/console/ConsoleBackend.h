@@ -38,6 +38,7 @@ class ConsoleBackend : public Backend {
     void Repaint(Form &) override { Render(true); }
     bool UserCanAct() const override { return interactive_; }
     bool IsConsole() const override { return true; }
+    bool AskLine(const std::string &prompt, bool hidden, std::string &line) override;
 
     // The line as it would be shown now.
     std::string CurrentLine() const;

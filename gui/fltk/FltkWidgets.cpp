@@ -6,6 +6,7 @@
 #include <FL/Fl_Check_Button.H>
 #include <FL/Fl_Choice.H>
 #include <FL/Fl_Input.H>
+#include <FL/Fl_Secret_Input.H>
 #include <FL/Fl_Input_Choice.H>
 #include <FL/Fl_JPEG_Image.H>
 #include <FL/Fl_Progress.H>
@@ -261,7 +262,9 @@ Fl_Widget *CreateWidget(Control &control, Fl_Widget *focusTarget) {
         break;
     }
     case ControlKind::Edit: {
-        auto *input = new Fl_Input(b.left, b.top, b.width, b.height);
+        auto *input = static_cast<Edit &>(control).Hidden()
+                          ? new Fl_Secret_Input(b.left, b.top, b.width, b.height)
+                          : new Fl_Input(b.left, b.top, b.width, b.height);
         input->textsize(kFontSize);
         input->when(FL_WHEN_CHANGED);
         input->callback(OnEdit, &control);

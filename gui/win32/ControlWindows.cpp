@@ -51,7 +51,8 @@ WindowKind KindOf(const Control &control) {
     case ControlKind::ProgressBar:
         return {PROGRESS_CLASSA, 0};
     case ControlKind::Edit:
-        return {"EDIT", ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP | WS_GROUP};
+        return {"EDIT", ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP | WS_GROUP |
+                            (static_cast<const Edit &>(control).Hidden() ? ES_PASSWORD : 0u)};
     case ControlKind::ComboBox: {
         const bool editable =
             static_cast<const ComboBox &>(control).Style() == ComboStyle::Editable;

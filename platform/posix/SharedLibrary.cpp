@@ -65,6 +65,11 @@ void *LoadSharedLibrary(const std::string &name, std::string &error) {
     return library;
 }
 
+void *LoadSystemLibrary(const std::string &name, std::string &error) {
+    // A bare name: the loader searches the system's folders, never the working one.
+    return LoadSharedLibrary(name, error);
+}
+
 void *LoadSharedLibraryImage(const void *image, size_t size, const std::string &name,
                              std::string &error) {
     if (void *library = LoadThroughMemoryFile(image, size, name, error))

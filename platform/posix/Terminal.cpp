@@ -1,6 +1,7 @@
 #include "platform/Terminal.h"
 
 #include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace platform {
@@ -20,5 +21,16 @@ int TerminalColumns() {
 }
 
 const char *EraseLineSequence() { return "\x1b[K"; }
+
+bool SetInputEcho(bool on) {
+    termios mode{};
+    if (tcgetattr(STDIN_FILENO, &mode) != 0)
+        return false;
+    if (on)
+        mode.c_lflag |= ECHO;
+    else
+        mode.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    return tcsetattr(STDIN_FILENO, TCSANOW, &mode) == 0;
+}
 
 } // namespace platform

@@ -29,15 +29,8 @@ struct TCng {
 
 TCng Load() {
     TCng cng;
-    char folder[MAX_PATH];
-    const UINT length = GetSystemDirectoryA(folder, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) {
-        cng.error = "the system folder is unknown";
-        return cng;
-    }
-    // By its full path: a bcrypt.dll beside the program is never taken for the system's.
-    const std::string path = std::string(folder, length) + "\\bcrypt.dll";
-    void *library = LoadSharedLibrary(path, cng.error);
+    // From the system folder: a bcrypt.dll beside the program is never taken for the system's.
+    void *library = LoadSystemLibrary("bcrypt.dll", cng.error);
     if (!library)
         return cng;
 #define PLATFORM_CNG_RESOLVE(name)                                                             \

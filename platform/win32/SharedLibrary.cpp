@@ -13,6 +13,16 @@ void *LoadSharedLibrary(const std::string &name, std::string &error) {
     return reinterpret_cast<void *>(library);
 }
 
+void *LoadSystemLibrary(const std::string &name, std::string &error) {
+    char folder[MAX_PATH];
+    const UINT length = GetSystemDirectoryA(folder, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
+        error = name + ": the system folder is unknown";
+        return nullptr;
+    }
+    return LoadSharedLibrary(std::string(folder, length) + "\\" + name, error);
+}
+
 // Windows loads libraries from files only: the image goes to a temporary file. A loaded
 // library's file cannot be removed, and libraries stay loaded for the rest of the process:
 // the file is left to the cleaning of the temporary folder.

@@ -17,6 +17,15 @@ bool IsTerminal(StandardStream stream) {
     return GetConsoleMode(StreamHandle(stream), &mode) != 0;
 }
 
+bool SetInputEcho(bool on) {
+    HANDLE input = StreamHandle(StandardStream::Input);
+    DWORD mode = 0;
+    if (!GetConsoleMode(input, &mode))
+        return false;
+    mode = on ? mode | ENABLE_ECHO_INPUT : mode & ~static_cast<DWORD>(ENABLE_ECHO_INPUT);
+    return SetConsoleMode(input, mode) != 0;
+}
+
 int TerminalColumns() {
     CONSOLE_SCREEN_BUFFER_INFO info{};
     if (GetConsoleScreenBufferInfo(StreamHandle(StandardStream::Output), &info))

@@ -65,6 +65,10 @@ class Controller : public ::testing::Test {
         oldTmpdir = testsupport::GetEnv(testsupport::kTempDirVariable);
         testsupport::SetEnv(testsupport::kTempDirVariable, (dir / "tmp").string());
         platform::ForgetTempDirectoryForTesting();
+        // The locations are reached directly, whatever proxy the machine's user has set.
+        for (const char *name : {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy",
+                                 "ALL_PROXY", "no_proxy", "NO_PROXY"})
+            testsupport::UnsetEnv(name);
         platform::SetOsVersionForTesting(platform::OsVersionRecord{10, 0, 0, 2, ""});
         // The built-in mirrors' names are looked up nowhere: no such host.
         platform::SetResolver([](const std::string &, uint32_t &) {

@@ -115,10 +115,11 @@ inline int64_t FirstDifference(const fs::path &a, const fs::path &b) {
 class Child {
   public:
     Child(const std::vector<std::string> &argv, const std::vector<std::string> &env,
-          const fs::path &workingDirectory, const fs::path &output) {
+          const fs::path &workingDirectory, const fs::path &output,
+          const fs::path &input = "/dev/null") {
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
         posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                          0644);
         posix_spawn_file_actions_adddup2(&actions, 1, 2);
@@ -169,17 +170,24 @@ class Child {
     pid_t pid_ = -1;
 };
 
-// The caller's environment without a display and with its own temporary directory.
-inline std::vector<std::string> ConsoleEnvironment(const fs::path &tmpdir) {
+// The caller's environment without a display, without proxy settings and with its own
+// temporary directory, and then `extra` ("NAME=value" entries).
+inline std::vector<std::string> ConsoleEnvironment(const fs::path &tmpdir,
+                                                   const std::vector<std::string> &extra = {}) {
+    static const char *const left[] = {"DISPLAY",    "WAYLAND_DISPLAY", "TMPDIR",
+                                       "http_proxy", "https_proxy",     "HTTPS_PROXY",
+                                       "all_proxy",  "ALL_PROXY",       "no_proxy",
+                                       "NO_PROXY",   "HTTP_PROXY"};
     std::vector<std::string> env;
     for (char **e = environ; *e; ++e) {
         const std::string entry = *e;
         const std::string name = entry.substr(0, entry.find('='));
-        if (name == "DISPLAY" || name == "WAYLAND_DISPLAY" || name == "TMPDIR")
+        if (std::find(std::begin(left), std::end(left), name) != std::end(left))
             continue;
         env.push_back(entry);
     }
     env.push_back("TMPDIR=" + tmpdir.string());
+    env.insert(env.end(), extra.begin(), extra.end());
     return env;
 }
 
@@ -202,17 +210,18 @@ struct DownloadSetup {
         fs::copy_file(DOWNLOAD_PROGRAM, program);
     }
 
-    // Runs the program on `url` and `parameters` for at most `limit`; its wait status (none
-    // when it was killed) and its output.
+    // Runs the program on `url` and `parameters`, with `environment` added, for at most
+    // `limit`; its wait status (none when it was killed) and its output.
     std::pair<std::optional<int>, std::string>
     Run(const std::string &url, std::chrono::milliseconds limit,
-        const std::vector<std::string> &parameters = {}) {
+        const std::vector<std::string> &parameters = {},
+        const std::vector<std::string> &environment = {}) {
         const fs::path log = temp.Path() / "program.log";
         std::optional<int> status;
         {
             std::vector<std::string> argv = {program.string(), url};
             argv.insert(argv.end(), parameters.begin(), parameters.end());
-            Child child(argv, ConsoleEnvironment(tmpdir), cwd, log);
+            Child child(argv, ConsoleEnvironment(tmpdir, environment), cwd, log);
             status = child.Wait(limit);
         }
         return {status, ReadFile(log)};

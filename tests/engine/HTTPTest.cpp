@@ -374,7 +374,7 @@ TEST(FetchFileInfo, HeadRefusedOrWithoutLengthIsAskedForOneByte) {
                            Action::Close()});
         double modified = 0;
         int64_t size = -2;
-        std::string failure;
+        engine::Failure failure;
         const auto start = std::chrono::steady_clock::now();
         const bool answered =
             engine::FetchFileInfo("http://127.0.0.1:" + std::to_string(server.Port()) + "/f", "",
@@ -382,7 +382,7 @@ TEST(FetchFileInfo, HeadRefusedOrWithoutLengthIsAskedForOneByte) {
         EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
         EXPECT_EQ(answered, k.size >= 0);
         EXPECT_EQ(size, k.size);
-        EXPECT_EQ(failure, k.failure);
+        EXPECT_EQ(failure.text, k.failure);
         EXPECT_EQ(server.Accepted(), k.probe.empty() ? 1u : 2u);
         if (!k.probe.empty()) {
             EXPECT_EQ(server.Received(1).rfind("GET /f HTTP/1.0\r\n", 0), 0u);
@@ -400,15 +400,17 @@ TEST(FetchFileInfo, TheFailureSaysWhy) {
     }
     double modified = 0;
     int64_t size = 0;
-    std::string failure;
+    engine::Failure failure;
     EXPECT_FALSE(engine::FetchFileInfo("http://127.0.0.1:" + std::to_string(closed) + "/f", "", 0,
                                        modified, size, nullptr, &failure));
-    EXPECT_EQ(failure, "Connection refused");
+    EXPECT_EQ(failure.text, "Connection refused");
+    EXPECT_EQ(failure.kind, engine::FailureKind::Refused);
     platform::SetResolver([](const std::string &, uint32_t &) { return 11001; });
     EXPECT_FALSE(engine::FetchFileInfo("http://nowhere.invalid/f", "", 0, modified, size, nullptr,
                                        &failure));
     platform::SetResolver(nullptr);
-    EXPECT_EQ(failure, "Host not found");
+    EXPECT_EQ(failure.text, "Host not found");
+    EXPECT_EQ(failure.kind, engine::FailureKind::HostNotFound);
 }
 
 TEST(HttpDate, TheThreeFormatsAndNonsense) {

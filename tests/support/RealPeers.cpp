@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <crypt.h>
 #include <fstream>
 #include <functional>
 #include <optional>
@@ -895,8 +896,22 @@ constexpr const char *kSquidDefaults = "/etc/squid/squid.conf";
 // starts it in a session of its own, out of reach of the stop by process group, and it
 // outlived squid by 10 to 15 s), and for squid started as root the account it switches to,
 // which gets `dir` (squid writes its logs after switching).
+// The password file of basic_ncsa_auth: "user:crypt" lines with MD5-based crypt hashes.
+void WriteSquidPasswords(const std::string &path, const std::vector<SquidProxy::User> &users) {
+    std::ofstream out(path);
+    for (const SquidProxy::User &user : users) {
+        const char *hash = crypt(user.password.c_str(), "$1$dltest$");
+        if (!hash || hash[0] != '$')
+            throw std::runtime_error("crypt cannot make an MD5 password hash here");
+        out << user.name << ":" << hash << "\n";
+    }
+    if (!out)
+        throw std::runtime_error("cannot write " + path);
+}
+
 std::string SquidConfig(const std::string &dir, uint16_t port,
-                        const std::optional<Account> &account) {
+                        const std::optional<Account> &account,
+                        const std::vector<SquidProxy::User> &users) {
     std::error_code ec;
     if (!fs::is_regular_file(kSquidDefaults, ec))
         throw std::runtime_error(std::string("squid's default configuration ") + kSquidDefaults +
@@ -911,16 +926,30 @@ std::string SquidConfig(const std::string &dir, uint16_t port,
     c << "# " << kSquidDefaults << ", its comments left out\n";
     std::istringstream defaults(ReadWholeFile(kSquidDefaults));
     std::string line;
+    std::string d = dir + "/";
+    bool authenticating = users.empty();
     while (std::getline(defaults, line)) {
         size_t first = line.find_first_not_of(" \t\r");
         if (first == std::string::npos || line[first] == '#')
             continue;
         size_t end = line.find_first_of(" \t", first);
-        if (line.compare(first, end == std::string::npos ? end : end - first, "http_port") == 0)
+        const std::string directive =
+            line.substr(first, end == std::string::npos ? end : end - first);
+        if (directive == "http_access" && !authenticating) {
+            // Before the first rule: credentials, then the defaults.
+            WriteSquidPasswords(d + "passwd", users);
+            c << "# a proxy that asks for credentials\n"
+              << "auth_param basic program /usr/lib/squid/basic_ncsa_auth " << d << "passwd\n"
+              << "auth_param basic realm download-test\n"
+              << "acl SSL_ports port 1025-65535\n"
+              << "acl authenticated proxy_auth REQUIRED\n"
+              << "http_access deny !authenticated\n";
+            authenticating = true;
+        }
+        if (directive == "http_port")
             c << "# replaced below: ";
         c << line << "\n";
     }
-    std::string d = dir + "/";
     c << "\n# a private instance\n"
       << "http_port 127.0.0.1:" << port << "\n"
       << "pid_filename " << d << "squid.pid\n"
@@ -935,14 +964,15 @@ std::string SquidConfig(const std::string &dir, uint16_t port,
     return c.str();
 }
 
-PeerLaunch SquidLaunch() {
+PeerLaunch SquidLaunch(const std::vector<SquidProxy::User> &users) {
     RequireBinary(kSquid);
     std::optional<Account> account;
     if (geteuid() == 0)
         account = RequireAccount({"proxy", "nobody"}, kSquid.name);
-    PeerLaunch launch = ConfiguredLaunch(kSquid, [account](const std::string &dir, uint16_t port) {
-        return SquidConfig(dir, port, account);
-    });
+    PeerLaunch launch =
+        ConfiguredLaunch(kSquid, [account, users](const std::string &dir, uint16_t port) {
+            return SquidConfig(dir, port, account, users);
+        });
     // squid writes its pid file before it opens its port: wait for the port in its log,
     // "Accepting HTTP Socket connections at conn3 local=127.0.0.1:PORT remote=[::] FD 12 ...".
     launch.boundFile = kSquidCacheLog;
@@ -1187,7 +1217,7 @@ bool SquidProxy::Available(std::string *why) {
     return BinaryAvailable(kSquid, why);
 }
 
-SquidProxy::SquidProxy() : RealPeer(SquidLaunch()) {}
+SquidProxy::SquidProxy(std::vector<User> users) : RealPeer(SquidLaunch(users)) {}
 
 std::string SquidProxy::Log() const {
     return process_->Read(kAccessLog);

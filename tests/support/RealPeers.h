@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 // Real third-party peers for integration tests: nginx, lighttpd, Apache and python's
 // http.server as origin servers and tinyproxy and squid as HTTP proxies, each started as a
@@ -196,12 +197,20 @@ class ApacheServer : public OriginServer {
 // X-Cache and X-Cache-Lookup; squid asks the origin in HTTP/1.1.
 class SquidProxy : public RealPeer {
   public:
+    // A user of a proxy that asks for Basic credentials.
+    struct User {
+        std::string name, password;
+    };
+
     // True if the squid binary is found in PATH or /usr/sbin, /usr/local/sbin, /sbin; else
     // false with the reason in *why.
     static bool Available(std::string *why = nullptr);
 
-    // Starts the proxy. Blocks and throws as said at RealPeer.
-    SquidProxy();
+    // Starts the proxy. Blocks and throws as said at RealPeer. With `users`, every request
+    // must carry the Basic credentials of one of them (basic_ncsa_auth with a password file
+    // of the instance's own, realm "download-test"): squid answers 407 otherwise, and the
+    // access log names the user. CONNECT is let through to every port above 1024 as well.
+    explicit SquidProxy(std::vector<User> users = {});
 
     // Contents of squid's access log, native format, one line per finished request, e.g.
     //   1796754182.169     27 127.0.0.1 TCP_MISS/200 100312 GET http://127.0.0.1:PORT/f.bin

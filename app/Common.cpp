@@ -2,23 +2,21 @@
 
 #include "gui/Application.h"
 #include "gui/PlainText.h"
+#include "platform/Files.h"
 #include "platform/Process.h"
 #include "platform/ProcessInfo.h"
 
 #include <algorithm>
 #include <cctype>
-#include <filesystem>
 #include <cstdio>
 #include <map>
-#include <system_error>
 
 std::string ProgramDirectory() {
     std::string path = platform::ProgramPath();
     std::size_t separator = path.find_last_of(platform::PathSeparator());
     if (separator == std::string::npos) {
         // Unknown program path: fall back to the working directory.
-        std::error_code error;
-        std::string current = std::filesystem::current_path(error).string();
+        std::string current = platform::CurrentDirectory();
         return current.empty() ? std::string(1, platform::PathSeparator())
                                : current + platform::PathSeparator();
     }
@@ -26,8 +24,7 @@ std::string ProgramDirectory() {
 }
 
 bool IsExistingDirectory(const std::string &path) {
-    std::error_code error;
-    return !path.empty() && std::filesystem::is_directory(path, error);
+    return !path.empty() && platform::IsDirectory(path);
 }
 
 namespace {

@@ -4,7 +4,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <sstream>
 
 namespace engine {
 namespace {
@@ -70,9 +69,13 @@ double ParseHttpDate(const std::string &text) {
 }
 
 std::string HeaderValue(const std::string &headerBlock, const std::string &name) {
-    std::istringstream lines(headerBlock);
     const std::string wanted = net::LowerCase(name) + ":";
-    for (std::string line; std::getline(lines, line);) {
+    for (size_t start = 0; start < headerBlock.size();) {
+        size_t end = headerBlock.find('\n', start);
+        if (end == std::string::npos)
+            end = headerBlock.size();
+        const std::string line = headerBlock.substr(start, end - start);
+        start = end + 1;
         if (net::LowerCase(line.substr(0, wanted.size())) != wanted)
             continue;
         std::string value = net::WithoutTerminator(line + "\n").substr(wanted.size());

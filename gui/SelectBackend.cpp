@@ -1,7 +1,7 @@
 #include "gui/SelectBackend.h"
 
 #include <cstdlib>
-#include <iostream>
+#include <cstdio>
 
 namespace gui {
 
@@ -20,7 +20,7 @@ std::unique_ptr<Backend> SelectBackend() {
         return display;
     // No display at all is the console's ordinary case; a display that fails is worth a note.
     if (!failure.empty())
-        std::cerr << "download: " << failure << "; running on the console\n";
+        std::fprintf(stderr, "download: %s; running on the console\n", failure.c_str());
     return CreateConsoleBackend();
 }
 

@@ -11,7 +11,6 @@
 
 #include <cctype>
 #include <cstdio>
-#include <iostream>
 
 namespace gui {
 
@@ -33,9 +32,9 @@ std::string OneLine(const std::string &text) {
 
 } // namespace
 
-ConsoleBackend::ConsoleBackend(std::ostream &out, std::istream &in, bool outputIsTerminal,
+ConsoleBackend::ConsoleBackend(std::unique_ptr<ConsoleStreams> streams, bool outputIsTerminal,
                                bool interactive)
-    : out_(out), in_(in), terminal_(outputIsTerminal), interactive_(interactive) {}
+    : streams_(std::move(streams)), terminal_(outputIsTerminal), interactive_(interactive) {}
 
 ConsoleBackend::~ConsoleBackend() {
     if (pending_)
@@ -144,10 +143,10 @@ void ConsoleBackend::Render(bool force) {
     if (terminal_) {
         int columns = platform::TerminalColumns();
         std::string cut = line.substr(0, columns > 1 ? static_cast<std::size_t>(columns - 1) : 0);
-        out_ << "\r" << platform::EraseLineSequence() << cut << std::flush;
+        streams_->Write("\r" + std::string(platform::EraseLineSequence()) + cut);
         lineOpen_ = true;
     } else {
-        out_ << line << '\n' << std::flush;
+        streams_->Write(line + "\n");
     }
     shown_ = line;
     pending_ = false;
@@ -156,7 +155,7 @@ void ConsoleBackend::Render(bool force) {
 
 void ConsoleBackend::EndLine() {
     if (lineOpen_) {
-        out_ << '\n' << std::flush;
+        streams_->Write("\n");
         lineOpen_ = false;
     }
 }
@@ -180,9 +179,8 @@ void ConsoleBackend::Run(Form &main) {
 bool ConsoleBackend::WaitForAnswer() {
     // A stream of the program's own (a test's) has its text at hand; standard input is
     // watched while the calls of other threads go on.
-    const bool standardInput = &in_ == &std::cin;
     while (!mainClosed_) {
-        if (!standardInput || platform::StandardInputWaiting())
+        if (streams_->InputWaiting())
             return true;
         platform::SleepAndDispatch(10);
     }
@@ -206,20 +204,20 @@ MessageResult ConsoleBackend::ShowMessage(const std::string &text, const std::st
         std::string label = StripAccelerator(labels[i]);
         prompt += std::string(i ? " / " : "") + "[" + label.substr(0, 1) + "]" + label.substr(1);
     }
-    out_ << "\n== " << caption << " ==\n" << PlainLineEnds(text) << "\n";
+    streams_->Write("\n== " + caption + " ==\n" + PlainLineEnds(text) + "\n");
 
     int chosen = 0;
     if (interactive_ && count > 1) {
         prompting_ = true;
         for (int attempt = 0; attempt < 10; ++attempt) {
-            out_ << prompt << " (Enter: " << StripAccelerator(labels[0]) << ")? " << std::flush;
+            streams_->Write(prompt + " (Enter: " + StripAccelerator(labels[0]) + ")? ");
             if (!WaitForAnswer()) {
                 chosen = count - 1; // the program is ending: the most cautious answer
-                out_ << "\n";
+                streams_->Write("\n");
                 break;
             }
             std::string answer;
-            if (!std::getline(in_, answer) || answer.empty())
+            if (!streams_->ReadLine(answer) || answer.empty())
                 break; // end of input or Enter: the default button
             char letter = static_cast<char>(std::tolower(static_cast<unsigned char>(answer[0])));
             int found = -1;
@@ -237,9 +235,8 @@ MessageResult ConsoleBackend::ShowMessage(const std::string &text, const std::st
         }
         prompting_ = false;
     } else {
-        out_ << prompt << ": " << StripAccelerator(labels[0]) << "\n";
+        streams_->Write(prompt + ": " + StripAccelerator(labels[0]) + "\n");
     }
-    out_ << std::flush;
     Render(true);
     return MessageButtonResult(buttons, chosen);
 }
@@ -250,20 +247,20 @@ bool ConsoleBackend::AskLine(const std::string &prompt, bool hidden, std::string
     EndLine();
     shown_.clear();
     prompting_ = true;
-    out_ << prompt << std::flush;
-    const bool silent = hidden && &in_ == &std::cin && platform::SetInputEcho(false);
-    const bool answered = WaitForAnswer() && std::getline(in_, line);
+    streams_->Write(prompt);
+    const bool silent = hidden && streams_->IsStandardInput() && platform::SetInputEcho(false);
+    const bool answered = WaitForAnswer() && streams_->ReadLine(line);
     if (silent)
         platform::SetInputEcho(true);
     if (hidden || !answered)
-        out_ << "\n"; // the Enter that was not echoed
+        streams_->Write("\n"); // the Enter that was not echoed
     prompting_ = false;
     Render(true);
     return answered;
 }
 
 std::unique_ptr<Backend> CreateConsoleBackend() {
-    return std::make_unique<ConsoleBackend>(std::cout, std::cin,
+    return std::make_unique<ConsoleBackend>(StandardConsoleStreams(),
                                             platform::IsTerminal(platform::StandardStream::Output),
                                             platform::IsTerminal(platform::StandardStream::Input));
 }

@@ -1,12 +1,13 @@
 #pragma once
 
 #include "gui/Backend.h"
+#include "gui/console/ConsoleStreams.h"
 
 #include <chrono>
 #include <cstdint>
 #include <deque>
 #include <utility>
-#include <iosfwd>
+#include <memory>
 #include <string>
 
 namespace gui {
@@ -19,8 +20,10 @@ namespace gui {
 // closes meanwhile; the calls of other threads keep running while it waits.
 class ConsoleBackend : public Backend {
   public:
-    // `in` answers message boxes when `interactive`; otherwise a box takes its first button.
-    ConsoleBackend(std::ostream &out, std::istream &in, bool outputIsTerminal, bool interactive);
+    // `streams` answer message boxes when `interactive`; otherwise a box takes its first
+    // button.
+    ConsoleBackend(std::unique_ptr<ConsoleStreams> streams, bool outputIsTerminal,
+                   bool interactive);
     ~ConsoleBackend() override;
 
     void ControlChanged(Control &control, Property what) override;
@@ -51,8 +54,7 @@ class ConsoleBackend : public Backend {
     // Waits until an answer can be read; false when the main form closed first.
     bool WaitForAnswer();
 
-    std::ostream &out_;
-    std::istream &in_;
+    std::unique_ptr<ConsoleStreams> streams_;
     bool terminal_;
     bool interactive_;
     std::string caption_;

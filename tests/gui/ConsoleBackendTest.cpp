@@ -13,6 +13,25 @@ namespace {
 
 using namespace gui;
 
+// The console's streams on a test's text.
+class TextStreams final : public ConsoleStreams {
+  public:
+    TextStreams(std::ostream &out, std::istream &in) : out_(out), in_(in) {}
+    void Write(const std::string &text) override { out_ << text; }
+    bool InputWaiting() override { return true; }
+    bool ReadLine(std::string &line) override { return static_cast<bool>(std::getline(in_, line)); }
+
+  private:
+    std::ostream &out_;
+    std::istream &in_;
+};
+
+std::unique_ptr<ConsoleBackend> MakeConsole(std::ostream &out, std::istream &in, bool terminal,
+                                            bool interactive) {
+    return std::make_unique<ConsoleBackend>(std::make_unique<TextStreams>(out, in), terminal,
+                                            interactive);
+}
+
 struct Console {
     std::ostringstream out;
     std::istringstream in;
@@ -22,7 +41,7 @@ struct Console {
     Label *status = nullptr;
 
     Console(bool terminal, bool interactive, std::string input = "") : in(std::move(input)) {
-        auto made = std::make_unique<ConsoleBackend>(out, in, terminal, interactive);
+        auto made = MakeConsole(out, in, terminal, interactive);
         backend = made.get();
         app = std::make_unique<Application>(std::move(made));
         main = &app->CreateForm("Main", 410, 76);
@@ -34,7 +53,7 @@ struct Console {
 TEST(ConsoleBackend, ShowsTheCaptionAndTheStatusLineOnOneLine) {
     std::ostringstream out;
     std::istringstream in;
-    Application app(std::make_unique<ConsoleBackend>(out, in, false, false));
+    Application app(MakeConsole(out, in, false, false));
     Form &main = app.CreateForm("Main", 1, 1);
     main.SetCaption("Download");
     main.SetCaption("Download Pelko");
@@ -73,7 +92,7 @@ TEST(ConsoleBackend, ATerminalLineIsRewrittenInPlaceAndEndedAtTheEnd) {
     std::ostringstream out;
     std::istringstream in;
     {
-        Application app(std::make_unique<ConsoleBackend>(out, in, true, false));
+        Application app(MakeConsole(out, in, true, false));
         Form &main = app.CreateForm("Main", 1, 1);
         main.Show();
         main.SetCaption("A");

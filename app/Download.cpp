@@ -3,12 +3,15 @@
 #include "app/MainForm.h"
 #include "gui/SelectBackend.h"
 #include "platform/ProcessInfo.h"
+#include "platform/SharedLibrary.h"
 #include "platform/StopRequests.h"
 
 #include <exception>
-#include <iostream>
+#include <cstdio>
 
 int main(int argc, char **argv) {
+    // Before anything else can load a library: none is taken from the program's folder.
+    platform::RestrictLibrarySearch();
     platform::ShareOneHeap();
     try {
         gui::Application app(gui::SelectBackend());
@@ -20,10 +23,10 @@ int main(int argc, char **argv) {
         // On the console the last line gives the file's digest, for a vendor to pin.
         if (mainForm.ExitCode == kExitVerified && !mainForm.DigestLine.empty() &&
             app.GetBackend().IsConsole())
-            std::cout << mainForm.DigestLine << std::endl;
+            std::printf("%s\n", mainForm.DigestLine.c_str());
         return mainForm.ExitCode;
     } catch (const std::exception &error) {
-        std::cerr << "download: " << error.what() << '\n';
+        std::fprintf(stderr, "download: %s\n", error.what());
         return kExitFailed;
     }
 }

@@ -2,6 +2,7 @@
 // ciphertext from memory and leaves its own in memory. The certificate is checked by hand after
 // the handshake (TlsSchannelCertificate.h).
 #include "net/TlsEngine.h"
+#include "net/TlsSchannelLibrary.h"
 #include "net/TlsSchannelCertificate.h"
 #include "net/TlsSchannelCredentials.h"
 
@@ -51,7 +52,7 @@ class TSchannelEngine final : public TTlsEngine {
     }
     ~TSchannelEngine() override {
         if (haveContext_)
-            DeleteSecurityContext(&context_);
+            Schannel().DeleteSecurityContext(&context_);
     }
 
     void Input(const char *data, size_t len) override { in_.append(data, len); }
@@ -104,7 +105,7 @@ void TSchannelEngine::Emit(SecBuffer &token) {
     if (token.pvBuffer && token.cbBuffer > 0)
         out_.append(static_cast<const char *>(token.pvBuffer), token.cbBuffer);
     if (token.pvBuffer)
-        FreeContextBuffer(token.pvBuffer);
+        Schannel().FreeContextBuffer(token.pvBuffer);
     token.pvBuffer = nullptr;
 }
 
@@ -136,7 +137,7 @@ TTlsEngine::Result TSchannelEngine::Negotiate() {
         SecBufferDesc outputDesc{SECBUFFER_VERSION, 1, output};
         ULONG attributes = 0;
         const bool gaveInput = haveContext_;
-        SECURITY_STATUS status = InitializeSecurityContextA(
+        SECURITY_STATUS status = Schannel().InitializeSecurityContextA(
             &credentials_, haveContext_ ? &context_ : nullptr, target, kContextFlags, 0, 0,
             haveContext_ ? &inputDesc : nullptr, 0, haveContext_ ? nullptr : &context_,
             &outputDesc, &attributes, nullptr);
@@ -172,7 +173,7 @@ TTlsEngine::Result TSchannelEngine::Complete() {
         established_ = false;
         return Result::Rejected;
     }
-    SECURITY_STATUS status = QueryContextAttributesA(&context_, SECPKG_ATTR_STREAM_SIZES, &sizes_);
+    SECURITY_STATUS status = Schannel().QueryContextAttributesA(&context_, SECPKG_ATTR_STREAM_SIZES, &sizes_);
     if (status == SEC_E_OK && sizes_.cbMaximumMessage == 0)
         status = SEC_E_INTERNAL_ERROR; // Write could not move a byte
     if (status != SEC_E_OK)
@@ -197,7 +198,7 @@ TTlsEngine::Result TSchannelEngine::DecryptRecord() {
                             {0, SECBUFFER_EMPTY, nullptr},
                             {0, SECBUFFER_EMPTY, nullptr}};
     SecBufferDesc desc{SECBUFFER_VERSION, 4, buffers};
-    SECURITY_STATUS status = DecryptMessage(&context_, &desc, 0, nullptr);
+    SECURITY_STATUS status = Schannel().DecryptMessage(&context_, &desc, 0, nullptr);
     if (status == SEC_E_INCOMPLETE_MESSAGE)
         return ended_ ? Result::Closed : Result::WantInput;
     if (status == SEC_I_CONTEXT_EXPIRED) {
@@ -290,7 +291,7 @@ TTlsEngine::Result TSchannelEngine::Write(const void *data, size_t len) {
             {sizes_.cbTrailer, SECBUFFER_STREAM_TRAILER, at + sizes_.cbHeader + part},
             {0, SECBUFFER_EMPTY, nullptr}};
         SecBufferDesc desc{SECBUFFER_VERSION, 4, buffers};
-        SECURITY_STATUS status = EncryptMessage(&context_, 0, &desc, 0);
+        SECURITY_STATUS status = Schannel().EncryptMessage(&context_, 0, &desc, 0);
         if (status != SEC_E_OK)
             return Fail(status);
         // The sizes it returns, which may be smaller than those it announced.
@@ -318,13 +319,13 @@ void TSchannelEngine::Close() {
     DWORD type = SCHANNEL_SHUTDOWN;
     SecBuffer control{sizeof type, SECBUFFER_TOKEN, &type};
     SecBufferDesc controlDesc{SECBUFFER_VERSION, 1, &control};
-    if (ApplyControlToken(&context_, &controlDesc) != SEC_E_OK)
+    if (Schannel().ApplyControlToken(&context_, &controlDesc) != SEC_E_OK)
         return;
     // The next step of the context produces the close_notify.
     SecBuffer output{0, SECBUFFER_TOKEN, nullptr};
     SecBufferDesc outputDesc{SECBUFFER_VERSION, 1, &output};
     ULONG attributes = 0;
-    InitializeSecurityContextA(&credentials_, &context_,
+    Schannel().InitializeSecurityContextA(&credentials_, &context_,
                                target_.empty() ? nullptr : target_.data(), kContextFlags, 0, 0,
                                nullptr, 0, nullptr, &outputDesc, &attributes, nullptr);
     Emit(output);
@@ -333,6 +334,11 @@ void TSchannelEngine::Close() {
 } // namespace
 
 std::unique_ptr<TTlsEngine> CreateTlsEngine(const std::string &host, std::string &error) {
+    std::string why;
+    if (!SchannelLibrary(why)) {
+        error = "TLS could not be set up: " + why;
+        return nullptr;
+    }
     SECURITY_STATUS status = SEC_E_OK;
     const CredHandle *credentials = SchannelCredentials(status);
     if (!credentials) {

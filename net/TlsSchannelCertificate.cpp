@@ -2,6 +2,7 @@
 // validation of its own (Wine's accepts expired, untrusted and wrong-name certificates alike),
 // so everything is checked here, after the handshake, before any data moves.
 #include "net/TlsSchannelCertificate.h"
+#include "net/TlsSchannelLibrary.h"
 
 #include <schannel.h>
 #include <wincrypt.h>
@@ -25,10 +26,10 @@ constexpr DWORD kRevocationUnknown =
     CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION;
 
 struct CertificateFree {
-    void operator()(PCCERT_CONTEXT c) const { CertFreeCertificateContext(c); }
+    void operator()(PCCERT_CONTEXT c) const { Schannel().CertFreeCertificateContext(c); }
 };
 struct ChainFree {
-    void operator()(PCCERT_CHAIN_CONTEXT c) const { CertFreeCertificateChain(c); }
+    void operator()(PCCERT_CHAIN_CONTEXT c) const { Schannel().CertFreeCertificateChain(c); }
 };
 using Certificate = std::unique_ptr<const CERT_CONTEXT, CertificateFree>;
 using Chain = std::unique_ptr<const CERT_CHAIN_CONTEXT, ChainFree>;
@@ -48,12 +49,12 @@ std::wstring Widen(const std::string &text) {
 bool NamesAddress(PCCERT_CONTEXT certificate, const unsigned char (&address)[4]) {
     const CERT_INFO *info = certificate->pCertInfo;
     PCERT_EXTENSION extension =
-        CertFindExtension(szOID_SUBJECT_ALT_NAME2, info->cExtension, info->rgExtension);
+        Schannel().CertFindExtension(szOID_SUBJECT_ALT_NAME2, info->cExtension, info->rgExtension);
     if (!extension)
         return false;
     CERT_ALT_NAME_INFO *names = nullptr;
     DWORD size = 0;
-    if (!CryptDecodeObjectEx(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, X509_ALTERNATE_NAME,
+    if (!Schannel().CryptDecodeObjectEx(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, X509_ALTERNATE_NAME,
                              extension->Value.pbData, extension->Value.cbData,
                              CRYPT_DECODE_ALLOC_FLAG, nullptr, &names, &size))
         return false;
@@ -88,7 +89,7 @@ std::string TimeText(PCCERT_CHAIN_CONTEXT chain) {
         const CERT_SIMPLE_CHAIN *simple = chain->rgpChain[c];
         for (DWORD e = 0; e < simple->cElement; ++e) {
             const CERT_CHAIN_ELEMENT *element = simple->rgpElement[e];
-            if (CertVerifyTimeValidity(nullptr, element->pCertContext->pCertInfo) < 0)
+            if (Schannel().CertVerifyTimeValidity(nullptr, element->pCertContext->pCertInfo) < 0)
                 return "certificate is not yet valid";
         }
     }
@@ -150,7 +151,7 @@ bool ParseIpv4Address(const std::string &host, unsigned char (&address)[4]) {
 
 std::string CertificateProblem(CtxtHandle &context, const std::string &host) {
     PCCERT_CONTEXT remote = nullptr;
-    if (QueryContextAttributesA(&context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &remote) !=
+    if (Schannel().QueryContextAttributesA(&context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &remote) !=
             SEC_E_OK ||
         !remote)
         return "peer did not return a certificate";
@@ -166,7 +167,7 @@ std::string CertificateProblem(CtxtHandle &context, const std::string &host) {
     // The server's other certificates (intermediates) are in the certificate's own store.
     // Windows may fetch a root it trusts but has not stored yet (its root update) or an issuer
     // a certificate names the address of: the system's own rules for its trust store.
-    if (!CertGetCertificateChain(nullptr, remote, nullptr, remote->hCertStore, &para, 0, nullptr,
+    if (!Schannel().CertGetCertificateChain(nullptr, remote, nullptr, remote->hCertStore, &para, 0, nullptr,
                                  &built) ||
         !built)
         return "unable to get local issuer certificate";
@@ -197,7 +198,7 @@ std::string CertificateProblem(CtxtHandle &context, const std::string &host) {
     policy.pvExtraPolicyPara = &ssl;
     CERT_CHAIN_POLICY_STATUS verdict{};
     verdict.cbSize = sizeof verdict;
-    if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain.get(), &policy, &verdict))
+    if (!Schannel().CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain.get(), &policy, &verdict))
         return "certificate rejected by the system's policy";
     if (verdict.dwError == static_cast<DWORD>(CERT_E_CN_NO_MATCH))
         return PolicyText(verdict.dwError, isAddress);

@@ -1,5 +1,6 @@
 // The credentials and status texts the Schannel engine's sessions share.
 #include "net/TlsSchannelCredentials.h"
+#include "net/TlsSchannelLibrary.h"
 
 #include <schannel.h>
 
@@ -52,7 +53,7 @@ const CredHandle *SchannelCredentials(SECURITY_STATUS &status) {
             // No client certificate is offered, and the server's is checked here, not by
             // Schannel.
             cred.dwFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS;
-            c.status = AcquireCredentialsHandleA(nullptr, const_cast<char *>(UNISP_NAME_A),
+            c.status = Schannel().AcquireCredentialsHandleA(nullptr, const_cast<char *>(UNISP_NAME_A),
                                                  SECPKG_CRED_OUTBOUND, nullptr, &cred, nullptr,
                                                  nullptr, &c.handle, nullptr);
             if (c.status == SEC_E_OK)

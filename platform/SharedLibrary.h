@@ -11,6 +11,12 @@ namespace platform {
 // reason. Loading one that is already loaded gives the same library again. Any thread.
 void *LoadSharedLibrary(const std::string &name, std::string &error);
 
+// Called first thing at the start of the program: from then on the system's loader takes the
+// libraries loaded later (and those the system's own libraries load) from the system folder
+// only, never from the program's folder or the working one, where a web page may have left a
+// file of that name (a Downloads folder). Does nothing where the loader never looks there.
+void RestrictLibrarySearch();
+
 // Loads a library that comes with the system (such as "bcrypt.dll") from the system's own
 // folder only, as LoadSharedLibrary does: on Windows by its full path in the system folder, so
 // that a file of that name planted beside the program or in the working folder is never

@@ -65,6 +65,12 @@ void *LoadSharedLibrary(const std::string &name, std::string &error) {
     return library;
 }
 
+void RestrictLibrarySearch() {
+    // The loader looks in the working or the program's folder only when told so (a relative
+    // path, an empty entry of LD_LIBRARY_PATH, an $ORIGIN run path): the program is built
+    // without a run path and names its libraries bare.
+}
+
 void *LoadSystemLibrary(const std::string &name, std::string &error) {
     // A bare name: the loader searches the system's folders, never the working one.
     return LoadSharedLibrary(name, error);

@@ -13,6 +13,21 @@ void *LoadSharedLibrary(const std::string &name, std::string &error) {
     return reinterpret_cast<void *>(library);
 }
 
+void RestrictLibrarySearch() {
+    // Resolved by name: a Windows 7 without its loader update has no such function, and the
+    // program must still start there.
+    using SetDefaultDllDirectoriesFunction = BOOL(WINAPI *)(DWORD);
+    HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
+    auto setDefault = kernel32 ? reinterpret_cast<SetDefaultDllDirectoriesFunction>(
+                                     reinterpret_cast<void *>(
+                                         GetProcAddress(kernel32, "SetDefaultDllDirectories")))
+                               : nullptr;
+    if (setDefault)
+        setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    // The working folder leaves the search order of the older calls as well.
+    SetDllDirectoryA("");
+}
+
 void *LoadSystemLibrary(const std::string &name, std::string &error) {
     char folder[MAX_PATH];
     const UINT length = GetSystemDirectoryA(folder, MAX_PATH);

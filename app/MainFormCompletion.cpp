@@ -4,8 +4,8 @@
 
 #include "app/Common.h"
 #include "app/OutputFile.h"
+#include "platform/Files.h"
 
-#include <filesystem>
 
 void TMainForm::OnPhase(engine::Phase phase) {
     switch (phase) {
@@ -45,7 +45,7 @@ void TMainForm::ShowVerifying() {
 std::string TMainForm::FinalPath() const {
     return OutputFilePath(options_->OutputDirectory, LocalFileName(request_.FileName),
                           options_->OverrideFile,
-                          [](const std::string &p) { return std::filesystem::exists(p); });
+                          [](const std::string &p) { return platform::PathExists(p); });
 }
 
 void TMainForm::ShowCompleted() {
@@ -122,12 +122,18 @@ void TMainForm::RunCompletionActions() {
     if (options_->CompletionLaunchApplication) {
         ShowStatus("Executing downloaded application...", 0);
         const bool deleteAfter = options_->DeleteAfterDownloading;
-        if (std::filesystem::exists(OutputPath) && LaunchProgram(OutputPath, "", deleteAfter) &&
-            deleteAfter) {
-            std::error_code ec;
-            std::filesystem::remove(OutputPath, ec);
+        // The file is held from its checks to here: what starts is what was checked. One put
+        // under its name meanwhile (only possible where the system does not hold it) is not run.
+        if (!session_->OutputIsVerifiedFile()) {
+            app_.MessageBox("The file " + OutputPath +
+                                " was replaced after it was checked. It is not run.",
+                            "ERROR", gui::MessageButtons::Ok);
+        } else if (LaunchProgram(OutputPath, "", deleteAfter) && deleteAfter) {
+            session_->ReleaseFile();
+            platform::RemoveFile(OutputPath);
         }
     }
+    session_->ReleaseFile();
     ShowStatus("Finished.", 0);
 }
 

@@ -48,7 +48,9 @@ void TMainForm::StartWhenReady() {
     } end{*this};
     const auto t0 = Clock::now();
     for (;;) {
-        platform::SleepAndProcess(2);
+        // A message posted meanwhile (a click, a stop) ends the sleep at once: the wait costs
+        // nothing while nothing happens.
+        platform::SleepAndProcess(20);
         if (CloseRequested) {
             form_.Close();
             return;

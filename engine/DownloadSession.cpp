@@ -1,7 +1,6 @@
 #include "engine/DownloadSession.h"
 
 #include "platform/NotifyQueue.h"
-#include "platform/Sha256.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -373,7 +372,7 @@ void DownloadSession::Complete() {
     SetPhase(Phase::Verifying);
     if (stopped_)
         return;
-    if (auto failure = sink_.Close()) {
+    if (auto failure = sink_.Hold()) {
         Fail(*failure);
         return;
     }
@@ -410,7 +409,7 @@ bool DownloadSession::CheckDigest() {
     observer_.OnStatus("Computing the file's SHA-256 digest...", 0);
     // The owner stays responsive while a large file is read; a stop ends the reading.
     std::string error;
-    const std::string digest = platform::FileSha256(sink_.Path(), error, [this] {
+    const std::string digest = sink_.Sha256(error, [this] {
         platform::ProcessPendingMessages();
         return !stopped_;
     });

@@ -129,8 +129,12 @@ class DownloadSession {
     bool WorkersStarted() const { return workersStarted_; }
     int64_t Size() const { return size_; }
     int64_t Received() const { return plan_ ? plan_->Received() : 0; }
-    // Done: the verified file's path.
+    // Done: the verified file's path. The file is held until ReleaseFile (on Windows nobody
+    // else may change, rename or delete it meanwhile): a run started before then runs it.
     const std::string &OutputPath() const { return outputPath_; }
+    // Whether the verified file is still the one under OutputPath (none was put there since).
+    bool OutputIsVerifiedFile() const { return sink_.IsAt(outputPath_); }
+    void ReleaseFile() { sink_.Release(); }
     // Failed: why; otherwise the last failed attempt's failure.
     const Failure &LastFailure() const { return lastFailure_; }
     // Why entry 0 gave no size, after a selection in which no location answered.

@@ -2,11 +2,12 @@
 
 #include "net/Streams.h"
 #include "platform/ErrorText.h"
+#include "platform/Files.h"
+#include "platform/Sha256.h"
 
 #include <cerrno>
-#include <chrono>
 #include <cmath>
-#include <filesystem>
+#include <vector>
 
 namespace engine {
 namespace {
@@ -56,10 +57,43 @@ std::optional<Failure> FileSink::Close() {
     return std::nullopt;
 }
 
-int64_t FileSink::Size() const {
-    std::error_code ec;
-    const auto size = std::filesystem::file_size(file_.Path(), ec);
-    return ec ? -1 : static_cast<int64_t>(size);
+std::optional<Failure> FileSink::Hold() {
+    if (int error = file_.HoldForReading())
+        return FileFailure(error, "Cannot open file " + Quoted(file_.Path()));
+    return std::nullopt;
+}
+
+int64_t FileSink::Size() const { return file_.Size(); }
+
+std::string FileSink::Sha256(std::string &error, const std::function<bool()> &keepGoing) {
+    platform::TSha256 digest;
+    if (!digest.Ready()) {
+        error = digest.Error();
+        return "";
+    }
+    constexpr size_t kBlock = 1 << 20;
+    constexpr int64_t kBlocksBetweenChecks = 16;
+    std::vector<char> block(kBlock);
+    for (int64_t offset = 0, blocks = 0;; ++blocks) {
+        if (blocks % kBlocksBetweenChecks == 0 && keepGoing && !keepGoing()) {
+            error = "cancelled";
+            return "";
+        }
+        int failed = 0;
+        const int64_t got = file_.ReadAt(block.data(), kBlock, offset, failed);
+        if (got < 0) {
+            error = file_.Path() + ": " + platform::ErrorNumberText(failed);
+            return "";
+        }
+        if (got == 0)
+            break;
+        digest.Update(block.data(), static_cast<size_t>(got));
+        offset += got;
+    }
+    std::string text = digest.Finish();
+    if (text.empty())
+        error = "the SHA-256 library failed";
+    return text;
 }
 
 int FileSink::MoveTo(const std::string &path, bool replace, Failure &failure) {
@@ -67,18 +101,12 @@ int FileSink::MoveTo(const std::string &path, bool replace, Failure &failure) {
     if (error == EXDEV) {
         // Another file system (the output folder was changed during the download): the bytes
         // are copied, then the working file goes. A copy that fails takes back what it made.
-        namespace fs = std::filesystem;
-        std::error_code ec;
-        const bool existed = fs::exists(fs::symlink_status(path, ec));
-        if (existed && !replace) {
+        if (!replace && platform::PathExists(path)) {
             error = EEXIST;
-        } else if (fs::copy_file(file_.Path(), path, fs::copy_options::overwrite_existing, ec)) {
-            file_.Remove();
-            error = 0;
         } else {
-            error = ec.value() ? ec.value() : EIO;
-            if (!existed)
-                fs::remove(path, ec);
+            error = platform::CopyFileTo(file_.Path(), path);
+            if (error == 0)
+                file_.Remove();
         }
     }
     if (error == 0) {
@@ -95,12 +123,7 @@ void FileSink::Discard() {
 }
 
 bool SetFileDate(const std::string &path, double dateTime) {
-    using namespace std::chrono;
-    const double unixSeconds = (dateTime - 25569.0) * 86400.0;
-    const auto when = sys_seconds(seconds(std::llround(unixSeconds)));
-    std::error_code ec;
-    std::filesystem::last_write_time(path, file_clock::from_sys(when), ec);
-    return !ec;
+    return platform::SetModificationTime(path, std::llround((dateTime - 25569.0) * 86400.0));
 }
 
 } // namespace engine

@@ -32,8 +32,19 @@ class FileSink {
     // Closes the file: everything is written. NotWritable (DiskFull) when the last writes
     // failed.
     std::optional<Failure> Close();
-    // The closed file's length in bytes (-1 when it cannot be read).
+    // Ends the writing and holds the file, so that what is checked next (its size, its digest)
+    // is what stays under its name, and what a run starts, until Release (on Windows nobody
+    // else may write, rename or delete it meanwhile).
+    std::optional<Failure> Hold();
+    // Whether `path` names the held file (not another one put under the name).
+    bool IsAt(const std::string &path) const { return file_.IsAt(path); }
+    // Lets the held file go: it stays where it is.
+    void Release() { file_.Close(); }
+    // The file's length in bytes (-1 when it cannot be read).
     int64_t Size() const;
+    // The SHA-256 digest of the held file's bytes, read once in 1 MiB blocks; "" with `error`
+    // saying why. `keepGoing` is asked before each 16 MiB (false: "cancelled").
+    std::string Sha256(std::string &error, const std::function<bool()> &keepGoing);
     // Gives the closed file its final name `path`: with `replace` an existing file is
     // replaced, else EEXIST comes back when the name is taken meanwhile. Another file system
     // (the output folder was changed during the download) gets a copy. Returns 0 or the

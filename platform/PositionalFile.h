@@ -48,6 +48,15 @@ class TPositionalFile {
     // The file's length in bytes (also when closed, through its name), or -1.
     int64_t Size() const;
 
+    // Ends the writing and holds the file for reading only, so that what is checked next is
+    // what stays under its name until Close: on Windows the file is opened anew for reading
+    // (and renaming) with nobody else allowed to write, rename or delete it meanwhile (a
+    // program can still be started from it); elsewhere the descriptor stays as it is. Returns
+    // 0 or the error number.
+    int HoldForReading();
+    // Whether `path` names this open file (the same file, not another put under the name).
+    bool IsAt(const std::string &path) const;
+
     // Closes the file; returns 0 or the error number of the last write-back. Reading, writing
     // and reserving end here; the file keeps its name.
     int Close();

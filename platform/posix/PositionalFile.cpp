@@ -241,6 +241,33 @@ int64_t TPositionalFile::Size() const {
     return info.st_size;
 }
 
+int TPositionalFile::HoldForReading() {
+    if (fd_ == -1)
+        return EBADF;
+    // A descriptor for reading only holds the file: one open for writing would make its start
+    // as a program fail ("text file busy"). It is the same file (compared) before the writing
+    // one goes, so nothing can come in between.
+    const int reader = ::open(path_.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (reader < 0)
+        return errno;
+    struct stat written {}, read {};
+    if (::fstat(static_cast<int>(fd_), &written) != 0 || ::fstat(reader, &read) != 0 ||
+        written.st_dev != read.st_dev || written.st_ino != read.st_ino) {
+        ::close(reader);
+        return EIO;
+    }
+    ::close(static_cast<int>(fd_));
+    fd_ = reader;
+    return 0;
+}
+
+bool TPositionalFile::IsAt(const std::string &path) const {
+    struct stat mine {}, named {};
+    return fd_ != -1 && ::fstat(static_cast<int>(fd_), &mine) == 0 &&
+           ::stat(path.c_str(), &named) == 0 && mine.st_dev == named.st_dev &&
+           mine.st_ino == named.st_ino;
+}
+
 int TPositionalFile::Close() {
     if (fd_ < 0)
         return 0;

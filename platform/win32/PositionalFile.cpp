@@ -250,6 +250,39 @@ int64_t TPositionalFile::Size() const {
                                 data.nFileSizeLow);
 }
 
+int TPositionalFile::HoldForReading() {
+    if (fd_ == -1)
+        return EBADF;
+    // Writing ends with the handle that may write; the one that holds the file may read and
+    // rename it, and shares reading only. CreateProcess still starts a program from it.
+    CloseHandle(AsHandle(fd_));
+    fd_ = -1;
+    HANDLE held = CreateFileA(path_.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (held == INVALID_HANDLE_VALUE)
+        return LastErrno();
+    fd_ = reinterpret_cast<intptr_t>(held);
+    return 0;
+}
+
+bool TPositionalFile::IsAt(const std::string &path) const {
+    if (fd_ == -1)
+        return false;
+    BY_HANDLE_FILE_INFORMATION mine{}, named{};
+    // No access asked: such an open goes through whatever the holder shares.
+    HANDLE other = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (other == INVALID_HANDLE_VALUE)
+        return false;
+    const bool same = GetFileInformationByHandle(AsHandle(fd_), &mine) &&
+                      GetFileInformationByHandle(other, &named) &&
+                      mine.dwVolumeSerialNumber == named.dwVolumeSerialNumber &&
+                      mine.nFileIndexHigh == named.nFileIndexHigh &&
+                      mine.nFileIndexLow == named.nFileIndexLow;
+    CloseHandle(other);
+    return same;
+}
+
 int TPositionalFile::Close() {
     if (fd_ == -1)
         return 0;

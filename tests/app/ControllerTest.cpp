@@ -361,6 +361,34 @@ TEST_F(Controller, ADownloadedScriptIsRunWaitedForAndDeleted) {
     EXPECT_EQ(m.ExitCode, kExitVerified);
 }
 
+// A file put under the verified file's name between its checks and its run (here: as the run
+// begins) is not run: what starts is what was checked, or nothing.
+TEST_F(Controller, AFileReplacedBetweenTheChecksAndTheRunIsNotRun) {
+    const std::string script = "#!/bin/sh\necho ran > \"$(dirname \"$0\")/marker\"\n";
+    RangeServer server(script);
+    TMainForm &m = OpenFor(server, "setup.sh");
+    m.Options().CompletionLaunchApplication = true;
+    m.Options().DeleteAfterDownloading = true;
+    const auto planted = dir / "planted.sh";
+    std::ofstream(planted) << "#!/bin/sh\necho planted > \"" << (dir / "planted-ran").string()
+                           << "\"\n";
+    std::filesystem::permissions(planted, std::filesystem::perms::owner_all);
+    backend->onStatus = [&](const std::string &status) {
+        if (status == "Executing downloaded application...")
+            std::filesystem::rename(planted, dir / "out" / "setup.sh");
+    };
+    m.StartDownload("http", Mirrors({&server, nullptr, nullptr, nullptr}), "setup.sh", "", 0);
+    ASSERT_TRUE(PumpUntil([&] { return Finished(); }));
+    backend->onStatus = nullptr;
+    ASSERT_EQ(backend->messages.size(), 1u);
+    EXPECT_EQ(backend->messages[0].caption, "ERROR");
+    EXPECT_NE(backend->messages[0].text.find("was replaced after it was checked"),
+              std::string::npos)
+        << backend->messages[0].text;
+    EXPECT_FALSE(std::filesystem::exists(dir / "planted-ran")) << "the planted file never runs";
+    EXPECT_FALSE(std::filesystem::exists(dir / "out" / "marker"));
+}
+
 TEST_F(Controller, AFileThatFailsItsVerificationIsNeverRunAndAPlantedLinkIsNotFollowed) {
     // A script that leaves a marker beside itself if it is ever run.
     std::string script = "#!/bin/sh\necho ran > \"$(dirname \"$0\")/marker\"\nexit 0\n";

@@ -20,13 +20,7 @@ export WINEPREFIX=$work/prefix WINEDEBUG=-all
 run=$work/run
 rm -rf "$run"
 mkdir -p "$run/out"
-pids=()
-cleanup() {
-    for p in "${pids[@]}"; do
-        kill -TERM "$p" 2>/dev/null && wait "$p" 2>/dev/null
-    done
-}
-trap cleanup EXIT
+source "$(dirname "${BASH_SOURCE[0]}")/../support/started.sh"
 fail() { echo "FAILED: $*"; tail -n 8 "$run/program.out" 2>/dev/null; exit 1; }
 windows_path() { echo "Z:${1//\//\\}"; }
 

@@ -21,9 +21,7 @@ export WINEPREFIX=$work/prefix WINEDEBUG=-all
 run=$work/run
 rm -rf "$run"
 mkdir -p "$run/downloads"
-mirror_pid=""
-cleanup() { [ -n "$mirror_pid" ] && kill "$mirror_pid" 2>/dev/null && wait "$mirror_pid" 2>/dev/null; }
-trap cleanup EXIT
+source "$(dirname "${BASH_SOURCE[0]}")/../support/started.sh"
 fail() { echo "FAILED: $*"; tail -n 8 "$run/program.out" 2>/dev/null; exit 1; }
 
 "$wine_run" cmd.exe /c exit >/dev/null 2>&1 </dev/null # the prefix, before anything is timed
@@ -46,7 +44,7 @@ rm -f "$downloads"/planted-*
 # A plain HTTP server spoken to over https: the handshake loads Schannel and fails.
 head -c 1000 /dev/urandom >"$run/file.bin"
 "$mirror" --lifetime 120 "$run/file.bin" 0 >"$run/port" 2>/dev/null &
-mirror_pid=$!
+pids+=($!)
 for _ in $(seq 1 100); do
     [ -s "$run/port" ] && break
     sleep 0.05

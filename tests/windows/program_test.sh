@@ -21,13 +21,7 @@ export WINEPREFIX=$work/prefix
 rm -rf "$work/run"
 mkdir -p "$work/run/www/d" "$work/run/out"
 run=$work/run
-pids=()
-cleanup() {
-    for p in "${pids[@]}"; do
-        kill -TERM "$p" 2>/dev/null && wait "$p" 2>/dev/null
-    done
-}
-trap cleanup EXIT
+source "$(dirname "${BASH_SOURCE[0]}")/../support/started.sh"
 fail() { echo "FAILED: $*"; [ -f "$run/program.out" ] && tail -5 "$run/program.out"; exit 1; }
 since() { echo $((($(date +%s%N) - $1) / 1000000)); }
 # The Windows name of a path of this machine (wine's drive Z: is the root).

@@ -24,13 +24,7 @@ export WINEPREFIX=$work/prefix WINEDEBUG=-all
 run=$work/run
 rm -rf "$run"
 mkdir -p "$run/out" "$run/pac"
-pids=()
-cleanup() {
-    for p in "${pids[@]}"; do
-        kill -TERM "$p" 2>/dev/null && wait "$p" 2>/dev/null
-    done
-}
-trap cleanup EXIT
+source "$(dirname "${BASH_SOURCE[0]}")/../support/started.sh"
 what="setting up"
 fail() {
     echo "FAILED ($what): $*"

@@ -6,6 +6,7 @@
 # and no file. A fresh wine prefix per run: a trusted root cannot be taken out of one again.
 #   tls_test.sh DOWNLOAD_LOOPBACK.exe TRUST_ROOT.exe WINE_RUN WORK_DIR
 set -uo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/../support/test_ca.sh"
 # Absolute: the script changes directory.
 program=$(realpath "$1")
 trust_root=$(realpath "$2")
@@ -38,30 +39,6 @@ started=$SECONDS
 # ---- certificates ----
 cd "$work/certs" || exit 1
 ossl() { openssl "$@" >>"$work/openssl.log" 2>&1 || fail "openssl $1 (see $work/openssl.log)"; }
-new_ca() { # NAME
-    ossl req -x509 -newkey rsa:2048 -nodes -keyout "$1.key" -out "$1.pem" -days 30 \
-        -subj "/CN=Download Test $1" -addext "basicConstraints=critical,CA:TRUE" \
-        -addext "keyUsage=critical,keyCertSign,cRLSign"
-    mkdir -p "$1.db"
-    : >"$1.db/index.txt"
-    cat >"$1.cnf" <<EOF
-[ca]
-default_ca = this
-[this]
-database = $1.db/index.txt
-new_certs_dir = $1.db
-serial = $1.db/serial
-certificate = $1.pem
-private_key = $1.key
-default_md = sha256
-policy = any
-unique_subject = no
-copy_extensions = none
-[any]
-commonName = supplied
-EOF
-    openssl rand -hex 8 >"$1.db/serial"
-}
 # NAME CA SUBJECT_ALT_NAMES START END: a server certificate valid from START to END
 # (YYYYMMDDhhmmssZ).
 issue() {
@@ -73,8 +50,8 @@ issue() {
 }
 now=$(date -u +%s)
 stamp() { date -u -d "@$(($now + $1 * 86400))" +%Y%m%d%H%M%SZ; }
-new_ca ca
-new_ca stranger
+new_ca ca "/CN=Download Test ca"
+new_ca stranger "/CN=Download Test stranger"
 issue good ca "DNS:localhost" "$(stamp -1)" "$(stamp 30)"
 issue address ca "IP:127.0.0.1" "$(stamp -1)" "$(stamp 30)"
 issue expired ca "DNS:localhost" "$(stamp -60)" "$(stamp -1)"

@@ -1,5 +1,6 @@
 #include "app/CommandLine.h"
 #include "platform/ProcessInfo.h"
+#include "platform/Signature.h"
 
 #include "app/IntegerText.h"
 
@@ -84,9 +85,20 @@ std::string ReadParameter(const std::string &argument, std::size_t index,
     else if (key == "SHA256") {
         request.Sha256 = ReadDigest(value);
         if (request.Sha256.empty()) {
-            result.digestError = "Invalid SHA-256 digest. Must be 64 hexadecimal digits.\n\r";
-            return result.digestError;
+            result.pinError = "Invalid SHA-256 digest. Must be 64 hexadecimal digits.\n\r";
+            return result.pinError;
         }
+    } else if (key == "SIGNER") {
+        request.Signers = ReadSigners(value);
+        std::string error;
+        if (request.Signers.empty())
+            error = "Invalid signer. Must be one or more subject names separated by \"|\".\n\r";
+        else if (!platform::CanCheckSignatures())
+            error = "A signer cannot be checked on this system: signatures are checked by the "
+                    "Windows program only.\n\r";
+        if (!error.empty())
+            result.pinError = error;
+        return error;
     } else if (key == "MAXIMUMDETAILTODISPLAY")
         return ReadIntegerParameter(
             value, request.MaximumDetailToDisplay,
@@ -118,6 +130,29 @@ std::string ReadDigest(const std::string &value) {
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     }
     return digest;
+}
+
+std::vector<std::string> ReadSigners(std::string_view value) {
+    std::vector<std::string> names;
+    if (value.size() > kMaximumPart)
+        return {};
+    for (;;) {
+        const std::size_t bar = value.find('|');
+        std::string_view name = value.substr(0, bar);
+        while (!name.empty() && name.front() == ' ')
+            name.remove_prefix(1);
+        while (!name.empty() && name.back() == ' ')
+            name.remove_suffix(1);
+        if (name.empty())
+            return {};
+        for (char c : name)
+            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+                return {};
+        names.emplace_back(name);
+        if (bar == std::string_view::npos)
+            return names;
+        value.remove_prefix(bar + 1);
+    }
 }
 
 bool IsOptionKeyword(std::string_view key) {
@@ -153,7 +188,9 @@ CommandLineResult ReadCommandLine(const std::vector<std::string> &arguments,
     request.OSPlatformId = 0;
     request.MinimumOSMajorVersion = 0;
     request.MinimumOSMinorVersion = 0;
-    request.Sha256.clear(); // the built-in digest is that of the built-in file
+    // The built-in digest and signer are those of the built-in file.
+    request.Sha256.clear();
+    request.Signers.clear();
 
     // Only the last error noted survives; reading goes on after an error.
     auto note = [&result](std::string error, std::size_t index) {
@@ -211,7 +248,7 @@ std::string UsageMessage(const std::string &programPath) {
                " http://servername/directory/filename [ProductName:value] "
                "[MinimumOSVersionDescription:value] [OSPlatformId:value] "
                "[MinimumOSAMajorVersion:value] [MinimumOSMinorVersion:value] "
-               "[MaximumDetailToDisplay:value] [Sha256:value]"
+               "[MaximumDetailToDisplay:value] [Sha256:value] [Signer:value]"
                " [OutputDirectory:value] [OverrideFile:value] [CompletionClose:value] "
                "[CompletionOpenFolder:value] [CompletionLaunchApplication:value] "
                "[DeleteAfterDownloading:value] [MaximumNumberOfAttempts:value] "
@@ -243,6 +280,12 @@ std::string UsageMessage(const std::string &programPath) {
                "ProxyServer they are followed).\n\r\n\r"
                "Sha256: the SHA-256 digest the file must have, 64 hexadecimal digits in either "
                "case (sha256sum prints it); a file that differs is deleted and never run, and a "
-               "malformed digest ends the program before anything is fetched.\n\r\n\r"
+               "malformed digest ends the program before anything is fetched.\n\r"
+               "Signer: the subject name of the certificate that must have signed the file "
+               "(Authenticode), or several separated by \"|\"; a file that is unsigned, changed "
+               "since it was signed, signed by a certificate that is expired or not trusted, or "
+               "signed by another is deleted and never run. Only the Windows program checks "
+               "signers: elsewhere, and for a malformed value, the program ends before "
+               "anything is fetched.\n\r\n\r"
                "--help (or -h, /?) shows this text; --version the program's version.";
 }

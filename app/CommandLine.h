@@ -31,9 +31,10 @@ struct CommandLineResult {
     bool argumentsGiven = false;
     // The download options given, in the order of the arguments; not yet validated.
     std::vector<OptionParameter> optionParameters;
-    // The error of a Sha256 parameter that is no digest (ends in LF CR); empty when none. A
-    // pin must never be dropped silently: such a command line does not run.
-    std::string digestError;
+    // The error of a Sha256 parameter that is no digest, or of a Signer parameter that is
+    // malformed or cannot be checked here (ends in LF CR); empty when none. A pin must never be
+    // dropped silently: such a command line does not run.
+    std::string pinError;
     // The error of the URL itself (no "://", no host, no file name that can be saved); empty
     // for a good URL or none. Nothing can be asked for without it: such a command line does
     // not run.
@@ -51,6 +52,11 @@ std::string VersionText();
 // The digest of a Sha256 parameter: exactly 64 hexadecimal digits in either case, returned in
 // lower case; "" for anything else.
 std::string ReadDigest(const std::string &value);
+
+// The names of a Signer parameter: one or more subject names separated by "|", each without
+// the spaces around it; empty for a malformed value (an empty name, a control character, more
+// than 1000 characters in all).
+std::vector<std::string> ReadSigners(std::string_view value);
 
 // The error noted for a URL's file name (query and fragment included) that gives no plain
 // local file name (IsPlainFileName); "" for a good one.

@@ -1,6 +1,7 @@
 #include "app/DownloadRequest.h"
 
 #include "app/BuiltInHosts.h"
+#include "app/CommandLine.h"
 
 #include <cctype>
 
@@ -24,6 +25,7 @@ DownloadRequest BuiltInRequest() {
     request.MaximumDetailToDisplay = 1;
     request.MaximumRequestLength = -1;
     request.Sha256 = kBuiltInSha256;
+    request.Signers = ReadSigners(kBuiltInSigner);
     return request;
 }
 

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // One location of the file: a host and a directory (without a trailing "/"; empty for the
 // host's root).
@@ -33,6 +34,9 @@ struct DownloadRequest {
     // The SHA-256 digest the file must have, as 64 lower-case hexadecimal digits; empty when
     // none is pinned.
     std::string Sha256;
+    // The subject names one of which the certificate that signed the file must have
+    // (Windows' Authenticode), in the order given; empty when no signer is pinned.
+    std::vector<std::string> Signers;
 
     bool operator==(const DownloadRequest &) const = default;
 };

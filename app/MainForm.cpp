@@ -82,9 +82,10 @@ bool TMainForm::ParseCommandLine() {
         ShowSyntaxError(result.urlError);
         return false;
     }
-    // A digest that cannot be read would leave the file unchecked: nothing is fetched.
-    if (!result.digestError.empty()) {
-        ShowSyntaxError(result.digestError);
+    // A digest or a signer that cannot be read, or a signer that cannot be checked here,
+    // would leave the file unchecked: nothing is fetched.
+    if (!result.pinError.empty()) {
+        ShowSyntaxError(result.pinError);
         return false;
     }
     if (!result.errorText.empty())

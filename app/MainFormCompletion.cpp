@@ -68,6 +68,7 @@ void TMainForm::ShowFailed() {
     switch (failure.kind) {
     case engine::FailureKind::SizeMismatch:
     case engine::FailureKind::DigestMismatch:
+    case engine::FailureKind::SignerMismatch:
         app_.MessageBox("The file did not download correctly. Please try again." +
                             Paragraph(failure.text),
                         "Connection error", gui::MessageButtons::Ok);

@@ -112,6 +112,7 @@ void TMainForm::StartDownload(const std::string &protocol, TMirrorTable mirrors,
     }
     request.MaximumRequestLength = request_.MaximumRequestLength;
     request.Sha256 = request_.Sha256;
+    request.Signers = request_.Signers;
     if (session_->Start(request, Paused) || CloseRequested)
         return;
 

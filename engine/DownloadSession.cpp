@@ -1,5 +1,6 @@
 #include "engine/DownloadSession.h"
 
+#include "engine/SignerPin.h"
 #include "platform/NotifyQueue.h"
 
 #include <algorithm>
@@ -189,6 +190,7 @@ bool DownloadSession::Start(const SessionRequest &request, bool paused) {
         return false;
     paused_ = paused;
     sha256_ = request.Sha256;
+    signers_ = request.Signers;
     SetPhase(Phase::Selecting);
     std::vector<Location> locations = Select(request, size_);
     if (stopped_)
@@ -382,7 +384,7 @@ void DownloadSession::Complete() {
                          std::to_string(size_) + "."});
         return;
     }
-    if (!CheckDigest())
+    if (!CheckDigest() || !CheckSigner())
         return;
     for (int choice = 0;; ++choice) {
         auto [path, replace] = settings_.FinalName();
@@ -425,6 +427,17 @@ bool DownloadSession::CheckDigest() {
         Fail(Failure{FailureKind::DigestMismatch, 0,
                      "SHA-256 digest expected: " + sha256_ +
                          "\r\nSHA-256 digest of the file: " + digest});
+    return false;
+}
+
+bool DownloadSession::CheckSigner() {
+    if (signers_.empty())
+        return true;
+    observer_.OnStatus("Checking the file's signature...", 0);
+    const platform::SignatureCheck check = sink_.Signature();
+    if (SignerMatches(signers_, check))
+        return true;
+    Fail(Failure{FailureKind::SignerMismatch, 0, SignerMismatchText(signers_, check)});
     return false;
 }
 

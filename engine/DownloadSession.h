@@ -76,6 +76,9 @@ struct SessionRequest {
     int64_t MaximumRequestLength = -1;
     // The SHA-256 digest the file must have (lower-case hexadecimal); empty: none.
     std::string Sha256;
+    // The subject names one of which the file's signer must have (Windows' Authenticode);
+    // empty: none pinned.
+    std::vector<std::string> Signers;
 };
 
 struct SessionSettings {
@@ -167,9 +170,11 @@ class DownloadSession {
     void OnWorkerDone();
     // The transfer cannot go on: the workers end, the file goes, the phase is Failed.
     void Fail(const Failure &failure);
-    // All bytes are there: close, check the size and the digest, give the file its name.
+    // All bytes are there: close, check the size, the digest and the signer, give the file
+    // its name.
     void Complete();
     bool CheckDigest();
+    bool CheckSigner();
     void StopWorkers();
     // Runs `fn` from the message loop, once the handler that asks for it has returned.
     void Later(std::function<void()> fn);
@@ -177,6 +182,7 @@ class DownloadSession {
     DownloadObserver &observer_;
     const SessionSettings settings_;
     std::string sha256_;
+    std::vector<std::string> signers_;
     Phase phase_ = Phase::Idle;
     bool workersStarted_ = false;
     bool stopped_ = false;

@@ -51,6 +51,7 @@ bool IsLocationFailure(FailureKind kind) {
     case FailureKind::SizeMismatch:
     case FailureKind::DigestMismatch:
     case FailureKind::DigestUnavailable:
+    case FailureKind::SignerMismatch:
     case FailureKind::ProxyAuth: // the proxy's, whichever location it leads to
         return false;
     default:

@@ -32,6 +32,7 @@ enum class FailureKind : uint8_t {
     SizeMismatch,      // it is not as long as the location said
     DigestMismatch,    // its SHA-256 digest is not the one pinned
     DigestUnavailable, // its digest could not be computed
+    SignerMismatch,    // it is not validly signed by one of the signers pinned
 };
 
 struct Failure {

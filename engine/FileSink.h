@@ -2,6 +2,7 @@
 
 #include "engine/Failure.h"
 #include "platform/PositionalFile.h"
+#include "platform/Signature.h"
 
 #include <cstdint>
 #include <functional>
@@ -45,6 +46,8 @@ class FileSink {
     // The SHA-256 digest of the held file's bytes, read once in 1 MiB blocks; "" with `error`
     // saying why. `keepGoing` is asked before each 16 MiB (false: "cancelled").
     std::string Sha256(std::string &error, const std::function<bool()> &keepGoing);
+    // The Authenticode signature of the held file.
+    platform::SignatureCheck Signature() const { return platform::CheckSignature(file_); }
     // Gives the closed file its final name `path`: with `replace` an existing file is
     // replaced, else EEXIST comes back when the name is taken meanwhile. Another file system
     // (the output folder was changed during the download) gets a copy. Returns 0 or the

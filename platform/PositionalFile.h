@@ -71,6 +71,9 @@ class TPositionalFile {
     // Closes the file and deletes it; returns 0 or the error number (0 when there is no file).
     int Remove();
 
+    // The open file's descriptor, or its Windows handle; -1 when none is open.
+    intptr_t Handle() const { return fd_; }
+
   private:
     intptr_t fd_ = -1; // a descriptor, or a Windows handle (-1: none)
     std::string path_;

@@ -1,5 +1,6 @@
 #include "platform/PositionalFile.h"
 #include "platform/win32/Errors.h"
+#include "platform/win32/Text.h"
 
 #include <windows.h>
 #include <winioctl.h>
@@ -83,23 +84,12 @@ bool SupportsSparse(HANDLE file, const std::string &path) {
     return (flags & FILE_SUPPORTS_SPARSE_FILES) != 0;
 }
 
-// `text` in the system's ANSI code page as UTF-16, or "" when it is not valid there.
-std::wstring Widen(const std::string &text) {
-    const int length = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text.data(),
-                                           static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(length > 0 ? static_cast<size_t>(length) : 0, L'\0');
-    if (length > 0)
-        MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text.data(),
-                            static_cast<int>(text.size()), wide.data(), length);
-    return wide;
-}
-
 // Renames the open file to `path` through its own handle (which has DELETE access), so that
 // it stays open. The name is made a full path first, because a relative one is read in two
 // ways: wine 8 takes it from the working folder (a bare name too, measured), while the
 // system's NtSetInformationFile takes a bare name as one in the file's own folder.
 int RenameOpenFile(HANDLE file, const std::string &path, bool replace) {
-    const std::wstring wide = Widen(path);
+    const std::wstring wide = win32::Widen(path);
     if (wide.empty())
         return EINVAL;
     const DWORD needed = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);

@@ -5,6 +5,7 @@
 #include "platform/SystemProxy.h"
 
 #include "platform/SharedLibrary.h"
+#include "platform/win32/Text.h"
 
 #include <windows.h>
 
@@ -15,10 +16,10 @@
 namespace platform {
 namespace {
 
-#define PLATFORM_WINHTTP_FUNCTIONS(X)                                                          \
-    X(WinHttpGetIEProxyConfigForCurrentUser)                                                   \
-    X(WinHttpOpen)                                                                             \
-    X(WinHttpGetProxyForUrl)                                                                   \
+#define PLATFORM_WINHTTP_FUNCTIONS(X)                                                              \
+    X(WinHttpGetIEProxyConfigForCurrentUser)                                                       \
+    X(WinHttpOpen)                                                                                 \
+    X(WinHttpGetProxyForUrl)                                                                       \
     X(WinHttpCloseHandle)
 
 struct TWinHttp {
@@ -35,8 +36,8 @@ TWinHttp Load() {
     void *library = LoadSystemLibrary("winhttp.dll", error);
     if (!library)
         return winhttp;
-#define PLATFORM_WINHTTP_RESOLVE(name)                                                         \
-    if (!ResolveFunction(library, "winhttp.dll", #name, winhttp.name, error))                  \
+#define PLATFORM_WINHTTP_RESOLVE(name)                                                             \
+    if (!ResolveFunction(library, "winhttp.dll", #name, winhttp.name, error))                      \
         return winhttp;
     PLATFORM_WINHTTP_FUNCTIONS(PLATFORM_WINHTTP_RESOLVE)
 #undef PLATFORM_WINHTTP_RESOLVE
@@ -51,29 +52,9 @@ TWinHttp &WinHttp() {
     return winhttp;
 }
 
-std::wstring Wide(const std::string &text) {
-    const int length = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
-    std::wstring wide(static_cast<size_t>(length > 0 ? length : 1), L'\0');
-    if (length > 0)
-        MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide.data(), length);
-    wide.resize(wide.size() - 1);
-    return wide;
-}
-
-std::string Narrow(const wchar_t *text) {
-    if (!text)
-        return {};
-    const int length = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    std::string narrow(static_cast<size_t>(length > 0 ? length : 1), '\0');
-    if (length > 0)
-        WideCharToMultiByte(CP_ACP, 0, text, -1, narrow.data(), length, nullptr, nullptr);
-    narrow.resize(narrow.size() - 1);
-    return narrow;
-}
-
 // Takes a string WinHTTP allocated, and frees it.
 std::string Take(LPWSTR text) {
-    std::string narrow = Narrow(text);
+    std::string narrow = win32::Narrow(text);
     if (text)
         GlobalFree(text);
     return narrow;
@@ -99,7 +80,7 @@ bool FromScript(TWinHttp &winhttp, const std::string &url, const std::string &sc
     }
     options.fAutoLogonIfChallenged = TRUE;
     WINHTTP_PROXY_INFO info{};
-    const std::wstring wideUrl = Wide(url);
+    const std::wstring wideUrl = win32::Widen(url);
     if (!winhttp.WinHttpGetProxyForUrl(winhttp.session, wideUrl.c_str(), &options, &info))
         return false;
     const std::string list = Take(info.lpszProxy);
@@ -128,9 +109,10 @@ std::vector<ProxyServer> SystemProxiesFor(const std::string &url, const std::str
     const std::string proxy = Take(config.lpszProxy);
     const std::string bypass = Take(config.lpszProxyBypass);
     std::vector<ProxyServer> proxies;
-    if (FromScript(winhttp, url, scheme, Wide(configUrl), config.fAutoDetect != FALSE, proxies)) {
-        source = configUrl.empty() ? "automatic proxy detection"
-                                   : "the automatic configuration script";
+    if (FromScript(winhttp, url, scheme, win32::Widen(configUrl), config.fAutoDetect != FALSE,
+                   proxies)) {
+        source =
+            configUrl.empty() ? "automatic proxy detection" : "the automatic configuration script";
         return proxies;
     }
     if (proxy.empty())

@@ -1,4 +1,5 @@
 #include "app/CommandLine.h"
+#include "platform/Signature.h"
 
 #include "app/BuiltInHosts.h"
 
@@ -246,7 +247,7 @@ TEST(CommandLine, ADigestIsSixtyFourHexadecimalDigitsInEitherCaseKeptInLowerCase
     for (const std::string &argument : {"Sha256:" + lower, "SHA256:" + upper, "sha256:" + upper}) {
         Parsed p = Parse({"http://s/f.exe", argument});
         EXPECT_EQ(p.request.Sha256, lower) << argument;
-        EXPECT_EQ(p.result.digestError, "") << argument;
+        EXPECT_EQ(p.result.pinError, "") << argument;
         EXPECT_EQ(p.result.errorText, "") << argument;
     }
     // A URL names another file than the built-in one: the built-in digest is not its own.
@@ -259,7 +260,7 @@ TEST(CommandLine, AMalformedDigestIsAnErrorThatALaterOneDoesNotHide) {
          {std::string(), good.substr(1), good + "a", good.substr(1) + "g", " " + good.substr(1),
           good.substr(1) + "\n", "0x" + good.substr(2), std::string(32, '\0') + good.substr(32)}) {
         Parsed p = Parse({"http://s/f.exe", "Sha256:" + value, "Colour:red"});
-        EXPECT_EQ(p.result.digestError,
+        EXPECT_EQ(p.result.pinError,
                   "Invalid SHA-256 digest. Must be 64 hexadecimal digits.\n\r")
             << value;
         EXPECT_EQ(p.request.Sha256, "") << value;
@@ -268,7 +269,51 @@ TEST(CommandLine, AMalformedDigestIsAnErrorThatALaterOneDoesNotHide) {
     }
     // A good digest after a malformed one does not make the command line good.
     Parsed twice = Parse({"http://s/f.exe", "Sha256:abc", "Sha256:" + good});
-    EXPECT_NE(twice.result.digestError, "");
+    EXPECT_NE(twice.result.pinError, "");
+}
+
+TEST(CommandLine, ASignerIsOneOrMoreNamesSeparatedByBarsWithoutTheSpacesAroundThem) {
+    using Names = std::vector<std::string>;
+    EXPECT_EQ(ReadSigners("Talvex Vendor"), Names({"Talvex Vendor"}));
+    EXPECT_EQ(ReadSigners(" Talvex Vendor | Talvex Vendor 2027|Zed "),
+              Names({"Talvex Vendor", "Talvex Vendor 2027", "Zed"}));
+    EXPECT_EQ(ReadSigners("Ünïcode, Ltd. (Test)"), Names({"Ünïcode, Ltd. (Test)"}));
+    EXPECT_EQ(ReadSigners(std::string(1000, 'n')).size(), 1u);
+    for (const std::string &value :
+         {std::string(), std::string(" "), std::string("|"), std::string("A|"),
+          std::string("|A"), std::string("A||B"), std::string("A| |B"), std::string("A\tB"),
+          std::string("A\x7f"), std::string("A\0B", 3), std::string(1001, 'n')})
+        EXPECT_EQ(ReadSigners(value), Names()) << value;
+}
+
+TEST(CommandLine, ASignerPinIsCheckedWhereSignaturesCanBeOrTheCommandLineDoesNotRun) {
+    Parsed good = Parse({"http://s/f.exe", "signer:A Vendor|B Vendor"});
+    if (platform::CanCheckSignatures()) {
+        EXPECT_EQ(good.request.Signers, std::vector<std::string>({"A Vendor", "B Vendor"}));
+        EXPECT_EQ(good.result.pinError, "");
+        EXPECT_EQ(good.result.errorText, "");
+    } else {
+        // A pin that cannot be checked is never dropped silently.
+        EXPECT_EQ(good.result.pinError, "A signer cannot be checked on this system: signatures "
+                                        "are checked by the Windows program only.\n\r");
+    }
+    for (const char *value : {"Signer:", "SIGNER:A||B"}) {
+        Parsed p = Parse({"http://s/f.exe", value, "Colour:red"});
+        EXPECT_EQ(p.result.pinError,
+                  "Invalid signer. Must be one or more subject names separated by \"|\".\n\r")
+            << value;
+        EXPECT_EQ(p.result.errorText, "Unknown parameter name Colour.\n\r");
+    }
+    // A good signer after a malformed one, or after a malformed digest, leaves the error.
+    EXPECT_NE(Parse({"http://s/f.exe", "Signer:", "Signer:A"}).result.pinError, "");
+    Parsed both = Parse({"http://s/f.exe", "Sha256:abc", "Signer:A"});
+    if (platform::CanCheckSignatures())
+        EXPECT_EQ(both.result.pinError,
+                  "Invalid SHA-256 digest. Must be 64 hexadecimal digits.\n\r");
+    else
+        EXPECT_NE(both.result.pinError, "");
+    // A URL names another file than the built-in one: the built-in signer is not its own.
+    EXPECT_EQ(Parse({"http://s/f.exe"}).request.Signers, std::vector<std::string>());
 }
 
 TEST(CommandLine, SyntaxMessageNamesTheErrorAndTheProgram) {

@@ -1,8 +1,9 @@
 // The pinned SHA-256 digest in the controller: a matching file completes, a differing one is
 // deleted and never run, no digest is computed in a window without a pin, and closing the
-// window while the file is read leaves nothing.
+// window while the file is read leaves nothing. A pinned signer refuses an unsigned file.
 #include "ControllerFixture.h"
 #include "platform/Sha256.h"
+#include "platform/Signature.h"
 
 #include <algorithm>
 
@@ -93,5 +94,27 @@ TEST_F(Controller, ClosingWhileThePinnedFileIsReadLeavesNothing) {
     EXPECT_TRUE(backend->messages.empty());
     EXPECT_FALSE(Showed(*backend, "Executing downloaded application..."));
     EXPECT_FALSE(std::filesystem::exists(dir / "out" / "file.bin"));
+    EXPECT_EQ(WorkingFilesLeft(), 0);
+}
+
+TEST_F(Controller, APinnedSignerRefusesAnUnsignedFileDeletesItAndNeverRunsIt) {
+    if (!platform::CanCheckSignatures())
+        GTEST_SKIP() << "signers are checked by the Windows program only";
+    RangeServer server(PatternBytes(0, 200000));
+    TMainForm &m = Open({Url(server, "file.exe"), "ProductName:Pelko", "Signer:A Vendor|B Vendor"});
+    m.Options().CompletionLaunchApplication = true;
+    m.StartDownload("http", Mirrors({&server, nullptr, nullptr, nullptr}), "file.exe", "", 0);
+    ASSERT_TRUE(PumpUntil([&] { return Finished(); }));
+    EXPECT_EQ(m.ExitCode, kExitFailed);
+    EXPECT_TRUE(Showed(*backend, "Checking the file's signature..."));
+    ASSERT_EQ(backend->messages.size(), 1u);
+    EXPECT_EQ(backend->messages[0].caption, "Connection error");
+    EXPECT_EQ(backend->messages[0].text,
+              "The file did not download correctly. Please try again.\r\n\r\n"
+              "Signer expected: A Vendor | B Vendor\r\n"
+              "Signer of the file: none (the file is not signed)");
+    EXPECT_EQ(Status(), "Verification failed.");
+    EXPECT_FALSE(Showed(*backend, "Executing downloaded application..."));
+    EXPECT_FALSE(std::filesystem::exists(dir / "out" / "file.exe"));
     EXPECT_EQ(WorkingFilesLeft(), 0);
 }

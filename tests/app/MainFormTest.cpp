@@ -3,6 +3,7 @@
 #include "app/Resources.h"
 #include "gui/PlainText.h"
 #include "gui/headless/HeadlessBackend.h"
+#include "platform/Signature.h"
 
 #include <gtest/gtest.h>
 
@@ -111,6 +112,22 @@ TEST_F(MainFormTest, AURLWithoutAHostEndsTheProgramBeforeAnyRequest) {
         ASSERT_EQ(backend->messages.size(), 1u) << url;
         EXPECT_EQ(backend->messages[0].caption, "Talvex download application");
         EXPECT_NE(written.find("Incorrect command line syntax."), std::string::npos) << url;
+    }
+}
+
+TEST_F(MainFormTest, ASignerThatIsMalformedOrCannotBeCheckedHereEndsTheProgramBeforeAnyRequest) {
+    std::vector<const char *> values = {"Signer:", "Signer:A||B"};
+    if (!platform::CanCheckSignatures())
+        values.push_back("Signer:Talvex Vendor");
+    for (const char *value : values) {
+        backend->messages.clear();
+        ::testing::internal::CaptureStderr();
+        TMainForm main(app, {"/opt/download", "http://127.0.0.1:9/setup.exe", value});
+        std::string written = ::testing::internal::GetCapturedStderr();
+        EXPECT_FALSE(main.RunApplication) << value;
+        EXPECT_EQ(main.ExitCode, kExitIncomplete) << value;
+        ASSERT_EQ(backend->messages.size(), 1u) << value;
+        EXPECT_NE(written.find("signer"), std::string::npos) << written;
     }
 }
 

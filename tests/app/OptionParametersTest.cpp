@@ -358,10 +358,12 @@ TEST(OptionParameterSyntax, TheSyntaxMessageShowsAndExplainsEveryOption) {
     std::size_t syntaxEnd = message.find("\n\r", syntaxLine + 17);
     ASSERT_NE(syntaxEnd, std::string::npos);
     std::string syntax = message.substr(syntaxLine, syntaxEnd - syntaxLine);
-    EXPECT_NE(syntax.find("[MaximumDetailToDisplay:value] [Sha256:value] [OutputDirectory:value]"),
+    EXPECT_NE(syntax.find("[MaximumDetailToDisplay:value] [Sha256:value] [Signer:value] "
+                          "[OutputDirectory:value]"),
               std::string::npos)
         << "the options follow the request's parameters on the same line";
     EXPECT_NE(message.find("\n\rSha256: the SHA-256 digest", syntaxEnd), std::string::npos);
+    EXPECT_NE(message.find("\n\rSigner: the subject name", syntaxEnd), std::string::npos);
     for (const char *name :
          {"OutputDirectory", "OverrideFile", "CompletionClose", "CompletionOpenFolder",
           "CompletionLaunchApplication", "DeleteAfterDownloading", "MaximumNumberOfAttempts",

@@ -6,7 +6,8 @@
 #     run, exit 0, and the last line gives its digest as sha256sum --check reads it;
 #   - a pin of another file: exit 1, the "Connection error" box with both digests, "Verification
 #     failed.", no file left, the downloaded script never run;
-#   - malformed digests: exit 2 with the syntax message, and no request made;
+#   - malformed digests: exit 2 with the syntax message, and no request made; so for a signer
+#     pin on Linux, which only the Windows program can check;
 #   - the built-in request of a program built with a pin (PINNED_PROGRAM, its primary host
 #     127.0.0.1:8081): the file it was built for is kept, a changed one is deleted, exit 1.
 # With --wine the programs are the Windows build's and run under wine (the file run is a batch
@@ -172,6 +173,15 @@ for value in "" abc "${digest:1}" "${digest}0" "${digest:1}g" " ${digest:1}" "0x
         fail "no syntax message naming the digest: $(cat "$work/stderr")"
     [ -z "$(ls -A "$work/out")" ] || fail "written: $(ls "$work/out")"
 done
+if [ -z "$wine" ]; then
+    # A signer pin cannot be checked here: never dropped, it ends the program at once.
+    what="a signer pin on Linux"
+    run "$program" "$url" "OutputDirectory:$out" "Signer:Talvex Ltd"
+    [ "$code" = 2 ] || fail "exit code $code"
+    grep -qxF "A signer cannot be checked on this system: signatures are checked by the Windows program only." \
+        <(tr -d '\r' <"$work/stderr") || fail "no syntax message naming the signer: $(cat "$work/stderr")"
+    [ -z "$(ls -A "$work/out")" ] || fail "written: $(ls "$work/out")"
+fi
 [ "$(requests)" = "$before" ] || fail "requests were made: $(tail -n 3 "$work/mirror.log")"
 
 # The built-in request of the pinned program: its file, then the same size with one byte

@@ -18,13 +18,14 @@ if [ -z "${FAILOVER_TEST_NAMESPACE:-}" ]; then
     FAILOVER_TEST_NAMESPACE=1 exec "${namespace[@]}" "$0" "$@"
 fi
 ip link set lo up
+. "$(dirname "$0")/../support/children.sh"
 
 rm -rf "$work"
 mkdir -p "$work/out"
 pids=()
 cleanup() {
     for p in "${pids[@]}"; do
-        kill -KILL "$p" 2>/dev/null && wait "$p" 2>/dev/null
+        is_child "$p" && kill -KILL "$p" 2>/dev/null && wait "$p" 2>/dev/null
     done
     rm -rf "$work"
 }

@@ -24,13 +24,14 @@ mkdir -p "$artifacts"
 # folders of its own for its socket, lock and keyboard map: the X servers of runs side by side
 # would otherwise all take display :0 and replace each other's files.
 . "$here/../support/namespaces.sh"
+. "$here/../support/children.sh"
 namespace_command nm
 rm -rf "$work"
 mkdir -p "$work"
 jobs=()
 cleanup() {
     for p in "${jobs[@]}"; do
-        kill -TERM "$p" 2>/dev/null
+        is_child "$p" && kill -TERM "$p" 2>/dev/null
     done
     wait 2>/dev/null
     rm -rf "$work"

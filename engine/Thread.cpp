@@ -199,8 +199,12 @@ void HttpThread::Execute() {
             work = plan_.NextWork(Index());
         }
         if (!work.segment && !PauseRequested && !Terminated()) {
+            // Nothing is left for this worker. Another worker's one stream fetched, or fetches,
+            // the whole file: this one finished nothing of its own.
+            if (plan_.OneStream() && !plan_.IsOneStream(Index()))
+                Superseded = true;
             if (plan_.Complete() || plan_.OneStream())
-                break; // nothing is left for this worker
+                break;
             // Others still fetch: wait for a remainder worth taking over.
             plan_.WaitForChange(seen, kIdleLook,
                                 [this] { return Terminated() || PauseRequested.load(); });

@@ -314,6 +314,11 @@ bool TransferPlan::OneStream() const {
     return oneStream_;
 }
 
+bool TransferPlan::IsOneStream(int worker) const {
+    std::lock_guard lock(mutex_);
+    return oneStream_ && oneStreamWorker_ == worker;
+}
+
 int64_t TransferPlan::Received() const {
     std::lock_guard lock(mutex_);
     int64_t sum = 0;

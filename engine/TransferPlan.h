@@ -125,6 +125,8 @@ class TransferPlan {
     // A worker of the one stream got the whole file again: its bytes start over from 0.
     void RestartOneStream(int worker);
     bool OneStream() const;
+    // Whether `worker` is the one stream.
+    bool IsOneStream(int worker) const;
 
     int64_t Size() const { return size_; }
     // Bytes on disk, each counted once.

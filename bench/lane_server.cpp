@@ -414,12 +414,12 @@ bool SendError(int fd, int status, const char *reason, const std::string &extra,
     return ok && keepAlive;
 }
 
-// The range of the file that `spec` asks for: false for an unsatisfiable one. `several` is set
-// for a list of ranges, `bad` for one that is not a byte range at all.
-bool ParseRange(const std::string &spec, long long &first, long long &last, bool &several,
+// The range of the file that the Range header `value` asks for: false for an unsatisfiable
+// one. `several` is set for a list of ranges, `bad` for one that is not a byte range at all.
+bool ParseRange(const std::string &value, long long &first, long long &last, bool &several,
                 bool &bad) {
     several = bad = false;
-    std::string s = Trim(spec);
+    std::string s = Trim(value);
     if (Lower(s.substr(0, 6)) != "bytes=") {
         bad = true;
         return false;

@@ -6,7 +6,6 @@
 #include "app/OutputFile.h"
 #include "platform/Files.h"
 
-
 void TMainForm::OnPhase(engine::Phase phase) {
     switch (phase) {
     case engine::Phase::Transferring:
@@ -120,21 +119,23 @@ void TMainForm::FinishDownload() {
 void TMainForm::RunCompletionActions() {
     if (options_->CompletionOpenFolder)
         LaunchProgram("explorer", "/select," + OutputPath, false);
+    bool removeAfter = false;
     if (options_->CompletionLaunchApplication) {
         ShowStatus("Executing downloaded application...", 0);
         const bool deleteAfter = options_->DeleteAfterDownloading;
         // The file is held from its checks to here: what starts is what was checked. One put
         // under its name meanwhile (only possible where the system does not hold it) is not run.
-        if (!session_->OutputIsVerifiedFile()) {
+        if (!session_->OutputIsVerifiedFile())
             app_.MessageBox("The file " + OutputPath +
                                 " was replaced after it was checked. It is not run.",
                             "ERROR", gui::MessageButtons::Ok);
-        } else if (LaunchProgram(OutputPath, "", deleteAfter) && deleteAfter) {
-            session_->ReleaseFile();
-            platform::RemoveFile(OutputPath);
-        }
+        else
+            removeAfter = LaunchProgram(OutputPath, "", deleteAfter) && deleteAfter;
     }
+    // Let go once the program runs (with DeleteAfterDownloading, once it has ended).
     session_->ReleaseFile();
+    if (removeAfter)
+        platform::RemoveFile(OutputPath);
     ShowStatus("Finished.", 0);
 }
 

@@ -77,20 +77,19 @@ bool DownloadSession::AnswerProxy(const platform::ProxyServer &proxy, Failure &f
         return false;
     }
     const bool again = answers.refusals > 0;
-    const std::string refusedText =
-        "The proxy " + proxy.Name() + " refused the user name and password" + asked + ".";
+    // What the download ends with when no credentials (or no better ones) come.
+    const std::string unanswered =
+        "The proxy " + proxy.Name() +
+        (again ? " refused the user name and password" : " asks for a user name and password") +
+        asked + ".";
     if (answers.refusals >= 2 || answers.declined) {
-        failure.text = again ? refusedText
-                             : "The proxy " + proxy.Name() +
-                                   " asks for a user name and password" + asked + ".";
+        failure.text = unanswered;
         return false;
     }
     const auto given = observer_.OnProxyCredentials(proxy.Name(), failure.challenge, again);
     if (!given || stopped_) {
         answers.declined = true; // nobody is asked twice for the same proxy
-        failure.text = again ? refusedText
-                             : "The proxy " + proxy.Name() +
-                                   " asks for a user name and password" + asked + ".";
+        failure.text = unanswered;
         return false;
     }
     credentials_.Set(proxy, given->first, given->second);

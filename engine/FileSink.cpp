@@ -7,7 +7,6 @@
 
 #include <cerrno>
 #include <cmath>
-#include <vector>
 
 namespace engine {
 namespace {
@@ -66,34 +65,13 @@ std::optional<Failure> FileSink::Hold() {
 int64_t FileSink::Size() const { return file_.Size(); }
 
 std::string FileSink::Sha256(std::string &error, const std::function<bool()> &keepGoing) {
-    platform::TSha256 digest;
-    if (!digest.Ready()) {
-        error = digest.Error();
-        return "";
-    }
-    constexpr size_t kBlock = 1 << 20;
-    constexpr int64_t kBlocksBetweenChecks = 16;
-    std::vector<char> block(kBlock);
-    for (int64_t offset = 0, blocks = 0;; ++blocks) {
-        if (blocks % kBlocksBetweenChecks == 0 && keepGoing && !keepGoing()) {
-            error = "cancelled";
-            return "";
-        }
-        int failed = 0;
-        const int64_t got = file_.ReadAt(block.data(), kBlock, offset, failed);
-        if (got < 0) {
-            error = file_.Path() + ": " + platform::ErrorNumberText(failed);
-            return "";
-        }
-        if (got == 0)
-            break;
-        digest.Update(block.data(), static_cast<size_t>(got));
-        offset += got;
-    }
-    std::string text = digest.Finish();
-    if (text.empty())
-        error = "the SHA-256 library failed";
-    return text;
+    int64_t offset = 0;
+    const platform::BlockReader read = [this, &offset](void *data, size_t size, int &failed) {
+        const int64_t got = file_.ReadAt(data, size, offset, failed);
+        offset += got > 0 ? got : 0;
+        return got;
+    };
+    return platform::Sha256Of(read, file_.Path(), error, keepGoing);
 }
 
 int FileSink::MoveTo(const std::string &path, bool replace, Failure &failure) {

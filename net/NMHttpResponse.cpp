@@ -55,8 +55,8 @@ void TNMHTTP::ReadResponseHeader() {
                                 : -2; // two lengths that disagree bound nothing
         else if (field.name == "transfer-encoding")
             chunked = true;
-        else if (field.name == "proxy-authenticate" && ReplyNumber == 407)
-            ProxyChallenge += (ProxyChallenge.empty() ? "" : ", ") + field.value;
+        else if (ReplyNumber == 407)
+            NoteProxyChallenge(line);
         store(line);
         if (line == "\r\n" || line == "\n" || line.empty())
             break;

@@ -175,6 +175,10 @@ class TPowersock : public TObject, private platform::MessageTarget {
     TStream *ReceiveStream = &ReceiveQueue;
     TStream *SendStream = &SendQueue;
 
+    // Adds the value of a Proxy-Authenticate header line (any other line is passed over) to
+    // ProxyChallenge: of the tunnel's answer, or of a request's answer through the proxy.
+    void NoteProxyChallenge(const std::string &headerLine);
+
   private:
     // The one wait loop: pumps this thread's messages until done() or CancelRequested. A
     // data wait with TimeOut > 0 also ends, as a time-out, when no byte has moved for
@@ -209,8 +213,6 @@ class TPowersock : public TObject, private platform::MessageTarget {
     // cancel.
     bool SecureConnection();
     bool OpenTunnel();
-    // Adds the value of a Proxy-Authenticate line to ProxyChallenge.
-    void NoteProxyChallenge(const std::string &headerLine);
     void ContinueHandshake();
     bool Handshaking() const;
     // The socket's Receive and Send, through the TLS session once it is established.

@@ -3,9 +3,9 @@
 // notifications inside the connect phase's wait.
 #include "net/Psock.h"
 
+#include "net/NMHttpParse.h"
 #include "net/PsockTls.h"
 
-#include <cctype>
 #include <cstdlib>
 
 namespace net {
@@ -119,18 +119,9 @@ bool TPowersock::OpenTunnel() {
 }
 
 void TPowersock::NoteProxyChallenge(const std::string &headerLine) {
-    const size_t colon = headerLine.find(':');
-    if (colon == std::string::npos)
-        return;
-    std::string name = headerLine.substr(0, colon);
-    for (char &c : name)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (name != "proxy-authenticate")
-        return;
-    size_t start = headerLine.find_first_not_of(" \t", colon + 1);
-    if (start == std::string::npos)
-        return;
-    ProxyChallenge += (ProxyChallenge.empty() ? "" : ", ") + headerLine.substr(start);
+    const HeaderField field = HeaderFieldOf(headerLine);
+    if (field.name == "proxy-authenticate" && !field.value.empty())
+        ProxyChallenge += (ProxyChallenge.empty() ? "" : ", ") + field.value;
 }
 
 } // namespace net

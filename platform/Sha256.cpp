@@ -21,13 +21,39 @@ std::string HexDigits(const unsigned char *bytes, size_t count) {
     return text;
 }
 
-std::string FileSha256(const std::string &path, std::string &error,
-                       const std::function<bool()> &keepGoing) {
+std::string Sha256Of(const BlockReader &read, const std::string &name, std::string &error,
+                     const std::function<bool()> &keepGoing) {
     TSha256 digest;
     if (!digest.Ready()) {
         error = digest.Error();
         return "";
     }
+    constexpr size_t kBlock = 1 << 20;
+    constexpr size_t kBlocksBetweenChecks = 16;
+    std::vector<unsigned char> block(kBlock);
+    for (size_t blocks = 0;; ++blocks) {
+        if (blocks % kBlocksBetweenChecks == 0 && keepGoing && !keepGoing()) {
+            error = "cancelled";
+            return "";
+        }
+        int failed = 0;
+        const int64_t got = read(block.data(), kBlock, failed);
+        if (got < 0) {
+            error = name + ": " + ErrorNumberText(failed);
+            return "";
+        }
+        if (got == 0)
+            break;
+        digest.Update(block.data(), static_cast<size_t>(got));
+    }
+    std::string text = digest.Finish();
+    if (text.empty())
+        error = "the SHA-256 library failed";
+    return text;
+}
+
+std::string FileSha256(const std::string &path, std::string &error,
+                       const std::function<bool()> &keepGoing) {
     struct Close {
         void operator()(std::FILE *file) const { std::fclose(file); }
     };
@@ -39,28 +65,16 @@ std::string FileSha256(const std::string &path, std::string &error,
     // Large reads straight into one buffer: the file was just written, so it is mostly in the
     // system's cache, and the digest, not the copy, sets the pace.
     std::setvbuf(file.get(), nullptr, _IONBF, 0);
-    constexpr size_t kBlock = 1 << 20;
-    constexpr size_t kBlocksBetweenChecks = 16;
-    std::vector<unsigned char> block(kBlock);
-    for (size_t blocks = 0;; ++blocks) {
-        if (blocks % kBlocksBetweenChecks == 0 && keepGoing && !keepGoing()) {
-            error = "cancelled";
-            return "";
-        }
+    const BlockReader read = [&file](void *data, size_t size, int &failed) -> int64_t {
         errno = 0;
-        const size_t got = std::fread(block.data(), 1, kBlock, file.get());
-        if (got < kBlock && std::ferror(file.get())) {
-            error = path + ": " + ErrorNumberText(errno ? errno : EIO);
-            return "";
+        const size_t got = std::fread(data, 1, size, file.get());
+        if (got < size && std::ferror(file.get())) {
+            failed = errno ? errno : EIO;
+            return -1;
         }
-        digest.Update(block.data(), got);
-        if (got < kBlock)
-            break;
-    }
-    std::string text = digest.Finish();
-    if (text.empty())
-        error = "the SHA-256 library failed";
-    return text;
+        return static_cast<int64_t>(got);
+    };
+    return Sha256Of(read, path, error, keepGoing);
 }
 
 } // namespace platform

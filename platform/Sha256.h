@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -34,10 +35,19 @@ class TSha256 {
 // Lower-case hexadecimal digits of `count` bytes, two per byte.
 std::string HexDigits(const unsigned char *bytes, size_t count);
 
-// The SHA-256 digest of the file at `path` as 64 lower-case hexadecimal digits, or "" with
-// `error` saying why: the file cannot be read (its name and the system's reason), the library
-// is missing, or `keepGoing`, asked before each 16 MiB on the calling thread, said no
-// ("cancelled"). The caller may process its messages in `keepGoing`.
+// Reads at most `size` bytes into `data`, the next ones of a source read from its start;
+// returns the count (0 at its end) or -1 with `error` set to the error number.
+using BlockReader = std::function<int64_t(void *data, size_t size, int &error)>;
+
+// The SHA-256 digest of the bytes `read` gives, in blocks of 1 MiB until it gives 0, as 64
+// lower-case hexadecimal digits; or "" with `error` saying why: the source cannot be read
+// (`name` and the system's reason), the library is missing, or `keepGoing`, asked before each
+// 16 MiB on the calling thread, said no ("cancelled"). The caller may process its messages in
+// `keepGoing`.
+std::string Sha256Of(const BlockReader &read, const std::string &name, std::string &error,
+                     const std::function<bool()> &keepGoing = {});
+
+// The SHA-256 digest of the file at `path`, as Sha256Of gives it.
 std::string FileSha256(const std::string &path, std::string &error,
                        const std::function<bool()> &keepGoing = {});
 

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Runs inside xvfb-run; see download_window_test.sh.
+# Runs with an X server of its own (with_xserver.sh); see download_window_test.sh.
 #   download_window_steps.sh PROGRAM URL WORK_DIR ARTIFACT_DIR
 set -uo pipefail
 . "$(dirname "$0")/x11_helpers.sh"

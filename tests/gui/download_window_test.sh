@@ -5,14 +5,14 @@
 # ends the program with exit code 0, and the file next to the program is identical to the
 # served one, with no piece file left in its temporary folder. The screenshot goes to the artifact folder.
 #   download_window_test.sh PROGRAM NGINX_SERVE ARTIFACT_DIR
-# Exits 77 (skipped) when xvfb-run, xdotool, ImageMagick or nginx is missing.
+# Exits 77 (skipped) when Xvfb, xdotool, ImageMagick or nginx is missing.
 set -euo pipefail
 program=$1
 serve=$2
 artifacts=$3
 
 . "$(dirname "$0")/x11_helpers.sh"
-require_tools xvfb-run xdotool import convert cmp
+require_tools Xvfb xdotool import convert cmp
 mkdir -p "$artifacts"
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d "${TMPDIR:-/tmp}/download-window-XXXXXX")
@@ -63,7 +63,7 @@ url="http://127.0.0.1:$(cat "$work/port")/dir/setup.sh"
 # FLTK, Xlib and fontconfig keep caches until the process ends; only our code is checked.
 export LSAN_OPTIONS="suppressions=$here/lsan-suppressions.txt${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 code=0
-timeout 50 xvfb-run -a -s "-screen 0 800x600x24" "$here/download_window_steps.sh" \
+timeout 50 "$(dirname "$0")/../support/with_xserver.sh" 800x600x24 "$here/download_window_steps.sh" \
     "$work/program/download" "$url" "$work" "$artifacts" || code=$?
 [ "$code" = 0 ] || exit "$code"
 

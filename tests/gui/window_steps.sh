@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Runs inside xvfb-run; see window_test.sh.
+# Runs with an X server of its own (with_xserver.sh); see window_test.sh.
 set -uo pipefail
 . "$(dirname "$0")/x11_helpers.sh"
 program=$1

@@ -8,7 +8,7 @@
 # file is left. Screenshots go to the artifact folder.
 #   window_download_test.sh PROGRAM.exe WINE_RUN DEMO_MIRROR WORK_DIR ARTIFACT_DIR
 # The wine prefix is WORK_DIR's own, kept between runs; its server is ended before and after.
-# Exits 77 (skipped) when wine, xvfb-run, xdotool, ImageMagick or the mirror is missing.
+# Exits 77 (skipped) when wine, Xvfb, xdotool, ImageMagick or the mirror is missing.
 set -uo pipefail
 program=$1
 wine_run=$2
@@ -17,7 +17,7 @@ work=$4
 artifacts=$5
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../gui/x11_helpers.sh"
-require_tools wine wineserver xvfb-run xdotool import convert "$mirror"
+require_tools wine wineserver Xvfb xdotool import convert "$mirror"
 mkdir -p "$work" "$artifacts"
 export WINEPREFIX=$work/prefix
 rm -rf "$work/run"
@@ -50,7 +50,7 @@ coproc MIRROR {
 mirror_pid=$MIRROR_PID
 read -r -t 10 port <&"${MIRROR[0]}" || { echo "FAILED: the mirror printed no port"; exit 1; }
 
-timeout 150 xvfb-run -a -s "-screen 0 800x600x24" "$here/window_download_steps.sh" \
+timeout 150 "$(dirname "$0")/../support/with_xserver.sh" 800x600x24 "$here/window_download_steps.sh" \
     "$program" "$wine_run" "http://127.0.0.1:$port/d/setup.bat" "$work/run" "$artifacts" ||
     exit $?
 

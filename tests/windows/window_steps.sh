@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Runs inside xvfb-run; see window_test.sh.
+# Runs with an X server of its own (with_xserver.sh); see window_test.sh.
 #   window_steps.sh PROGRAM.exe WINE_RUN ARTIFACT_DIR
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)

@@ -8,7 +8,7 @@
 # program with exit code 2. Screenshots go to the artifact folder.
 #   window_test.sh PROGRAM.exe WINE_RUN WORK_DIR ARTIFACT_DIR
 # The wine prefix is WORK_DIR's own, kept between runs; its server is ended before and after.
-# Exits 77 (skipped) when wine, xvfb-run, xdotool, xprop or ImageMagick is missing.
+# Exits 77 (skipped) when wine, Xvfb, xdotool, xprop or ImageMagick is missing.
 set -uo pipefail
 program=$1
 wine_run=$2
@@ -16,7 +16,7 @@ work=$3
 artifacts=$4
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../gui/x11_helpers.sh"
-require_tools wine wineserver xvfb-run xdotool xprop import convert
+require_tools wine wineserver Xvfb xdotool xprop import convert
 mkdir -p "$work" "$artifacts"
 export WINEPREFIX=$work/prefix
 # A server of an earlier run may still hold the X display of that run.
@@ -25,5 +25,5 @@ trap 'wineserver -k >/dev/null 2>&1' EXIT
 # The prefix is made (once) before the X server runs, so that its time is not the steps'.
 env -u DISPLAY "$wine_run" cmd.exe /c exit >/dev/null 2>&1 </dev/null
 wineserver -k >/dev/null 2>&1
-timeout 150 xvfb-run -a -s "-screen 0 800x600x24" "$here/window_steps.sh" "$program" \
+timeout 150 "$(dirname "$0")/../support/with_xserver.sh" 800x600x24 "$here/window_steps.sh" "$program" \
     "$wine_run" "$artifacts"

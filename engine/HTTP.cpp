@@ -209,10 +209,10 @@ void eHTTP::ReadResponseHeader() {
     }
     if (status >= 200 && status <= 299)
         Refuse(FailureKind::WrongBody, other);
-    if (status == 407 && !Proxy.empty()) {
-        answerFailure_.challenge = ProxyChallenge;
-        Refuse(FailureKind::ProxyAuth, StatusText(*this));
-    }
+    // The proxy's refusal is read to its end: a handshake with the proxy may go on on this
+    // connection. DownloadRange reports it when it stands.
+    if (status == 407 && !Proxy.empty())
+        return;
     Refuse(FailureKind::HttpStatus, StatusText(*this));
 }
 
@@ -253,8 +253,10 @@ void eHTTP::InstallHandlers() {
         bodyWritten_ = bodyWritten_ || (Target && Target->Written() > 0);
         Report(s, bytes, "", 0);
         // A body longer than the range is not the range's: it ends at once (one that never
-        // ended would keep the attempt waiting for the server to close).
-        if (ExpectedLength >= 0 && ReceiveProgress > ExpectedLength && !WrongAnswer) {
+        // ended would keep the attempt waiting for the server to close). The body of a
+        // redirect or of a proxy's refusal is no range's.
+        if (BodyStream == Target && ExpectedLength >= 0 && ReceiveProgress > ExpectedLength &&
+            !WrongAnswer) {
             WrongAnswer = true;
             answerFailure_ = Failure{FailureKind::WrongBody, 0,
                                      "More than the " + std::to_string(ExpectedLength) +
@@ -293,6 +295,8 @@ bool eHTTP::DownloadRange(const std::string &Url, const std::string &FileName,
     WrongAnswer = false;
     bodyWritten_ = false;
     answerFailure_ = Failure{};
+    // Nothing read before the answer's header (a proxy's refusal of the tunnel) is the range's.
+    BodyStream = &discard_;
     try {
         Get(Url);
     } catch (const net::EAbortError &) {
@@ -308,6 +312,10 @@ bool eHTTP::DownloadRange(const std::string &Url, const std::string &FileName,
         OnPacketRecvd(this);
     if (WrongAnswer)
         return false;
+    if (ReplyNumber == 407 && !Proxy.empty()) {
+        answerFailure_ = Failure{FailureKind::ProxyAuth, 0, StatusText(*this), ProxyChallenge};
+        return false;
+    }
     if (Target && Target->Full())
         return true;
     if (ExpectedLength >= 0 && ReceiveProgress != ExpectedLength) {

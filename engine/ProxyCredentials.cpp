@@ -1,8 +1,7 @@
 #include "engine/ProxyCredentials.h"
 
 #include "net/NMUUE.h"
-
-#include <cctype>
+#include "net/ProxyChallenge.h"
 
 namespace engine {
 
@@ -37,22 +36,7 @@ void ProxyCredentials::Set(const platform::ProxyServer &proxy, const std::string
 }
 
 bool OffersBasic(const std::string &challenge) {
-    // Challenges are "scheme params" separated by commas; a scheme is a token at the start of
-    // the text or after a comma.
-    std::string lower;
-    for (char c : challenge)
-        lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    for (size_t at = lower.find("basic"); at != std::string::npos;
-         at = lower.find("basic", at + 1)) {
-        size_t before = at;
-        while (before > 0 && lower[before - 1] == ' ')
-            --before;
-        const bool starts = before == 0 || lower[before - 1] == ',';
-        const bool ends = at + 5 == lower.size() || lower[at + 5] == ' ' || lower[at + 5] == ',';
-        if (starts && ends)
-            return true;
-    }
-    return false;
+    return net::ChallengeFor(challenge, "Basic").has_value();
 }
 
 } // namespace engine

@@ -100,11 +100,17 @@ void TNMHTTP::ExecuteRequest() {
         else if (startedSecure && !UseTls)
             throw ESockError(NMConst::sDowngradeRefused + CurrentURL);
         ForgetCookieOfOtherHost();
+        BeginProxyRequest();
         BuildRequest();
         if (OnAboutToSend)
             OnAboutToSend(this);
         Connect();
-        RunPass();
+        // A proxy's handshake asks the same again on the same connection, with each token.
+        while (RunPass()) {
+            BuildRequest();
+            if (OnAboutToSend)
+                OnAboutToSend(this);
+        }
 
         const int n = ReplyNumber;
         const bool redirect = n >= 300 && n <= 398;
@@ -136,13 +142,24 @@ void TNMHTTP::CaptureBody(CmdType sent) {
         CaptureString(Body, -1);
 }
 
-void TNMHTTP::RunPass() {
+bool TNMHTTP::RunPass() {
+    const CmdType sent = Command; // SendRequest resets it
     try {
-        const CmdType sent = Command; // SendRequest resets it
         SendRequest();
         ReadResponseHeader();
         CaptureBody(sent);
         const int n = ReplyNumber;
+        // The handshake's next token goes on this connection; one the proxy closed carries
+        // none (a first token may still go on a new one).
+        const bool viaProxy = !Proxy.empty() && !UseTls;
+        if (n == 407 && viaProxy && (IsConnected || !HandshakeRunning()) && NextHandshakeLeg()) {
+            Command = sent;
+            if (!IsConnected) {
+                Disconnect();
+                Connect();
+            }
+            return true;
+        }
         if (n < 299) {
             if (OnSuccess)
                 OnSuccess(Command);
@@ -160,6 +177,7 @@ void TNMHTTP::RunPass() {
         throw;
     }
     Disconnect();
+    return false;
 }
 
 void TNMHTTP::FollowRedirect(bool &handled) {

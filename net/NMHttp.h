@@ -120,7 +120,9 @@ class TNMHTTP : public TPowersock {
 
   private:
     void Run(const std::string &URL, CmdType cmd);
-    void RunPass();
+    // One request and its answer on the open connection, which it then closes; true (the
+    // connection kept open) when a proxy's handshake asks the request again.
+    bool RunPass();
     void FollowRedirect(bool &handled);
     void ForgetCookieOfOtherHost();
     // The URL of the current request: OriginURL and RequestPath.

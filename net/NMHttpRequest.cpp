@@ -71,8 +71,8 @@ void TNMHTTP::BuildRequest() {
         SendHeader.Add("Proxy-Connection: Keep-Alive");
         SendHeader.Add("Host: " + host);
         // To the proxy only: a request on a direct connection or in a tunnel never has it.
-        if (!ProxyAuthorization.empty())
-            SendHeader.Add("Proxy-Authorization: " + ProxyAuthorization);
+        if (!ProxyAuthorizationValue().empty())
+            SendHeader.Add("Proxy-Authorization: " + ProxyAuthorizationValue());
     }
     SendHeader.SetHeader("Host", host);
     SendHeader.Add(NMConst::sAccept1);

@@ -1,6 +1,8 @@
 #include "net/NMUUE.h"
 
+#include <cstdint>
 #include <stdexcept>
+#include <string_view>
 
 namespace net {
 
@@ -88,6 +90,41 @@ std::string Base64Line(const std::string &bytes) {
         if (c != '\r' && c != '\n')
             text += c;
     return text;
+}
+
+std::optional<std::string> Base64Bytes(const std::string &text) {
+    const std::string_view alphabet(kMimeTable, 64);
+    std::string bytes;
+    uint32_t bits = 0;
+    int count = 0;
+    size_t padding = 0;
+    for (char c : text) {
+        if (c == '=') {
+            ++padding;
+            continue;
+        }
+        const size_t value = alphabet.find(c);
+        if (value == std::string_view::npos || padding > 0)
+            return std::nullopt;
+        bits = (bits << 6) | static_cast<uint32_t>(value);
+        if (++count == 4) {
+            bytes += static_cast<char>(bits >> 16);
+            bytes += static_cast<char>(bits >> 8);
+            bytes += static_cast<char>(bits);
+            bits = 0;
+            count = 0;
+        }
+    }
+    // A last group of 2 or 3 characters carries 1 or 2 bytes; one of 1 carries none.
+    if (count == 1 || padding > 2 || (padding > 0 && (count + padding) % 4 != 0))
+        return std::nullopt;
+    if (count == 2)
+        bytes += static_cast<char>(bits >> 4);
+    else if (count == 3) {
+        bytes += static_cast<char>(bits >> 10);
+        bytes += static_cast<char>(bits >> 2);
+    }
+    return bytes;
 }
 
 } // namespace net

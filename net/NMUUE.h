@@ -4,6 +4,7 @@
 #include "platform/Object.h"
 
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace net {
@@ -35,5 +36,8 @@ class TNMUUProcessor : public platform::TObject {
 
 // The base64 text of bytes as one line: no line breaks inside and none at the end.
 std::string Base64Line(const std::string &bytes);
+// The bytes of base64 text (the same alphabet, padding optional); nothing when it holds any
+// other character or ends in a broken group.
+std::optional<std::string> Base64Bytes(const std::string &text);
 
 } // namespace net

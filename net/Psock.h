@@ -1,5 +1,6 @@
 #pragma once
 
+#include "net/ProxyHandshake.h"
 #include "net/Streams.h"
 #include "platform/AsyncSocket.h"
 #include "platform/NotifyQueue.h"
@@ -134,6 +135,13 @@ class TPowersock : public TObject, private platform::MessageTarget {
     std::string ProxyAuthorization;
     // After a proxy answered 407: its Proxy-Authenticate values, joined by ", ".
     std::string ProxyChallenge;
+    // Answers a proxy that asks for Negotiate or NTLM, on the connection the challenge came
+    // on: the system's own by default. When it gives nothing, the 407 ends the request as any
+    // other refusal does.
+    ProxyHandshakeStarter StartProxyHandshake = StartSystemHandshake;
+    // Answers taken from the proxy in one handshake at most (NTLM needs one, Negotiate one or
+    // two); one more ends it as refused.
+    static constexpr int kMaxHandshakeLegs = 4;
 
     // Events.
     TNotifyEvent OnConnect, OnDisconnect, OnConnectionFailed, OnDataArrived, OnReceiveAborted,
@@ -179,6 +187,18 @@ class TPowersock : public TObject, private platform::MessageTarget {
     // ProxyChallenge: of the tunnel's answer, or of a request's answer through the proxy.
     void NoteProxyChallenge(const std::string &headerLine);
 
+    // The handshake with a proxy that authenticates connections (PsockProxyHandshake.cpp).
+    // A request (or tunnel) begins with none; after each 407 NextHandshakeLeg decides whether
+    // to ask again on the same connection: with the first token when the proxy offers a
+    // scheme the starter answers, then with the answer to each token the proxy sends. False
+    // when there is nothing more to send: the 407 then stands.
+    void BeginProxyRequest();
+    bool NextHandshakeLeg();
+    bool HandshakeRunning() const { return Handshake != nullptr; }
+    // The Proxy-Authorization value of the next request to the proxy: the handshake's token
+    // while one runs, else ProxyAuthorization.
+    const std::string &ProxyAuthorizationValue() const;
+
   private:
     // The one wait loop: pumps this thread's messages until done() or CancelRequested. A
     // data wait with TimeOut > 0 also ends, as a time-out, when no byte has moved for
@@ -213,6 +233,14 @@ class TPowersock : public TObject, private platform::MessageTarget {
     // cancel.
     bool SecureConnection();
     bool OpenTunnel();
+    // The status line and header lines of the proxy's answer to CONNECT, its challenge noted.
+    struct TunnelAnswer {
+        std::string statusLine;
+        long status = 0;      // 0: no number
+        int64_t length = -1;  // its Content-Length (-1: none)
+        bool tooLong = false; // more header lines than are taken
+    };
+    TunnelAnswer ReadTunnelAnswer();
     void ContinueHandshake();
     bool Handshaking() const;
     // The socket's Receive and Send, through the TLS session once it is established.
@@ -239,6 +267,11 @@ class TPowersock : public TObject, private platform::MessageTarget {
     bool TlsReady = false;          // its handshake is done
     std::string SecureFailure;      // why the tunnel, the handshake or the session failed
     bool ProxyAuthAsked = false;    // the tunnel was refused with 407
+    std::unique_ptr<ProxyHandshake> Handshake; // the running handshake with the proxy
+    std::string HandshakeScheme;               // its scheme, as the proxy names it
+    std::string HandshakeAuthorization;        // its last token, as a Proxy-Authorization value
+    int HandshakeLegs = 0;                     // the proxy's answers it has taken
+    bool HandshakeTried = false;               // one handshake per request
 };
 
 // The characters of the n-th field of s (1-based), fields separated by single separators.

@@ -13,6 +13,8 @@ namespace {
 
 // Header lines of a proxy's answer to CONNECT taken at most; a longer answer is refused.
 constexpr int kMaxTunnelHeaderLines = 100;
+// The longest body of a refusal passed over to go on with a handshake on the same connection.
+constexpr int64_t kMaxTunnelRefusalBody = 1024 * 1024;
 
 std::string WithoutLineEnd(std::string line) {
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
@@ -74,34 +76,34 @@ bool TPowersock::OpenTunnel() {
     // The proxy connects to the origin and then passes bytes both ways; the request inside
     // is the one a direct connection carries, so the proxy never sees it.
     const std::string target = Host + ":" + std::to_string(Port);
-    ProxyChallenge.clear();
+    BeginProxyRequest();
     try {
-        std::string request = "CONNECT " + target + " HTTP/1.0\r\nHost: " + target + "\r\n";
-        if (!ProxyAuthorization.empty())
-            request += "Proxy-Authorization: " + ProxyAuthorization + "\r\n";
-        Write(request + "\r\n");
-        std::string line;
-        ReadLn(line);
-        const std::string statusLine = WithoutLineEnd(line);
-        const std::string number = NthField(statusLine, ' ', 2);
-        char *end = nullptr;
-        const long status = std::strtol(number.c_str(), &end, 10);
-        const bool accepted = !number.empty() && *end == '\0' && status >= 200 && status <= 299;
-        for (int lines = 0;; ++lines) {
-            ReadLn(line);
-            const std::string header = WithoutLineEnd(line);
-            if (header.empty())
-                break;
-            if (status == 407)
-                NoteProxyChallenge(header);
-            if (lines == kMaxTunnelHeaderLines) {
+        // A proxy's handshake asks the same again on this connection, with each token.
+        for (;;) {
+            ProxyChallenge.clear();
+            std::string request = "CONNECT " + target + " HTTP/1.0\r\nHost: " + target + "\r\n";
+            if (!ProxyAuthorizationValue().empty())
+                request += "Proxy-Authorization: " + ProxyAuthorizationValue() + "\r\n";
+            Write(request + "\r\n");
+            const TunnelAnswer answer = ReadTunnelAnswer();
+            if (answer.tooLong) {
                 SecureFailure = "The proxy's answer to the tunnel request is too long";
                 return false;
             }
-        }
-        if (!accepted) {
-            SecureFailure = "The proxy refused the tunnel to " + target + ": " + statusLine;
-            ProxyAuthAsked = status == 407;
+            if (answer.status >= 200 && answer.status <= 299)
+                return true;
+            // Its body has to be passed over before the next request on this connection.
+            const bool bodyEnds = answer.length >= 0 && answer.length <= kMaxTunnelRefusalBody;
+            if (answer.status == 407 && bodyEnds && NextHandshakeLeg()) {
+                std::string body;
+                CaptureLimit = answer.length;
+                CaptureString(body, -1);
+                // A proxy that closed after its refusal takes no token: the refusal stands.
+                if (IsConnected)
+                    continue;
+            }
+            SecureFailure = "The proxy refused the tunnel to " + target + ": " + answer.statusLine;
+            ProxyAuthAsked = answer.status == 407;
             return false;
         }
     } catch (const EAbortError &) {
@@ -115,7 +117,34 @@ bool TPowersock::OpenTunnel() {
             "The proxy closed the connection before the tunnel to " + target + " was open";
         return false;
     }
-    return true;
+}
+
+TPowersock::TunnelAnswer TPowersock::ReadTunnelAnswer() {
+    TunnelAnswer answer;
+    std::string line;
+    ReadLn(line);
+    answer.statusLine = WithoutLineEnd(line);
+    const std::string number = NthField(answer.statusLine, ' ', 2);
+    char *end = nullptr;
+    const long status = std::strtol(number.c_str(), &end, 10);
+    if (!number.empty() && *end == '\0')
+        answer.status = status;
+    for (int lines = 0;; ++lines) {
+        ReadLn(line);
+        const std::string header = WithoutLineEnd(line);
+        if (header.empty())
+            break;
+        if (answer.status == 407)
+            NoteProxyChallenge(header);
+        const HeaderField field = HeaderFieldOf(header);
+        if (field.name == "content-length")
+            answer.length = BodyLengthOf(field.value);
+        if (lines == kMaxTunnelHeaderLines) {
+            answer.tooLong = true;
+            break;
+        }
+    }
+    return answer;
 }
 
 void TPowersock::NoteProxyChallenge(const std::string &headerLine) {

@@ -434,3 +434,64 @@ TEST(HeaderValue, TheValueOfTheFirstLineOfTheNameWithoutItsBlanks) {
     // Blanks and carriage returns alone (a fuzzer's find) are no value, not blanks.
     EXPECT_EQ(engine::HeaderValue(block, "X-Blank"), "");
 }
+
+namespace {
+
+// Answers a proxy's handshake with fixed tokens.
+class FixedHandshake final : public net::ProxyHandshake {
+  public:
+    bool Next(const std::string &proxyToken, std::string &clientToken) override {
+        clientToken = proxyToken.empty() ? "hello" : "reply";
+        return true;
+    }
+};
+
+} // namespace
+
+// Through a proxy that authenticates the connection, the range comes after the handshake on
+// the same connection, and neither the proxy's refusals nor a redirect's body (longer than the
+// range) is taken for the range.
+TEST(DownloadRange, TheRangeArrivesExactAfterAProxysHandshakeAndARedirectsLongBody) {
+    ScriptedServer proxy;
+    const std::string page(4000, 'x'); // a refusal page, and a redirect's, longer than the range
+    auto refusal = [&](const std::string &challenge) {
+        return "HTTP/1.0 407 Proxy Authentication Required\r\nProxy-Authenticate: " + challenge +
+               "\r\nContent-Length: " + std::to_string(page.size()) + "\r\n\r\n" + page;
+    };
+    proxy.Expect({Action::ReadRequest(), Action::Send(refusal("NTLM")), Action::ReadRequest(),
+                  Action::Send(refusal("NTLM Y2hhbGxlbmdl")), Action::ReadRequest(),
+                  Action::Send("HTTP/1.0 302 Found\r\nLocation: /moved/setup.exe\r\n"
+                               "Content-Length: " + std::to_string(page.size()) + "\r\n\r\n" + page),
+                  Action::Close()});
+    proxy.Expect({Action::ReadRequest(), Action::Send(refusal("NTLM")), Action::ReadRequest(),
+                  Action::Send(refusal("NTLM Y2hhbGxlbmdl")), Action::ReadRequest(),
+                  Action::Send("HTTP/1.0 206 Partial Content\r\nContent-Range: bytes "
+                               "10-19/30\r\nContent-Length: 10\r\n\r\n0123456789"),
+                  Action::Close()});
+    RangeClient c(10, 19);
+    c.http.CompleteLength = 30;
+    c.http.StartProxyHandshake = [](const std::string &, const std::string &) {
+        return std::make_unique<FixedHandshake>();
+    };
+    EXPECT_TRUE(c.http.DownloadRange("http://server/dir/setup.exe", "setup.exe", "127.0.0.1",
+                                     proxy.Port()));
+    EXPECT_EQ(c.Content(), "0123456789");
+    EXPECT_EQ(proxy.Accepted(), 2u);
+    for (size_t i = 0; i < 2; ++i) {
+        const std::string got = proxy.Received(i);
+        EXPECT_NE(got.find("Proxy-Authorization: NTLM cmVwbHk=\r\n"), std::string::npos) << i;
+        EXPECT_NE(got.find("Range: bytes=10-19\r\n"), std::string::npos) << i;
+    }
+
+    // Refused at the end: the attempt fails as the proxy's, with its challenge.
+    ScriptedServer refusing;
+    refusing.SetDefault({Action::ReadRequest(), Action::Send(refusal("NTLM, Basic realm=\"corp\"")),
+                         Action::ReadRequest(), Action::Send(refusal("NTLM")), Action::Close()});
+    RangeClient r(0, 9);
+    r.http.StartProxyHandshake = c.http.StartProxyHandshake;
+    EXPECT_FALSE(r.http.DownloadRange("http://server/dir/setup.exe", "setup.exe", "127.0.0.1",
+                                      refusing.Port()));
+    EXPECT_EQ(r.http.AnswerFailure().kind, engine::FailureKind::ProxyAuth);
+    EXPECT_EQ(r.http.AnswerFailure().challenge, "NTLM");
+    EXPECT_EQ(r.stream->Written(), 0);
+}

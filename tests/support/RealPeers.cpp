@@ -911,7 +911,7 @@ void WriteSquidPasswords(const std::string &path, const std::vector<SquidProxy::
 
 std::string SquidConfig(const std::string &dir, uint16_t port,
                         const std::optional<Account> &account,
-                        const std::vector<SquidProxy::User> &users) {
+                        const std::vector<SquidProxy::User> &users, bool ntlm) {
     std::error_code ec;
     if (!fs::is_regular_file(kSquidDefaults, ec))
         throw std::runtime_error(std::string("squid's default configuration ") + kSquidDefaults +
@@ -927,7 +927,7 @@ std::string SquidConfig(const std::string &dir, uint16_t port,
     std::istringstream defaults(ReadWholeFile(kSquidDefaults));
     std::string line;
     std::string d = dir + "/";
-    bool authenticating = users.empty();
+    bool authenticating = users.empty() && !ntlm;
     while (std::getline(defaults, line)) {
         size_t first = line.find_first_not_of(" \t\r");
         if (first == std::string::npos || line[first] == '#')
@@ -937,11 +937,16 @@ std::string SquidConfig(const std::string &dir, uint16_t port,
             line.substr(first, end == std::string::npos ? end : end - first);
         if (directive == "http_access" && !authenticating) {
             // Before the first rule: credentials, then the defaults.
-            WriteSquidPasswords(d + "passwd", users);
-            c << "# a proxy that asks for credentials\n"
-              << "auth_param basic program /usr/lib/squid/basic_ncsa_auth " << d << "passwd\n"
-              << "auth_param basic realm download-test\n"
-              << "acl SSL_ports port 1025-65535\n"
+            c << "# a proxy that asks for credentials\n";
+            if (ntlm) {
+                c << "auth_param ntlm program /usr/lib/squid/ntlm_fake_auth\n"
+                  << "auth_param ntlm children 2\n";
+            } else {
+                WriteSquidPasswords(d + "passwd", users);
+                c << "auth_param basic program /usr/lib/squid/basic_ncsa_auth " << d << "passwd\n"
+                  << "auth_param basic realm download-test\n";
+            }
+            c << "acl SSL_ports port 1025-65535\n"
               << "acl authenticated proxy_auth REQUIRED\n"
               << "http_access deny !authenticated\n";
             authenticating = true;
@@ -964,14 +969,14 @@ std::string SquidConfig(const std::string &dir, uint16_t port,
     return c.str();
 }
 
-PeerLaunch SquidLaunch(const std::vector<SquidProxy::User> &users) {
+PeerLaunch SquidLaunch(const std::vector<SquidProxy::User> &users, bool ntlm) {
     RequireBinary(kSquid);
     std::optional<Account> account;
     if (geteuid() == 0)
         account = RequireAccount({"proxy", "nobody"}, kSquid.name);
     PeerLaunch launch =
-        ConfiguredLaunch(kSquid, [account, users](const std::string &dir, uint16_t port) {
-            return SquidConfig(dir, port, account, users);
+        ConfiguredLaunch(kSquid, [account, users, ntlm](const std::string &dir, uint16_t port) {
+            return SquidConfig(dir, port, account, users, ntlm);
         });
     // squid writes its pid file before it opens its port: wait for the port in its log,
     // "Accepting HTTP Socket connections at conn3 local=127.0.0.1:PORT remote=[::] FD 12 ...".
@@ -1217,7 +1222,9 @@ bool SquidProxy::Available(std::string *why) {
     return BinaryAvailable(kSquid, why);
 }
 
-SquidProxy::SquidProxy(std::vector<User> users) : RealPeer(SquidLaunch(users)) {}
+SquidProxy::SquidProxy(std::vector<User> users) : RealPeer(SquidLaunch(users, false)) {}
+
+SquidProxy::SquidProxy(FakeNtlm) : RealPeer(SquidLaunch({}, true)) {}
 
 std::string SquidProxy::Log() const {
     return process_->Read(kAccessLog);

@@ -211,6 +211,11 @@ class SquidProxy : public RealPeer {
     // of the instance's own, realm "download-test"): squid answers 407 otherwise, and the
     // access log names the user. CONNECT is let through to every port above 1024 as well.
     explicit SquidProxy(std::vector<User> users = {});
+    // The same with NTLM instead of Basic, through squid's ntlm_fake_auth: any well-formed
+    // handshake is accepted, and the access log names the user of its last message. squid
+    // ties the authentication to the connection it was made on.
+    struct FakeNtlm {};
+    explicit SquidProxy(FakeNtlm);
 
     // Contents of squid's access log, native format, one line per finished request, e.g.
     //   1796754182.169     27 127.0.0.1 TCP_MISS/200 100312 GET http://127.0.0.1:PORT/f.bin

@@ -81,7 +81,10 @@ bool TPowersock::OpenTunnel() {
         // A proxy's handshake asks the same again on this connection, with each token.
         for (;;) {
             ProxyChallenge.clear();
-            std::string request = "CONNECT " + target + " HTTP/1.0\r\nHost: " + target + "\r\n";
+            // Keep-Alive: a proxy that refuses with 407 keeps the connection open for the
+            // handshake's next request (squid closes it otherwise).
+            std::string request = "CONNECT " + target + " HTTP/1.0\r\nHost: " + target +
+                                  "\r\nProxy-Connection: Keep-Alive\r\n";
             if (!ProxyAuthorizationValue().empty())
                 request += "Proxy-Authorization: " + ProxyAuthorizationValue() + "\r\n";
             Write(request + "\r\n");

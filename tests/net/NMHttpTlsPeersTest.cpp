@@ -4,6 +4,7 @@
 #include "net/NMHttp.h"
 
 #include "HttpFixture.h"
+#include "NtlmMessages.h"
 #include "tests/support/RealPeers.h"
 #include "tests/support/TestCertificates.h"
 #include "tests/support/TestFiles.h"
@@ -239,4 +240,30 @@ TEST(TlsRedirect, ABareNameStaysOnTheSameHttpsServer) {
     auto requests = server.Requests();
     ASSERT_EQ(requests.size(), 2u) << "the second request went to this TLS server";
     EXPECT_EQ(requests[1].rfind("GET /dir/setup.exe HTTP/1.0\r\n", 0), 0u) << requests[1];
+}
+
+// squid asking for NTLM opens the tunnel only after the handshake, every message on the
+// connection the tunnel then runs on.
+TEST_F(TlsPeers, ARealProxyAskingForNtlmOpensTheTunnelAfterTheHandshake) {
+    std::string why;
+    if (!testsupport::SquidProxy::Available(&why))
+        GTEST_SKIP() << "real peer missing, test skipped: " << why;
+    if (!std::filesystem::exists("/usr/lib/squid/ntlm_fake_auth"))
+        GTEST_SKIP() << "real peer missing, test skipped: squid's ntlm_fake_auth";
+    auto nginx = Https("ntlm-tunnel");
+    testsupport::SquidProxy squid{testsupport::SquidProxy::FakeNtlm{}};
+    std::vector<std::string> challenges;
+    int started = 0;
+    net::TNMHTTP h;
+    ntlmtest::AnswerNtlm(h, squid.Port(), challenges, started);
+    h.InputFileMode = true;
+    h.Body = (root / "tunnelled.bin").string();
+    h.Get(Url(*nginx, "/setup.exe"));
+    EXPECT_EQ(h.ReplyNumber, 200);
+    EXPECT_TRUE(ReadFile(h.Body) == content);
+    EXPECT_EQ(started, 1);
+    EXPECT_EQ(challenges.size(), 1u);
+    EXPECT_TRUE(squid.WaitForLog("CONNECT 127.0.0.1:" + std::to_string(nginx->Port())))
+        << squid.Log();
+    EXPECT_NE(squid.Log().find("alice"), std::string::npos) << squid.Log();
 }

@@ -223,7 +223,8 @@ TEST(ProxyHandshake, ATunnelIsAskedForAgainOnTheSameConnectionWithEachToken) {
     s.StartProxyHandshake = StarterFor(recorded, "Negotiate");
     EXPECT_NE(psocktest::ErrorOf<ESockError>([&] { s.Connect(); }), "");
     EXPECT_EQ(proxy.Accepted(), 1u);
-    const std::string connect = "CONNECT " + target + " HTTP/1.0\r\nHost: " + target + "\r\n";
+    const std::string connect = "CONNECT " + target + " HTTP/1.0\r\nHost: " + target +
+                                "\r\nProxy-Connection: Keep-Alive\r\n";
     const std::string legs = connect + "\r\n" + connect + "Proxy-Authorization: " +
                              Token("Negotiate", std::string("first\0token", 11)) + "\r\n\r\n" +
                              connect + "Proxy-Authorization: " +

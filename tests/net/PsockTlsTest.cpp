@@ -216,7 +216,8 @@ TEST(PsockTls, TunnelThroughAProxyIsRequestedAndItsRefusalNamed) {
         s.TimeOut = 5000;
         EXPECT_EQ(ErrorOf<ESockError>([&] { s.Connect(); }), c.text);
         EXPECT_EQ(proxy.Received(0),
-                  "CONNECT files.example:8443 HTTP/1.0\r\nHost: files.example:8443\r\n\r\n");
+                  "CONNECT files.example:8443 HTTP/1.0\r\nHost: files.example:8443\r\n"
+                  "Proxy-Connection: Keep-Alive\r\n\r\n");
         EXPECT_FALSE(s.IsConnected);
     }
 }

@@ -63,7 +63,7 @@ url="http://127.0.0.1:$(cat "$work/port")/dir/setup.sh"
 # FLTK, Xlib and fontconfig keep caches until the process ends; only our code is checked.
 export LSAN_OPTIONS="suppressions=$here/lsan-suppressions.txt${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 code=0
-timeout 50 "$(dirname "$0")/../support/with_xserver.sh" 800x600x24 "$here/download_window_steps.sh" \
+timeout 50 "$here/../support/with_xserver.sh" 800x600x24 "$here/download_window_steps.sh" \
     "$work/program/download" "$url" "$work" "$artifacts" || code=$?
 [ "$code" = 0 ] || exit "$code"
 

@@ -14,4 +14,5 @@ mkdir -p "$artifacts"
 here=$(cd "$(dirname "$0")" && pwd)
 # FLTK, Xlib and fontconfig keep caches until the process ends; only our code is checked.
 export LSAN_OPTIONS="suppressions=$here/lsan-suppressions.txt${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
-exec timeout 50 "$(dirname "$0")/../support/with_xserver.sh" 800x600x24 "$here/window_steps.sh" "$program" "$artifacts"
+exec timeout 50 "$here/../support/with_xserver.sh" 800x600x24 "$here/window_steps.sh" \
+    "$program" "$artifacts"

@@ -50,7 +50,7 @@ coproc MIRROR {
 mirror_pid=$MIRROR_PID
 read -r -t 10 port <&"${MIRROR[0]}" || { echo "FAILED: the mirror printed no port"; exit 1; }
 
-timeout 150 "$(dirname "$0")/../support/with_xserver.sh" 800x600x24 "$here/window_download_steps.sh" \
+timeout 150 "$here/../support/with_xserver.sh" 800x600x24 "$here/window_download_steps.sh" \
     "$program" "$wine_run" "http://127.0.0.1:$port/d/setup.bat" "$work/run" "$artifacts" ||
     exit $?
 

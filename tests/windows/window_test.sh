@@ -25,5 +25,5 @@ trap 'wineserver -k >/dev/null 2>&1' EXIT
 # The prefix is made (once) before the X server runs, so that its time is not the steps'.
 env -u DISPLAY "$wine_run" cmd.exe /c exit >/dev/null 2>&1 </dev/null
 wineserver -k >/dev/null 2>&1
-timeout 150 "$(dirname "$0")/../support/with_xserver.sh" 800x600x24 "$here/window_steps.sh" "$program" \
-    "$wine_run" "$artifacts"
+timeout 150 "$here/../support/with_xserver.sh" 800x600x24 "$here/window_steps.sh" \
+    "$program" "$wine_run" "$artifacts"

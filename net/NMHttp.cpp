@@ -151,8 +151,7 @@ bool TNMHTTP::RunPass() {
         const int n = ReplyNumber;
         // The handshake's next token goes on this connection; one the proxy closed carries
         // none (a first token may still go on a new one).
-        const bool viaProxy = !Proxy.empty() && !UseTls;
-        if (n == 407 && viaProxy && (IsConnected || !HandshakeRunning()) && NextHandshakeLeg()) {
+        if (n == 407 && ToProxy() && (IsConnected || !HandshakeRunning()) && NextHandshakeLeg()) {
             Command = sent;
             if (!IsConnected) {
                 Disconnect();

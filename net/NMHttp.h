@@ -132,6 +132,9 @@ class TNMHTTP : public TPowersock {
     // The value of the Host line: the host, and the port when it is not the scheme's default.
     std::string HostLine() const;
     int32_t DefaultPort() const;
+    // Whether the request goes to the proxy itself (plain HTTP through a proxy; a TLS
+    // request goes through a tunnel to the origin).
+    bool ToProxy() const { return !Proxy.empty() && !UseTls; }
     // Reads the body of the response whose header block was just read, as far as it goes.
     void CaptureBody(CmdType sent);
 

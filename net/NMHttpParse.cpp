@@ -31,6 +31,13 @@ std::string WithoutTerminator(const std::string &line) {
     return line.substr(0, n);
 }
 
+std::string WithoutBlanks(const std::string &text) {
+    const size_t first = text.find_first_not_of(" \t");
+    if (first == std::string::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
 int16_t StatusNumberOf(const std::string &statusLine) {
     std::string field = NthField(WithoutTerminator(statusLine), ' ', 2);
     if (field.empty() || field.size() > 6)
@@ -63,9 +70,7 @@ HeaderField HeaderFieldOf(const std::string &line) {
         return {};
     HeaderField field;
     field.name = LowerCase(text.substr(0, colon));
-    const size_t first = text.find_first_not_of(" \t", colon + 1);
-    if (first != std::string::npos)
-        field.value = text.substr(first, text.find_last_not_of(" \t") - first + 1);
+    field.value = WithoutBlanks(text.substr(colon + 1));
     return field;
 }
 

@@ -10,6 +10,8 @@ namespace net {
 
 // The line without its terminator (a final LF, and a CR before it).
 std::string WithoutTerminator(const std::string &line);
+// The text without the blanks (spaces, tabs) around it.
+std::string WithoutBlanks(const std::string &text);
 
 // The status number of a status line such as "HTTP/1.1 200 OK\r\n": the second field split at
 // spaces as a whole number; 0 when it is not one or does not fit 16 bits.

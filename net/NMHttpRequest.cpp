@@ -59,15 +59,14 @@ std::string TNMHTTP::HostLine() const {
 void TNMHTTP::BuildRequest() {
     SendHeader.Clear();
     // Through a tunnel (TLS) the origin gets the request a direct connection carries.
-    const bool viaProxy = !Proxy.empty() && !UseTls;
     std::string requestLine =
-        std::string(VerbText(Command)) + (viaProxy ? AbsoluteURL() : RequestPath) + " HTTP/1.0";
+        std::string(VerbText(Command)) + (ToProxy() ? AbsoluteURL() : RequestPath) + " HTTP/1.0";
     if (requestLine.size() > kMaxRequestLine)
         throw ESockError(std::string(NMConst::sRequestTooLong) + " (" +
                          std::to_string(requestLine.size()) + " characters)");
     SendHeader.Add(requestLine);
     const std::string host = Host.empty() ? "" : HostLine();
-    if (viaProxy) {
+    if (ToProxy()) {
         SendHeader.Add("Proxy-Connection: Keep-Alive");
         SendHeader.Add("Host: " + host);
         // To the proxy only: a request on a direct connection or in a tunnel never has it.

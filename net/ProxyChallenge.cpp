@@ -1,5 +1,7 @@
 #include "net/ProxyChallenge.h"
 
+#include "net/NMHttpParse.h"
+
 #include <cctype>
 #include <string_view>
 
@@ -7,24 +9,8 @@ namespace net {
 namespace {
 
 bool IsTokenChar(char c) {
-    return std::isalnum(static_cast<unsigned char>(c)) || std::string_view("!#$%&'*+-.^_`|~").find(c) != std::string_view::npos;
-}
-
-std::string Trimmed(const std::string &s) {
-    const size_t first = s.find_first_not_of(" \t");
-    if (first == std::string::npos)
-        return {};
-    return s.substr(first, s.find_last_not_of(" \t") - first + 1);
-}
-
-bool SameWithoutCase(const std::string &a, const std::string &b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
+    return std::isalnum(static_cast<unsigned char>(c)) ||
+           std::string_view("!#$%&'*+-.^_`|~").find(c) != std::string_view::npos;
 }
 
 } // namespace
@@ -51,7 +37,7 @@ std::vector<ProxyChallengeEntry> ChallengesOf(const std::string &challenge) {
     }
     std::vector<ProxyChallengeEntry> challenges;
     for (const std::string &raw : elements) {
-        const std::string element = Trimmed(raw);
+        const std::string element = WithoutBlanks(raw);
         if (element.empty())
             continue;
         size_t end = 0;
@@ -62,7 +48,7 @@ std::vector<ProxyChallengeEntry> ChallengesOf(const std::string &challenge) {
             end > 0 && (alone || ((element[end] == ' ' || element[end] == '\t') &&
                                   element.find_first_not_of(" \t", end) != element.find('=', end)));
         if (startsChallenge) {
-            challenges.push_back({element.substr(0, end), Trimmed(element.substr(end))});
+            challenges.push_back({element.substr(0, end), WithoutBlanks(element.substr(end))});
         } else if (!challenges.empty()) {
             std::string &rest = challenges.back().rest;
             rest += (rest.empty() ? "" : ", ") + element;
@@ -74,7 +60,7 @@ std::vector<ProxyChallengeEntry> ChallengesOf(const std::string &challenge) {
 std::optional<ProxyChallengeEntry> ChallengeFor(const std::string &challenge,
                                                 const std::string &scheme) {
     for (ProxyChallengeEntry &entry : ChallengesOf(challenge))
-        if (SameWithoutCase(entry.scheme, scheme))
+        if (LowerCase(entry.scheme) == LowerCase(scheme))
             return entry;
     return std::nullopt;
 }

@@ -236,7 +236,7 @@ class TPowersock : public TObject, private platform::MessageTarget {
     // The status line and header lines of the proxy's answer to CONNECT, its challenge noted.
     struct TunnelAnswer {
         std::string statusLine;
-        long status = 0;      // 0: no number
+        int status = 0;       // 0: no number
         int64_t length = -1;  // its Content-Length (-1: none)
         bool tooLong = false; // more header lines than are taken
     };

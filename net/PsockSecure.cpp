@@ -6,7 +6,6 @@
 #include "net/NMHttpParse.h"
 #include "net/PsockTls.h"
 
-#include <cstdlib>
 
 namespace net {
 namespace {
@@ -127,11 +126,7 @@ TPowersock::TunnelAnswer TPowersock::ReadTunnelAnswer() {
     std::string line;
     ReadLn(line);
     answer.statusLine = WithoutLineEnd(line);
-    const std::string number = NthField(answer.statusLine, ' ', 2);
-    char *end = nullptr;
-    const long status = std::strtol(number.c_str(), &end, 10);
-    if (!number.empty() && *end == '\0')
-        answer.status = status;
+    answer.status = StatusNumberOf(answer.statusLine);
     for (int lines = 0;; ++lines) {
         ReadLn(line);
         const std::string header = WithoutLineEnd(line);

@@ -3,8 +3,6 @@
 #include "net/ProxyHandshake.h"
 #include "net/TlsSchannelLibrary.h"
 
-#include <vector>
-
 namespace net {
 namespace {
 
@@ -21,7 +19,7 @@ class SspiHandshake final : public ProxyHandshake {
     SspiHandshake &operator=(const SspiHandshake &) = delete;
 
     bool Next(const std::string &proxyToken, std::string &clientToken) override {
-        std::vector<char> in(proxyToken.begin(), proxyToken.end());
+        std::string in = proxyToken; // SSPI takes the input buffer as writable
         SecBuffer inBuffer{static_cast<unsigned long>(in.size()), SECBUFFER_TOKEN, in.data()};
         SecBufferDesc inDesc{SECBUFFER_VERSION, 1, &inBuffer};
         SecBuffer outBuffer{0, SECBUFFER_TOKEN, nullptr};

@@ -12,7 +12,9 @@
 #include <vector>
 
 #include <poll.h>
+#include <sys/epoll.h>
 #include <sys/eventfd.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
 
 namespace platform {
@@ -38,6 +40,12 @@ struct NotifyQueue::Impl {
 
     std::thread::id owner = std::this_thread::get_id();
     int wakeFd = -1;
+    // Readable when the next timer is due; armed for the earliest one.
+    int timerFd = -1;
+    // Readable while the wake-up descriptor or the timer descriptor is: what a toolkit's loop
+    // waits on, so that the thread's timers run there as they do in the queue's own waits.
+    int loopFd = -1;
+    Clock::time_point armedFor = Clock::time_point::max();
     std::atomic<bool> signaled{false};
 
     std::mutex mutex;
@@ -73,6 +81,32 @@ struct NotifyQueue::Impl {
         uint64_t v;
         [[maybe_unused]] ssize_t r = read(wakeFd, &v, sizeof v);
         signaled.store(false);
+        // A timer descriptor that fired is armed again for whatever is due next, also when
+        // that is the same moment (it fired after the due timers were queued).
+        if (read(timerFd, &v, sizeof v) == static_cast<ssize_t>(sizeof v))
+            armedFor = Clock::time_point::max();
+    }
+
+    // Arms the timer descriptor for the earliest timer that is not queued already (or
+    // disarms it), so that a loop waiting on loopFd wakes when that timer becomes due.
+    void ArmForNextTimer() {
+        Clock::time_point next = Clock::time_point::max();
+        for (const auto &t : timers)
+            if (!t.pending)
+                next = std::min(next, t.due);
+        if (next == armedFor)
+            return;
+        armedFor = next;
+        itimerspec spec{};
+        if (next != Clock::time_point::max()) {
+            // Relative, at least 1 ns: a zero value would disarm a timer that is due now.
+            const auto left = std::max<Clock::duration::rep>(
+                1, std::chrono::duration_cast<std::chrono::nanoseconds>(next - Clock::now())
+                       .count());
+            spec.it_value.tv_sec = static_cast<time_t>(left / 1000000000);
+            spec.it_value.tv_nsec = static_cast<long>(left % 1000000000);
+        }
+        timerfd_settime(timerFd, 0, &spec, nullptr);
     }
 
     // Messages left over after a pass keep the descriptor readable, so that a loop waiting
@@ -190,6 +224,7 @@ struct NotifyQueue::Impl {
         }
         Dispatch();
         WakeForLeftovers();
+        ArmForNextTimer();
         if (runHook && pumpHook) {
             auto hook = pumpHook; // the hook may replace itself
             hook();
@@ -198,12 +233,22 @@ struct NotifyQueue::Impl {
 };
 
 NotifyQueue::NotifyQueue() : impl_(std::make_unique<Impl>()) {
-    impl_->wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    Impl &q = *impl_;
+    q.wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    q.timerFd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    q.loopFd = epoll_create1(EPOLL_CLOEXEC);
+    for (int fd : {q.wakeFd, q.timerFd}) {
+        epoll_event event{};
+        event.events = EPOLLIN;
+        event.data.fd = fd;
+        epoll_ctl(q.loopFd, EPOLL_CTL_ADD, fd, &event);
+    }
 }
 
 NotifyQueue::~NotifyQueue() {
-    if (impl_->wakeFd >= 0)
-        close(impl_->wakeFd);
+    for (int fd : {impl_->loopFd, impl_->timerFd, impl_->wakeFd})
+        if (fd >= 0)
+            close(fd);
 }
 
 const std::shared_ptr<NotifyQueue> &NotifyQueue::Current() {
@@ -231,6 +276,7 @@ void NotifyQueue::SetTimer(uint64_t target, uint16_t timerId, uint32_t intervalM
     KillTimer(target, timerId);
     auto interval = std::chrono::milliseconds(intervalMs);
     impl_->timers.push_back({target, timerId, interval, Clock::now() + interval, false});
+    impl_->ArmForNextTimer();
 }
 
 void NotifyQueue::KillTimer(uint64_t target, uint16_t timerId) {
@@ -260,7 +306,7 @@ void ProcessPendingMessages() { NotifyQueue::Current()->impl().Process(false); }
 
 void DispatchPendingMessages() { NotifyQueue::Current()->impl().Process(false, false); }
 
-int NotifyQueue::WakeDescriptor() const { return impl_->wakeFd; }
+int NotifyQueue::WakeDescriptor() const { return impl_->loopFd; }
 
 namespace {
 void SleepThenProcess(int ms, bool runHook) {

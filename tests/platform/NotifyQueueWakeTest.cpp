@@ -43,4 +43,24 @@ TEST(NotifyQueue, TheWakeDescriptorIsReadableForEveryPostAfterAPass) {
     DispatchPendingMessages();
 }
 
+TEST(NotifyQueue, AToolkitLoopWaitingOnTheDescriptorRunsTheThreadsTimers) {
+    // A window's loop sleeps on the descriptor alone: a timer of the thread (the download's
+    // progress) must wake it when due, each time, or the window never moves.
+    struct Ticks : MessageTarget {
+        int count = 0;
+        void HandleMessage(const Message &m) override { count += m.kind == MessageKind::Timer; }
+    } ticks;
+    auto queue = NotifyQueue::Current();
+    queue->SetTimer(ticks.TargetId(), 1, 20);
+    int slept = 0;
+    for (int i = 0; i < 20 && ticks.count < 5; ++i) {
+        pollfd p{queue->WakeDescriptor(), POLLIN, 0};
+        slept += poll(&p, 1, 2000) == 0;
+        DispatchPendingMessages();
+    }
+    queue->KillTimer(ticks.TargetId(), 1);
+    EXPECT_GE(ticks.count, 5);
+    EXPECT_EQ(slept, 0) << "the loop slept through a due timer";
+}
+
 } // namespace

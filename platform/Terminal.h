@@ -10,11 +10,6 @@ bool IsTerminal(StandardStream stream);
 // The terminal's width in columns, or 80 when it is unknown.
 int TerminalColumns();
 
-// What, written after a carriage return, clears the rest of the terminal's line: the ANSI
-// sequence where the terminal takes it (on Windows once virtual-terminal processing could be
-// turned on), else nothing.
-const char *EraseLineSequence();
-
 // Turns the echo of what is typed at the terminal on standard input off (a password) or on
 // again; false when standard input is no terminal.
 bool SetInputEcho(bool on);

@@ -5,10 +5,12 @@
 #include "gui/Form.h"
 #include "gui/PlainText.h"
 #include "gui/SelectBackend.h"
+#include "gui/TextFit.h"
 #include "platform/NotifyQueue.h"
 #include "platform/StopRequests.h"
 #include "platform/Terminal.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 
@@ -141,9 +143,18 @@ void ConsoleBackend::Render(bool force) {
         return;
     }
     if (terminal_) {
-        int columns = platform::TerminalColumns();
-        std::string cut = line.substr(0, columns > 1 ? static_cast<std::size_t>(columns - 1) : 0);
-        streams_->Write("\r" + std::string(platform::EraseLineSequence()) + cut);
+        // Rewritten in place: back to the line's start, the new line, then blanks over what
+        // is left of the longer line before. No escape sequence: every console takes this,
+        // also one that would print them (wine's). One column stays free, so that the
+        // terminal never wraps to a new line.
+        const std::size_t columns =
+            static_cast<std::size_t>(std::max(2, platform::TerminalColumns()));
+        const std::string fitted = ShortenInMiddle(
+            line, [columns](const std::string &text) { return CharacterCount(text) < columns; });
+        const std::size_t width = CharacterCount(fitted);
+        streams_->Write("\r" + fitted +
+                        std::string(shownWidth_ > width ? shownWidth_ - width : 0, ' '));
+        shownWidth_ = width;
         lineOpen_ = true;
     } else {
         streams_->Write(line + "\n");
@@ -157,6 +168,7 @@ void ConsoleBackend::EndLine() {
     if (lineOpen_) {
         streams_->Write("\n");
         lineOpen_ = false;
+        shownWidth_ = 0;
     }
 }
 

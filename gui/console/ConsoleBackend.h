@@ -62,6 +62,7 @@ class ConsoleBackend : public Backend {
     std::string shown_;
     bool started_ = false;
     bool lineOpen_ = false;
+    std::size_t shownWidth_ = 0; // characters of the line on the terminal now
     bool pending_ = false;
     bool prompting_ = false; // a prompt is on the line: the status waits
     bool mainClosed_ = false;

@@ -20,8 +20,6 @@ int TerminalColumns() {
     return 80;
 }
 
-const char *EraseLineSequence() { return "\x1b[K"; }
-
 bool SetInputEcho(bool on) {
     termios mode{};
     if (tcgetattr(STDIN_FILENO, &mode) != 0)

@@ -33,14 +33,4 @@ int TerminalColumns() {
     return 80;
 }
 
-const char *EraseLineSequence() {
-    static const bool escapes = [] {
-        HANDLE output = StreamHandle(StandardStream::Output);
-        DWORD mode = 0;
-        return GetConsoleMode(output, &mode) &&
-               SetConsoleMode(output, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
-    }();
-    return escapes ? "\x1b[K" : "";
-}
-
 } // namespace platform

@@ -1,7 +1,6 @@
 #include "gui/console/ConsoleBackend.h"
 
 #include "gui/Application.h"
-#include "platform/Terminal.h"
 
 #include <gtest/gtest.h>
 
@@ -85,24 +84,23 @@ TEST(ConsoleBackend, RapidChangesDoNotFloodTheOutput) {
     EXPECT_NE(c.out.str().find("Downloading Pelko (100.0%)\n"), std::string::npos);
 }
 
-TEST(ConsoleBackend, ATerminalLineIsRewrittenInPlaceAndEndedAtTheEnd) {
-    // What clears the rest of the line is the terminal's own (on Windows none, when the
-    // output is no console that takes escape sequences).
-    const std::string erase = platform::EraseLineSequence();
+TEST(ConsoleBackend, ATerminalLineIsRewrittenInPlaceWithoutEscapesAndEndedAtTheEnd) {
+    // Back to the start of the line, the new text, blanks over the rest of a longer one: no
+    // escape sequence, which some consoles (wine's) print as they are.
     std::ostringstream out;
     std::istringstream in;
     {
         Application app(MakeConsole(out, in, true, false));
         Form &main = app.CreateForm("Main", 1, 1);
         main.Show();
-        main.SetCaption("A");
+        main.SetCaption("Abc");
         main.SetCaption("B"); // within 100 ms: held back
-        EXPECT_EQ(out.str(), "\r" + erase + "A");
+        EXPECT_EQ(out.str(), "\rAbc");
         std::this_thread::sleep_for(std::chrono::milliseconds(120));
         app.ProcessMessages();
-        EXPECT_EQ(out.str(), "\r" + erase + "A\r" + erase + "B");
+        EXPECT_EQ(out.str(), "\rAbc\rB  ");
     }
-    EXPECT_EQ(out.str(), "\r" + erase + "A\r" + erase + "B\n");
+    EXPECT_EQ(out.str(), "\rAbc\rB  \n");
 }
 
 TEST(ConsoleBackend, WithoutATerminalAMessageBoxTakesItsFirstButton) {

@@ -26,7 +26,7 @@ std::string ProgramPathOr(const std::vector<std::string> &arguments) {
 } // namespace
 
 TMainForm::TMainForm(gui::Application &app, std::vector<std::string> arguments)
-    : app_(app), form_(app.CreateForm("MainForm", 410, 76)), arguments_(std::move(arguments)) {
+    : app_(app), form_(app.CreateForm("MainForm", 410, 92)), arguments_(std::move(arguments)) {
     // This thread runs the workers' reports, and its socket waits keep the window alive.
     platform::SetMainThread();
     platform::SetThreadPumpHook([&app] { app.ProcessMessages(); });

@@ -132,6 +132,8 @@ class TMainForm : public engine::DownloadObserver {
     // The file is verified (or the download failed): the actions after it, then the end.
     void ShowCompleted();
     void ShowFailed();
+    // Close takes Cancel's place for good: the download has ended.
+    void ShowCloseButton();
     void FinishDownload();
     void RunCompletionActions();
     // The output file's path by the name rules (overwriting, or the first free name).
@@ -157,6 +159,7 @@ class TMainForm : public engine::DownloadObserver {
     gui::Picture *imgDownload_ = nullptr;
     gui::ProgressBar *pb_ = nullptr;
     gui::Label *lblMessage_ = nullptr;
+    gui::Label *lblProgress_ = nullptr;
     gui::Button *btnLaunchApplication_ = nullptr;
     gui::Button *btnPause_ = nullptr;
     gui::Button *btnResume_ = nullptr;

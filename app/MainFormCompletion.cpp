@@ -36,8 +36,7 @@ void TMainForm::ShowVerifying() {
     btnPause_->SetVisible(false);
     btnResume_->SetVisible(false);
     options_->Locked = true;
-    btnClose_->SetVisible(true);
-    btnCancel_->SetVisible(false);
+    ShowCloseButton();
     form_.Repaint(); // the window shows the finished state while the file is checked
 }
 
@@ -91,14 +90,21 @@ void TMainForm::ShowFailed() {
         // The disk: no room for the file, or a write that failed.
         btnPause_->SetVisible(false);
         btnResume_->SetVisible(false);
-        btnClose_->SetVisible(true);
-        btnCancel_->SetVisible(false);
+        ShowCloseButton();
         ShowStatus("The file could not be written.", 0);
         app_.MessageBox("The file could not be written." + Paragraph(failure.text), "ERROR",
                         gui::MessageButtons::Ok);
         break;
     }
     FinishDownload();
+}
+
+void TMainForm::ShowCloseButton() {
+    btnClose_->SetVisible(true);
+    btnCancel_->SetVisible(false);
+    // Enter and Escape both close the finished window.
+    form_.SetCancelButton(btnClose_);
+    form_.SetDefaultButton(btnClose_);
 }
 
 void TMainForm::FinishDownload() {

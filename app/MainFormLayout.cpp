@@ -3,8 +3,8 @@
 #include "app/Resources.h"
 #include "platform/NotifyQueue.h"
 
-// Picture, progress bar and status line on top, the row of buttons below; Pause, Resume
-// and Open share one place, as do Cancel and Close. Client area 410 x 76.
+// Picture, progress bar, status line and the bar's figures on top, the row of buttons below;
+// Pause, Resume and Open share one place, as do Cancel and Close. Client area 410 x 92.
 void TMainForm::BuildLayout() {
     gui::Form &f = form_;
     f.SetCaption("Download");
@@ -15,14 +15,16 @@ void TMainForm::BuildLayout() {
     pb_->SetRange(-100, 100);
     pb_->SetPosition(-100);
     lblMessage_ = &f.AddLabel("lblMessage", {68, 28, 335, 16}, "");
+    // The bar's figures in words: the bytes of the total, the speed and the time left.
+    lblProgress_ = &f.AddLabel("lblProgress", {68, 44, 335, 16}, "", pb_);
 
-    btnLaunchApplication_ = &f.AddButton("btnLaunchApplication", {88, 47, 75, 25}, "&Run");
-    btnPause_ = &f.AddButton("btnPause", {168, 47, 75, 25}, "&Pause");
-    btnResume_ = &f.AddButton("btnResume", {168, 47, 75, 25}, "&Resume");
-    btnOpenFolder_ = &f.AddButton("btnOpenFolder", {168, 47, 75, 25}, "O&pen");
-    btnOptions_ = &f.AddButton("btnOptions", {248, 47, 75, 25}, "&Options");
-    btnCancel_ = &f.AddButton("btnCancel", {328, 47, 75, 25}, "Cancel");
-    btnClose_ = &f.AddButton("btnClose", {328, 47, 75, 26}, "&Close");
+    btnLaunchApplication_ = &f.AddButton("btnLaunchApplication", {88, 63, 75, 25}, "&Run");
+    btnPause_ = &f.AddButton("btnPause", {168, 63, 75, 25}, "&Pause");
+    btnResume_ = &f.AddButton("btnResume", {168, 63, 75, 25}, "&Resume");
+    btnOpenFolder_ = &f.AddButton("btnOpenFolder", {168, 63, 75, 25}, "O&pen");
+    btnOptions_ = &f.AddButton("btnOptions", {248, 63, 75, 25}, "&Options");
+    btnCancel_ = &f.AddButton("btnCancel", {328, 63, 75, 25}, "C&ancel");
+    btnClose_ = &f.AddButton("btnClose", {328, 63, 75, 26}, "&Close");
     btnLaunchApplication_->SetVisible(false);
     btnResume_->SetVisible(false);
     btnOpenFolder_->SetVisible(false);
@@ -38,6 +40,9 @@ void TMainForm::BuildLayout() {
     btnOptions_->OnClick = [this] { btnOptionsClick(); };
     btnCancel_->OnClick = [this] { btnCancelClick(); };
     btnClose_->OnClick = [this] { btnCancelClick(); };
+    // Escape is the Cancel button (or Close, which takes its place at the end), under its own
+    // rules: only while it is shown and enabled.
+    f.SetCancelButton(btnCancel_);
     f.OnClose = [this] { FormClose(); };
     // The first activation comes once the window is up and its message loop runs.
     f.OnShow = [this] {

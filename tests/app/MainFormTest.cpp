@@ -160,7 +160,7 @@ TEST_F(MainFormTest, LayoutFollowsTheControlsTable) {
     TMainForm main(app, {"/opt/download"});
     gui::Form &f = main.Form();
     EXPECT_EQ(f.ClientWidth(), 410);
-    EXPECT_EQ(f.ClientHeight(), 76);
+    EXPECT_EQ(f.ClientHeight(), 92);
     struct Row {
         const char *name;
         gui::ControlKind kind;
@@ -173,13 +173,14 @@ TEST_F(MainFormTest, LayoutFollowsTheControlsTable) {
         {"imgDownload", K::Picture, {-4, 2, 64, 64}, "", true},
         {"pb", K::ProgressBar, {66, 4, 337, 21}, "", true},
         {"lblMessage", K::Label, {68, 28, 335, 16}, "", true},
-        {"btnLaunchApplication", K::Button, {88, 47, 75, 25}, "&Run", false},
-        {"btnPause", K::Button, {168, 47, 75, 25}, "&Pause", true},
-        {"btnResume", K::Button, {168, 47, 75, 25}, "&Resume", false},
-        {"btnOpenFolder", K::Button, {168, 47, 75, 25}, "O&pen", false},
-        {"btnOptions", K::Button, {248, 47, 75, 25}, "&Options", true},
-        {"btnCancel", K::Button, {328, 47, 75, 25}, "Cancel", true},
-        {"btnClose", K::Button, {328, 47, 75, 26}, "&Close", false},
+        {"lblProgress", K::Label, {68, 44, 335, 16}, "", true},
+        {"btnLaunchApplication", K::Button, {88, 63, 75, 25}, "&Run", false},
+        {"btnPause", K::Button, {168, 63, 75, 25}, "&Pause", true},
+        {"btnResume", K::Button, {168, 63, 75, 25}, "&Resume", false},
+        {"btnOpenFolder", K::Button, {168, 63, 75, 25}, "O&pen", false},
+        {"btnOptions", K::Button, {248, 63, 75, 25}, "&Options", true},
+        {"btnCancel", K::Button, {328, 63, 75, 25}, "C&ancel", true},
+        {"btnClose", K::Button, {328, 63, 75, 26}, "&Close", false},
     };
     for (const Row &row : rows) {
         const gui::Control *c = f.Find(row.name);
@@ -246,13 +247,26 @@ TEST_F(MainFormTest, CancelAndTheCloseBoxCloseTheWindowAndEndTheLoop) {
     bool visibleInLoop = false;
     second->runScript = [&](gui::Form &f) {
         visibleInLoop = f.Visible();
-        f.PressEscape(); // Escape does not close the main window
-        EXPECT_TRUE(f.Visible());
         f.PressCloseBox();
     };
     other.Run();
     EXPECT_TRUE(visibleInLoop);
     EXPECT_TRUE(closed.CloseRequested);
+
+    // Escape is Cancel, but only while Cancel can be pressed.
+    gui::HeadlessBackend *third = nullptr;
+    gui::Application escaped(MakeHeadless(third));
+    TMainForm main(escaped, {"/opt/download"});
+    third->runScript = [](gui::Form &f) {
+        f.Get<gui::Button>("btnCancel").SetEnabled(false);
+        f.PressEscape();
+        EXPECT_TRUE(f.Visible());
+        f.Get<gui::Button>("btnCancel").SetEnabled(true);
+        f.PressEscape();
+        EXPECT_FALSE(f.Visible());
+    };
+    escaped.Run();
+    EXPECT_TRUE(main.CloseRequested);
 }
 
 } // namespace

@@ -114,7 +114,7 @@ mirror_pid=$!
 sleep 0.5
 kill -0 "$pid" 2>/dev/null || fail "the program ended after the box was answered"
 import -window "$main" "$work/paused.png" 2>/dev/null
-xdotool mousemove --window "$main" 205 59 click 1
+xdotool mousemove --window "$main" 205 75 click 1
 echo "Resume clicked after $(since)"
 
 wait_end "Resume" 30

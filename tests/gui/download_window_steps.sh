@@ -71,7 +71,7 @@ read -r r g b < <(pixel "$shot" 100 14)
 (( b > r + 100 && b > 150 )) || fail "the bar's left part is $r $g $b, not the bar colour"
 
 # Close.
-xdotool mousemove --window "$main" 365 59 click 1
+xdotool mousemove --window "$main" 365 75 click 1
 wait_end "Close"
 end=$(date +%s%N)
 [ "$code" = 0 ] || fail "the program ended with code $code"

@@ -29,18 +29,18 @@ wait_gone "Connection error" || fail "Enter did not close the connection error b
 xprop -id "$main" WM_ICON_NAME | grep -q '= "Pelko download"' ||
     fail "icon name is $(xprop -id "$main" WM_ICON_NAME)"
 eval "$(xdotool getwindowgeometry --shell "$main")"
-[ "$WIDTH" = 410 ] && [ "$HEIGHT" = 76 ] || fail "window is ${WIDTH}x$HEIGHT, not 410x76"
+[ "$WIDTH" = 410 ] && [ "$HEIGHT" = 92 ] || fail "window is ${WIDTH}x$HEIGHT, not 410x92"
 sleep 0.3
 import -window "$main" "$artifacts/main-window.png" || fail "no screenshot of the main window"
 shot="$artifacts/main-window.png"
 expect_pixel "$shot" 8 30 "the picture's blue circle" 'b > r + 60 && b > 150'
 expect_pixel "$shot" 200 14 "the empty progress bar" 'r > 240 && g > 240 && b > 240'
-expect_pixel "$shot" 180 50 "the Resume button" 'r < 240 && r > 120'
-expect_pixel "$shot" 260 50 "the Options button" 'r < 240 && r > 120'
-expect_pixel "$shot" 340 50 "the Cancel button" 'r < 240 && r > 120'
-expect_pixel "$shot" 100 60 "the hidden Run button's place" 'r > 240 && g > 240 && b > 240'
+expect_pixel "$shot" 180 66 "the Resume button" 'r < 240 && r > 120'
+expect_pixel "$shot" 260 66 "the Options button" 'r < 240 && r > 120'
+expect_pixel "$shot" 340 66 "the Cancel button" 'r < 240 && r > 120'
+expect_pixel "$shot" 100 76 "the hidden Run button's place" 'r > 240 && g > 240 && b > 240'
 
-xdotool mousemove --window "$main" 285 59 click 1
+xdotool mousemove --window "$main" 285 75 click 1
 options=$(wait_window "Download options") || fail "Options did not open \"Download options\""
 eval "$(xdotool getwindowgeometry --shell "$options")"
 [ "$WIDTH" = 325 ] && [ "$HEIGHT" = 340 ] || fail "dialog is ${WIDTH}x$HEIGHT, not 325x340"
@@ -76,7 +76,7 @@ xdotool key --window "$options" Escape
 wait_gone "Download options" || fail "Escape did not close the dialog"
 
 # Cancel ends the program with exit code 2: nothing was downloaded.
-xdotool mousemove --window "$main" 365 59 click 1
+xdotool mousemove --window "$main" 365 75 click 1
 for _ in $(seq 1 50); do
     kill -0 "$pid" 2>/dev/null || break
     sleep 0.1

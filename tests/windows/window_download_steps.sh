@@ -57,7 +57,7 @@ windows_out="Z:${run//\//\\}\\out"
     DeleteAfterDownloading:1 CompletionClose:0 </dev/null >"$run/program.out" 2>&1 &
 pid=$!
 main=$(wait_shown "Download Pelko") || fail "no window captioned \"Download Pelko\""
-measure_frame "$main" 410 76 || fail "the main window is not a client area of 410 x 76 in a frame"
+measure_frame "$main" 410 92 || fail "the main window is not a client area of 410 x 76 in a frame"
 
 # While downloading: the caption's figures and a partly filled bar.
 wait_caption 't >= 100 && t <= 600' 40
@@ -71,7 +71,7 @@ is_filled "$shot" 400 && fail "the bar is full at $caption"
 # Pause: the attempts in progress are aborted; the bytes that came stay (the bar never runs
 # backwards), and nothing moves until Resume.
 before=$t
-click_client "$main" 205 59
+click_client "$main" 205 75
 sleep 1
 caption=$(xdotool getwindowname "$main")
 paused=$(tenths "$caption")
@@ -84,9 +84,9 @@ sleep 1
 
 # Resume: the transfer goes on. The workers' reports keep coming while the options dialog is
 # open (its own message loop runs): the caption moves on behind it.
-click_client "$main" 205 59
+click_client "$main" 205 75
 wait_caption "t > $paused" 30
-click_client "$main" 285 59
+click_client "$main" 285 75
 options=$(wait_shown "Download options") || fail "Options did not open the dialog while downloading"
 caption=$(xdotool getwindowname "$main")
 opened=$(tenths "$caption")
@@ -120,6 +120,6 @@ for _ in $(seq 1 300); do
     sleep 0.1
 done
 [ ! -e "$run/out/setup.bat" ] || fail "the batch file was not deleted after it ran"
-click_client "$main" 365 59
+click_client "$main" 365 75
 wait_end "the completion" 30
 [ "$code" = 0 ] || fail "the program ended with code $code"

@@ -43,7 +43,7 @@ xdotool search --onlyvisible --name "^Connection error\$" >/dev/null &&
 keys_to "$options" Escape
 wait_hidden "Download options" || fail "Escape did not close the dialog"
 answer_connection_box
-measure_frame "$main" 410 76 || fail "the main window is not a client area of 410 x 76 in a frame"
+measure_frame "$main" 410 92 || fail "the main window is not a client area of 410 x 76 in a frame"
 # The close box at the caption's right end (drawn by wine) ends the program as Cancel does.
 eval "$(xdotool getwindowgeometry --shell "$main")"
 xdotool mousemove --window "$main" $((WIDTH - frame_x - 9)) $(((frame_x + frame_y) / 2)) click 1
@@ -72,20 +72,20 @@ xdotool search --name "^setup.exe from 127.0.0.1:1/dir download\$" >/dev/null ||
 answer_connection_box "$artifacts/win-connection-error.png"
 
 # The window at start, paused after the failed selection.
-measure_frame "$main" 410 76 || fail "the main window is not a client area of 410 x 76 in a frame"
+measure_frame "$main" 410 92 || fail "the main window is not a client area of 410 x 76 in a frame"
 sleep 0.3
 shot="$artifacts/win-main-window.png"
 import -window "$main" "$shot" || fail "no screenshot of the main window"
 expect_pixel "$shot" 8 30 "the picture's blue circle" 'b > r + 60 && b > 150'
 expect_pixel "$shot" 200 14 "the empty progress bar" 'r > 240 && g > 240 && b > 240'
 # The buttons are white inside (the form's colour): their frames are checked.
-expect_pixel "$shot" 200 47 "the Resume button's frame" 'r < 200 || b < 200'
-expect_pixel "$shot" 280 47 "the Options button's frame" 'r < 200 || b < 200'
-expect_pixel "$shot" 360 47 "the Cancel button's frame" 'r < 200 || b < 200'
-expect_pixel "$shot" 120 47 "the hidden Run button's place" 'r > 240 && g > 240 && b > 240'
+expect_pixel "$shot" 200 63 "the Resume button's frame" 'r < 200 || b < 200'
+expect_pixel "$shot" 280 63 "the Options button's frame" 'r < 200 || b < 200'
+expect_pixel "$shot" 360 63 "the Cancel button's frame" 'r < 200 || b < 200'
+expect_pixel "$shot" 120 63 "the hidden Run button's place" 'r > 240 && g > 240 && b > 240'
 
 # Options opens the dialog; its Cancel closes it and the main window stays.
-click_client "$main" 285 59
+click_client "$main" 285 75
 options=$(wait_shown "Download options") || fail "Options did not open \"Download options\""
 measure_frame "$options" 325 340 || fail "the dialog is not a client area of 325 x 340 in a frame"
 sleep 0.3
@@ -117,8 +117,8 @@ keys_to "$options" Escape
 wait_hidden "Download options" || fail "Escape did not close the dialog"
 
 # Cancel ends the program with exit code 2: nothing was downloaded.
-measure_frame "$main" 410 76 || fail "the main window's frame"
-click_client "$main" 365 59
+measure_frame "$main" 410 92 || fail "the main window's frame"
+click_client "$main" 365 75
 wait_end "Cancel"
 [ "$code" = 2 ] || fail "the program ended with code $code"
 echo "PASSED: caption and title with and without a URL, the wait held by the dialog, close" \

@@ -13,6 +13,10 @@ std::string Paragraph(const std::string &text) {
     return text.empty() ? "" : "\r\n\r\n" + text;
 }
 
+std::string Sentence(const std::string &text) {
+    return !text.empty() && text.back() == '.' ? text : text + ".";
+}
+
 namespace {
 
 // The program's path as the syntax message names it: the system's, else argument 0.

@@ -4,6 +4,7 @@
 #include "app/CredentialsForm.h"
 #include "app/DownloadRequest.h"
 #include "app/OptionsForm.h"
+#include "app/ProgressFigures.h"
 #include "engine/DownloadSession.h"
 #include "gui/Application.h"
 
@@ -17,6 +18,8 @@ using engine::TakesOver;
 
 // A paragraph of a message box's text: an empty line, then the text; nothing for no text.
 std::string Paragraph(const std::string &text);
+// A reason as a sentence: with its full stop.
+std::string Sentence(const std::string &text);
 
 // How the program ended, for a program that launched it.
 enum ExitCodes : int {
@@ -117,12 +120,11 @@ class TMainForm : public engine::DownloadObserver {
     void FormClose();
 
   private:
-    // The figures the caption and the title were last built from, so that the texts are
-    // only formatted again when a shown figure changes.
-    struct ShownProgress {
-        long long megabytes = -1, maximumMegabytes = -1, tenthsOfPercent = -1, percent = -1;
-    } shownProgress_;
     void BuildLayout();
+    // The caption and the application title for the phase, the pause and the progress.
+    void ShowCaption();
+    // The second line: the bar's figures, or what the state needs said beside the status.
+    void ShowFigures(const std::string &text);
     // Notes the syntax message for `errorText`, writes it to standard error and shows it.
     void ShowSyntaxError(const std::string &errorText);
     // Answers --help and --version on standard output (the help in a box too, in a window).
@@ -155,6 +157,7 @@ class TMainForm : public engine::DownloadObserver {
     std::unique_ptr<TOptionsForm> options_;
     std::unique_ptr<TCredentialsForm> credentials_; // made when a proxy first asks
     std::unique_ptr<engine::DownloadSession> session_;
+    ProgressFigures figures_;
 
     gui::Picture *imgDownload_ = nullptr;
     gui::ProgressBar *pb_ = nullptr;

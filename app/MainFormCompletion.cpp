@@ -11,6 +11,7 @@ void TMainForm::OnPhase(engine::Phase phase) {
     case engine::Phase::Transferring:
         pb_->SetRange(0, session_->Size());
         pb_->SetPosition(0);
+        figures_.Restart();
         break;
     case engine::Phase::Verifying:
         ShowVerifying();
@@ -24,6 +25,7 @@ void TMainForm::OnPhase(engine::Phase phase) {
     default:
         break;
     }
+    ShowCaption();
 }
 
 void TMainForm::ShowVerifying() {
@@ -52,7 +54,13 @@ void TMainForm::ShowCompleted() {
     if (!request_.Sha256.empty())
         DigestLine = "SHA256 (" + OutputPath + ") = " + request_.Sha256;
     ExitCode = kExitVerified;
+    ShowCaption();
     RunCompletionActions();
+    // Where the file is (unless it was run and deleted).
+    if (platform::PathExists(OutputPath)) {
+        const std::string folder = OutputPath.substr(0, OutputPath.find_last_of("/\\") + 1);
+        ShowFigures("Saved in " + (folder.size() > 1 ? folder.substr(0, folder.size() - 1) : folder));
+    }
     FinishDownload();
 }
 
@@ -61,6 +69,9 @@ void TMainForm::ShowFailed() {
     const engine::Failure &failure = session_->LastFailure();
     OutputPath = FinalPath();
     ExitCode = kExitFailed;
+    ShowCaption();
+    // Why, beside the status line's word for it, while the window stays.
+    ShowFigures(Sentence(failure.text));
     // The file is gone before the box is shown: while it waits for an answer, nobody can run
     // a file that failed.
     switch (failure.kind) {

@@ -2,6 +2,8 @@
 // used up, and pause and resume.
 #include "app/MainForm.h"
 
+#include "gui/TextFit.h"
+
 #include <cmath>
 #include <cstdio>
 
@@ -26,26 +28,52 @@ void TMainForm::ShowStatus(const std::string &text, int32_t level) {
 
 void TMainForm::AddProgress(int64_t delta) {
     pb_->SetPosition(pb_->Position() + delta);
+    ShowCaption();
+}
+
+void TMainForm::ShowCaption() {
+    // A long product name is shortened in the middle: the figures after it stay in view.
+    const std::string product = gui::ShortenInMiddle(
+        request_.ProductName, [](const std::string &text) { return gui::CharacterCount(text) <= 40; });
     const double position = static_cast<double>(pb_->Position());
     const double maximum = static_cast<double>(pb_->Max());
     const double percent = maximum > 0 ? position / maximum * 100 : 100; // empty: all there
-    // Reports come for every received chunk; most change none of the shown figures.
-    const ShownProgress now{std::llround(position / 1024 / 1024),
-                            std::llround(maximum / 1024 / 1024), std::llround(percent * 10),
-                            std::llround(percent)};
-    const std::string &product = request_.ProductName;
-    if (now.megabytes != shownProgress_.megabytes ||
-        now.maximumMegabytes != shownProgress_.maximumMegabytes ||
-        now.tenthsOfPercent != shownProgress_.tenthsOfPercent)
-        form_.SetCaption("Downloading " + product + " (" + std::to_string(now.megabytes) + " of " +
-                         std::to_string(now.maximumMegabytes) + " MB, " + OneDecimal(percent) +
-                         "%)");
-    if (now.percent != shownProgress_.percent)
-        app_.SetTitle(product + " download " + std::to_string(now.percent) + "%");
-    shownProgress_ = now;
+    const std::string figures =
+        " (" + std::to_string(std::llround(position / 1024 / 1024)) + " of " +
+        std::to_string(std::llround(maximum / 1024 / 1024)) + " MB, " + OneDecimal(percent) + "%)";
+    const std::string whole = std::to_string(std::llround(percent)) + "%";
+    const engine::Phase phase = session_ ? session_->CurrentPhase() : engine::Phase::Idle;
+    // From the transfer on the bar counts the file's bytes (before, its range is -100..100).
+    const bool measured = pb_->Min() == 0;
+    std::string caption = "Download " + product, title = product + " download";
+    if (phase == engine::Phase::Done) {
+        caption = "Downloaded " + product + figures;
+        title = product + " downloaded";
+    } else if (phase == engine::Phase::Failed) {
+        caption = "Download of " + product + " failed";
+        title = product + " download failed";
+    } else if (Paused) {
+        caption = "Download of " + product + " paused" + (measured ? figures : "");
+        title = product + " download paused" + (measured ? " at " + whole : "");
+    } else if (measured) {
+        caption = "Downloading " + product + figures;
+        title = product + " download " + whole;
+    }
+    form_.SetCaption(caption);
+    app_.SetTitle(title);
 }
 
-void TMainForm::OnProgress(int64_t received, int64_t) { AddProgress(received - pb_->Position()); }
+void TMainForm::ShowFigures(const std::string &text) {
+    lblProgress_->SetCaption(text);
+}
+
+void TMainForm::OnProgress(int64_t received, int64_t total) {
+    AddProgress(received - pb_->Position());
+    const auto now = ProgressFigures::Clock::now();
+    figures_.Note(now, received, total);
+    if (!Paused)
+        ShowFigures(figures_.Text(now));
+}
 
 void TMainForm::OnStatus(const std::string &text, int32_t level) { ShowStatus(text, level); }
 
@@ -55,11 +83,16 @@ void TMainForm::OnAttemptFailed(int, const engine::Failure &) {
 
 engine::RetryAnswer TMainForm::OnDecision(const engine::RetryDecision &decision) {
     SetPaused(true);
+    // The question's first sentence speaks of disconnections whatever failed: what did
+    // follows it, and stays on the second line while the window waits.
+    const std::string reason =
+        decision.lastFailure.empty() ? "" : "The last attempt failed: " + Sentence(decision.lastFailure);
+    ShowFigures(reason);
     switch (options_->ErrorAction) {
     case TErrorAction::Prompt:
         switch (app_.MessageBox("The server has disconnected the transfer " +
                                     std::to_string(decision.attempts) + " times." +
-                                    Paragraph(decision.lastFailure) +
+                                    (reason.empty() ? "" : "\r\n" + reason) +
                                     "\r\n\r\nDo you want to continue attempting to "
                                     "transfer?",
                                 "Connection error", gui::MessageButtons::YesNoCancel)) {
@@ -106,15 +139,20 @@ TMainForm::OnProxyCredentials(const std::string &proxy, const std::string &chall
 void TMainForm::SetPaused(bool paused) {
     btnPause_->SetVisible(!paused);
     btnResume_->SetVisible(paused);
+    // No speed while paused; after Resume it is measured anew.
+    figures_.Restart();
+    ShowFigures(figures_.BytesText());
     if (paused) {
         ShowStatus("Paused.", 0);
         Paused = true;
+        ShowCaption();
         btnResume_->SetFocus();
         if (session_)
             session_->Pause();
         return;
     }
     Paused = false;
+    ShowCaption();
     btnPause_->SetFocus();
     if (session_)
         session_->Resume();

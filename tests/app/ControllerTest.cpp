@@ -44,7 +44,7 @@ TEST_F(Controller, FastestAgreeingLocationServesTheFiveRanges) {
     EXPECT_EQ(ReadFile(dir / "out" / "file.bin"), content);
     EXPECT_EQ(m.ExitCode, kExitVerified);
     EXPECT_EQ(Status(), "Finished.");
-    EXPECT_EQ(m.Form().Caption(), "Downloading Pelko (0 of 0 MB, 100.0%)");
+    EXPECT_EQ(m.Form().Caption(), "Downloaded Pelko (0 of 0 MB, 100.0%)");
     EXPECT_EQ(WorkingFilesLeft(), 0);
 }
 
@@ -181,7 +181,7 @@ TEST_F(Controller, AnEmptyFileIsDownloaded) {
     EXPECT_EQ(std::filesystem::file_size(dir / "out" / "empty.txt"), 0u);
     for (const SeenRequest &r : server.Requests())
         EXPECT_EQ(r.method, "HEAD");
-    EXPECT_EQ(m.Form().Caption(), "Downloading Pelko (0 of 0 MB, 100.0%)");
+    EXPECT_EQ(m.Form().Caption(), "Downloaded Pelko (0 of 0 MB, 100.0%)");
 }
 
 // The box that asks whether to go on says what went wrong last.
@@ -198,9 +198,9 @@ TEST_F(Controller, TheRetryQuestionSaysWhyTheAttemptsFailed) {
     m.StartDownload("http", Mirrors({&server, nullptr, nullptr, nullptr}), "file.bin", "", 0);
     ASSERT_TRUE(PumpUntil([&] { return !backend->messages.empty(); }));
     EXPECT_EQ(backend->messages[0].text,
-              "The server has disconnected the transfer 1 times.\r\n\r\n"
-              "HTTP 503 Service Unavailable\r\n\r\nDo you want to continue attempting to "
-              "transfer?");
+              "The server has disconnected the transfer 1 times.\r\n"
+              "The last attempt failed: HTTP 503 Service Unavailable.\r\n\r\n"
+              "Do you want to continue attempting to transfer?");
     EXPECT_TRUE(m.CloseRequested);
 }
 
@@ -231,15 +231,22 @@ TEST_F(Controller, TheSessionsFiguresMoveTheBarAndItsTextsPassTheDetailFilter) {
     m.OnProgress(1048576, 5 * 1024 * 1024);
     EXPECT_EQ(m.Form().Caption(), "Downloading Pelko (1 of 5 MB, 20.0%)");
     EXPECT_EQ(app->Title(), "Pelko download 20%");
+    EXPECT_EQ(m.Form().Get<gui::Label>("lblProgress").Caption(), "1.0 of 5.0 MB");
     m.OnStatus("detail", 2);
     EXPECT_EQ(Status(), "");
     m.OnStatus("main step", 1);
     EXPECT_EQ(Status(), "main step");
     m.OnProgress(0, 5 * 1024 * 1024);
     EXPECT_EQ(pb.Position(), 0) << "the bar shows what the session counts";
+    m.OnProgress(2097152, 5 * 1024 * 1024);
     m.SetPaused(true);
     m.OnStatus("while paused", 0);
     EXPECT_EQ(Status(), "Paused.");
+    EXPECT_EQ(m.Form().Caption(), "Download of Pelko paused (2 of 5 MB, 40.0%)");
+    EXPECT_EQ(app->Title(), "Pelko download paused at 40%");
+    EXPECT_EQ(m.Form().Get<gui::Label>("lblProgress").Caption(), "2.0 of 5.0 MB");
+    m.SetPaused(false);
+    EXPECT_EQ(app->Title(), "Pelko download 40%");
 }
 
 // The attempts of the options count the failures the session counts (those of the last
@@ -262,9 +269,13 @@ TEST_F(Controller, ErrorPolicyPromptPauseAndClose) {
         EXPECT_EQ(Status(), "Error communicating with server.");
         Fail(m); // the 50th
         ASSERT_EQ(backend->messages.size(), 1u);
-        EXPECT_EQ(backend->messages[0].text, "The server has disconnected the transfer 10 "
-                                             "times.\r\n\r\nHTTP 503 Service Unavailable\r\n\r\n"
-                                             "Do you want to continue attempting to transfer?");
+        EXPECT_EQ(backend->messages[0].text,
+                  "The server has disconnected the transfer 10 times.\r\nThe last attempt "
+                  "failed: HTTP 503 Service Unavailable.\r\n\r\nDo you want to continue "
+                  "attempting to transfer?");
+        EXPECT_EQ(m.Form().Get<gui::Label>("lblProgress").Caption(),
+                  "The last attempt failed: HTTP 503 Service Unavailable.")
+            << "the reason stays in the window";
         EXPECT_EQ(backend->messages[0].buttons, gui::MessageButtons::YesNoCancel);
         EXPECT_TRUE(m.Paused) << "No stays paused";
         EXPECT_EQ(m.Session()->ErrorCount, 0);

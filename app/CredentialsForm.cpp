@@ -31,10 +31,9 @@ TCredentialsForm::TCredentialsForm(gui::Application &app)
 }
 
 std::optional<std::pair<std::string, std::string>>
-TCredentialsForm::Ask(const std::string &proxy, const std::string &challenge, bool again) {
-    lblPrompt_->SetCaption(again ? "The proxy " + proxy + " refused them: try again."
-                                 : "The proxy " + proxy + " asks for a user name and password.");
-    lblChallenge_->SetCaption(challenge);
+TCredentialsForm::Ask(const std::string &question, const std::string &says) {
+    lblPrompt_->SetCaption(question);
+    lblChallenge_->SetCaption(says);
     tbPassword_->SetText("");
     accepted_ = false;
     form_.ShowModal();

@@ -12,11 +12,11 @@ class TCredentialsForm {
   public:
     explicit TCredentialsForm(gui::Application &app);
 
-    // Shows the box for the proxy `proxy` ("host:port"), which offered `challenge`; `again`
-    // says that the last credentials were refused. Returns the user name and password, or
-    // nothing when the box was cancelled or closed.
-    std::optional<std::pair<std::string, std::string>>
-    Ask(const std::string &proxy, const std::string &challenge, bool again);
+    // Shows the box with the question (which proxy asks, or that it refused the last ones) and
+    // what the proxy says on the line below. Returns the user name and password, or nothing
+    // when the box was cancelled or closed.
+    std::optional<std::pair<std::string, std::string>> Ask(const std::string &question,
+                                                           const std::string &says);
     gui::Form &Form() const { return form_; }
 
   private:

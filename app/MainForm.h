@@ -104,9 +104,8 @@ class TMainForm : public engine::DownloadObserver {
     engine::RetryAnswer OnDecision(const engine::RetryDecision &decision) override;
     // A proxy asks for credentials: the credentials box in a window, a question at the
     // console's terminal; nothing where nobody can answer.
-    std::optional<std::pair<std::string, std::string>>
-    OnProxyCredentials(const std::string &proxy, const std::string &challenge,
-                       bool again) override;
+    engine::CredentialsReply OnProxyCredentials(const std::string &proxy, const std::string &realm,
+                                                bool again) override;
 
     // "&Run" and "O&pen" after completion.
     void btnLaunchApplicationClick();

@@ -117,23 +117,29 @@ engine::RetryAnswer TMainForm::OnDecision(const engine::RetryDecision &decision)
     return engine::RetryAnswer::KeepCount;
 }
 
-std::optional<std::pair<std::string, std::string>>
-TMainForm::OnProxyCredentials(const std::string &proxy, const std::string &challenge, bool again) {
+engine::CredentialsReply TMainForm::OnProxyCredentials(const std::string &proxy,
+                                                      const std::string &realm, bool again) {
     gui::Backend &backend = app_.GetBackend();
     if (!backend.UserCanAct())
-        return std::nullopt;
+        return {};
+    const std::string asks = again ? "The proxy " + proxy + " refused them: try again."
+                                   : "The proxy " + proxy + " asks for a user name and password.";
+    const std::string says = realm.empty() ? "" : "The proxy says: \"" + realm + "\"";
+    std::optional<std::pair<std::string, std::string>> given;
     if (!backend.IsConsole()) {
         if (!credentials_)
             credentials_ = std::make_unique<TCredentialsForm>(app_);
-        return credentials_->Ask(proxy, challenge, again);
+        given = credentials_->Ask(asks, says);
+    } else {
+        std::string user, password;
+        if (app_.AskLine(asks + (says.empty() ? "" : " " + says + ".") + "\nUser name: ", false,
+                         user) &&
+            app_.AskLine("Password: ", true, password))
+            given = std::pair(user, password);
     }
-    std::string user, password;
-    const std::string asks = again ? "The proxy " + proxy + " refused them; user name: "
-                                   : "The proxy " + proxy + " asks for a user name and password (" +
-                                         challenge + ").\nUser name: ";
-    if (!app_.AskLine(asks, false, user) || !app_.AskLine("Password: ", true, password))
-        return std::nullopt;
-    return std::pair(user, password);
+    if (!given)
+        return {engine::CredentialsReply::Kind::Cancelled, {}, {}};
+    return {engine::CredentialsReply::Kind::Given, given->first, given->second};
 }
 
 void TMainForm::SetPaused(bool paused) {

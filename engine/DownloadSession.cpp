@@ -1,6 +1,7 @@
 #include "engine/DownloadSession.h"
 
 #include "engine/SignerPin.h"
+#include "net/ProxyChallenge.h"
 #include "platform/NotifyQueue.h"
 
 #include <algorithm>
@@ -13,6 +14,7 @@ namespace {
 constexpr int kNameChoices = 100;
 // How often the bytes received are shown while the transfer runs, in ms.
 constexpr uint32_t kProgressInterval = 100;
+constexpr int kQuietTicks = 10;
 
 using SteadyClock = std::chrono::steady_clock;
 
@@ -70,29 +72,33 @@ bool DownloadSession::AnswerProxy(const platform::ProxyServer &proxy, Failure &f
         answers.refused = failure.credentials;
         ++answers.refusals;
     }
-    const std::string asked = failure.challenge.empty() ? "" : " (" + failure.challenge + ")";
     if (!OffersBasic(failure.challenge)) {
+        const std::string schemes = net::ChallengeSchemes(failure.challenge);
         failure.text = "The proxy " + proxy.Name() +
-                       " asks for credentials of a kind this program cannot give" + asked + ".";
+                       " asks for credentials of a kind this program cannot give" +
+                       (schemes.empty() ? "" : " (" + schemes + ")") + ".";
         return false;
     }
     const bool again = answers.refusals > 0;
-    // What the download ends with when no credentials (or no better ones) come.
-    const std::string unanswered =
-        "The proxy " + proxy.Name() +
+    // What the download ends with when no credentials (or no better ones) come: the proxy
+    // and what it says in words, never its raw header.
+    const std::string realm = net::ChallengeRealm(failure.challenge);
+    const std::string asks =
+        "proxy " + proxy.Name() +
         (again ? " refused the user name and password" : " asks for a user name and password") +
-        asked + ".";
+        (realm.empty() ? "" : " (it says: \"" + realm + "\")") + ".";
     if (answers.refusals >= 2 || answers.declined) {
-        failure.text = unanswered;
+        failure.text = "The " + asks;
         return false;
     }
-    const auto given = observer_.OnProxyCredentials(proxy.Name(), failure.challenge, again);
-    if (!given || stopped_) {
+    const CredentialsReply reply = observer_.OnProxyCredentials(proxy.Name(), realm, again);
+    if (reply.kind != CredentialsReply::Kind::Given || stopped_) {
         answers.declined = true; // nobody is asked twice for the same proxy
-        failure.text = unanswered;
+        failure.text = reply.kind == CredentialsReply::Kind::Cancelled ? "Cancelled: the " + asks
+                                                                         : "The " + asks;
         return false;
     }
-    credentials_.Set(proxy, given->first, given->second);
+    credentials_.Set(proxy, reply.user, reply.password);
     return true;
 }
 
@@ -290,8 +296,10 @@ void DownloadSession::ShowProgress() {
     if (stopped_ || phase_ != Phase::Transferring || !plan_)
         return;
     const int64_t received = plan_->Received();
-    if (received == shownReceived_)
+    // Unchanged figures are told once a second, so that a stalled transfer can say so.
+    if (received == shownReceived_ && ++quietTicks_ < kQuietTicks)
         return;
+    quietTicks_ = 0;
     shownReceived_ = received;
     observer_.OnProgress(received, size_);
 }

@@ -40,13 +40,20 @@ struct RetryDecision {
 };
 enum class RetryAnswer { GoOn, StayPaused, KeepCount, Stop };
 
+// The answer to a proxy's question for a user name and password: given, cancelled by the
+// user, or nobody could be asked (no terminal, no window).
+struct CredentialsReply {
+    enum class Kind { Given, Cancelled, NobodyToAsk } kind = Kind::NobodyToAsk;
+    std::string user, password;
+};
+
 // What the owner of a session (the window, the console) is told, on the main thread.
 class DownloadObserver {
   public:
     virtual ~DownloadObserver() = default;
     virtual void OnPhase(Phase phase) = 0;
     // Bytes of the file received so far (each counted once) and its size; while the transfer
-    // runs, ten times a second when they changed.
+    // runs, ten times a second when they changed, else once a second.
     virtual void OnProgress(int64_t received, int64_t total) = 0;
     // A status text and its detail level (0 the session's own steps, 1 the main steps and
     // failures of the workers, 2 connection attempts, 3 protocol detail).
@@ -56,11 +63,11 @@ class DownloadObserver {
     // The failures counted reached the attempts of the options: the owner decides (it may
     // pause or ask first; workers' reports go on meanwhile, and no second decision is asked).
     virtual RetryAnswer OnDecision(const RetryDecision &decision) = 0;
-    // The proxy `proxy` ("host:port") asks for a user name and password (`challenge`: what it
-    // offered; `again`: those it had were refused). The owner asks someone who can answer, or
-    // gives nothing: the download then ends.
-    virtual std::optional<std::pair<std::string, std::string>>
-    OnProxyCredentials(const std::string &proxy, const std::string &challenge, bool again) = 0;
+    // The proxy `proxy` ("host:port") asks for a user name and password (`realm`: what it
+    // says, in words to show, maybe empty; `again`: those it had were refused). The owner
+    // asks someone who can answer; without credentials the download ends.
+    virtual CredentialsReply OnProxyCredentials(const std::string &proxy, const std::string &realm,
+                                                bool again) = 0;
 };
 
 struct SessionRequest {
@@ -204,6 +211,7 @@ class DownloadSession {
     std::unique_ptr<TransferPlan> plan_;
     std::unique_ptr<platform::TThreadTimer> progressTimer_; // ShowProgress while transferring
     int64_t shownReceived_ = -1;
+    int quietTicks_ = 0; // progress ticks since the figures were last told
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 

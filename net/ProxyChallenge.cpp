@@ -13,6 +13,39 @@ bool IsTokenChar(char c) {
            std::string_view("!#$%&'*+-.^_`|~").find(c) != std::string_view::npos;
 }
 
+// The value of parameter `name` in a challenge's parameters ("realm=\"a, b\", charset=x"),
+// unquoted; none when it is not there.
+std::optional<std::string> ParameterOf(const std::string &parameters, const std::string &name) {
+    size_t at = 0;
+    while (at < parameters.size()) {
+        const size_t equals = parameters.find('=', at);
+        if (equals == std::string::npos)
+            return std::nullopt;
+        const std::string key = LowerCase(WithoutBlanks(parameters.substr(at, equals - at)));
+        size_t i = parameters.find_first_not_of(" \t", equals + 1);
+        std::string value;
+        if (i != std::string::npos && parameters[i] == '"') {
+            for (++i; i < parameters.size() && parameters[i] != '"'; ++i) {
+                if (parameters[i] == '\\' && i + 1 < parameters.size())
+                    ++i;
+                value += parameters[i];
+            }
+            ++i;
+        } else {
+            for (; i < parameters.size() && parameters[i] != ','; ++i)
+                value += parameters[i];
+            value = WithoutBlanks(value);
+        }
+        if (key == name)
+            return value;
+        at = i == std::string::npos ? parameters.size() : parameters.find(',', i);
+        if (at == std::string::npos)
+            return std::nullopt;
+        ++at;
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 std::vector<ProxyChallengeEntry> ChallengesOf(const std::string &challenge) {
@@ -63,6 +96,32 @@ std::optional<ProxyChallengeEntry> ChallengeFor(const std::string &challenge,
         if (LowerCase(entry.scheme) == LowerCase(scheme))
             return entry;
     return std::nullopt;
+}
+
+std::string ChallengeRealm(const std::string &challenge) {
+    std::optional<std::string> realm;
+    if (const auto basic = ChallengeFor(challenge, "Basic"))
+        realm = ParameterOf(basic->rest, "realm");
+    for (const ProxyChallengeEntry &entry : ChallengesOf(challenge))
+        if (!realm)
+            realm = ParameterOf(entry.rest, "realm");
+    // Shown to the user: what the proxy sent may hold anything.
+    std::string shown;
+    for (char c : realm.value_or("")) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (shown.size() >= 100 && (byte & 0xC0) != 0x80) // cut between characters
+            break;
+        if (byte >= 0x20 && byte != 0x7f)
+            shown += c;
+    }
+    return shown;
+}
+
+std::string ChallengeSchemes(const std::string &challenge) {
+    std::string schemes;
+    for (const ProxyChallengeEntry &entry : ChallengesOf(challenge))
+        schemes += (schemes.empty() ? "" : ", ") + entry.scheme;
+    return schemes;
 }
 
 } // namespace net

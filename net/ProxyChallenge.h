@@ -21,4 +21,11 @@ std::vector<ProxyChallengeEntry> ChallengesOf(const std::string &challenge);
 std::optional<ProxyChallengeEntry> ChallengeFor(const std::string &challenge,
                                                 const std::string &scheme);
 
+// The realm the proxy names, in words to show: the realm parameter of its Basic challenge (or
+// of the first challenge that has one), unquoted, without control characters and cut to 100
+// characters; empty when it names none.
+std::string ChallengeRealm(const std::string &challenge);
+// The schemes the proxy offers, as a list to show ("Negotiate, NTLM").
+std::string ChallengeSchemes(const std::string &challenge);
+
 } // namespace net

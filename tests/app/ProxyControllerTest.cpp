@@ -44,9 +44,10 @@ TEST_F(Controller, AProxysQuestionForCredentialsIsAnsweredInABox) {
     const std::string proxy = "127.0.0.1:" + std::to_string(squid.Port());
     ASSERT_EQ(prompts.size(), 2u);
     EXPECT_EQ(prompts[0], "The proxy " + proxy +
-                              " asks for a user name and password. | Basic realm=\"download-test\"");
-    EXPECT_EQ(prompts[1], "The proxy " + proxy + " refused them: try again. | Basic "
-                                                 "realm=\"download-test\"");
+                              " asks for a user name and password. | The proxy says: "
+                              "\"download-test\"");
+    EXPECT_EQ(prompts[1], "The proxy " + proxy +
+                              " refused them: try again. | The proxy says: \"download-test\"");
     EXPECT_NE(squid.Log().find(" dl-user "), std::string::npos) << squid.Log();
     for (const auto &request : origin.Requests())
         EXPECT_EQ(request.request.find("Authorization"), std::string::npos) << request.request;
@@ -68,9 +69,10 @@ TEST_F(Controller, ACancelledCredentialsBoxSaysWhichProxyAskedForWhat) {
     EXPECT_EQ(prompts.size(), 1u) << "asked once, not for every location";
     ASSERT_EQ(backend->messages.size(), 1u);
     EXPECT_EQ(backend->messages[0].caption, "Connection error");
+    // Cancelled, not refused; the realm in words, not the proxy's header.
     EXPECT_NE(backend->messages[0].text.find(
-                  "The proxy 127.0.0.1:" + std::to_string(squid.Port()) +
-                  " asks for a user name and password (Basic realm=\"download-test\")."),
+                  "Cancelled: the proxy 127.0.0.1:" + std::to_string(squid.Port()) +
+                  " asks for a user name and password (it says: \"download-test\")."),
               std::string::npos)
         << backend->messages[0].text;
     EXPECT_TRUE(m.Paused);

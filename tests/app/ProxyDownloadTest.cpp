@@ -155,9 +155,10 @@ TEST(ProxyDownload, AProxyAskingForCredentialsNobodyGivesEndsPromptly) {
         std::string text;
     } cases[] = {
         {"no credentials", "",
-         "The proxy " + proxy + " asks for a user name and password (Basic realm=\"download-test\")."},
+         "The proxy " + proxy + " asks for a user name and password (it says: \"download-test\")."},
         {"wrong credentials", "dl-user:wrong",
-         "The proxy " + proxy + " refused the user name and password (Basic realm=\"download-test\")."},
+         "The proxy " + proxy +
+             " refused the user name and password (it says: \"download-test\")."},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);

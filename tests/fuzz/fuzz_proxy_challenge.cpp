@@ -14,6 +14,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         const auto found = net::ChallengeFor(text, entry.scheme);
         fuzz::Check(found.has_value(), "a challenge is found by its scheme");
     }
+    const std::string realm = net::ChallengeRealm(text);
+    fuzz::Check(realm.size() <= 103, "a realm shown is short");
+    for (char c : realm)
+        fuzz::Check(static_cast<unsigned char>(c) >= 0x20 && c != 0x7f, "no control character");
     if (const auto bytes = net::Base64Bytes(text)) {
         fuzz::Check(bytes->size() <= text.size() * 3 / 4, "decoding never grows");
         const auto again = net::Base64Bytes(net::Base64Line(*bytes));

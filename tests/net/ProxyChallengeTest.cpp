@@ -6,6 +6,8 @@
 
 using net::Base64Bytes;
 using net::ChallengeFor;
+using net::ChallengeRealm;
+using net::ChallengeSchemes;
 using net::ChallengesOf;
 
 namespace {
@@ -50,6 +52,17 @@ TEST(ProxyChallenge, AChallengeIsFoundByItsSchemeWithoutCase) {
     EXPECT_FALSE(ChallengeFor(challenge, "Digest"));
     EXPECT_FALSE(ChallengeFor("realm=\"Basic\"", "Basic"));
     EXPECT_FALSE(ChallengeFor("Basicrealm", "Basic"));
+}
+
+TEST(ProxyChallenge, TheRealmAndTheSchemesInWordsToShow) {
+    EXPECT_EQ(ChallengeRealm("Basic realm=\"corp\""), "corp");
+    EXPECT_EQ(ChallengeRealm("NTLM, Basic charset=\"UTF-8\", Realm=\"a, \\\"b\\\"\""), "a, \"b\"");
+    EXPECT_EQ(ChallengeRealm("Digest realm=plain, nonce=\"x\""), "plain");
+    EXPECT_EQ(ChallengeRealm("Negotiate"), "");
+    // What the proxy sent is shown: no control characters, no endless text.
+    EXPECT_EQ(ChallengeRealm("Basic realm=\"a\r\n\x1b[2Jb\""), "a[2Jb");
+    EXPECT_EQ(ChallengeRealm("Basic realm=\"" + std::string(300, 'x') + "\"").size(), 100u);
+    EXPECT_EQ(ChallengeSchemes("Negotiate, NTLM, Basic realm=\"a, b\""), "Negotiate, NTLM, Basic");
 }
 
 TEST(ProxyChallenge, Base64ReadsBackWhatIsWrittenAndRefusesTheRest) {

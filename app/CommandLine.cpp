@@ -207,10 +207,12 @@ CommandLineResult ReadCommandLine(const std::vector<std::string> &arguments,
 }
 
 void CompleteDerivedFields(DownloadRequest &request) {
-    if (request.MinimumOSVersionDescription.empty())
+    if (request.MinimumOSVersionDescription.empty()) {
         request.MinimumOSVersionDescription = std::to_string(request.OSPlatformId) + "." +
                                               std::to_string(request.MinimumOSMajorVersion) + "." +
                                               std::to_string(request.MinimumOSMinorVersion);
+        request.DescriptionDerived = true;
+    }
     if (request.ProductName.empty()) {
         const MirrorEntry &primary = request.MirrorTable[0];
         request.ProductName = LocalFileName(request.FileName) + " from " + primary.Host;

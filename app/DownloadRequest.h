@@ -26,6 +26,8 @@ struct DownloadRequest {
     std::string ProductName;
     std::string UserAgent;
     std::string MinimumOSVersionDescription;
+    // The description was made from the three numbers below, for want of one given.
+    bool DescriptionDerived = false;
     int32_t OSPlatformId = 0;
     int32_t MinimumOSMajorVersion = 0;
     int32_t MinimumOSMinorVersion = 0;

@@ -14,8 +14,10 @@
 // version and a negative OSPlatformId matches no platform.
 bool PrerequisiteMet(const DownloadRequest &request, const platform::OsVersionRecord &os);
 
-// The question put to the user when the minimum is not met.
-std::string PrerequisiteQuestion(const DownloadRequest &request);
+// The question put to the user when the minimum is not met by the system `os`. A description
+// made of the bare numbers ("2.6.1") is followed by what they mean, beside the system's own.
+std::string PrerequisiteQuestion(const DownloadRequest &request,
+                                 const platform::OsVersionRecord &os);
 
 enum class PrerequisiteOutcome {
     Met,        // the system meets the minimum: download as usual

@@ -158,12 +158,13 @@ TEST(PrerequisiteMetTest, LargeUnsignedVersionsAreAboveEveryRequirement) {
 // --- The question ------------------------------------------------------------------------
 
 TEST(PrerequisiteQuestionTest, NamesProductAndDescription) {
-    EXPECT_EQ(PrerequisiteQuestion(BuiltInRequest()), kBuiltInQuestion);
+    EXPECT_EQ(PrerequisiteQuestion(BuiltInRequest(), Os(kPlatformLinux, 6, 1)), kBuiltInQuestion);
 
     DownloadRequest r = BuiltInRequest();
     r.ProductName = "Tool 2";
     r.MinimumOSVersionDescription = "Linux 5.10";
-    EXPECT_EQ(PrerequisiteQuestion(r), "The minimum operating system requirement for Tool 2 is "
+    EXPECT_EQ(PrerequisiteQuestion(r, Os(kPlatformLinux, 6, 1)),
+              "The minimum operating system requirement for Tool 2 is "
                                        "Linux 5.10.\r\n\r\nDo you want to download Tool 2 anyway?");
 }
 
@@ -175,9 +176,11 @@ TEST(PrerequisiteQuestionTest, CommandLineWithoutDescriptionNamesTheNumbers) {
                     r);
     CompleteDerivedFields(r);
     EXPECT_FALSE(PrerequisiteMet(r, Os(kPlatformWindowsNT, 6, 0)));
-    EXPECT_EQ(PrerequisiteQuestion(r),
+    // "2.6.1" is no version: what it asks for follows, beside what the system is.
+    EXPECT_EQ(PrerequisiteQuestion(r, Os(kPlatformWindowsNT, 6, 0)),
               "The minimum operating system requirement for setup.exe from server/a is "
-              "2.6.1.\r\n\r\nDo you want to download setup.exe from server/a anyway?");
+              "2.6.1.\r\nThat is Windows NT version 6.1 or later; this system is Windows NT "
+              "6.0.\r\n\r\nDo you want to download setup.exe from server/a anyway?");
 }
 
 TEST(PrerequisiteQuestionTest, CommandLineWithoutRequirementIsMetHere) {

@@ -45,64 +45,45 @@ ConsoleBackend::~ConsoleBackend() {
 }
 
 std::string ConsoleBackend::CurrentLine() const {
-    std::string line = caption_;
+    // The bar's figures first (bytes, speed, time left), else the caption; then the status.
+    std::string line = figures_.empty() ? caption_ : figures_;
     if (!status_.empty())
-        line += " - " + status_;
-    std::string rate = RateText();
-    if (!rate.empty())
-        line += " [" + rate + "]";
+        line += (line.empty() ? "" : " - ") + status_;
     return line;
+}
+
+std::string ConsoleBackend::FitLine(std::size_t width) const {
+    auto fits = [width](const std::string &text) { return CharacterCount(text) <= width; };
+    const std::string line = CurrentLine();
+    if (fits(line))
+        return line;
+    // The status gives way first (shortened in the middle): the figures stay whole.
+    const std::string head = figures_.empty() ? caption_ : figures_;
+    if (!head.empty() && !status_.empty() && CharacterCount(head) + 6 <= width) {
+        const std::size_t room = width - CharacterCount(head) - 3;
+        return head + " - " + ShortenInMiddle(status_, [room](const std::string &text) {
+                   return CharacterCount(text) <= room;
+               });
+    }
+    return ShortenInMiddle(line, fits);
 }
 
 void ConsoleBackend::ControlChanged(Control &control, Property what) {
     Form &form = control.OwnerForm();
-    if (&form != form.App().MainForm())
+    if (&form != form.App().MainForm() || what != Property::Caption ||
+        control.Kind() != ControlKind::Label)
         return;
-    if (what == Property::Progress && control.Kind() == ControlKind::ProgressBar) {
-        auto &bar = static_cast<ProgressBar &>(control);
-        NoteProgress(bar.Position() - bar.Min(), bar.Max() - bar.Min());
+    // A label that names the progress bar gives its figures: at most one line a second
+    // without a terminal, like the progress.
+    const Control *names = static_cast<Label &>(control).FocusControl();
+    if (names && names->Kind() == ControlKind::ProgressBar) {
+        figures_ = OneLine(control.Caption());
         Render(false);
         return;
     }
-    if (what != Property::Caption || control.Kind() != ControlKind::Label)
-        return;
     status_ = OneLine(control.Caption());
     // Without a terminal each new status text is kept on a line of its own.
     Render(!terminal_);
-}
-
-void ConsoleBackend::NoteProgress(int64_t position, int64_t maximum) {
-    auto now = std::chrono::steady_clock::now();
-    if (maximum != maximum_ ||
-        (!samples_.empty() && position < samples_.back().second && position == 0)) {
-        samples_.clear(); // a new range, or a fresh start
-        maximum_ = maximum;
-    }
-    // One sample per 50 ms is plenty for the rate; between them the newest one moves.
-    if (samples_.size() >= 2 &&
-        now - samples_[samples_.size() - 2].first < std::chrono::milliseconds(50))
-        samples_.back() = {now, position};
-    else
-        samples_.emplace_back(now, position);
-    // The rate over the last five seconds follows changes without jumping at every chunk.
-    while (samples_.size() > 2 && now - samples_.front().first > std::chrono::seconds(5))
-        samples_.pop_front();
-}
-
-std::string ConsoleBackend::RateText() const {
-    if (samples_.size() < 2 || maximum_ <= 0)
-        return {};
-    const auto &[t0, p0] = samples_.front();
-    const auto &[t1, p1] = samples_.back();
-    const double seconds = std::chrono::duration<double>(t1 - t0).count();
-    if (seconds < 0.2 || p1 <= p0 || p1 >= maximum_)
-        return {};
-    const double rate = static_cast<double>(p1 - p0) / seconds; // bytes per second
-    const auto left = static_cast<long long>(static_cast<double>(maximum_ - p1) / rate + 0.5);
-    char text[64];
-    std::snprintf(text, sizeof text, "%.1f MB/s, %lld:%02lld left", rate / 1e6, left / 60,
-                  left % 60);
-    return text;
 }
 
 void ConsoleBackend::FormChanged(Form &form, Property what) {
@@ -147,10 +128,8 @@ void ConsoleBackend::Render(bool force) {
         // is left of the longer line before. No escape sequence: every console takes this,
         // also one that would print them (wine's). One column stays free, so that the
         // terminal never wraps to a new line.
-        const std::size_t columns =
-            static_cast<std::size_t>(std::max(2, platform::TerminalColumns()));
-        const std::string fitted = ShortenInMiddle(
-            line, [columns](const std::string &text) { return CharacterCount(text) < columns; });
+        const int columns = std::max(2, streams_->Columns());
+        const std::string fitted = FitLine(static_cast<std::size_t>(columns - 1));
         const std::size_t width = CharacterCount(fitted);
         streams_->Write("\r" + fitted +
                         std::string(shownWidth_ > width ? shownWidth_ - width : 0, ' '));

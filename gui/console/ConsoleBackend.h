@@ -5,17 +5,16 @@
 
 #include <chrono>
 #include <cstdint>
-#include <deque>
-#include <utility>
 #include <memory>
 #include <string>
 
 namespace gui {
 
-// The front end without a display. The main form's caption and its status line, with a
-// transfer rate and the time left computed from its progress bar, are shown as one line that
-// is rewritten in place on a terminal (at most ten times a second). Without a terminal every
-// new status text gets a line of its own, and the progress at most one a second. Message
+// The front end without a display. The figures of the main form's progress bar (from the
+// label that names the bar; the caption until there are any) and its status line are shown as
+// one line, rewritten in place on a terminal (at most ten times a second) and never wider
+// than it. Without a terminal every new status text gets a line of its own, and the figures
+// at most one a second. Message
 // boxes become a prompt, which ends unanswered (the most cautious button) when the main form
 // closes meanwhile; the calls of other threads keep running while it waits.
 class ConsoleBackend : public Backend {
@@ -48,8 +47,8 @@ class ConsoleBackend : public Backend {
 
   private:
     void Render(bool force);
-    void NoteProgress(int64_t position, int64_t maximum);
-    std::string RateText() const;
+    // The current line in at most `width` characters.
+    std::string FitLine(std::size_t width) const;
     void EndLine();
     // Waits until an answer can be read; false when the main form closed first.
     bool WaitForAnswer();
@@ -58,6 +57,7 @@ class ConsoleBackend : public Backend {
     bool terminal_;
     bool interactive_;
     std::string caption_;
+    std::string figures_; // the progress bar's figures, from the label that names the bar
     std::string status_;
     std::string shown_;
     bool started_ = false;
@@ -67,9 +67,6 @@ class ConsoleBackend : public Backend {
     bool prompting_ = false; // a prompt is on the line: the status waits
     bool mainClosed_ = false;
     std::chrono::steady_clock::time_point lastRender_{};
-    // Recent (time, position) samples of the progress bar, for the rate.
-    std::deque<std::pair<std::chrono::steady_clock::time_point, int64_t>> samples_;
-    int64_t maximum_ = 0;
 };
 
 } // namespace gui

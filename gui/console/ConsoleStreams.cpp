@@ -1,6 +1,7 @@
 #include "gui/console/ConsoleStreams.h"
 
 #include "platform/StopRequests.h"
+#include "platform/Terminal.h"
 
 #include <cstdio>
 
@@ -30,6 +31,7 @@ class StandardStreams final : public ConsoleStreams {
         return !line.empty();
     }
     bool IsStandardInput() const override { return true; }
+    int Columns() const override { return platform::TerminalColumns(); }
 };
 
 } // namespace

@@ -18,6 +18,8 @@ class ConsoleStreams {
     virtual bool ReadLine(std::string &line) = 0;
     // Whether the input is the process's standard input (whose echo can be turned off).
     virtual bool IsStandardInput() const { return false; }
+    // The width of the terminal written to, in columns.
+    virtual int Columns() const { return 80; }
 };
 
 // Standard output and input, through the C library's streams.

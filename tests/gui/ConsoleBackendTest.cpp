@@ -19,6 +19,7 @@ class TextStreams final : public ConsoleStreams {
     void Write(const std::string &text) override { out_ << text; }
     bool InputWaiting() override { return true; }
     bool ReadLine(std::string &line) override { return static_cast<bool>(std::getline(in_, line)); }
+    int Columns() const override { return 80; }
 
   private:
     std::ostream &out_;
@@ -152,7 +153,7 @@ TEST(ConsoleBackend, ModalDialogsCloseAtOnce) {
 
 } // namespace
 
-TEST(ConsoleProgress, WithoutATerminalEveryStatusGetsItsLineAndTheRateIsShown) {
+TEST(ConsoleProgress, TheBarsFiguresComeFirstAndALineFitsTheTerminal) {
     Console c(false, false);
     c.main->SetCaption("Downloading Pelko");
     for (const char *s : {"Using server m.", "Attempting", "Downloading"})
@@ -160,16 +161,33 @@ TEST(ConsoleProgress, WithoutATerminalEveryStatusGetsItsLineAndTheRateIsShown) {
     std::string shown = c.out.str();
     for (const char *s : {"Using server m.", "Attempting", "Downloading"})
         EXPECT_NE(shown.find(std::string("Downloading Pelko - ") + s + "\n"), std::string::npos)
-            << s << " in:\n" << shown;
+            << s << " in:\n"
+            << shown;
 
+    // The label that names the bar gives its figures: they replace the caption, first.
     ProgressBar &bar = c.main->AddProgressBar("pb", {});
-    bar.SetRange(0, 100'000'000);
-    bar.SetPosition(0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    bar.SetPosition(30'000'000);
-    const std::string line = c.backend->CurrentLine();
-    EXPECT_NE(line.find(" MB/s, "), std::string::npos) << line;
-    EXPECT_NE(line.find(" left]"), std::string::npos) << line;
-    bar.SetPosition(100'000'000);
-    EXPECT_EQ(c.backend->CurrentLine().find("MB/s"), std::string::npos) << "done: no estimate";
+    Label &figures = c.main->AddLabel("lblProgress", {}, "", &bar);
+    figures.SetCaption("16.2 of 40.0 MB, 1.0 MB/s, 25 s left");
+    EXPECT_EQ(c.backend->CurrentLine(), "16.2 of 40.0 MB, 1.0 MB/s, 25 s left - Downloading");
+
+    // At 80 columns the status gives way in the middle; the figures stay whole.
+    std::ostringstream out;
+    std::istringstream in;
+    {
+        Application app(MakeConsole(out, in, true, false));
+        Form &main = app.CreateForm("Main", 1, 1);
+        Label &status = main.AddLabel("lblMessage", {}, "");
+        ProgressBar &pb = main.AddProgressBar("pb", {});
+        Label &line = main.AddLabel("lblProgress", {}, "", &pb);
+        main.SetCaption("Downloading Talvex Studio (16 of 40 MB, 40.5%)");
+        line.SetCaption("16.2 of 40.0 MB, 1.0 MB/s, 25 s left");
+        status.SetCaption("Downloading Talvex_Studio_2027_setup_x64_full.exe from 127.0.0.1.");
+        main.Show();
+    }
+    const std::string written = out.str();
+    ASSERT_EQ(written.substr(0, 1), "\r");
+    const std::string last = written.substr(1, written.find('\n') - 1);
+    EXPECT_EQ(last,
+              "16.2 of 40.0 MB, 1.0 MB/s, 25 s left - Downloading Talvex_...xe from 127.0.0.1.");
+    EXPECT_EQ(last.size(), 79u) << "one column stays free, so that the terminal never wraps";
 }

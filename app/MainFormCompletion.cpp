@@ -32,6 +32,7 @@ void TMainForm::ShowVerifying() {
     app_.SetBusy(true);
     ShowStatus("Finished downloading application.", 0);
     AddProgress(pb_->Max() - pb_->Position());
+    ShowFigures(BytesOfTotalText(pb_->Max(), pb_->Max()));
     btnOptions_->SetEnabled(false);
     btnClose_->SetEnabled(false);
     btnCancel_->SetEnabled(false);

@@ -60,6 +60,10 @@ std::string TimeLeftText(std::chrono::seconds left) {
 }
 
 void ProgressFigures::Note(Clock::time_point now, int64_t received, int64_t total) {
+    // Bytes again after a stall (the wait before an attempt, a server that paused): the
+    // speed of the quiet time says nothing about the speed from now on.
+    if (first_ && received > received_ && now - lastArrival_ >= kStalledAfter)
+        Restart();
     if (received > received_ || !first_)
         lastArrival_ = now;
     received_ = received;
@@ -101,7 +105,7 @@ std::optional<std::chrono::seconds> ProgressFigures::TimeLeft(Clock::time_point 
     const double seconds = static_cast<double>(total_ - received_) / *speed_;
     if (seconds >= std::chrono::duration_cast<Seconds>(kLongestTimeLeft).count())
         return std::nullopt;
-    return std::chrono::seconds(std::llround(seconds));
+    return std::chrono::seconds(static_cast<long long>(std::ceil(seconds))); // never "0 s left"
 }
 
 std::string ProgressFigures::BytesText() const {
@@ -114,11 +118,12 @@ std::string ProgressFigures::Text(Clock::time_point now) const {
     std::string text = BytesOfTotalText(received_, total_);
     if (received_ >= total_)
         return text;
+    // A transfer that has not begun yet (the wait before the first attempts) has not stalled.
     const Seconds quiet = now - lastArrival_;
-    if (quiet >= kStalledAfter)
+    if (quiet >= kStalledAfter && received_ > first_->received)
         return text + ", no data for " + std::to_string(static_cast<long long>(quiet.count())) +
                " s";
-    if (speed_)
+    if (speed_ && *speed_ > 0)
         text += ", " + SpeedText(*speed_);
     if (const auto left = TimeLeft(now))
         text += ", " + TimeLeftText(*left);

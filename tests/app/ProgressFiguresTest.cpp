@@ -70,12 +70,19 @@ TEST(ProgressFigures, VerySlowAndStalledTransfers) {
     auto now = Feed(slow, Clock::time_point{}, 0, 100, 10s, 40 * MB);
     EXPECT_EQ(slow.Text(now), "0.0 of 40.0 MB, 0.1 KB/s") << "more than a day: no time left";
 
+    ProgressFigures waiting; // the wait before the first attempts is no stall
+    now = Feed(waiting, Clock::time_point{}, 0, 0, 6s, 40 * MB);
+    EXPECT_EQ(waiting.Text(now), "0.0 of 40.0 MB");
+
     ProgressFigures stalled;
     now = Feed(stalled, Clock::time_point{}, 0, MB, 5s, 40 * MB);
     for (auto t = 100ms; t <= 7s; t += 100ms)
         stalled.Note(now + t, 5 * MB, 40 * MB);
     EXPECT_EQ(stalled.Text(now + 7s), "5.0 of 40.0 MB, no data for 7 s");
     EXPECT_FALSE(stalled.TimeLeft(now + 7s));
+    // When bytes come again, the quiet seconds do not drag the speed down.
+    const auto again = Feed(stalled, now + 7s, 5 * MB, 2 * MB, 2s, 40 * MB);
+    EXPECT_EQ(stalled.Text(again), "9.0 of 40.0 MB, 2.0 MB/s");
     // After a pause the speed is measured anew.
     stalled.Restart();
     stalled.Note(now + 8s, 5 * MB, 40 * MB);

@@ -1,5 +1,6 @@
 #include "gui/fltk/FltkMessageBox.h"
 
+#include "gui/fltk/FltkDrawing.h"
 #include "gui/fltk/FltkWidgets.h"
 
 #include <FL/Fl.H>

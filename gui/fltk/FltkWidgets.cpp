@@ -1,5 +1,7 @@
 #include "gui/fltk/FltkWidgets.h"
 
+#include "gui/fltk/FltkDrawing.h"
+
 #include <FL/Fl.H>
 #include <FL/Fl_Box.H>
 #include <FL/Fl_Button.H>
@@ -14,8 +16,6 @@
 #include <FL/fl_draw.H>
 #include <FL/x.H>
 
-#include <cstring>
-
 namespace gui::fltk {
 
 namespace {
@@ -23,17 +23,6 @@ namespace {
 constexpr Fl_Fontsize kFontSize = 11;
 constexpr Fl_Fontsize kSmallestFontSize = 9;
 constexpr Fl_Color kBarColor = 0x2f6fc500;
-
-void DrawPlain(const Fl_Label *label, int x, int y, int w, int h, Fl_Align align) {
-    fl_font(label->font, label->size);
-    fl_color(label->color);
-    fl_draw(label->value, x, y, w, h, align, label->image, 0);
-}
-
-void MeasurePlain(const Fl_Label *label, int &w, int &h) {
-    fl_font(label->font, label->size);
-    fl_measure(label->value, w, h, 0);
-}
 
 // A label whose accelerator moves the focus to its control (Alt+letter).
 class FocusLabel : public Fl_Box {
@@ -126,16 +115,6 @@ void FitCaption(Fl_Widget &widget, const std::string &caption, int available) {
 }
 
 } // namespace
-
-Fl_Labeltype PlainLabel() {
-    static const Fl_Labeltype type = [] {
-        auto t = static_cast<Fl_Labeltype>(FL_FREE_LABELTYPE);
-        Fl::set_labeltype(t, DrawPlain, MeasurePlain);
-        return t;
-    }();
-    return type;
-}
-
 
 bool EnterPressesFocusedButton(Fl_Window *window, int event) {
     if (Fl::event_key() != FL_Enter && Fl::event_key() != FL_KP_Enter)
@@ -233,7 +212,7 @@ Fl_Widget *CreateWidget(Control &control, Fl_Widget *focusTarget) {
     }
     case ControlKind::CheckBox: {
         auto *check = new Fl_Check_Button(b.left, b.top, b.width, b.height);
-        check->box(FL_FLAT_BOX);
+        check->box(SteadyFlatBox());
         check->color(FL_WHITE);
         check->down_box(FL_DOWN_BOX);
         check->callback(OnCheck, &control);

@@ -10,9 +10,6 @@ class Fl_Window;
 
 namespace gui::fltk {
 
-// A label type that draws its text literally: no "@" symbols and no "&" underlines.
-Fl_Labeltype PlainLabel();
-
 // For a window's handle(), given every event: an Enter key press presses the window's focused
 // button, once for each press (the repeats of a held key are used up without pressing
 // anything). True when the event was used.

@@ -3,7 +3,8 @@
 #include "app/Resources.h"
 
 // The dialog's controls, top to bottom: completion, connection error handling, proxy, and
-// the buttons at the bottom right. Client area 325 x 340 with an 8-pixel border.
+// the buttons at the bottom right. Client area 325 x 340 with an 8-pixel border. A control
+// inside a frame stays within its 2-pixel line (the frame 8..316 leaves x 10..314).
 void TOptionsForm::BuildLayout() {
     gui::Form &f = form_;
     f.SetCaption("Download options");
@@ -13,11 +14,11 @@ void TOptionsForm::BuildLayout() {
     tbOutputDirectory_ = &f.AddEdit("tbOutputDirectory", {16, 42, 293, 22});
     f.AddLabel("lblOutputDirectory", {16, 24, 293, 16}, "Output &directory", tbOutputDirectory_);
     cbOverrideFile_ =
-        &f.AddCheckBox("cbOverrideFile", {10, 68, 306, 18}, "O&verride file if already exists");
+        &f.AddCheckBox("cbOverrideFile", {10, 68, 305, 18}, "O&verride file if already exists");
     cbCompletionClose_ =
-        &f.AddCheckBox("cbCompletionClose", {10, 86, 306, 18},
+        &f.AddCheckBox("cbCompletionClose", {10, 86, 305, 18},
                        "Close this download application &after completing download");
-    cbCompletionOpenFolder_ = &f.AddCheckBox("cbCompletionOpenFolder", {10, 104, 306, 18},
+    cbCompletionOpenFolder_ = &f.AddCheckBox("cbCompletionOpenFolder", {10, 104, 305, 18},
                                              "Open &folder after completing download");
     cbCompletionLaunchApplication_ =
         &f.AddCheckGroupBox("gbCompletionLaunchApplication", "cbCompletionLaunchApplication",

@@ -1,6 +1,7 @@
 #include "gui/fltk/FltkBackend.h"
 
 #include "gui/Application.h"
+#include "gui/fltk/FltkFontSize.h"
 #include "gui/fltk/FltkMessageBox.h"
 #include "gui/fltk/FltkWidgets.h"
 #include "platform/NotifyQueue.h"
@@ -67,7 +68,7 @@ FltkBackend::FltkBackend() {
     // A narrow sans-serif face, close to the classic dialog font; fontconfig falls back to
     // the default sans-serif face where it is not installed.
     Fl::set_font(FL_HELVETICA, " DejaVu Sans Condensed");
-    FL_NORMAL_SIZE = 11;
+    FL_NORMAL_SIZE = kFontSize;
     // Calls that worker threads hand to the main thread run as soon as they arrive, in the
     // main loop and in every modal loop (message boxes, dialogs) alike.
     Fl::add_fd(platform::NotifyQueue::Current()->WakeDescriptor(), FL_READ,
@@ -109,10 +110,11 @@ FltkBackend::Window &FltkBackend::Realize(Form &form) {
     // Frames first (drawn below their contents), then the controls that take the focus in
     // tab order (FLTK's Tab follows the order of creation), then the rest.
     win.begin();
+    const Fl_Fontsize size = FormFontSize(form);
     std::vector<Control *> order;
     for (const auto &control : form.Controls())
         if (control->Kind() == ControlKind::GroupBox)
-            CreateGroupFrame(static_cast<GroupBox &>(*control));
+            CreateGroupFrame(static_cast<GroupBox &>(*control), size);
     for (Control *control : form.TabOrder())
         order.push_back(control);
     for (const auto &control : form.Controls())
@@ -123,7 +125,7 @@ FltkBackend::Window &FltkBackend::Realize(Form &form) {
         if (control->Kind() == ControlKind::Label)
             if (Control *focus = static_cast<Label *>(control)->FocusControl())
                 target = w.widgets[focus];
-        if (Fl_Widget *widget = CreateWidget(*control, target)) {
+        if (Fl_Widget *widget = CreateWidget(*control, target, size)) {
             w.widgets[control] = widget;
             if (control->Kind() == ControlKind::Picture && widget->image())
                 w.pictures.emplace_back(widget->image());
@@ -132,10 +134,11 @@ FltkBackend::Window &FltkBackend::Realize(Form &form) {
     for (const auto &control : form.Controls()) {
         if (control->Kind() != ControlKind::GroupBox)
             continue;
-        // A title check box covers the frame's line only as far as its caption reaches.
+        // A title check box covers the frame's line only as far as its caption reaches, and
+        // a small gap after it, as a plain title does.
         if (CheckBox *title = static_cast<GroupBox &>(*control).TitleCheckBox())
             if (Fl_Widget *widget = w.widgets[title])
-                widget->size(CaptionWidth(title->Caption()) + 26, widget->h());
+                widget->size(CheckBoxWidth(title->Caption(), size) + 4, widget->h());
     }
     win.end();
     if (&form == form.App().MainForm() && !title_.empty())

@@ -1,21 +1,29 @@
 #include "gui/fltk/FltkMessageBox.h"
 
+#include "gui/fltk/FltkDrawing.h"
+#include "gui/fltk/FltkFontSize.h"
 #include "gui/fltk/FltkWidgets.h"
 
 #include <FL/Fl.H>
 #include <FL/Fl_Box.H>
 #include <FL/Fl_Button.H>
 #include <FL/Fl_Double_Window.H>
+#include <FL/Fl_Scroll.H>
 #include <FL/fl_draw.H>
 
 #include <algorithm>
+#include <string>
 #include <vector>
 
 namespace gui::fltk {
 
 namespace {
 
-constexpr int kMargin = 16;
+constexpr int kMargin = 16;        // around the text
+constexpr int kEdge = 12;          // right of and below the buttons
+constexpr int kMaxTextWidth = 560; // longer lines are wrapped
+constexpr int kMinWidth = 240;
+constexpr int kScreenRoom = 64; // kept free for the window manager's title bar and panels
 constexpr int kButtonWidth = 75;
 constexpr int kButtonHeight = 25;
 constexpr int kGap = 8;
@@ -54,6 +62,61 @@ int EscapeIndex(int count) {
     return count - 1;
 }
 
+bool Continues(char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+}
+
+// The length of the longest start of `word` that fits `width` pixels in the current font:
+// whole UTF-8 characters, at least one.
+std::size_t FittingStart(const std::string &word, int width) {
+    std::size_t end = 0;
+    while (end < word.size()) {
+        std::size_t next = end + 1;
+        while (next < word.size() && Continues(word[next]))
+            ++next;
+        if (end > 0 && fl_width(word.c_str(), static_cast<int>(next)) > width)
+            break;
+        end = next;
+    }
+    return end;
+}
+
+// The text with its lines broken at spaces so that none is wider than `width` pixels in the
+// current font; a word wider than that alone (a long URL or path) is broken where it reaches
+// the edge.
+std::string WrapToWidth(const std::string &text, int width) {
+    auto fits = [width](const std::string &line) { return fl_width(line.c_str()) <= width; };
+    std::string out;
+    for (std::size_t start = 0;;) {
+        const std::size_t end = std::min(text.find('\n', start), text.size());
+        std::string line;
+        bool started = false;
+        for (std::size_t wordStart = start; wordStart <= end;) {
+            const std::size_t wordEnd = std::min(text.find(' ', wordStart), end);
+            std::string word = text.substr(wordStart, wordEnd - wordStart);
+            wordStart = wordEnd + 1;
+            if (started && fits(line + ' ' + word)) {
+                line += ' ' + word;
+                continue;
+            }
+            if (started)
+                out += line + '\n';
+            while (!fits(word)) {
+                const std::size_t cut = FittingStart(word, width);
+                out += word.substr(0, cut) + '\n';
+                word.erase(0, cut);
+            }
+            line = word;
+            started = true;
+        }
+        out += line;
+        if (end == text.size())
+            return out;
+        out += '\n';
+        start = end + 1;
+    }
+}
+
 } // namespace
 
 MessageResult RunMessageBox(const std::string &text, const std::string &caption,
@@ -62,14 +125,20 @@ MessageResult RunMessageBox(const std::string &text, const std::string &caption,
     const char *const *labels = MessageButtonLabels(buttons, count);
     if (ended())
         return MessageButtonResult(buttons, EscapeIndex(count));
-    std::string body = PlainLineEnds(text);
 
-    fl_font(FL_HELVETICA, FL_NORMAL_SIZE);
+    fl_font(FL_HELVETICA, kFontSize);
+    const std::string body = WrapToWidth(PlainLineEnds(text), kMaxTextWidth);
     int textWidth = 0, textHeight = 0;
     fl_measure(body.c_str(), textWidth, textHeight, 0);
-    int buttonsWidth = count * kButtonWidth + (count - 1) * kGap;
-    int width = std::clamp(std::max(textWidth + 8, buttonsWidth) + 2 * kMargin, 240, 900);
-    int height = kMargin + textHeight + kMargin + kButtonHeight + kGap + 4;
+    textWidth += 6; // FLTK keeps 3 pixels free at each side of a label
+    // A text taller than the screen has room for scrolls.
+    const int below = kMargin + kButtonHeight + kEdge;
+    const int room = std::max(Fl::h() - kScreenRoom - kMargin - below, 4 * fl_height());
+    const int shownHeight = std::min(textHeight, room);
+    const int areaWidth = textWidth + (shownHeight < textHeight ? Fl::scrollbar_size() : 0);
+    const int buttonsWidth = count * kButtonWidth + (count - 1) * kGap;
+    const int width = std::max({areaWidth + 2 * kMargin, buttonsWidth + 2 * kEdge, kMinWidth});
+    const int height = kMargin + shownHeight + below;
 
     Fl_Group::current(nullptr);
     BoxState state;
@@ -79,21 +148,27 @@ MessageResult RunMessageBox(const std::string &text, const std::string &caption,
     window.color(FL_WHITE);
     window.callback(OnClose);
     window.begin();
-    auto *message = new Fl_Box(kMargin, kMargin, width - 2 * kMargin, textHeight);
+    auto *area = new Fl_Scroll(kMargin, kMargin, areaWidth, shownHeight);
+    area->type(Fl_Scroll::VERTICAL);
+    area->box(FL_FLAT_BOX);
+    area->color(FL_WHITE);
+    auto *message = new Fl_Box(kMargin, kMargin, textWidth, textHeight);
     message->labeltype(PlainLabel());
-    message->labelsize(FL_NORMAL_SIZE);
+    message->labelsize(kFontSize);
     message->align(FL_ALIGN_LEFT | FL_ALIGN_TOP | FL_ALIGN_INSIDE);
     message->copy_label(body.c_str());
+    area->end();
 
+    // The buttons at the bottom right, the first one focused: Enter presses it.
     std::vector<ButtonData> data(static_cast<std::size_t>(count));
-    int x = (width - buttonsWidth) / 2;
-    int y = height - kButtonHeight - kGap - 4;
+    int x = width - kEdge - buttonsWidth;
+    const int y = height - kEdge - kButtonHeight;
     Fl_Button *first = nullptr;
     for (int i = 0; i < count; ++i) {
         data[static_cast<std::size_t>(i)] = {&state, i};
         auto *button = new Fl_Button(x, y, kButtonWidth, kButtonHeight);
         button->copy_label(labels[i]);
-        button->labelsize(FL_NORMAL_SIZE);
+        button->labelsize(kFontSize);
         button->callback(OnButton, &data[static_cast<std::size_t>(i)]);
         if (!first)
             first = button;

@@ -1,5 +1,8 @@
 #include "gui/fltk/FltkWidgets.h"
 
+#include "gui/fltk/FltkDrawing.h"
+#include "gui/fltk/FltkFontSize.h"
+
 #include <FL/Fl.H>
 #include <FL/Fl_Box.H>
 #include <FL/Fl_Button.H>
@@ -14,26 +17,11 @@
 #include <FL/fl_draw.H>
 #include <FL/x.H>
 
-#include <cstring>
-
 namespace gui::fltk {
 
 namespace {
 
-constexpr Fl_Fontsize kFontSize = 11;
-constexpr Fl_Fontsize kSmallestFontSize = 9;
 constexpr Fl_Color kBarColor = 0x2f6fc500;
-
-void DrawPlain(const Fl_Label *label, int x, int y, int w, int h, Fl_Align align) {
-    fl_font(label->font, label->size);
-    fl_color(label->color);
-    fl_draw(label->value, x, y, w, h, align, label->image, 0);
-}
-
-void MeasurePlain(const Fl_Label *label, int &w, int &h) {
-    fl_font(label->font, label->size);
-    fl_measure(label->value, w, h, 0);
-}
 
 // A label whose accelerator moves the focus to its control (Alt+letter).
 class FocusLabel : public Fl_Box {
@@ -87,55 +75,16 @@ std::string MenuText(const std::string &item) {
     return out;
 }
 
-void Style(Fl_Widget &widget) {
-    widget.labelsize(kFontSize);
+void Style(Fl_Widget &widget, Fl_Fontsize size) {
+    widget.labelsize(size);
     widget.labelfont(FL_HELVETICA);
 }
 
 std::string LabelText(const Control &control) {
-    if (control.Kind() == ControlKind::Label && !static_cast<const Label &>(control).FocusControl())
-        return PlainLineEnds(control.Caption());
-    return control.Caption();
-}
-
-int TextWidth(const std::string &text, bool accelerator) {
-    fl_font(FL_HELVETICA, kFontSize);
-    return static_cast<int>(fl_width(accelerator ? StripAccelerator(text).c_str() : text.c_str()));
+    return IsPlainLabel(control) ? PlainLineEnds(control.Caption()) : control.Caption();
 }
 
 } // namespace
-
-int CaptionWidth(const std::string &caption) {
-    return TextWidth(caption, true);
-}
-
-namespace {
-
-// Fonts differ in width from host to host: a caption that does not fit its control is
-// drawn a point or two smaller rather than cut.
-void FitCaption(Fl_Widget &widget, const std::string &caption, int available) {
-    std::string shown = StripAccelerator(caption);
-    for (Fl_Fontsize size = kFontSize; size > kSmallestFontSize; --size) {
-        fl_font(FL_HELVETICA, size);
-        if (fl_width(shown.c_str()) <= available) {
-            widget.labelsize(size);
-            return;
-        }
-    }
-    widget.labelsize(kSmallestFontSize);
-}
-
-} // namespace
-
-Fl_Labeltype PlainLabel() {
-    static const Fl_Labeltype type = [] {
-        auto t = static_cast<Fl_Labeltype>(FL_FREE_LABELTYPE);
-        Fl::set_labeltype(t, DrawPlain, MeasurePlain);
-        return t;
-    }();
-    return type;
-}
-
 
 bool EnterPressesFocusedButton(Fl_Window *window, int event) {
     if (Fl::event_key() != FL_Enter && Fl::event_key() != FL_KP_Enter)
@@ -177,13 +126,13 @@ bool EnterPressesFocusedButton(Fl_Window *window, int event) {
     return true;
 }
 
-void CreateGroupFrame(GroupBox &group) {
+void CreateGroupFrame(GroupBox &group, Fl_Fontsize size) {
     const Bounds &b = group.Place();
     new Fl_Box(FL_ENGRAVED_FRAME, b.left, b.top + 7, b.width, b.height - 7, nullptr);
     if (!group.Caption().empty()) {
         auto *title = new Fl_Box(FL_FLAT_BOX, b.left + 6, b.top,
-                                 TextWidth(group.Caption(), false) + 6, 15, nullptr);
-        Style(*title);
+                                 TextWidth(group.Caption(), size) + 6, 15, nullptr);
+        Style(*title, size);
         title->color(FL_WHITE);
         title->labeltype(PlainLabel());
         title->align(FL_ALIGN_CENTER | FL_ALIGN_INSIDE);
@@ -191,7 +140,7 @@ void CreateGroupFrame(GroupBox &group) {
     }
 }
 
-Fl_Widget *CreateWidget(Control &control, Fl_Widget *focusTarget) {
+Fl_Widget *CreateWidget(Control &control, Fl_Widget *focusTarget, Fl_Fontsize size) {
     const Bounds &b = control.Place();
     Fl_Widget *widget = nullptr;
     switch (control.Kind()) {
@@ -233,7 +182,7 @@ Fl_Widget *CreateWidget(Control &control, Fl_Widget *focusTarget) {
     }
     case ControlKind::CheckBox: {
         auto *check = new Fl_Check_Button(b.left, b.top, b.width, b.height);
-        check->box(FL_FLAT_BOX);
+        check->box(SteadyFlatBox());
         check->color(FL_WHITE);
         check->down_box(FL_DOWN_BOX);
         check->callback(OnCheck, &control);
@@ -246,16 +195,16 @@ Fl_Widget *CreateWidget(Control &control, Fl_Widget *focusTarget) {
             auto *input = new Fl_Input_Choice(b.left, b.top, b.width, b.height);
             for (const std::string &item : combo.Items())
                 input->add(MenuText(item).c_str());
-            input->textsize(kFontSize);
+            input->textsize(size);
             input->when(FL_WHEN_CHANGED);
             input->callback(OnInputChoice, &control);
-            input->menubutton()->textsize(kFontSize);
+            input->menubutton()->textsize(size);
             widget = input;
         } else {
             auto *choice = new Fl_Choice(b.left, b.top, b.width, b.height);
             for (const std::string &item : combo.Items())
                 choice->add(MenuText(item).c_str());
-            choice->textsize(kFontSize);
+            choice->textsize(size);
             choice->callback(OnChoice, &control);
             widget = choice;
         }
@@ -265,7 +214,7 @@ Fl_Widget *CreateWidget(Control &control, Fl_Widget *focusTarget) {
         auto *input = static_cast<Edit &>(control).Hidden()
                           ? new Fl_Secret_Input(b.left, b.top, b.width, b.height)
                           : new Fl_Input(b.left, b.top, b.width, b.height);
-        input->textsize(kFontSize);
+        input->textsize(size);
         input->when(FL_WHEN_CHANGED);
         input->callback(OnEdit, &control);
         widget = input;
@@ -274,11 +223,7 @@ Fl_Widget *CreateWidget(Control &control, Fl_Widget *focusTarget) {
     case ControlKind::GroupBox:
         return nullptr; // drawn by CreateGroupFrame
     }
-    Style(*widget);
-    if (control.Kind() == ControlKind::CheckBox)
-        FitCaption(*widget, control.Caption(), b.width - 18);
-    else if (control.Kind() == ControlKind::Label && static_cast<Label &>(control).FocusControl())
-        FitCaption(*widget, control.Caption(), b.width);
+    Style(*widget, size);
     for (Property p : {Property::Caption, Property::Visible, Property::Enabled, Property::Text,
                        Property::Checked, Property::Items, Property::ReadOnly, Property::Progress})
         ApplyProperty(control, *widget, p);

@@ -15,15 +15,48 @@ expect_pixel() { # file x y what test(r,g,b)
     read -r r g b < <(pixel "$1" "$2" "$3")
     (( $5 )) || fail "$4: pixel ($2,$3) of $(basename "$1") is $r $g $b"
 }
+# A message box: no wider than a normal dialog, within the screen, its button at the bottom
+# right. Leaves a screenshot.
+check_box_shape() { # window file
+    local WIDTH HEIGHT
+    eval "$(xdotool getwindowgeometry --shell "$1")"
+    (( WIDTH <= 640 && HEIGHT <= 600 )) || fail "$(basename "$2") is ${WIDTH}x$HEIGHT"
+    import -window "$1" "$2" || fail "no screenshot $(basename "$2")"
+    expect_pixel "$2" $((WIDTH - 30)) $((HEIGHT - 24)) "the button at the bottom right" \
+        'r < 240 && r > 120'
+}
+
+# The usage text wraps to a dialog's width; Enter presses OK and the program ends with 0.
+"$program" --help >/dev/null &
+pid=$!
+box=$(wait_window "Talvex download application") || fail "no box for --help"
+sleep 0.3
+check_box_shape "$box" "$artifacts/help-box.png"
+xdotool key --window "$box" Return
+wait_end "Enter in the --help box"
+[ "$code" = 0 ] || fail "--help ended with code $code"
+
+# A question's buttons take their access keys: Alt+N answers No, and the program ends.
+"$program" "http://127.0.0.1:1/dir/setup.exe" "ProductName:Pelko" "OSPlatformId:2" \
+    "MinimumOSAMajorVersion:99" "MinimumOSVersionDescription:Windows 99" &
+pid=$!
+box=$(wait_window "Prerequisites") || fail "no \"Prerequisites\" question"
+sleep 0.3
+check_box_shape "$box" "$artifacts/question.png"
+xdotool key --window "$box" alt+n
+wait_end "Alt+N in the question"
+[ "$code" = 2 ] || fail "No to the question ended the program with code $code"
 
 # A location that refuses at once, and no requirement: after its wait the program asks the
-# locations, none answers, and it stays paused with the "Connection error" box.
-"$program" "http://127.0.0.1:1/dir/setup.exe" "ProductName:Pelko" &
+# locations, none answers, and it stays paused with the "Connection error" box. Without the
+# launch, the Options dialog shows "Delete downloaded file" disabled.
+"$program" "http://127.0.0.1:1/dir/setup.exe" "ProductName:Pelko" \
+    "CompletionLaunchApplication:0" &
 pid=$!
 main=$(wait_window "Download Pelko") || fail "no window captioned \"Download Pelko\""
 box=$(wait_window "Connection error") || fail "no \"Connection error\" box after the selection"
 sleep 0.3
-import -window "$box" "$artifacts/connection-error.png" || fail "no screenshot of the box"
+check_box_shape "$box" "$artifacts/connection-error.png"
 xdotool key --window "$box" Return
 wait_gone "Connection error" || fail "Enter did not close the connection error box"
 xprop -id "$main" WM_ICON_NAME | grep -q '= "Pelko download"' ||
@@ -46,7 +79,12 @@ eval "$(xdotool getwindowgeometry --shell "$options")"
 [ "$WIDTH" = 325 ] && [ "$HEIGHT" = 340 ] || fail "dialog is ${WIDTH}x$HEIGHT, not 325x340"
 sleep 0.3
 import -window "$options" "$artifacts/options-dialog.png" || fail "no screenshot of the dialog"
-expect_pixel "$artifacts/options-dialog.png" 200 321 "the OK button" 'r < 240 && r > 120'
+shot="$artifacts/options-dialog.png"
+expect_pixel "$shot" 200 321 "the OK button" 'r < 240 && r > 120'
+for y in 77 95 113; do
+    expect_pixel "$shot" 315 $y "the frame's right edge beside a check box" 'r < 200'
+done
+expect_pixel "$shot" 300 153 "the disabled check box's background" 'r > 240 && g > 240 && b > 240'
 xprop -id "$options" WM_ICON_NAME >/dev/null || fail "dialog has no properties"
 
 # Cancel closes the dialog; the main window stays.
@@ -85,4 +123,5 @@ kill -0 "$pid" 2>/dev/null && fail "Cancel did not end the program"
 wait "$pid"
 code=$?
 [ "$code" = 2 ] || fail "the program ended with code $code"
-echo "PASSED: window, icon name, screenshots, Options, Cancel, Alt+O, validation box, Escape, exit"
+echo "PASSED: --help box, question's access key, window, icon name, screenshots, Options" \
+    "(frame, disabled check box), Cancel, Alt+O, validation box, Escape, exit"

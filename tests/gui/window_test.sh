@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# The real window under a virtual X server: caption and icon name, a screenshot of the main
-# window (picture, empty bar, buttons), Options opens the dialog, Cancel, Alt+O, a validation
-# error box, Escape, then Cancel ends the program. Screenshots go to the artifact folder.
+# The real window under a virtual X server: the --help box's size and button place, Alt+N in
+# a question, caption and icon name, a screenshot of the main window (picture, empty bar,
+# buttons), Options opens the dialog (check boxes inside their frame, a disabled one without a
+# grey block), Cancel, Alt+O, a validation error box, Escape, then Cancel ends the program.
+# Screenshots go to the artifact folder.
 #   window_test.sh PROGRAM ARTIFACT_DIR
 # Exits 77 (skipped) when Xvfb, xdotool, xprop or ImageMagick is missing.
 set -euo pipefail

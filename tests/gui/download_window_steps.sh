@@ -43,7 +43,7 @@ while [ "$(date +%s)" -lt "$deadline" ]; do
     sleep 0.01
 done
 case "$caption" in
-"Downloading Pelko ("*" of "*" MB, 100.0%)") ;;
+"Download"*" Pelko ("*" of "*" MB, 100.0%)") ;;
 *) fail "no caption at 100.0% within 30 s (last: \"$caption\", unchanged for" \
         "$(($(date +%s) - changed)) s)" ;;
 esac

@@ -59,7 +59,7 @@ sleep 0.3
 check_box_shape "$box" "$artifacts/connection-error.png"
 xdotool key --window "$box" Return
 wait_gone "Connection error" || fail "Enter did not close the connection error box"
-xprop -id "$main" WM_ICON_NAME | grep -q '= "Pelko download"' ||
+xprop -id "$main" WM_ICON_NAME | grep -q '= "Pelko download paused"' ||
     fail "icon name is $(xprop -id "$main" WM_ICON_NAME)"
 eval "$(xdotool getwindowgeometry --shell "$main")"
 [ "$WIDTH" = 410 ] && [ "$HEIGHT" = 92 ] || fail "window is ${WIDTH}x$HEIGHT, not 410x92"
@@ -90,7 +90,7 @@ xprop -id "$options" WM_ICON_NAME >/dev/null || fail "dialog has no properties"
 # Cancel closes the dialog; the main window stays.
 xdotool mousemove --window "$options" 279 321 click 1
 wait_gone "Download options" || fail "Cancel did not close the dialog"
-xdotool search --name "^Download Pelko\$" >/dev/null || fail "the main window went away"
+xdotool search --name "^Download of Pelko paused\$" >/dev/null || fail "the main window went away"
 
 # Alt+O opens it again; Escape closes it.
 xdotool mousemove --window "$main" 200 30

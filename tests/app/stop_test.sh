@@ -173,7 +173,7 @@ stop_program() {
     case "$how" in
     ctrl-c | window-ctrl-c) kill -INT "$pid" ;;
     close-box) DISPLAY=$display "$close_window" "$main" ;;
-    cancel) DISPLAY=$display xdotool mousemove --window "$main" 365 59 click 1 ;;
+    cancel) DISPLAY=$display xdotool mousemove --window "$main" 365 75 click 1 ;;
     esac
 }
 

@@ -17,17 +17,6 @@ fail() {
     cat "$work/program.out" 2>/dev/null
     exit 1
 }
-# The percentage of a caption "Downloading Pelko (3 of 24 MB, 12.5%)" as tenths (125); empty
-# for any other caption.
-tenths() {
-    case "$1" in
-    "Downloading Pelko ("*" of "*" MB, "*"%)")
-        local p=${1##*, }
-        p=${p%\%)}
-        echo $((10#${p%.*} * 10 + 10#${p#*.}))
-        ;;
-    esac
-}
 icon_name() { xprop -id "$main" WM_ICON_NAME 2>/dev/null | sed -n 's/.*= "\(.*\)"$/\1/p'; }
 # How many of the bar's pixel columns are filled (the bar's colour: far more blue than red).
 bar_filled() {

@@ -132,6 +132,8 @@ void TMainForm::FinishDownload() {
     btnOptions_->SetEnabled(true);
     btnClose_->SetEnabled(true);
     btnCancel_->SetEnabled(true);
+    // Enter then closes the window: it never runs the file by surprise.
+    btnClose_->SetFocus();
 }
 
 void TMainForm::RunCompletionActions() {

@@ -3,12 +3,13 @@
 // SIGINT (or until its lifetime is over, so that a forgotten mirror does not stay). Each
 // request it gets is logged on standard error ("GET Range: bytes=0-99").
 //
-//   demo_mirror [--pace BYTES:MS] [--status CODE] [--lifetime SECONDS] [--address ADDR]
-//               [--port PORT] FILE HEAD_DELAY_MS
+//   demo_mirror [--pace BYTES:MS] [--status CODE] [--get-status CODE] [--lifetime SECONDS]
+//               [--address ADDR] [--port PORT] FILE HEAD_DELAY_MS
 //
 //   HEAD_DELAY_MS      HEAD answers come this much later (a slower location)
 //   --pace BYTES:MS    bodies go out in slices of BYTES with MS between slices
 //   --status CODE      every request is answered with CODE and a small error page
+//   --get-status CODE  only the GET requests are (the size request is answered)
 //   --lifetime SECONDS ends by itself after this long (default 900)
 //   --address ADDR     listens on this IPv4 address (default 127.0.0.1)
 //   --port PORT        listens on this port (default: an ephemeral one)
@@ -33,8 +34,8 @@ namespace {
 
 int Usage(const char *message) {
     std::cerr << "demo_mirror: " << message << "\n"
-              << "usage: demo_mirror [--pace BYTES:MS] [--status CODE] [--lifetime SECONDS] "
-                 "[--address ADDR] [--port PORT] FILE HEAD_DELAY_MS\n";
+              << "usage: demo_mirror [--pace BYTES:MS] [--status CODE] [--get-status CODE] "
+                 "[--lifetime SECONDS] [--address ADDR] [--port PORT] FILE HEAD_DELAY_MS\n";
     return 2;
 }
 
@@ -51,6 +52,7 @@ bool ToNumber(const std::string &text, long &value) {
 
 int main(int argc, char **argv) {
     long paceBytes = 0, paceMs = 0, status = 0, lifetime = 900, port = 0;
+    bool getsOnly = false;
     std::string file, address = "127.0.0.1";
     long headDelay = -1;
     for (int i = 1; i < argc; ++i) {
@@ -62,9 +64,10 @@ int main(int argc, char **argv) {
             if (colon == std::string::npos || !ToNumber(value.substr(0, colon), paceBytes) ||
                 !ToNumber(value.substr(colon + 1), paceMs))
                 return Usage("--pace takes BYTES:MS");
-        } else if (arg == "--status" && hasValue) {
+        } else if ((arg == "--status" || arg == "--get-status") && hasValue) {
             if (!ToNumber(argv[++i], status) || status < 100 || status > 599)
                 return Usage("--status takes an HTTP status code");
+            getsOnly = arg == "--get-status";
         } else if (arg == "--lifetime" && hasValue) {
             if (!ToNumber(argv[++i], lifetime) || lifetime < 1)
                 return Usage("--lifetime takes a number of seconds");
@@ -101,16 +104,16 @@ int main(int argc, char **argv) {
     if (paceBytes > 0)
         server.SetBodyPace(static_cast<size_t>(paceBytes), std::chrono::milliseconds(paceMs));
     // Every request is logged on standard error: method and range, and the answer if forced.
-    server.SetFaults([status](size_t, const testsupport::SeenRequest &seen) {
+    server.SetFaults([status, getsOnly](size_t, const testsupport::SeenRequest &seen) {
         testsupport::RangeFault fault;
-        if (status != 0) {
+        if (status != 0 && (!getsOnly || seen.method == "GET")) {
             fault.kind = testsupport::RangeFault::Kind::Status;
             fault.status = static_cast<int>(status);
         }
         std::string line = seen.method;
         if (!seen.rangeLine.empty())
             line += " " + seen.rangeLine;
-        if (status != 0)
+        if (fault.status != 0)
             line += " -> " + std::to_string(status);
         std::cerr << line + "\n" << std::flush;
         return fault;

@@ -45,6 +45,9 @@ TEST_F(Controller, FastestAgreeingLocationServesTheFiveRanges) {
     EXPECT_EQ(m.ExitCode, kExitVerified);
     EXPECT_EQ(Status(), "Finished.");
     EXPECT_EQ(m.Form().Caption(), "Downloaded Pelko (0 of 0 MB, 100.0%)");
+    EXPECT_EQ(m.Form().Get<gui::Label>("lblProgress").Caption(),
+              "Saved in " + (dir / "out").string());
+    EXPECT_EQ(m.Form().FocusedControl(), m.Form().Find("btnClose")) << "Enter never runs it";
     EXPECT_EQ(WorkingFilesLeft(), 0);
 }
 

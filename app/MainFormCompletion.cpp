@@ -59,8 +59,9 @@ void TMainForm::ShowCompleted() {
     RunCompletionActions();
     // Where the file is (unless it was run and deleted).
     if (platform::PathExists(OutputPath)) {
-        const std::string folder = OutputPath.substr(0, OutputPath.find_last_of("/\\") + 1);
-        ShowFigures("Saved in " + (folder.size() > 1 ? folder.substr(0, folder.size() - 1) : folder));
+        // The folder without its last separator, unless it is the root.
+        const size_t last = OutputPath.find_last_of("/\\");
+        ShowFigures("Saved in " + OutputPath.substr(0, last == 0 ? 1 : last));
     }
     FinishDownload();
 }

@@ -118,7 +118,8 @@ void TMainForm::StartDownload(const std::string &protocol, TMirrorTable mirrors,
 
     SetPaused(true);
     const std::string &why = session_->PrimaryFailure();
-    ShowFigures("Could not connect to " + mirrors[0].Host + (why.empty() ? "." : ": " + Sentence(why)));
+    ShowFigures("Could not connect to " + mirrors[0].Host +
+                (why.empty() ? "." : ": " + Sentence(why)));
     app_.MessageBox("Could not connect to " + mirrors[0].Host + "." +
                         Paragraph(session_->PrimaryFailure()) +
                         "\r\n\r\nCheck your internet connection and the options.",

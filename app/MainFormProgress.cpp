@@ -33,8 +33,10 @@ void TMainForm::AddProgress(int64_t delta) {
 
 void TMainForm::ShowCaption() {
     // A long product name is shortened in the middle: the figures after it stay in view.
-    const std::string product = gui::ShortenInMiddle(
-        request_.ProductName, [](const std::string &text) { return gui::CharacterCount(text) <= 40; });
+    const std::string product =
+        gui::ShortenInMiddle(request_.ProductName, [](const std::string &text) {
+            return gui::CharacterCount(text) <= 40;
+        });
     const double position = static_cast<double>(pb_->Position());
     const double maximum = static_cast<double>(pb_->Max());
     const double percent = maximum > 0 ? position / maximum * 100 : 100; // empty: all there
@@ -85,8 +87,9 @@ engine::RetryAnswer TMainForm::OnDecision(const engine::RetryDecision &decision)
     SetPaused(true);
     // The question's first sentence speaks of disconnections whatever failed: what did
     // follows it, and stays on the second line while the window waits.
-    const std::string reason =
-        decision.lastFailure.empty() ? "" : "The last attempt failed: " + Sentence(decision.lastFailure);
+    const std::string reason = decision.lastFailure.empty()
+                                   ? ""
+                                   : "The last attempt failed: " + Sentence(decision.lastFailure);
     ShowFigures(reason);
     switch (options_->ErrorAction) {
     case TErrorAction::Prompt:

@@ -165,7 +165,7 @@ TEST(PrerequisiteQuestionTest, NamesProductAndDescription) {
     r.MinimumOSVersionDescription = "Linux 5.10";
     EXPECT_EQ(PrerequisiteQuestion(r, Os(kPlatformLinux, 6, 1)),
               "The minimum operating system requirement for Tool 2 is "
-                                       "Linux 5.10.\r\n\r\nDo you want to download Tool 2 anyway?");
+              "Linux 5.10.\r\n\r\nDo you want to download Tool 2 anyway?");
 }
 
 TEST(PrerequisiteQuestionTest, CommandLineWithoutDescriptionNamesTheNumbers) {

@@ -79,11 +79,10 @@ class FormWindow {
     bool modal_ = false;
     HWND window_ = nullptr;
     UINT dpi_ = 96;
+    // The window's one font, the same for all of its controls.
     HFONT font_ = nullptr;
-    // Smaller fonts for captions that do not fit, by their height at 96 DPI.
-    std::map<int, HFONT> smallerFonts_;
-    HFONT FontFor(const Control &control, HWND window);
-    void DeleteFonts();
+    HFONT CreateFittingFont() const;
+    bool CaptionsFit(HFONT font) const;
     std::map<const Control *, HWND> windows_;
     std::map<const Control *, std::unique_ptr<JpegPicture>> pictures_;
     std::deque<MSG> keyboard_;

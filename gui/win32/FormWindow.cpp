@@ -121,6 +121,20 @@ HWND FormWindow::ControlWindow(const Control &control) const {
 void FormWindow::ControlChanged(Control &control, Property what) {
     if (HWND window = ControlWindow(control))
         ApplyControlProperty(control, window, what);
+    // The form says which button is the default without a notice of its own (Close takes
+    // Cancel's place at the end of a download, shown or enabled at the same time).
+    ApplyDefaultButton();
+}
+
+void FormWindow::ApplyDefaultButton() {
+    Button *button = form_.DefaultButton();
+    HWND window = button ? ControlWindow(*button) : nullptr;
+    const int id = window ? GetDlgCtrlID(window) : 0;
+    if (id == defaultId_ || !window_)
+        return;
+    defaultId_ = id;
+    if (id)
+        SendMessageA(window_, DM_SETDEFID, static_cast<WPARAM>(id), 0);
 }
 
 void FormWindow::CaptionChanged() {
@@ -161,9 +175,9 @@ void FormWindow::Initialise(HWND window) {
     font_ = CreateFittingFont();
     Layout();
     Centre();
-    if (Button *button = form_.DefaultButton())
-        if (HWND defaultWindow = ControlWindow(*button))
-            SendMessageA(window_, DM_SETDEFID, static_cast<WPARAM>(GetDlgCtrlID(defaultWindow)), 0);
+    ApplyDefaultButton();
+    // Access keys are underlined from the start, not only once Alt has been pressed.
+    SendMessageA(window_, WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEACCEL), 0);
     FocusFirst();
     if (modal_ && !form_.Visible())
         EndDialog(window_, 0); // closed before its window came up
@@ -185,27 +199,45 @@ void FormWindow::FocusFirst() {
         SendMessageA(window_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(focusWindow), TRUE);
 }
 
-void FormWindow::CreateControls() {
-    // The dialog manager moves through the windows in the order they were made: the controls
-    // of the tab order first, each label just before its control (its accelerator then
-    // focuses that control), then the others, and the group frames last, under everything.
+std::vector<Control *> FormWindow::CreationOrder() const {
+    // The controls of the tab order first, then the others, each label just before the
+    // control it names (its accelerator then focuses that control, and a screen reader reads
+    // it as the control's name), and the group frames last, under everything.
     std::vector<Control *> order;
     const auto &controls = form_.Controls();
-    for (Control *control : form_.TabOrder()) {
+    auto placed = [&](const Control *c) {
+        return std::find(order.begin(), order.end(), c) != order.end();
+    };
+    auto place = [&](Control *control) {
+        if (placed(control))
+            return;
         for (const auto &label : controls)
             if (label->Kind() == ControlKind::Label &&
-                static_cast<Label &>(*label).FocusControl() == control)
+                static_cast<Label &>(*label).FocusControl() == control && !placed(label.get()))
                 order.push_back(label.get());
         order.push_back(control);
+    };
+    for (Control *control : form_.TabOrder())
+        place(control);
+    for (const auto &control : controls) {
+        if (control->Kind() == ControlKind::GroupBox)
+            continue;
+        // A label comes with the control it names, wherever that stands in the list.
+        Control *named = control->Kind() == ControlKind::Label
+                             ? static_cast<Label &>(*control).FocusControl()
+                             : nullptr;
+        const bool ownControl = std::any_of(controls.begin(), controls.end(),
+                                            [&](const auto &c) { return c.get() == named; });
+        place(ownControl ? named : control.get());
     }
     for (const auto &control : controls)
-        if (control->Kind() != ControlKind::GroupBox &&
-            std::find(order.begin(), order.end(), control.get()) == order.end())
-            order.push_back(control.get());
-    for (const auto &control : controls)
-        if (control->Kind() == ControlKind::GroupBox)
-            order.push_back(control.get());
+        place(control.get());
+    return order;
+}
 
+void FormWindow::CreateControls() {
+    const auto &controls = form_.Controls();
+    const std::vector<Control *> order = CreationOrder();
     for (Control *control : order) {
         const auto index = std::find_if(controls.begin(), controls.end(),
                                         [&](const auto &c) { return c.get() == control; }) -

@@ -64,6 +64,9 @@ class FormWindow {
     INT_PTR Handle(UINT message, WPARAM wParam, LPARAM lParam);
     void Initialise(HWND window);
     void CreateControls();
+    // The order of the control windows: the dialog manager's tab order and the z-order in
+    // which screen readers take the label before a control as its name.
+    std::vector<Control *> CreationOrder() const;
     void Layout();
     void Centre();
     void ApplyIcons();
@@ -83,6 +86,9 @@ class FormWindow {
     HFONT font_ = nullptr;
     HFONT CreateFittingFont() const;
     bool CaptionsFit(HFONT font) const;
+    // The dialog manager's default button (Enter), kept as the form's.
+    int defaultId_ = 0;
+    void ApplyDefaultButton();
     std::map<const Control *, HWND> windows_;
     std::map<const Control *, std::unique_ptr<JpegPicture>> pictures_;
     std::deque<MSG> keyboard_;

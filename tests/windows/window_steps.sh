@@ -96,6 +96,14 @@ shot="$artifacts/win-options-dialog.png"
 expect_pixel "$shot" 200 309 "the OK button's frame" 'r < 200 || b < 200'
 expect_pixel "$shot" 4 150 "the white dialog" 'r > 240 && g > 240 && b > 240'
 check_controls "Download options"
+# One font size in the dialog: the field labels and the check boxes, the long ones too.
+heights=""
+for place in "16 24 293 16" "28 68 288 18" "28 86 288 18" "38 144 273 18" "16 197 203 16" \
+    "16 221 203 16"; do
+    heights+=" $(ink_height "$shot" $place)"
+done
+[ "$(tr ' ' '\n' <<<"$heights" | sort -u | grep -c .)" = 1 ] ||
+    fail "the dialog's captions are drawn in several sizes (heights$heights)"
 click_client "$options" 279 321
 wait_hidden "Download options" || fail "Cancel did not close the dialog"
 xdotool search --onlyvisible --name "^Download setup.exe from 127.0.0.1:1/dir\$" >/dev/null ||

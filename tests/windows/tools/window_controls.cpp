@@ -1,6 +1,6 @@
 // Lists the control windows of another program's window, as the dialog manager and a screen
-// reader meet them (in z-order), one line each: class, font, text. The first shown top-level
-// window whose caption starts with CAPTION is taken.
+// reader meet them (in z-order), one line each: class, height in pixels, text. The first shown
+// top-level window whose caption starts with CAPTION is taken.
 //   window_controls CAPTION
 // Exits 1 when no such window shows.
 #include <windows.h>
@@ -43,8 +43,9 @@ int main(int argc, char **argv) {
         // The window's own text, which a screen reader reads for a label.
         char text[1024] = {};
         GetWindowTextA(child, text, sizeof text);
-        const auto font = static_cast<unsigned long long>(SendMessageA(child, WM_GETFONT, 0, 0));
-        std::printf("%s\t%llx\t%s\n", name, font, text);
+        RECT place{};
+        GetWindowRect(child, &place);
+        std::printf("%s\t%ld\t%s\n", name, place.bottom - place.top, text);
     }
     return 0;
 }

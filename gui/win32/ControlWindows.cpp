@@ -219,10 +219,9 @@ void DrawLabel(const Label &label, const DRAWITEMSTRUCT &item) {
                  GetSysColor(IsWindowEnabled(item.hwndItem) ? COLOR_WINDOWTEXT : COLOR_GRAYTEXT));
     const UINT format =
         DT_SINGLELINE | DT_LEFT | DT_TOP | (label.FocusControl() ? 0u : DT_NOPREFIX);
-    // One line: line ends are spaces there.
-    std::string text = label.Caption();
-    std::replace_if(
-        text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
+    // One line: a line end is a space there.
+    std::string text = PlainLineEnds(label.Caption());
+    std::replace(text.begin(), text.end(), '\n', ' ');
     const int width = place.right - place.left;
     text = ShortenInMiddle(text, [&](const std::string &shown) {
         RECT needed{0, 0, 0, 0};

@@ -1,11 +1,13 @@
 #include "gui/win32/ControlWindows.h"
 
 #include "gui/PlainText.h"
+#include "gui/TextFit.h"
 #include "gui/win32/Dpi.h"
 #include "gui/win32/ProgressScale.h"
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace gui::win32 {
@@ -41,10 +43,10 @@ WindowKind KindOf(const Control &control) {
     case ControlKind::GroupBox:
         return {"BUTTON", BS_GROUPBOX};
     case ControlKind::Label:
-        // The status line shows texts as they are; a label of a control underlines its
-        // accelerator, which moves the focus to that control.
+        // Drawn by DrawLabel. The status line shows texts as they are; a label of a control
+        // underlines its accelerator, which moves the focus to that control.
         return {"STATIC",
-                SS_LEFTNOWORDWRAP |
+                SS_OWNERDRAW |
                     (static_cast<const Label &>(control).FocusControl() ? 0u : SS_NOPREFIX)};
     case ControlKind::Picture:
         return {"STATIC", SS_OWNERDRAW};
@@ -109,6 +111,10 @@ void PlaceControlWindow(const Control &control, HWND window, UINT dpi) {
 }
 
 void ApplyControlProperty(Control &control, HWND window, Property what) {
+    // A label draws itself anew for its text and its state.
+    if (control.Kind() == ControlKind::Label &&
+        (what == Property::Caption || what == Property::Enabled))
+        InvalidateRect(window, nullptr, FALSE);
     switch (what) {
     case Property::Caption:
         if (control.Kind() == ControlKind::Button || control.Kind() == ControlKind::CheckBox ||
@@ -200,6 +206,30 @@ void ControlNotified(Control &control, HWND window, int code) {
     default:
         break;
     }
+}
+
+void DrawLabel(const Label &label, const DRAWITEMSTRUCT &item) {
+    HDC dc = item.hDC;
+    RECT place = item.rcItem;
+    FillRect(dc, &place, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    const auto font = reinterpret_cast<HFONT>(SendMessageA(item.hwndItem, WM_GETFONT, 0, 0));
+    HGDIOBJ old = SelectObject(dc, font ? font : GetStockObject(DEFAULT_GUI_FONT));
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc,
+                 GetSysColor(IsWindowEnabled(item.hwndItem) ? COLOR_WINDOWTEXT : COLOR_GRAYTEXT));
+    const UINT format =
+        DT_SINGLELINE | DT_LEFT | DT_TOP | (label.FocusControl() ? 0u : DT_NOPREFIX);
+    // One line: a line end is a space there.
+    std::string text = PlainLineEnds(label.Caption());
+    std::replace(text.begin(), text.end(), '\n', ' ');
+    const int width = place.right - place.left;
+    text = ShortenInMiddle(text, [&](const std::string &shown) {
+        RECT needed{0, 0, 0, 0};
+        DrawTextA(dc, shown.c_str(), static_cast<int>(shown.size()), &needed, format | DT_CALCRECT);
+        return needed.right - needed.left <= width;
+    });
+    DrawTextA(dc, text.c_str(), static_cast<int>(text.size()), &place, format);
+    SelectObject(dc, old);
 }
 
 int CaptionWidth(HWND window, HFONT font, const std::string &caption) {

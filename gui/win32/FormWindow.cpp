@@ -48,36 +48,36 @@ FormWindow::~FormWindow() {
         SetWindowLongPtrA(window_, DWLP_USER, 0);
         DestroyWindow(window_);
     }
-    DeleteFonts();
-}
-
-void FormWindow::DeleteFonts() {
     if (font_)
         DeleteObject(font_);
-    font_ = nullptr;
-    for (auto &[pixels, font] : smallerFonts_)
-        DeleteObject(font);
-    smallerFonts_.clear();
 }
 
-HFONT FormWindow::FontFor(const Control &control, HWND window) {
-    // Fonts differ in width from system to system: a check box's or a label's caption that
-    // does not fit is drawn a pixel or two smaller rather than cut.
-    int available = Scaled(control.Place().width, dpi_);
-    if (control.Kind() == ControlKind::CheckBox)
-        available -= CheckBoxWidth(window, font_, "");
-    else if (control.Kind() != ControlKind::Label)
-        return font_;
-    HFONT font = font_;
-    for (int pixels = kFormFontPixels - 1;
-         pixels >= kSmallestFontPixels && CaptionWidth(window, font, control.Caption()) > available;
-         --pixels) {
-        HFONT &smaller = smallerFonts_[pixels];
-        if (!smaller)
-            smaller = CreateFormFont(dpi_, pixels);
-        font = smaller;
+HFONT FormWindow::CreateFittingFont() const {
+    // Fonts differ in width from system to system (wine draws "MS Sans Serif" with the wider
+    // DejaVu Sans): the whole window takes a pixel or two less rather than a caption being
+    // cut, or drawn smaller than its neighbours.
+    for (int pixels = kFormFontPixels;; --pixels) {
+        HFONT font = CreateFormFont(dpi_, pixels);
+        if (pixels <= kSmallestFontPixels || CaptionsFit(font))
+            return font;
+        DeleteObject(font);
     }
-    return font;
+}
+
+bool FormWindow::CaptionsFit(HFONT font) const {
+    // The captions of the layout: check boxes and the labels of fields. Status lines change
+    // while the window shows; one that is too long is shortened in the middle when drawn.
+    for (const auto &[control, window] : windows_) {
+        int needed = 0;
+        if (control->Kind() == ControlKind::CheckBox)
+            needed = CheckBoxWidth(window, font, control->Caption());
+        else if (control->Kind() == ControlKind::Label &&
+                 static_cast<const Label &>(*control).FocusControl())
+            needed = CaptionWidth(window, font, control->Caption());
+        if (needed > Scaled(control->Place().width, dpi_))
+            return false;
+    }
+    return true;
 }
 
 DWORD FormWindow::Style() const {
@@ -121,6 +121,20 @@ HWND FormWindow::ControlWindow(const Control &control) const {
 void FormWindow::ControlChanged(Control &control, Property what) {
     if (HWND window = ControlWindow(control))
         ApplyControlProperty(control, window, what);
+    // The form says which button is the default without a notice of its own (Close takes
+    // Cancel's place at the end of a download, shown or enabled at the same time).
+    ApplyDefaultButton();
+}
+
+void FormWindow::ApplyDefaultButton() {
+    Button *button = form_.DefaultButton();
+    HWND window = button ? ControlWindow(*button) : nullptr;
+    const int id = window ? GetDlgCtrlID(window) : 0;
+    if (id == defaultId_ || !window_)
+        return;
+    defaultId_ = id;
+    if (id)
+        SendMessageA(window_, DM_SETDEFID, static_cast<WPARAM>(id), 0);
 }
 
 void FormWindow::CaptionChanged() {
@@ -156,14 +170,14 @@ void FormWindow::Initialise(HWND window) {
     window_ = window;
     KeepDialogLayoutOwn(window_);
     dpi_ = WindowDpi(window_);
-    font_ = CreateFormFont(dpi_);
     SetWindowTextA(window_, form_.Caption().c_str());
     CreateControls();
+    font_ = CreateFittingFont();
     Layout();
     Centre();
-    if (Button *button = form_.DefaultButton())
-        if (HWND defaultWindow = ControlWindow(*button))
-            SendMessageA(window_, DM_SETDEFID, static_cast<WPARAM>(GetDlgCtrlID(defaultWindow)), 0);
+    ApplyDefaultButton();
+    // Access keys are underlined from the start, not only once Alt has been pressed.
+    SendMessageA(window_, WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEACCEL), 0);
     FocusFirst();
     if (modal_ && !form_.Visible())
         EndDialog(window_, 0); // closed before its window came up
@@ -185,27 +199,45 @@ void FormWindow::FocusFirst() {
         SendMessageA(window_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(focusWindow), TRUE);
 }
 
-void FormWindow::CreateControls() {
-    // The dialog manager moves through the windows in the order they were made: the controls
-    // of the tab order first, each label just before its control (its accelerator then
-    // focuses that control), then the others, and the group frames last, under everything.
+std::vector<Control *> FormWindow::CreationOrder() const {
+    // The controls of the tab order first, then the others, each label just before the
+    // control it names (its accelerator then focuses that control, and a screen reader reads
+    // it as the control's name), and the group frames last, under everything.
     std::vector<Control *> order;
     const auto &controls = form_.Controls();
-    for (Control *control : form_.TabOrder()) {
+    auto placed = [&](const Control *c) {
+        return std::find(order.begin(), order.end(), c) != order.end();
+    };
+    auto place = [&](Control *control) {
+        if (placed(control))
+            return;
         for (const auto &label : controls)
             if (label->Kind() == ControlKind::Label &&
-                static_cast<Label &>(*label).FocusControl() == control)
+                static_cast<Label &>(*label).FocusControl() == control && !placed(label.get()))
                 order.push_back(label.get());
         order.push_back(control);
+    };
+    for (Control *control : form_.TabOrder())
+        place(control);
+    for (const auto &control : controls) {
+        if (control->Kind() == ControlKind::GroupBox)
+            continue;
+        // A label comes with the control it names, wherever that stands in the list.
+        Control *named = control->Kind() == ControlKind::Label
+                             ? static_cast<Label &>(*control).FocusControl()
+                             : nullptr;
+        const bool ownControl = std::any_of(controls.begin(), controls.end(),
+                                            [&](const auto &c) { return c.get() == named; });
+        place(ownControl ? named : control.get());
     }
     for (const auto &control : controls)
-        if (control->Kind() != ControlKind::GroupBox &&
-            std::find(order.begin(), order.end(), control.get()) == order.end())
-            order.push_back(control.get());
-    for (const auto &control : controls)
-        if (control->Kind() == ControlKind::GroupBox)
-            order.push_back(control.get());
+        place(control.get());
+    return order;
+}
 
+void FormWindow::CreateControls() {
+    const auto &controls = form_.Controls();
+    const std::vector<Control *> order = CreationOrder();
     for (Control *control : order) {
         const auto index = std::find_if(controls.begin(), controls.end(),
                                         [&](const auto &c) { return c.get() == control; }) -
@@ -224,7 +256,7 @@ void FormWindow::CreateControls() {
 void FormWindow::Layout() {
     for (auto &[control, window] : windows_) {
         PlaceControlWindow(*control, window, dpi_);
-        SendMessageA(window, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(*control, window)), TRUE);
+        SendMessageA(window, WM_SETFONT, reinterpret_cast<WPARAM>(font_), TRUE);
     }
     // A check box that titles a group covers the frame's line only as far as its caption.
     for (const auto &control : form_.Controls()) {
@@ -234,7 +266,7 @@ void FormWindow::Layout() {
         HWND window = title ? ControlWindow(*title) : nullptr;
         if (!window)
             continue;
-        const int width = std::min(CheckBoxWidth(window, FontFor(*title, window), title->Caption()),
+        const int width = std::min(CheckBoxWidth(window, font_, title->Caption()),
                                    Scaled(title->Place().width, dpi_));
         SetWindowPos(window, nullptr, 0, 0, width, Scaled(title->Place().height, dpi_),
                      SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
@@ -289,6 +321,10 @@ INT_PTR FormWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_DRAWITEM: {
         const auto *item = reinterpret_cast<const DRAWITEMSTRUCT *>(lParam);
         Control *control = ControlOf(static_cast<int>(wParam));
+        if (control && control->Kind() == ControlKind::Label) {
+            DrawLabel(static_cast<Label &>(*control), *item);
+            return TRUE;
+        }
         auto found = control ? pictures_.find(control) : pictures_.end();
         if (found == pictures_.end())
             return FALSE;
@@ -306,15 +342,11 @@ INT_PTR FormWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         // Moved to a monitor of another DPI: the font and the controls follow, and the window
         // keeps its place's top left corner.
         dpi_ = HIWORD(wParam);
-        // The controls keep the old fonts until the new ones are set.
+        // The controls keep the old font until the new one is set.
         HFONT old = font_;
-        std::map<int, HFONT> oldSmaller;
-        oldSmaller.swap(smallerFonts_);
-        font_ = CreateFormFont(dpi_);
+        font_ = CreateFittingFont();
         Layout();
         DeleteObject(old);
-        for (auto &[pixels, font] : oldSmaller)
-            DeleteObject(font);
         const auto *suggested = reinterpret_cast<const RECT *>(lParam);
         SetWindowPos(window_, nullptr, suggested->left, suggested->top, 0, 0,
                      SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);

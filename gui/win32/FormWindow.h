@@ -64,6 +64,9 @@ class FormWindow {
     INT_PTR Handle(UINT message, WPARAM wParam, LPARAM lParam);
     void Initialise(HWND window);
     void CreateControls();
+    // The order of the control windows: the dialog manager's tab order and the z-order in
+    // which screen readers take the label before a control as its name.
+    std::vector<Control *> CreationOrder() const;
     void Layout();
     void Centre();
     void ApplyIcons();
@@ -79,11 +82,13 @@ class FormWindow {
     bool modal_ = false;
     HWND window_ = nullptr;
     UINT dpi_ = 96;
+    // The window's one font, the same for all of its controls.
     HFONT font_ = nullptr;
-    // Smaller fonts for captions that do not fit, by their height at 96 DPI.
-    std::map<int, HFONT> smallerFonts_;
-    HFONT FontFor(const Control &control, HWND window);
-    void DeleteFonts();
+    HFONT CreateFittingFont() const;
+    bool CaptionsFit(HFONT font) const;
+    // The dialog manager's default button (Enter), kept as the form's.
+    int defaultId_ = 0;
+    void ApplyDefaultButton();
     std::map<const Control *, HWND> windows_;
     std::map<const Control *, std::unique_ptr<JpegPicture>> pictures_;
     std::deque<MSG> keyboard_;

@@ -3,7 +3,9 @@
 # machine's loopback: a file from nginx exact in five ranges (or more, with takeovers); the
 # same through tinyproxy as the proxy of the options; Ctrl+C in the middle of a transfer (exit 2
 # at once, no output file and no working file left); a bad option or a URL without a host (exit 2 before any request); --help and
-# --version (exit 0); no location answering (exit 2).
+# --version (exit 0); no location answering (exit 2); a paced download on a terminal of 80
+# columns (a pseudo-terminal, through wine's console), its progress rewritten on one line
+# several times a second, with no escape sequence of its own (terminal_progress.py).
 #   program_test.sh PROGRAM.exe WINE_RUN NGINX_SERVE DEMO_MIRROR WORK_DIR
 # NGINX_SERVE and DEMO_MIRROR are the Linux build's test servers. The wine prefix is WORK_DIR's
 # own and is kept between runs (made once, about 15 s). Exits 77 (skipped) when wine, nginx or
@@ -143,7 +145,7 @@ else
 fi
 
 # 4. Ctrl+C in the middle of a paced transfer: exit 2 within a second, nothing left behind.
-coproc MIRROR { exec "$mirror" --pace 32768:100 --lifetime 60 "$run/www/d/f.bin" 0 2>/dev/null; }
+coproc MIRROR { exec "$mirror" --pace 32768:100 --lifetime 120 "$run/www/d/f.bin" 0 2>/dev/null; }
 pids+=("$MIRROR_PID")
 read -r -t 10 mirror_port <&"${MIRROR[0]}" || fail "the mirror printed no port"
 rm -f "$run/out/f.bin"
@@ -165,7 +167,21 @@ echo "Ctrl+C ended the transfer in $took ms"
 [ -e "$run/out/f.bin" ] && fail "Ctrl+C left the output file"
 [ "$(working_files)" = 0 ] || fail "Ctrl+C left working files: $(ls "$(temp_dir)" "$run/out")"
 
-# 5. No location answers: the connection-error text and exit 2.
+# 5. On a terminal: the progress line rewritten in place with carriage returns (no new line per
+# update, no "[K" or other escape sequence written by the program), several times a second.
+if command -v python3 >/dev/null; then
+    rm -f "$run/out/f.bin"
+    python3 "$(dirname "${BASH_SOURCE[0]}")/terminal_progress.py" 80 90 env -u DISPLAY \
+        "$wine_run" "$program" "http://127.0.0.1:$mirror_port/d/f.bin" ProductName:Pelko \
+        "OutputDirectory:$out" CompletionLaunchApplication:0 >"$run/terminal.out" 2>&1 ||
+        fail "on a terminal: $(cat "$run/terminal.out")"
+    echo "on a terminal: $(cat "$run/terminal.out")"
+    cmp -s "$run/www/d/f.bin" "$run/out/f.bin" || fail "the file downloaded on a terminal differs"
+else
+    echo "python3 is missing: the terminal case is left out"
+fi
+
+# 6. No location answers: the connection-error text and exit 2.
 start_program "http://127.0.0.1:9/d/f.bin" "OutputDirectory:$out"
 wait_program 60
 [ "$code" = 2 ] || fail "no answering location gave exit code $code, not 2"

@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # Runs with an X server of its own (with_xserver.sh); see window_download_test.sh.
-#   window_download_steps.sh PROGRAM.exe WINE_RUN URL RUN_DIR ARTIFACT_DIR
+#   window_download_steps.sh PROGRAM.exe WINDOW_CONTROLS.exe WINE_RUN URL RUN_DIR ARTIFACT_DIR
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../gui/x11_helpers.sh"
 . "$here/window_helpers.sh"
 program=$1
-wine_run=$2
-url=$3
-run=$4
-artifacts=$5
+window_controls=$2
+wine_run=$3
+url=$4
+run=$5
+artifacts=$6
+name=${url##*/}
 pid=""
 fail() {
     echo "FAILED: $*"
@@ -21,10 +23,10 @@ fail() {
     cat "$run/program.out" 2>/dev/null
     exit 1
 }
-# The percentage of a caption "Downloading Pelko (x of y MB, z%)" in tenths; empty for another.
+# The percentage of a caption "... Pelko ... (x of y MB, z%)" in tenths; empty for another.
 tenths() {
     case "$1" in
-    "Downloading Pelko ("*" of "*" MB, "*"%)")
+    *"Pelko"*" ("*" of "*" MB, "*"%)")
         local p=${1##*, }
         p=${p%\%)}
         echo $((10#${p%.*} * 10 + 10#${p#*.})) ;;
@@ -49,6 +51,11 @@ is_filled() {
     read -r r g b < <(bar_at "$1" "$2")
     ((b > r + 60 && b > 150))
 }
+# The filled width of the bar (client x 66 to 403) in screenshot $1, in pixels.
+bar_width() {
+    convert "$1" -crop "337x1+$((66 + frame_x))+$((14 + frame_y))" -depth 8 txt:- |
+        awk -F'[(),]' 'NR > 1 && $5 > $3 + 60 && $5 > 150 { n++ } END { print n + 0 }'
+}
 
 windows_out="Z:${run//\//\\}\\out"
 # The window stays after the completion (the file is checked and named in a moment, too soon to
@@ -59,7 +66,37 @@ pid=$!
 main=$(wait_shown "Download Pelko") || fail "no window captioned \"Download Pelko\""
 measure_frame "$main" 410 92 || fail "the main window is not a client area of 410 x 76 in a frame"
 
-# While downloading: the caption's figures and a partly filled bar.
+# The progress shows several times a second (the session reports it every 100 ms): the
+# caption, read every 100 ms for 4 s from the first bytes on, takes at least five rising
+# percentages and changes at least twice a second (a window that moved once a second would
+# show about four), and the bar grows meanwhile.
+wait_caption 't > 0 && t < 300' 40
+import -window "$main" "$artifacts/win-progress-start.png" || fail "no screenshot at the start"
+sampled=$(date +%s%N)
+percentages=("$t")
+for _ in $(seq 1 40); do
+    caption=$(xdotool getwindowname "$main" 2>/dev/null) || fail "the window went away"
+    t=$(tenths "$caption")
+    [ -z "$t" ] || [ "$t" = 1000 ] && break
+    [ "$t" != "${percentages[-1]}" ] && percentages+=("$t")
+    (($(date +%s%N) - sampled < 4000000000)) || break
+    sleep 0.1
+done
+elapsed=$((($(date +%s%N) - sampled) / 1000000))
+import -window "$main" "$artifacts/win-progress-later.png" || fail "no screenshot later"
+echo "in $elapsed ms the caption showed (tenths of a percent): ${percentages[*]}"
+previous=-1
+for t in "${percentages[@]}"; do
+    ((t > previous)) || fail "the percentage fell: ${percentages[*]}"
+    previous=$t
+done
+[ "${#percentages[@]}" -ge 5 ] && ((${#percentages[@]} * 1000 >= 2 * elapsed)) ||
+    fail "${#percentages[@]} captions in $elapsed ms: the window does not keep up with the bytes"
+[ "$(bar_width "$artifacts/win-progress-later.png")" -gt \
+    "$(bar_width "$artifacts/win-progress-start.png")" ] || fail "the bar did not grow"
+
+# While downloading: the caption's figures, a partly filled bar, and the status line with the
+# long file name, shortened on the screen, whole in the label's text.
 wait_caption 't >= 100 && t <= 600' 40
 sleep 0.2
 shot="$artifacts/win-downloading.png"
@@ -67,6 +104,9 @@ import -window "$main" "$shot" || fail "no screenshot while downloading"
 echo "while downloading: $caption"
 is_filled "$shot" 70 || fail "the bar's left end is $(bar_at "$shot" 70) while downloading"
 is_filled "$shot" 400 && fail "the bar is full at $caption"
+check_controls "Downloading Pelko"
+grep -q "^Static.*Downloading $name from 127.0.0.1" <<<"$controls" ||
+    fail "no label with the whole status line: $controls"
 
 # Pause: the attempts in progress are aborted; the bytes that came stay (the bar never runs
 # backwards), and nothing moves until Resume.
@@ -116,10 +156,10 @@ echo "complete: $caption"
 
 # The completion runs the batch file, waits for it and deletes it; then Close ends the program.
 for _ in $(seq 1 300); do
-    [ -e "$run/out/marker.txt" ] && [ ! -e "$run/out/setup.bat" ] && break
+    [ -e "$run/out/marker.txt" ] && [ ! -e "$run/out/$name" ] && break
     sleep 0.1
 done
-[ ! -e "$run/out/setup.bat" ] || fail "the batch file was not deleted after it ran"
+[ ! -e "$run/out/$name" ] || fail "the batch file was not deleted after it ran"
 click_client "$main" 365 75
 wait_end "the completion" 30
 [ "$code" = 0 ] || fail "the program ended with code $code"

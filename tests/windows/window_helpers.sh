@@ -44,3 +44,28 @@ client_pixel() {
 # the same name, such as a dialog's earlier showing); then the wait until none is mapped.
 wait_shown() { wait_window "$1" --onlyvisible; }
 wait_hidden() { wait_gone "$1" --onlyvisible; }
+
+# The control windows of the shown window whose caption starts with $1, listed by
+# window_controls.exe ($window_controls) into $controls as "class<TAB>height<TAB>text" lines in
+# z-order. Fails (the caller's `fail`) unless every edit, combo box and progress bar comes
+# right after a label (a static of one line, not the picture), which screen readers take as
+# its name; for an edit or combo box one with an access key, which focuses it.
+check_controls() {
+    local unnamed
+    controls=$("$wine_run" "$window_controls" "$1" 2>/dev/null | tr -d '\r') ||
+        fail "no control list of \"$1\": $controls"
+    unnamed=$(awk -F'\t' '
+        { kind = tolower($1) }
+        kind ~ /^(edit|combobox|msctls_progress32)$/ && (before != "static" || height > 30 ||
+            (kind != "msctls_progress32" && label !~ /&[^&]/)) { print $1 " after " before }
+        { before = kind; height = $2; label = $3 }' <<<"$controls")
+    [ -z "$unnamed" ] || fail "controls of \"$1\" without a label before them: $unnamed"
+}
+
+# The height of the text drawn in client rectangle ($2, $3, $4 x $5) of screenshot $1 of a
+# framed window, from the top of its tallest letter to the bottom of its lowest: captions with
+# ascenders and descenders in one font size have the same.
+ink_height() {
+    convert "$1" -crop "$4x$5+$(($2 + frame_x))+$(($3 + frame_y))" -threshold 50% -negate \
+        -trim -format %h info:
+}

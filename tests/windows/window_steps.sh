@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Runs with an X server of its own (with_xserver.sh); see window_test.sh.
-#   window_steps.sh PROGRAM.exe WINE_RUN ARTIFACT_DIR
+#   window_steps.sh PROGRAM.exe WINDOW_CONTROLS.exe WINE_RUN ARTIFACT_DIR
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../gui/x11_helpers.sh"
 . "$here/window_helpers.sh"
 program=$1
-wine_run=$2
-artifacts=$3
+window_controls=$2
+wine_run=$3
+artifacts=$4
 pid=""
 fail() {
     echo "FAILED: $*"
@@ -83,6 +84,7 @@ expect_pixel "$shot" 200 63 "the Resume button's frame" 'r < 200 || b < 200'
 expect_pixel "$shot" 280 63 "the Options button's frame" 'r < 200 || b < 200'
 expect_pixel "$shot" 360 63 "the Cancel button's frame" 'r < 200 || b < 200'
 expect_pixel "$shot" 120 63 "the hidden Run button's place" 'r > 240 && g > 240 && b > 240'
+check_controls "Download setup.exe from"
 
 # Options opens the dialog; its Cancel closes it and the main window stays.
 click_client "$main" 285 75
@@ -93,20 +95,28 @@ import -window "$options" "$artifacts/win-options-dialog.png" || fail "no screen
 shot="$artifacts/win-options-dialog.png"
 expect_pixel "$shot" 200 309 "the OK button's frame" 'r < 200 || b < 200'
 expect_pixel "$shot" 4 150 "the white dialog" 'r > 240 && g > 240 && b > 240'
+check_controls "Download options"
+# One font size in the dialog: the field labels and the check boxes, the long ones too.
+heights=""
+for place in "16 24 293 16" "28 68 288 18" "28 86 288 18" "38 144 273 18" "16 197 203 16" \
+    "16 221 203 16"; do
+    heights+=" $(ink_height "$shot" $place)"
+done
+[ "$(tr ' ' '\n' <<<"$heights" | sort -u | grep -c .)" = 1 ] ||
+    fail "the dialog's captions are drawn in several sizes (heights$heights)"
 click_client "$options" 279 321
 wait_hidden "Download options" || fail "Cancel did not close the dialog"
 xdotool search --onlyvisible --name "^Download setup.exe from 127.0.0.1:1/dir\$" >/dev/null ||
     fail "the main window went away"
 
-# Alt+O opens it again. No attempts at all is refused: the validation box, and the dialog
-# stays; Escape then closes it.
+# Alt+O opens it again. No attempts at all is refused: Enter in the combo box presses OK, the
+# default button, and the validation box comes; the dialog stays; Escape then closes it.
 keys_to "$main" alt+o
 options=$(wait_shown "Download options") || fail "Alt+O did not open the dialog"
 measure_frame "$options" 325 340 || fail "the dialog's frame"
 click_client "$options" 250 205
-keys_to "$options" Home shift+End 0
-click_client "$options" 199 321
-box=$(wait_shown "Validation errors") || fail "OK with 0 attempts showed no \"Validation errors\""
+keys_to "$options" Home shift+End 0 Return
+box=$(wait_shown "Validation errors") || fail "Enter with 0 attempts showed no \"Validation errors\""
 sleep 0.3
 import -window "$box" "$artifacts/win-validation-errors.png" || fail "no screenshot of the box"
 keys_to "$box" Return
@@ -116,11 +126,11 @@ xdotool search --onlyvisible --name "^Download options\$" >/dev/null ||
 keys_to "$options" Escape
 wait_hidden "Download options" || fail "Escape did not close the dialog"
 
-# Cancel ends the program with exit code 2: nothing was downloaded.
-measure_frame "$main" 410 92 || fail "the main window's frame"
-click_client "$main" 365 75
-wait_end "Cancel"
+# Escape, with the focus on a button of the main window, presses Cancel: the program ends with
+# exit code 2, nothing was downloaded.
+keys_to "$main" Escape
+wait_end "Escape in the main window"
 [ "$code" = 2 ] || fail "the program ended with code $code"
 echo "PASSED: caption and title with and without a URL, the wait held by the dialog, close" \
     "box, prerequisites question, connection box, main window, Options, Cancel, Alt+O," \
-    "validation box, Escape, exit 2"
+    "Enter into the validation box, Escape, the controls' font and labels, exit 2"

@@ -4,22 +4,23 @@
 #include "gui/Controls.h"
 #include "gui/Form.h"
 
-// Two lines of text, the user name and the password, and OK and Cancel at the bottom right.
-// Client area 360 x 141.
+// Three lines of text (the question, the proxy, what it says), the user name and the
+// password, and OK and Cancel at the bottom right. Client area 360 x 159.
 TCredentialsForm::TCredentialsForm(gui::Application &app)
-    : form_(app.CreateForm("CredentialsForm", 360, 141)) {
+    : form_(app.CreateForm("CredentialsForm", 360, 159)) {
     gui::Form &f = form_;
     f.SetCaption("Proxy authentication");
     f.SetIcon(ProgramIcon());
     lblPrompt_ = &f.AddLabel("lblPrompt", {8, 8, 344, 16}, "");
-    lblChallenge_ = &f.AddLabel("lblChallenge", {8, 26, 344, 16}, "");
-    tbUserName_ = &f.AddEdit("tbUserName", {100, 50, 252, 22});
-    f.AddLabel("lblUserName", {8, 53, 90, 16}, "&User name", tbUserName_);
-    tbPassword_ = &f.AddEdit("tbPassword", {100, 78, 252, 22});
+    lblProxy_ = &f.AddLabel("lblProxy", {8, 26, 344, 16}, "");
+    lblChallenge_ = &f.AddLabel("lblChallenge", {8, 44, 344, 16}, "");
+    tbUserName_ = &f.AddEdit("tbUserName", {100, 68, 252, 22});
+    f.AddLabel("lblUserName", {8, 71, 90, 16}, "&User name", tbUserName_);
+    tbPassword_ = &f.AddEdit("tbPassword", {100, 96, 252, 22});
     tbPassword_->SetHidden(true);
-    f.AddLabel("lblPassword", {8, 81, 90, 16}, "&Password", tbPassword_);
-    gui::Button *ok = &f.AddButton("btnOK", {196, 110, 75, 25}, "&OK");
-    gui::Button *cancel = &f.AddButton("btnCancel", {277, 110, 75, 25}, "C&ancel");
+    f.AddLabel("lblPassword", {8, 99, 90, 16}, "&Password", tbPassword_);
+    gui::Button *ok = &f.AddButton("btnOK", {196, 128, 75, 25}, "&OK");
+    gui::Button *cancel = &f.AddButton("btnCancel", {277, 128, 75, 25}, "C&ancel");
     f.SetTabOrder({tbUserName_, tbPassword_, ok, cancel});
     f.SetDefaultButton(ok);
     f.SetCancelButton(cancel);
@@ -31,8 +32,10 @@ TCredentialsForm::TCredentialsForm(gui::Application &app)
 }
 
 std::optional<std::pair<std::string, std::string>>
-TCredentialsForm::Ask(const std::string &question, const std::string &says) {
+TCredentialsForm::Ask(const std::string &question, const std::string &proxy,
+                      const std::string &says) {
     lblPrompt_->SetCaption(question);
+    lblProxy_->SetCaption("Proxy: " + proxy);
     lblChallenge_->SetCaption(says);
     tbPassword_->SetText("");
     accepted_ = false;

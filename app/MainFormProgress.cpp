@@ -125,15 +125,18 @@ engine::CredentialsReply TMainForm::OnProxyCredentials(const std::string &proxy,
     gui::Backend &backend = app_.GetBackend();
     if (!backend.UserCanAct())
         return {};
-    const std::string asks = again ? "The proxy " + proxy + " refused them: try again."
-                                   : "The proxy " + proxy + " asks for a user name and password.";
-    const std::string says = realm.empty() ? "" : "The proxy says: \"" + realm + "\"";
+    const std::string says = realm.empty() ? "" : "It says: \"" + realm + "\"";
     std::optional<std::pair<std::string, std::string>> given;
     if (!backend.IsConsole()) {
         if (!credentials_)
             credentials_ = std::make_unique<TCredentialsForm>(app_);
-        given = credentials_->Ask(asks, says);
+        given = credentials_->Ask(again ? "The proxy refused them: try again."
+                                        : "The proxy asks for a user name and password.",
+                                  proxy, says);
     } else {
+        const std::string asks =
+            "The proxy " + proxy +
+            (again ? " refused them: try again." : " asks for a user name and password.");
         std::string user, password;
         if (app_.AskLine(asks + (says.empty() ? "" : " " + says + ".") + "\nUser name: ", false,
                          user) &&

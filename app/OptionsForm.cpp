@@ -20,7 +20,7 @@ std::string Trim(const std::string &text) {
 } // namespace
 
 TOptionsForm::TOptionsForm(gui::Application &app, std::string programDirectory)
-    : app_(app), form_(app.CreateForm("OptionsForm", 325, 340)),
+    : app_(app), form_(app.CreateForm("OptionsForm", 357, 340)),
       programDirectory_(std::move(programDirectory)) {
     BuildLayout();
     ProxyEditable = true;

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 
 #include <unistd.h>
 
@@ -92,7 +93,7 @@ TEST_F(OptionsFormTest, StartsWithTheDefaultsAndTheInitialControlTexts) {
 
     Form &f = options_.Form();
     EXPECT_EQ(f.Caption(), "Download options");
-    EXPECT_EQ(f.ClientWidth(), 325);
+    EXPECT_EQ(f.ClientWidth(), 357);
     EXPECT_EQ(f.ClientHeight(), 340);
     EXPECT_FALSE(options_.Showing());
     EXPECT_EQ(ComboOf(f, kAttempts).Text(), "100");
@@ -108,6 +109,19 @@ TEST_F(OptionsFormTest, StartsWithTheDefaultsAndTheInitialControlTexts) {
     EXPECT_EQ(f.Get<gui::GroupBox>("gbProxyServer").TitleCheckBox(), &CheckOf(f, "cbProxyServer"));
     EXPECT_EQ(f.Get<gui::GroupBox>("gbCompletionLaunchApplication").TitleCheckBox(),
               &CheckOf(f, "cbCompletionLaunchApplication"));
+}
+
+TEST_F(OptionsFormTest, EveryAccessKeyLeadsToOneControl) {
+    // Two captions with one key would make Alt+key move between them instead of acting.
+    std::map<char, std::string> seen;
+    for (const auto &control : options_.Form().Controls()) {
+        const char key = gui::AcceleratorOf(control->Caption());
+        if (!key)
+            continue;
+        EXPECT_TRUE(seen.emplace(key, control->Caption()).second)
+            << control->Caption() << " and " << seen[key];
+    }
+    EXPECT_GE(seen.size(), 13u);
 }
 
 TEST_F(OptionsFormTest, ShowingLoadsTheRecordIntoTheControls) {

@@ -14,6 +14,7 @@ std::function<void(gui::Form &)> Answer(const std::string &user, const std::stri
                                         bool ok, std::vector<std::string> &prompts) {
     return [=, &prompts](gui::Form &f) {
         prompts.push_back(f.Get<gui::Label>("lblPrompt").Caption() + " | " +
+                          f.Get<gui::Label>("lblProxy").Caption() + " | " +
                           f.Get<gui::Label>("lblChallenge").Caption());
         EXPECT_TRUE(f.Get<gui::Edit>("tbPassword").Hidden());
         f.Get<gui::Edit>("tbUserName").SetText(user);
@@ -43,11 +44,10 @@ TEST_F(Controller, AProxysQuestionForCredentialsIsAnsweredInABox) {
     EXPECT_EQ(ReadFile(dir / "out" / "file.bin"), content);
     const std::string proxy = "127.0.0.1:" + std::to_string(squid.Port());
     ASSERT_EQ(prompts.size(), 2u);
-    EXPECT_EQ(prompts[0], "The proxy " + proxy +
-                              " asks for a user name and password. | The proxy says: "
-                              "\"download-test\"");
-    EXPECT_EQ(prompts[1], "The proxy " + proxy +
-                              " refused them: try again. | The proxy says: \"download-test\"");
+    EXPECT_EQ(prompts[0], "The proxy asks for a user name and password. | Proxy: " + proxy +
+                              " | It says: \"download-test\"");
+    EXPECT_EQ(prompts[1],
+              "The proxy refused them: try again. | Proxy: " + proxy + " | It says: \"download-test\"");
     EXPECT_NE(squid.Log().find(" dl-user "), std::string::npos) << squid.Log();
     for (const auto &request : origin.Requests())
         EXPECT_EQ(request.request.find("Authorization"), std::string::npos) << request.request;

@@ -76,19 +76,19 @@ expect_pixel "$shot" 100 76 "the hidden Run button's place" 'r > 240 && g > 240 
 xdotool mousemove --window "$main" 285 75 click 1
 options=$(wait_window "Download options") || fail "Options did not open \"Download options\""
 eval "$(xdotool getwindowgeometry --shell "$options")"
-[ "$WIDTH" = 325 ] && [ "$HEIGHT" = 340 ] || fail "dialog is ${WIDTH}x$HEIGHT, not 325x340"
+[ "$WIDTH" = 357 ] && [ "$HEIGHT" = 340 ] || fail "dialog is ${WIDTH}x$HEIGHT, not 357x340"
 sleep 0.3
 import -window "$options" "$artifacts/options-dialog.png" || fail "no screenshot of the dialog"
 shot="$artifacts/options-dialog.png"
 expect_pixel "$shot" 200 321 "the OK button" 'r < 240 && r > 120'
 for y in 77 95 113; do
-    expect_pixel "$shot" 315 $y "the frame's right edge beside a check box" 'r < 200'
+    expect_pixel "$shot" 347 $y "the frame's right edge beside a check box" 'r < 200'
 done
 expect_pixel "$shot" 300 153 "the disabled check box's background" 'r > 240 && g > 240 && b > 240'
 xprop -id "$options" WM_ICON_NAME >/dev/null || fail "dialog has no properties"
 
 # Cancel closes the dialog; the main window stays.
-xdotool mousemove --window "$options" 279 321 click 1
+xdotool mousemove --window "$options" 311 321 click 1
 wait_gone "Download options" || fail "Cancel did not close the dialog"
 xdotool search --name "^Download of Pelko paused\$" >/dev/null || fail "the main window went away"
 
@@ -97,11 +97,11 @@ xdotool mousemove --window "$main" 200 30
 xdotool key --window "$main" alt+o
 options=$(wait_window "Download options") || fail "Alt+O did not open the dialog"
 # An invalid number of attempts: OK shows the validation box and the dialog stays.
-xdotool mousemove --window "$options" 250 205 click 1
+xdotool mousemove --window "$options" 282 205 click 1
 sleep 0.2
 xdotool key --window "$options" ctrl+a
 xdotool type --window "$options" "0"
-xdotool mousemove --window "$options" 199 321 click 1
+xdotool mousemove --window "$options" 231 321 click 1
 box=$(wait_window "Validation errors") || fail "OK with 0 attempts showed no \"Validation errors\""
 sleep 0.3
 import -window "$box" "$artifacts/validation-errors.png" || fail "no screenshot of the box"

@@ -57,11 +57,11 @@ pixel() {
     convert "$1" -format "%[fx:int(255*p{$2,$3}.r)] %[fx:int(255*p{$2,$3}.g)] %[fx:int(255*p{$2,$3}.b)]" info:
 }
 
-# The percentage of a caption "Downloading Pelko (3 of 24 MB, 12.5%)" as tenths (125); empty
-# for any other caption.
+# The percentage of a caption "Downloading Pelko (3 of 24 MB, 12.5%)" (or "Download of Pelko
+# paused (...)") as tenths (125); empty for any other caption.
 tenths() {
     case "$1" in
-    "Downloading Pelko ("*" of "*" MB, "*"%)")
+    *"Pelko"*" ("*" of "*" MB, "*"%)")
         local p=${1##*, }
         p=${p%\%)}
         echo $((10#${p%.*} * 10 + 10#${p#*.}))

@@ -23,15 +23,6 @@ fail() {
     cat "$run/program.out" 2>/dev/null
     exit 1
 }
-# The percentage of a caption "... Pelko ... (x of y MB, z%)" in tenths; empty for another.
-tenths() {
-    case "$1" in
-    *"Pelko"*" ("*" of "*" MB, "*"%)")
-        local p=${1##*, }
-        p=${p%\%)}
-        echo $((10#${p%.*} * 10 + 10#${p#*.})) ;;
-    esac
-}
 # Waits (at most $2 s) until the caption's percentage satisfies test $1 (on $t); the caption
 # in $caption.
 wait_caption() {
@@ -119,6 +110,9 @@ paused=$(tenths "$caption")
 shot="$artifacts/win-paused.png"
 import -window "$main" "$shot" || fail "no screenshot while paused"
 echo "paused: $caption (from $before tenths of a percent)"
+[[ $caption == "Download of Pelko paused ("* ]] || fail "the caption does not say paused: $caption"
+xdotool search --name "^Pelko download paused at [0-9]+%\$" >/dev/null ||
+    fail "no task bar title \"Pelko download paused at N%\""
 sleep 1
 [ "$(xdotool getwindowname "$main")" = "$caption" ] || fail "the progress moved while paused"
 

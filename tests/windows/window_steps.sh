@@ -89,11 +89,11 @@ check_controls "Download setup.exe from"
 # Options opens the dialog; its Cancel closes it and the main window stays.
 click_client "$main" 285 75
 options=$(wait_shown "Download options") || fail "Options did not open \"Download options\""
-measure_frame "$options" 325 340 || fail "the dialog is not a client area of 325 x 340 in a frame"
+measure_frame "$options" 357 340 || fail "the dialog is not a client area of 357 x 340 in a frame"
 sleep 0.3
 import -window "$options" "$artifacts/win-options-dialog.png" || fail "no screenshot of the dialog"
 shot="$artifacts/win-options-dialog.png"
-expect_pixel "$shot" 200 309 "the OK button's frame" 'r < 200 || b < 200'
+expect_pixel "$shot" 232 309 "the OK button's frame" 'r < 200 || b < 200'
 expect_pixel "$shot" 4 150 "the white dialog" 'r > 240 && g > 240 && b > 240'
 check_controls "Download options"
 # One font size in the dialog: the field labels and the check boxes, the long ones too.
@@ -104,7 +104,7 @@ for place in "16 24 293 16" "28 68 288 18" "28 86 288 18" "38 144 273 18" "16 19
 done
 [ "$(tr ' ' '\n' <<<"$heights" | sort -u | grep -c .)" = 1 ] ||
     fail "the dialog's captions are drawn in several sizes (heights$heights)"
-click_client "$options" 279 321
+click_client "$options" 311 321
 wait_hidden "Download options" || fail "Cancel did not close the dialog"
 xdotool search --onlyvisible --name "^Download setup.exe from 127.0.0.1:1/dir\$" >/dev/null ||
     fail "the main window went away"
@@ -113,8 +113,8 @@ xdotool search --onlyvisible --name "^Download setup.exe from 127.0.0.1:1/dir\$"
 # default button, and the validation box comes; the dialog stays; Escape then closes it.
 keys_to "$main" alt+o
 options=$(wait_shown "Download options") || fail "Alt+O did not open the dialog"
-measure_frame "$options" 325 340 || fail "the dialog's frame"
-click_client "$options" 250 205
+measure_frame "$options" 357 340 || fail "the dialog's frame"
+click_client "$options" 282 205
 keys_to "$options" Home shift+End 0 Return
 box=$(wait_shown "Validation errors") || fail "Enter with 0 attempts showed no \"Validation errors\""
 sleep 0.3

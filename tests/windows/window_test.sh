@@ -3,7 +3,7 @@
 # bar title with and without a URL, Alt+O during the wait before the selection (the selection
 # waits while the dialog is open), the close box, the "Prerequisites" question (No ends the
 # program), the connection-error box of a location that refuses, the main window at start
-# (picture, empty bar, buttons, client area 410 x 92), the options dialog (325 x 340) opened
+# (picture, empty bar, buttons, client area 410 x 92), the options dialog (357 x 340) opened
 # by the button and by Alt+O, its Cancel and Escape, Enter pressing its default button into a
 # validation error, the controls of both windows (one font, a label before each field and
 # the bar), and Escape in the main window ending the program as Cancel does, with exit code 2.

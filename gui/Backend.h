@@ -21,6 +21,7 @@ enum class Property {
     Progress, // progress bar range and position
     Cursor,   // the application's busy (hourglass) cursor
     Title,    // the application title
+    Default,  // the form's default button (Enter)
 };
 
 enum class MessageButtons { Ok, YesNo, YesNoCancel };

@@ -9,6 +9,13 @@ namespace gui {
 Form::Form(Application &app, std::string name, int clientWidth, int clientHeight)
     : app_(app), name_(std::move(name)), width_(clientWidth), height_(clientHeight) {}
 
+void Form::SetDefaultButton(Button *button) {
+    if (button == default_)
+        return;
+    default_ = button;
+    app_.GetBackend().FormChanged(*this, Property::Default);
+}
+
 void Form::SetCaption(const std::string &caption) {
     // Every caption change reaches the window manager; skip the ones that change nothing.
     if (caption == caption_)

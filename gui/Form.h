@@ -76,7 +76,7 @@ class Form {
     std::vector<Control *> TabOrder() const;
 
     // Enter presses the default button; Escape presses the cancel button.
-    void SetDefaultButton(Button *button) { default_ = button; }
+    void SetDefaultButton(Button *button);
     void SetCancelButton(Button *button) { cancel_ = button; }
     Button *DefaultButton() const { return default_; }
     Button *CancelButton() const { return cancel_; }

@@ -301,6 +301,7 @@ void ApplyProperty(Control &control, Fl_Widget &widget, Property what) {
         break;
     case Property::Cursor:
     case Property::Title:
+    case Property::Default:
         break;
     }
     widget.redraw();

@@ -169,6 +169,7 @@ void ApplyControlProperty(Control &control, HWND window, Property what) {
         break;
     case Property::Cursor:
     case Property::Title:
+    case Property::Default:
         break;
     }
 }

@@ -121,9 +121,6 @@ HWND FormWindow::ControlWindow(const Control &control) const {
 void FormWindow::ControlChanged(Control &control, Property what) {
     if (HWND window = ControlWindow(control))
         ApplyControlProperty(control, window, what);
-    // The form says which button is the default without a notice of its own (Close takes
-    // Cancel's place at the end of a download, shown or enabled at the same time).
-    ApplyDefaultButton();
 }
 
 void FormWindow::ApplyDefaultButton() {

@@ -54,6 +54,8 @@ class FormWindow {
     // The control's window is brought up to date.
     void ControlChanged(Control &control, Property what);
     void CaptionChanged();
+    // The dialog manager's default button (Enter) becomes the form's.
+    void ApplyDefaultButton();
 
     // A keyboard message taken from the thread's queue before any loop dispatched it: the
     // dialog manager handles it when it comes back to the window as a message of its own.
@@ -86,9 +88,7 @@ class FormWindow {
     HFONT font_ = nullptr;
     HFONT CreateFittingFont() const;
     bool CaptionsFit(HFONT font) const;
-    // The dialog manager's default button (Enter), kept as the form's.
-    int defaultId_ = 0;
-    void ApplyDefaultButton();
+    int defaultId_ = 0; // the dialog manager's default button's id
     std::map<const Control *, HWND> windows_;
     std::map<const Control *, std::unique_ptr<JpegPicture>> pictures_;
     std::deque<MSG> keyboard_;

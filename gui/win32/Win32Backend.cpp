@@ -158,10 +158,13 @@ void Win32Backend::ControlChanged(Control &control, Property what) {
 }
 
 void Win32Backend::FormChanged(Form &form, Property what) {
-    if (what != Property::Caption)
+    FormWindow *window = Find(form);
+    if (!window)
         return;
-    if (FormWindow *window = Find(form))
+    if (what == Property::Caption)
         window->CaptionChanged();
+    else if (what == Property::Default)
+        window->ApplyDefaultButton();
 }
 
 void Win32Backend::ShowCursorNow() const {

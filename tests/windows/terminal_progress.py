@@ -6,8 +6,8 @@
 The screen follows printable characters, carriage returns, line feeds and the few control
 sequences a console renderer uses (wine's conhost draws its screen buffer with cursor moves,
 erasing and cursor hiding); any other escape sequence counts as one the program wrote. The
-download's progress line, "(x of y MB, z%)", must be rewritten in place: at least five rising
-percentages before 100.0%, at least two changes a second while it moves, no line feed while
+download's progress line, "x of y MB, ...", must be rewritten in place: at least five rising
+percentages before the whole size, at least two changes a second while it moves, no line feed while
 it moves, no "[K" and no escape on the screen. Exits 1 with the reason, else 0 with a summary;
 the command is killed after SECONDS.
 """
@@ -23,7 +23,7 @@ import termios
 import time
 
 ROWS = 24
-PROGRESS = re.compile(r"\(\d+ of \d+ MB, (\d+)\.(\d)%\)")
+PROGRESS = re.compile(r"(\d+\.\d) of (\d+\.\d) MB")
 CSI = re.compile(r"\x1b\[(\??)([0-9;]*)([@-~])")
 
 
@@ -102,7 +102,8 @@ def main():
     def note():
         nonlocal k_shown
         found = [PROGRESS.search(line) for line in screen.lines()]
-        now = next((int(m[1]) * 10 + int(m[2]) for m in found if m), None)
+        now = next((round(float(m[1]) / float(m[2]) * 1000) for m in found if m and float(m[2])),
+                   None)
         if now is not None and (not shown or now != shown[-1][1]):
             shown.append((time.monotonic(), now))
         k_shown = k_shown or any("[K" in line for line in screen.lines())

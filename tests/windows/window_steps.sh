@@ -44,7 +44,7 @@ xdotool search --onlyvisible --name "^Connection error\$" >/dev/null &&
 keys_to "$options" Escape
 wait_hidden "Download options" || fail "Escape did not close the dialog"
 answer_connection_box
-measure_frame "$main" 410 92 || fail "the main window is not a client area of 410 x 76 in a frame"
+measure_frame "$main" 410 92 || fail "the main window is not a client area of 410 x 92 in a frame"
 # The close box at the caption's right end (drawn by wine) ends the program as Cancel does.
 eval "$(xdotool getwindowgeometry --shell "$main")"
 xdotool mousemove --window "$main" $((WIDTH - frame_x - 9)) $(((frame_x + frame_y) / 2)) click 1
@@ -73,7 +73,7 @@ xdotool search --name "^setup.exe from 127.0.0.1:1/dir download\$" >/dev/null ||
 answer_connection_box "$artifacts/win-connection-error.png"
 
 # The window at start, paused after the failed selection.
-measure_frame "$main" 410 92 || fail "the main window is not a client area of 410 x 76 in a frame"
+measure_frame "$main" 410 92 || fail "the main window is not a client area of 410 x 92 in a frame"
 sleep 0.3
 shot="$artifacts/win-main-window.png"
 import -window "$main" "$shot" || fail "no screenshot of the main window"
@@ -84,7 +84,7 @@ expect_pixel "$shot" 200 63 "the Resume button's frame" 'r < 200 || b < 200'
 expect_pixel "$shot" 280 63 "the Options button's frame" 'r < 200 || b < 200'
 expect_pixel "$shot" 360 63 "the Cancel button's frame" 'r < 200 || b < 200'
 expect_pixel "$shot" 120 63 "the hidden Run button's place" 'r > 240 && g > 240 && b > 240'
-check_controls "Download setup.exe from"
+check_controls "Download of setup.exe from"
 
 # Options opens the dialog; its Cancel closes it and the main window stays.
 click_client "$main" 285 75
@@ -106,7 +106,8 @@ done
     fail "the dialog's captions are drawn in several sizes (heights$heights)"
 click_client "$options" 311 321
 wait_hidden "Download options" || fail "Cancel did not close the dialog"
-xdotool search --onlyvisible --name "^Download setup.exe from 127.0.0.1:1/dir\$" >/dev/null ||
+xdotool search --onlyvisible --name "^Download of setup.exe from 127.0.0.1:1/dir paused\$" \
+    >/dev/null ||
     fail "the main window went away"
 
 # Alt+O opens it again. No attempts at all is refused: Enter in the combo box presses OK, the

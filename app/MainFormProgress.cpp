@@ -9,6 +9,10 @@
 
 namespace {
 
+// The product's name in the caption and the title at most: a window's title bar (410 pixels
+// wide) then still shows the figures after it.
+constexpr std::size_t kShownProductCharacters = 24;
+
 std::string OneDecimal(double value) {
     char text[64];
     std::snprintf(text, sizeof text, "%.1f", value);
@@ -35,7 +39,7 @@ void TMainForm::ShowCaption() {
     // A long product name is shortened in the middle: the figures after it stay in view.
     const std::string product =
         gui::ShortenInMiddle(request_.ProductName, [](const std::string &text) {
-            return gui::CharacterCount(text) <= 40;
+            return gui::CharacterCount(text) <= kShownProductCharacters;
         });
     const double position = static_cast<double>(pb_->Position());
     const double maximum = static_cast<double>(pb_->Max());

@@ -252,6 +252,16 @@ TEST_F(Controller, TheSessionsFiguresMoveTheBarAndItsTextsPassTheDetailFilter) {
     EXPECT_EQ(app->Title(), "Pelko download 40%");
 }
 
+TEST_F(Controller, ALongProductNameLeavesTheFiguresInTheCaption) {
+    TMainForm &m = Open({"http://127.0.0.1:1/dir/file.bin",
+                         "ProductName:Talvex Studio 2027 Professional Edition x64 (English)"});
+    auto &pb = m.Form().Get<gui::ProgressBar>("pb");
+    pb.SetRange(0, 5 * 1024 * 1024);
+    m.OnProgress(1048576, 5 * 1024 * 1024);
+    EXPECT_EQ(m.Form().Caption(), "Downloading Talvex Stud... (English) (1 of 5 MB, 20.0%)");
+    EXPECT_EQ(app->Title(), "Talvex Stud... (English) download 20%");
+}
+
 // The attempts of the options count the failures the session counts (those of the last
 // location that can serve), five workers sharing one count.
 TEST_F(Controller, ErrorPolicyPromptPauseAndClose) {

@@ -95,6 +95,12 @@ engine::RetryAnswer TMainForm::OnDecision(const engine::RetryDecision &decision)
                                    ? ""
                                    : "The last attempt failed: " + Sentence(decision.lastFailure);
     ShowFigures(reason);
+    // Nobody can answer the question or press Resume: its first answer, Yes, would make the
+    // attempts unlimited and the run endless. The download ends instead.
+    if (!app_.GetBackend().UserCanAct()) {
+        form_.Close();
+        return engine::RetryAnswer::Stop;
+    }
     switch (options_->ErrorAction) {
     case TErrorAction::Prompt:
         switch (app_.MessageBox("The server has disconnected the transfer " +

@@ -675,6 +675,24 @@ TEST_F(Controller, WithoutAUserStatesThatWaitForOneEndTheProgram) {
         main.reset();
     }
     {
+        // The retry question's first answer would make the attempts unlimited: never asked.
+        RangeServer stalled(PatternBytes(0, 1000));
+        stalled.SetFaults([](size_t, const SeenRequest &r) {
+            return r.method == "GET" ? RangeFault{RangeFault::Kind::StallForever, 10, 0, {}}
+                                     : RangeFault{};
+        });
+        TMainForm &m = OpenStalled(stalled);
+        ShowWithoutActivation(m);
+        m.Options().MaximumNumberOfAttempts = 0;
+        m.Options().ErrorAction = TErrorAction::Prompt;
+        backend->messages.clear();
+        Fail(m);
+        EXPECT_TRUE(m.CloseRequested) << "the error action Prompt";
+        EXPECT_TRUE(backend->messages.empty());
+        EXPECT_EQ(m.Options().MaximumNumberOfAttempts, 0);
+        main.reset();
+    }
+    {
         RangeServer server(PatternBytes(0, 700));
         TMainForm &m = OpenFor(server);
         ShowWithoutActivation(m);

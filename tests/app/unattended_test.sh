@@ -4,7 +4,8 @@
 # off (exit 0, the file exact, one line per status), bad option values (exit 2 before any
 # request), Ctrl+C in the middle of a transfer (exit 2, no piece file
 # and no output file left), and URLs whose file name is "..", empty or holds an encoded
-# separator (exit 2 before any request, nothing written).
+# separator (exit 2 before any request, nothing written), and ranges that always fail with the
+# default error action (the attempts used up end the run with exit 2).
 #   unattended_test.sh PROGRAM DEMO_MIRROR WORK_DIR
 set -uo pipefail
 program=$1
@@ -117,4 +118,13 @@ for name in "dir/.." "dir/" "dir/..%2F..%2Fescaped" "dir/a%5Cb"; do
         fail "files written for $name: $(find "$work/out")"
     [ "$(pieces_left)" = 0 ] || fail "piece files left for $name"
 done
-echo "PASSED: unattended download, bad option values, Ctrl+C, file names that are no plain names"
+# 5. Ranges that always fail, with the default error action (the retry question): nobody can
+# answer it, so the used-up attempts end the download (never unlimited attempts).
+start_mirror --get-status 503
+rm -rf "$work/out" && mkdir -p "$work/out"
+run "OutputDirectory:$work/out" MaximumNumberOfAttempts:1
+wait_program 90
+[ "$code" = 2 ] || fail "exit code $code when the attempts were used up unattended"
+[ -z "$(ls -A "$work/out")" ] || fail "files left when the attempts were used up"
+echo "PASSED: unattended download, bad option values, Ctrl+C, file names that are no plain names," \
+    "used-up attempts end the run"

@@ -1,5 +1,7 @@
 #include "gui/Application.h"
 
+#include "gui/PlainText.h"
+
 namespace gui {
 
 Application::Application(std::unique_ptr<Backend> backend) : backend_(std::move(backend)) {}
@@ -11,7 +13,8 @@ Form &Application::CreateForm(std::string name, int clientWidth, int clientHeigh
     return *forms_.back();
 }
 
-void Application::SetTitle(const std::string &title) {
+void Application::SetTitle(const std::string &text) {
+    const std::string title = Printable(text);
     if (title == title_)
         return;
     title_ = title;
@@ -32,11 +35,11 @@ void Application::ProcessMessages() {
 
 MessageResult Application::MessageBox(const std::string &text, const std::string &caption,
                                       MessageButtons buttons) {
-    return backend_->ShowMessage(text, caption, buttons);
+    return backend_->ShowMessage(Printable(text), Printable(caption), buttons);
 }
 
 bool Application::AskLine(const std::string &prompt, bool hidden, std::string &line) {
-    return backend_->AskLine(prompt, hidden, line);
+    return backend_->AskLine(Printable(prompt), hidden, line);
 }
 
 void Application::SetBusy(bool busy) {

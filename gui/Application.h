@@ -25,13 +25,14 @@ class Application {
     Form *MainForm() const { return forms_.empty() ? nullptr : forms_.front().get(); }
 
     const std::string &Title() const { return title_; }
-    void SetTitle(const std::string &title);
+    // Control characters in the text are replaced (Printable).
+    void SetTitle(const std::string &text);
 
     // Shows the main form and runs the message loop until it closes.
     void Run();
     // Handles the pending events and returns; never blocks.
     void ProcessMessages();
-    // Shows a modal message box and blocks until it is answered.
+    // Shows a modal message box (its texts Printable) and blocks until it is answered.
     MessageResult MessageBox(const std::string &text, const std::string &caption,
                              MessageButtons buttons);
     // Asks for a line at the console (Backend::AskLine); false where nobody can answer there.

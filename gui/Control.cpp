@@ -2,6 +2,7 @@
 
 #include "gui/Application.h"
 #include "gui/Form.h"
+#include "gui/PlainText.h"
 
 #include <cctype>
 
@@ -15,7 +16,8 @@ void Control::Changed(Property what) {
     form_.App().GetBackend().ControlChanged(*this, what);
 }
 
-void Control::SetCaption(const std::string &caption) {
+void Control::SetCaption(const std::string &text) {
+    const std::string caption = Printable(text);
     if (caption == caption_)
         return;
     caption_ = caption;

@@ -33,7 +33,8 @@ class Control {
     const Bounds &Place() const { return bounds_; }
 
     const std::string &Caption() const { return caption_; }
-    void SetCaption(const std::string &caption);
+    // Control characters in the text are replaced (Printable).
+    void SetCaption(const std::string &text);
     bool Visible() const { return visible_; }
     void SetVisible(bool visible);
     bool Enabled() const { return enabled_; }

@@ -1,6 +1,7 @@
 #include "gui/Form.h"
 
 #include "gui/Application.h"
+#include "gui/PlainText.h"
 
 #include <algorithm>
 
@@ -16,7 +17,8 @@ void Form::SetDefaultButton(Button *button) {
     app_.GetBackend().FormChanged(*this, Property::Default);
 }
 
-void Form::SetCaption(const std::string &caption) {
+void Form::SetCaption(const std::string &text) {
+    const std::string caption = Printable(text);
     // Every caption change reaches the window manager; skip the ones that change nothing.
     if (caption == caption_)
         return;

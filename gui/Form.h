@@ -27,7 +27,7 @@ class Form {
     int ClientHeight() const { return height_; }
 
     const std::string &Caption() const { return caption_; }
-    // Passes the caption to the backend only when it differs from the current one.
+    // Passes the caption (Printable) to the backend only when it differs from the current one.
     void SetCaption(const std::string &caption);
     const ImageData &Icon() const { return icon_; }
     void SetIcon(ImageData icon) { icon_ = icon; }

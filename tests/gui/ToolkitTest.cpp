@@ -1,5 +1,6 @@
 #include "gui/Application.h"
 
+#include "gui/PlainText.h"
 #include "gui/headless/HeadlessBackend.h"
 
 #include <gtest/gtest.h>
@@ -227,6 +228,18 @@ TEST(MessageButtons, LabelsAndAnswersFollowTheScreenOrder) {
     EXPECT_EQ(MessageButtonResult(MessageButtons::YesNoCancel, 2), MessageResult::Cancel);
     EXPECT_EQ(MessageButtonResult(MessageButtons::YesNo, 1), MessageResult::No);
     EXPECT_EQ(MessageButtonResult(MessageButtons::Ok, 0), MessageResult::Ok);
+}
+
+TEST_F(ToolkitTest, ControlCharactersNeverReachTheScreen) {
+    // A caption, a title and a box from the network keep their line ends, nothing else.
+    Label &label = form.AddLabel("l", {}, "");
+    label.SetCaption("HTTP 503 \x1b]0;x\x07\x1b[2J\xc2\x9b" "1m\x7f\r\nnext");
+    EXPECT_EQ(label.Caption(), "HTTP 503 ?]0;x??[2J?1m?\r\nnext");
+    form.SetCaption("Download \x1b[1mPelko");
+    EXPECT_EQ(form.Caption(), "Download ?[1mPelko");
+    app.SetTitle("\x1b]2;t\x07Pelko download");
+    EXPECT_EQ(app.Title(), "?]2;t?Pelko download");
+    EXPECT_EQ(Printable("caf\xc3\xa9 \xe2\x82\xac"), "caf\xc3\xa9 \xe2\x82\xac") << "UTF-8 stays";
 }
 
 } // namespace

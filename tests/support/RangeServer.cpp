@@ -103,7 +103,11 @@ Script RangeServer::Answer(const std::string &request) {
         std::string page = "<h1>" + std::to_string(fault.status) + "</h1>";
         if (fault.bytes > 0)
             page.resize(fault.bytes, '.');
-        return {Action::Send(Head(fault.status, page.size(), "") + page)};
+        std::string head = Head(fault.status, page.size(), "");
+        if (!fault.location.empty()) // another reason phrase: the status line's rest
+            head = "HTTP/1.1 " + std::to_string(fault.status) + " " + fault.location +
+                   head.substr(head.find("\r\n"));
+        return {Action::Send(head + page)};
     }
     case RangeFault::Kind::Redirect:
         return {Action::Send(Head(fault.status, 0, "Location: " + fault.location + "\r\n"))};

@@ -26,6 +26,7 @@ struct RangeFault {
         WholeFile,         // ignore the range: 200 with the whole file
         WrongContentRange, // 206 with the right bytes but a Content-Range one byte off
         Status,            // answer `status` with a small error page (`bytes` long when > 0)
+                           // and `location`, when given, as its reason phrase
         PauseAfter,        // `bytes` body bytes, nothing for `stall`, then the rest (HEAD:
                            // the answer comes `stall` late)
         StallForever,      // `bytes` body bytes, then nothing until the peer gives up (HEAD:

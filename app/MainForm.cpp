@@ -42,7 +42,7 @@ TMainForm::TMainForm(gui::Application &app, std::vector<std::string> arguments)
         return;
     }
     RunApplication = true;
-    app_.SetTitle(request_.ProductName + " download");
+    ShowCaption(); // "Download Pelko", and the title "Pelko download"
     form_.Repaint();
     CloseRequested = false;
     Activated = false;
@@ -60,7 +60,6 @@ TMainForm::TMainForm(gui::Application &app, std::vector<std::string> arguments)
     // Any other command line with errors still runs with what was read.
     if (!syntaxError_.empty())
         WriteToStandardError(syntaxError_);
-    form_.SetCaption("Download " + request_.ProductName);
 }
 
 TMainForm::~TMainForm() {

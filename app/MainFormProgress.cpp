@@ -9,8 +9,8 @@
 
 namespace {
 
-// The product's name in the caption and the title at most: a window's title bar (410 pixels
-// wide) then still shows the figures after it.
+// The product's name before figures in the caption and the title at most: a window's title
+// bar (410 pixels wide) then still shows them.
 constexpr std::size_t kShownProductCharacters = 24;
 
 std::string OneDecimal(double value) {
@@ -36,11 +36,11 @@ void TMainForm::AddProgress(int64_t delta) {
 }
 
 void TMainForm::ShowCaption() {
-    // A long product name is shortened in the middle: the figures after it stay in view.
-    const std::string product =
-        gui::ShortenInMiddle(request_.ProductName, [](const std::string &text) {
-            return gui::CharacterCount(text) <= kShownProductCharacters;
-        });
+    const std::string &product = request_.ProductName;
+    // Where figures follow, a long product name is shortened in the middle: they stay in view.
+    const std::string named = gui::ShortenInMiddle(product, [](const std::string &text) {
+        return gui::CharacterCount(text) <= kShownProductCharacters;
+    });
     const double position = static_cast<double>(pb_->Position());
     const double maximum = static_cast<double>(pb_->Max());
     const double percent = maximum > 0 ? position / maximum * 100 : 100; // empty: all there
@@ -53,17 +53,17 @@ void TMainForm::ShowCaption() {
     const bool measured = pb_->Min() == 0;
     std::string caption = "Download " + product, title = product + " download";
     if (phase == engine::Phase::Done) {
-        caption = "Downloaded " + product + figures;
+        caption = "Downloaded " + named + figures;
         title = product + " downloaded";
     } else if (phase == engine::Phase::Failed) {
         caption = "Download of " + product + " failed";
         title = product + " download failed";
     } else if (Paused) {
-        caption = "Download of " + product + " paused" + (measured ? figures : "");
-        title = product + " download paused" + (measured ? " at " + whole : "");
+        caption = "Download of " + (measured ? named + " paused" + figures : product + " paused");
+        title = measured ? named + " download paused at " + whole : product + " download paused";
     } else if (measured) {
-        caption = "Downloading " + product + figures;
-        title = product + " download " + whole;
+        caption = "Downloading " + named + figures;
+        title = named + " download " + whole;
     }
     form_.SetCaption(caption);
     app_.SetTitle(title);

@@ -27,14 +27,9 @@ printf '#!/bin/sh\ntouch "$0.ran"\nexit 0\n' >"$work/setup.sh"
 awk 'BEGIN { for (i = 1; i <= 2000; i++) printf "# padding line %06d\n", i }' >>"$work/setup.sh"
 digest=$(sha256sum "$work/setup.sh" | cut -c1-64)
 
-"$mirror" --lifetime 600 "$work/setup.sh" 0 >"$work/port" 2>"$work/mirror.log" &
-pids+=($!)
-for _ in $(seq 1 100); do
-    [ -s "$work/port" ] && break
-    sleep 0.1
-done
-port=$(head -n 1 "$work/port")
-[ -n "$port" ] || fail "the mirror printed no port"
+coproc MIRROR { exec "$mirror" --lifetime 600 "$work/setup.sh" 0 2>"$work/mirror.log"; }
+pids+=("$MIRROR_PID")
+read -r -t 10 port <&"${MIRROR[0]}" || fail "the mirror printed no port"
 url="http://127.0.0.1:$port/d/setup.sh"
 
 # One download with the neighbour at work; its outcome in RUN_DIR/outcome: ran, refused,

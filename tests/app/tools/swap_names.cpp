@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -33,6 +34,10 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kWaitForName = std::chrono::seconds(60);
 constexpr auto kSwapTime = std::chrono::seconds(2);
 constexpr long kMostSwaps = 1000000;
+
+volatile std::sig_atomic_t stopped = 0;
+
+void Stop(int) { stopped = 1; }
 
 bool Exchange(int folder, const std::string &name, const std::string &other) {
     return ::syscall(SYS_renameat2, folder, name.c_str(), folder, other.c_str(), RENAME_EXCHANGE) ==
@@ -63,13 +68,14 @@ int main(int argc, char **argv) {
         std::perror("swap_names");
         return 2;
     }
+    std::signal(SIGTERM, Stop);
     // Each event in the folder is a moment at which the name may have appeared: the first
     // exchange is tried at once, without a look at the name first.
     const auto waitEnd = Clock::now() + kWaitForName;
     while (!Exchange(folder, name, other)) {
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(waitEnd - Clock::now());
-        if (left.count() <= 0) {
+        if (left.count() <= 0 || stopped) {
             std::printf("swaps 0\n");
             return 1;
         }
@@ -81,7 +87,7 @@ int main(int argc, char **argv) {
     }
     long swaps = 1;
     const auto swapEnd = Clock::now() + kSwapTime;
-    for (long tries = 1; tries < kMostSwaps; ++tries) {
+    for (long tries = 1; tries < kMostSwaps && !stopped; ++tries) {
         if (Exchange(folder, name, other))
             ++swaps;
         if (tries % 64 == 0 && (Clock::now() >= swapEnd || AnyExists(stops)))

@@ -128,6 +128,24 @@ void SetLaunchErrorOwner(gui::Application *app) {
     launchErrorOwner = app;
 }
 
+namespace {
+
+// A launch's result as the launcher tells it: true when it started; otherwise the launch error
+// text in a box captioned "ERROR" (or on standard error), and false. A waiting start that
+// cannot create its process reports the generic failure.
+bool Launched(int result, bool waited, const std::string &name) {
+    if (result >= platform::kLaunchSucceeded)
+        return true;
+    std::string text = LaunchErrorText(waited ? platform::kLaunchFailed : result, name);
+    if (launchErrorOwner)
+        launchErrorOwner->MessageBox(text, "ERROR", gui::MessageButtons::Ok);
+    else
+        WriteToStandardError("ERROR: " + text);
+    return false;
+}
+
+} // namespace
+
 bool LaunchProgram(const std::string &FileName, const std::string &Parameters, bool WaitForExit) {
     std::string name = QuoteForLaunch(FileName);
     std::string directory = LaunchWorkingDirectory(name);
@@ -137,22 +155,21 @@ bool LaunchProgram(const std::string &FileName, const std::string &Parameters, b
     const std::string select = "/select,";
     int result;
     if (WaitForExit) {
-        // A waiting start that cannot create its process reports the generic failure.
         result = platform::RunAndWait(program, platform::SplitParameters(Parameters));
-        if (result < platform::kLaunchSucceeded)
-            result = platform::kLaunchFailed;
     } else if (IsFileManager(program) && Lowered(Parameters.substr(0, select.size())) == select) {
         result =
             platform::ShowInFileManager(WithoutEnclosingQuotes(Parameters.substr(select.size())));
     } else {
         result = platform::OpenPath(program, platform::SplitParameters(Parameters), directory);
     }
-    if (result >= platform::kLaunchSucceeded)
-        return true;
-    std::string text = LaunchErrorText(result, name);
-    if (launchErrorOwner)
-        launchErrorOwner->MessageBox(text, "ERROR", gui::MessageButtons::Ok);
-    else
-        WriteToStandardError("ERROR: " + text);
-    return false;
+    return Launched(result, WaitForExit, name);
+}
+
+bool LaunchHeldFile(intptr_t file, const std::string &FileName, bool WaitForExit) {
+    const std::string name = QuoteForLaunch(FileName);
+    // The working directory as LaunchProgram's: the file's folder unless the start waits.
+    const int result =
+        platform::RunHeldFile(file, WithoutEnclosingQuotes(FileName), {},
+                              WaitForExit ? "" : LaunchWorkingDirectory(name), WaitForExit);
+    return Launched(result, WaitForExit, name);
 }

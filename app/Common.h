@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 // The directory of the running program's executable, ending in the path separator.
@@ -26,6 +27,12 @@ class Application;
 // no shell sees the name or the parameters. A failure to start shows the launch error text
 // in a message box captioned "ERROR" and returns false.
 bool LaunchProgram(const std::string &FileName, const std::string &Parameters, bool WaitForExit);
+
+// Launches the file held open as `file` (a descriptor; on Windows a handle) whose name is
+// `FileName`, as LaunchProgram launches that name without parameters, except that on Linux
+// what starts is the held file itself and not what the name leads to by then (see
+// platform::RunHeldFile). Reports a failure as LaunchProgram does.
+bool LaunchHeldFile(intptr_t file, const std::string &FileName, bool WaitForExit);
 
 // The application whose message boxes report launch failures (nullptr: none, and the text
 // goes to standard error). Set by whoever owns the application, for its lifetime.

@@ -144,14 +144,17 @@ void TMainForm::RunCompletionActions() {
     if (options_->CompletionLaunchApplication) {
         ShowStatus("Executing downloaded application...", 0);
         const bool deleteAfter = options_->DeleteAfterDownloading;
-        // The file is held from its checks to here: what starts is what was checked. One put
-        // under its name meanwhile (only possible where the system does not hold it) is not run.
+        // The file is held from its checks to here, and the run starts the held file (on
+        // Linux through its descriptor, never its name): what starts is what was checked. A
+        // name that leads elsewhere by now (only where the system lets others rename the
+        // file) is said so, and nothing is run.
         if (!session_->OutputIsVerifiedFile())
             app_.MessageBox("The file " + OutputPath +
                                 " was replaced after it was checked. It is not run.",
                             "ERROR", gui::MessageButtons::Ok);
         else
-            removeAfter = LaunchProgram(OutputPath, "", deleteAfter) && deleteAfter;
+            removeAfter = LaunchHeldFile(session_->OutputFileHandle(), OutputPath, deleteAfter) &&
+                          deleteAfter;
     }
     // Let go once the program runs (with DeleteAfterDownloading, once it has ended).
     session_->ReleaseFile();
@@ -161,6 +164,8 @@ void TMainForm::RunCompletionActions() {
 }
 
 void TMainForm::btnLaunchApplicationClick() {
+    // The user's own start, later: the file was let go after the completion actions, and is
+    // started by its name, as from its folder.
     LaunchProgram(OutputPath, "", false);
 }
 

@@ -144,6 +144,8 @@ class DownloadSession {
     const std::string &OutputPath() const { return outputPath_; }
     // Whether the verified file is still the one under OutputPath (none was put there since).
     bool OutputIsVerifiedFile() const { return sink_.IsAt(outputPath_); }
+    // The held verified file's descriptor (Windows: handle), to run it from; -1 once released.
+    intptr_t OutputFileHandle() const { return sink_.Handle(); }
     void ReleaseFile() { sink_.Release(); }
     // Failed: why; otherwise the last failed attempt's failure.
     const Failure &LastFailure() const { return lastFailure_; }

@@ -39,6 +39,9 @@ class FileSink {
     std::optional<Failure> Hold();
     // Whether `path` names the held file (not another one put under the name).
     bool IsAt(const std::string &path) const { return file_.IsAt(path); }
+    // The held file's descriptor (on Windows its handle), from which a run starts it without
+    // looking its name up again; -1 when no file is held.
+    intptr_t Handle() const { return file_.Handle(); }
     // Lets the held file go: it stays where it is.
     void Release() { file_.Close(); }
     // The file's length in bytes (-1 when it cannot be read).

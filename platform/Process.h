@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,19 @@ int RunAndWait(const std::string &program, const std::vector<std::string> &argum
 // background.
 int OpenPath(const std::string &path, const std::vector<std::string> &arguments,
              const std::string &workingDirectory);
+
+// Runs the regular file held open as `file` (a descriptor open for reading; on Windows a
+// handle), whose name is `path`, as RunAndWait (with `wait`) or OpenPath would run `path`. On
+// POSIX systems what starts is the held file itself, whatever `path` leads to by then: its
+// execute bits are set through the descriptor and the process is started from it (fexecve),
+// never from a name. A "#!" script's interpreter reads it through /dev/fd/3; a script of sh,
+// bash or dash (also through env) is sourced from there by its shell, so that its $0 is still
+// `path`. A file that is neither an ELF image, a "#!" script nor executable is a document:
+// without `wait` it goes to the desktop opener by `path` (no opener takes a descriptor), with
+// `wait` it is refused (kLaunchAccessDenied) as RunAndWait refuses it. On Windows, where the
+// handle keeps others from writing, moving or deleting the file, `path` is started.
+int RunHeldFile(intptr_t file, const std::string &path, const std::vector<std::string> &arguments,
+                const std::string &workingDirectory, bool wait);
 
 // Shows `path` selected in the file manager: on Windows "explorer /select,"; on POSIX systems
 // org.freedesktop.FileManager1 over the session bus (through dbus-send), and when that fails

@@ -93,6 +93,12 @@ int OpenPath(const std::string &path, const std::vector<std::string> &arguments,
                                      SW_SHOWNORMAL));
 }
 
+int RunHeldFile(intptr_t, const std::string &path, const std::vector<std::string> &arguments,
+                const std::string &workingDirectory, bool wait) {
+    // The held handle lets nobody write, move or delete the file: its name still leads to it.
+    return wait ? RunAndWait(path, arguments) : OpenPath(path, arguments, workingDirectory);
+}
+
 int ShowInFileManager(const std::string &path) {
     const std::string parameters = "/select," + Quoted(path);
     return ShellResult(

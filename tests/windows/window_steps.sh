@@ -28,6 +28,14 @@ answer_connection_box() {
     keys_to "$box" Return
     wait_hidden "Connection error" || fail "Enter did not close the connection error box"
 }
+# Starts the program with --help: its usage box in $box, its place and size in X, Y, WIDTH and
+# HEIGHT.
+show_usage_box() {
+    "$wine_run" "$program" --help </dev/null >/dev/null 2>&1 &
+    pid=$!
+    box=$(wait_shown "Talvex download application") || fail "no usage box for --help"
+    eval "$(xdotool getwindowgeometry --shell "$box")"
+}
 
 # 1. No URL: the built-in request (its loopback locations refuse). The caption and the title.
 "$wine_run" "$program" </dev/null >/dev/null 2>&1 &
@@ -137,10 +145,7 @@ wait_end "Escape in the main window"
 # normal dialog (the system's box wrapped it at about 350 pixels and grew taller than the
 # screen, its first lines and its OK button out of reach); its text field scrolls (Ctrl+End
 # moves the text) and Enter presses OK, which ends the program with exit code 0.
-"$wine_run" "$program" --help </dev/null >/dev/null 2>&1 &
-pid=$!
-box=$(wait_shown "Talvex download application") || fail "no usage box for --help"
-eval "$(xdotool getwindowgeometry --shell "$box")"
+show_usage_box
 read -r screen_width screen_height < <(xdotool getdisplaygeometry)
 ((X >= 0 && Y >= 0 && X + WIDTH <= screen_width && Y + HEIGHT <= screen_height)) ||
     fail "the usage box (${WIDTH} x $HEIGHT at $X,$Y) is not inside the screen"
@@ -162,10 +167,7 @@ wait_end "Enter in the usage box"
 [ "$code" = 0 ] || fail "Enter in the usage box ended the program with code $code"
 # A click on OK, at the box's bottom right (its client area: no frame is drawn around it
 # without a window manager), does the same.
-"$wine_run" "$program" --help </dev/null >/dev/null 2>&1 &
-pid=$!
-box=$(wait_shown "Talvex download application") || fail "no usage box for --help"
-eval "$(xdotool getwindowgeometry --shell "$box")"
+show_usage_box
 sleep 0.3
 xdotool mousemove --window "$box" $((WIDTH - 48)) $((HEIGHT - 22)) click 1
 wait_end "A click on OK in the usage box"

@@ -61,4 +61,19 @@ HFONT CreateFormFont(UINT dpi, int pixelsAt96) {
                        dpi == 96 ? "MS Sans Serif" : "Microsoft Sans Serif");
 }
 
+HFONT CreateMessageFont(UINT dpi) {
+    static const auto forDpi = User32Function<BOOL(WINAPI *)(UINT, UINT, void *, UINT, UINT)>(
+        "SystemParametersInfoForDpi");
+    NONCLIENTMETRICSW metrics{};
+    metrics.cbSize = sizeof metrics;
+    if (forDpi && forDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi))
+        return CreateFontIndirectW(&metrics.lfMessageFont);
+    // Without the per-monitor function the metrics are the screen's: scaled from its DPI.
+    if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0))
+        return CreateFormFont(dpi);
+    metrics.lfMessageFont.lfHeight = MulDiv(metrics.lfMessageFont.lfHeight, static_cast<int>(dpi),
+                                            static_cast<int>(ScreenDpi()));
+    return CreateFontIndirectW(&metrics.lfMessageFont);
+}
+
 } // namespace gui::win32

@@ -24,5 +24,8 @@ void KeepDialogLayoutOwn(HWND dialog);
 constexpr int kFormFontPixels = 11;
 constexpr int kSmallestFontPixels = 9;
 HFONT CreateFormFont(UINT dpi, int pixelsAt96 = kFormFontPixels);
+// The system's message box font (NONCLIENTMETRICS lfMessageFont) at `dpi`; the form font
+// where the system does not say.
+HFONT CreateMessageFont(UINT dpi);
 
 } // namespace gui::win32

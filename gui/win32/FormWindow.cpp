@@ -1,11 +1,11 @@
 #include "gui/win32/FormWindow.h"
 
 #include "gui/win32/ControlWindows.h"
+#include "gui/win32/DialogTemplate.h"
 #include "gui/win32/Dpi.h"
 #include "gui/win32/JpegPicture.h"
 
 #include <algorithm>
-#include <cstring>
 
 namespace gui::win32 {
 
@@ -16,21 +16,6 @@ constexpr UINT kKeyboardMessage = WM_APP + 1;
 // Control windows are numbered from here: the dialog manager's IDOK (Enter without a default
 // button) and IDCANCEL (Escape) stay apart from them.
 constexpr int kFirstControlId = 100;
-
-// A dialog template without controls, caption or font: the window gets its size, font,
-// caption and controls when it is initialised.
-struct EmptyTemplate {
-    alignas(4) WORD words[12]{};
-    EmptyTemplate(DWORD style, DWORD exStyle) {
-        static_assert(sizeof(DLGTEMPLATE) == 18, "DLGTEMPLATE is packed");
-        DLGTEMPLATE head{};
-        head.style = style;
-        head.dwExtendedStyle = exStyle;
-        std::memcpy(words, &head, sizeof head);
-        // words[9..11]: no menu, the dialog class, no caption.
-    }
-    const DLGTEMPLATE *Get() const { return reinterpret_cast<const DLGTEMPLATE *>(words); }
-};
 
 void SetDialogResult(HWND window, LONG_PTR result) {
     SetWindowLongPtrA(window, DWLP_MSGRESULT, result);

@@ -5,6 +5,7 @@
 #include "gui/SelectBackend.h"
 #include "gui/win32/ConsoleFrontEnd.h"
 #include "gui/win32/Dpi.h"
+#include "gui/win32/LongMessageBox.h"
 
 #include <commctrl.h>
 #include <ole2.h>
@@ -290,7 +291,11 @@ MessageResult Win32Backend::ShowMessage(const std::string &text, const std::stri
     HWND owner = TopWindow();
     if (!owner)
         type |= MB_TASKMODAL;
-    const int answer = MessageBoxA(owner, PlainLineEnds(text).c_str(), caption.c_str(), type);
+    // A text too long for the system's box (the usage text) gets a box that scrolls.
+    const std::string shown = PlainLineEnds(text);
+    const int answer = FitsMessageBox(owner, shown)
+                           ? MessageBoxA(owner, shown.c_str(), caption.c_str(), type)
+                           : LongMessageBox(owner, shown, caption, type);
     if (mainClosed_)
         return cautious;
     switch (answer) {

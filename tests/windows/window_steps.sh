@@ -28,6 +28,14 @@ answer_connection_box() {
     keys_to "$box" Return
     wait_hidden "Connection error" || fail "Enter did not close the connection error box"
 }
+# Starts the program with --help: its usage box in $box, its place and size in X, Y, WIDTH and
+# HEIGHT.
+show_usage_box() {
+    "$wine_run" "$program" --help </dev/null >/dev/null 2>&1 &
+    pid=$!
+    box=$(wait_shown "Talvex download application") || fail "no usage box for --help"
+    eval "$(xdotool getwindowgeometry --shell "$box")"
+}
 
 # 1. No URL: the built-in request (its loopback locations refuse). The caption and the title.
 "$wine_run" "$program" </dev/null >/dev/null 2>&1 &
@@ -106,8 +114,8 @@ done
     fail "the dialog's captions are drawn in several sizes (heights$heights)"
 click_client "$options" 311 321
 wait_hidden "Download options" || fail "Cancel did not close the dialog"
-xdotool search --onlyvisible --name "^Download of setup.exe from 127.0.0.1:1/dir paused\$" \
-    >/dev/null ||
+# Waited for: on a loaded machine the window was once not found at once after the dialog.
+wait_shown "Download of setup.exe from 127.0.0.1:1/dir paused" >/dev/null ||
     fail "the main window went away"
 
 # Alt+O opens it again. No attempts at all is refused: Enter in the combo box presses OK, the
@@ -132,6 +140,40 @@ wait_hidden "Download options" || fail "Escape did not close the dialog"
 keys_to "$main" Escape
 wait_end "Escape in the main window"
 [ "$code" = 2 ] || fail "the program ended with code $code"
+
+# --help: the usage text in a box of the program's own, inside the screen and as wide as a
+# normal dialog (the system's box wrapped it at about 350 pixels and grew taller than the
+# screen, its first lines and its OK button out of reach); its text field scrolls (Ctrl+End
+# moves the text) and Enter presses OK, which ends the program with exit code 0.
+show_usage_box
+read -r screen_width screen_height < <(xdotool getdisplaygeometry)
+((X >= 0 && Y >= 0 && X + WIDTH <= screen_width && Y + HEIGHT <= screen_height)) ||
+    fail "the usage box (${WIDTH} x $HEIGHT at $X,$Y) is not inside the screen"
+((WIDTH >= 560)) || fail "the usage box is $WIDTH pixels wide"
+controls=$("$wine_run" "$window_controls" "Talvex download application" 2>/dev/null | tr -d '\r')
+grep -q $'^Edit\t' <<<"$controls" && grep -q $'^Button\t[0-9]*\tOK$' <<<"$controls" ||
+    fail "the usage box has no text field and OK button: $controls"
+sleep 0.3
+import -window "$box" "$artifacts/win-usage-box.png" || fail "no screenshot of the usage box"
+keys_to "$box" ctrl+End
+sleep 0.5
+import -window "$box" "$artifacts/win-usage-box-end.png" || fail "no screenshot of the usage box"
+# The caret alone changes a few pixels; a scrolled text thousands.
+moved=$(compare -metric AE "$artifacts/win-usage-box.png" "$artifacts/win-usage-box-end.png" \
+    null: 2>&1)
+((${moved%%[^0-9]*} > 1000)) || fail "Ctrl+End did not scroll the usage text ($moved pixels)"
+keys_to "$box" Return
+wait_end "Enter in the usage box"
+[ "$code" = 0 ] || fail "Enter in the usage box ended the program with code $code"
+# A click on OK, at the box's bottom right (its client area: no frame is drawn around it
+# without a window manager), does the same.
+show_usage_box
+sleep 0.3
+xdotool mousemove --window "$box" $((WIDTH - 48)) $((HEIGHT - 22)) click 1
+wait_end "A click on OK in the usage box"
+[ "$code" = 0 ] || fail "a click on OK in the usage box ended the program with code $code"
+
 echo "PASSED: caption and title with and without a URL, the wait held by the dialog, close" \
     "box, prerequisites question, connection box, main window, Options, Cancel, Alt+O," \
-    "Enter into the validation box, Escape, the controls' font and labels, exit 2"
+    "Enter into the validation box, Escape, the controls' font and labels, exit 2, the usage" \
+    "box inside the screen, scrolled, Enter and a click on OK"

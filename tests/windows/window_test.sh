@@ -6,7 +6,9 @@
 # (picture, empty bar, buttons, client area 410 x 92), the options dialog (357 x 340) opened
 # by the button and by Alt+O, its Cancel and Escape, Enter pressing its default button into a
 # validation error, the controls of both windows (one font, a label before each field and
-# the bar), and Escape in the main window ending the program as Cancel does, with exit code 2.
+# the bar), Escape in the main window ending the program as Cancel does, with exit code 2, and
+# the usage box of --help (inside the screen, its text scrolled, Enter and a click on OK
+# ending the program with code 0).
 # Screenshots go to the artifact folder.
 #   window_test.sh PROGRAM.exe WINDOW_CONTROLS.exe WINE_RUN WORK_DIR ARTIFACT_DIR
 # The wine prefix is WORK_DIR's own, kept between runs; its server is ended before and after.

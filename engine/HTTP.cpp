@@ -1,5 +1,6 @@
 #include "engine/HTTP.h"
 
+#include "engine/BodyCoding.h"
 #include "engine/ContentRange.h"
 #include "engine/HttpDate.h"
 #include "net/NMHttpParse.h"
@@ -37,14 +38,20 @@ void Configure(net::TNMHTTP &client, const std::string &proxy, int32_t proxyPort
 
 bool Successful(int status) { return status >= 200 && status <= 299; }
 
-// The size a location tells: a 2xx HEAD answer's Content-Length; -1 when it tells none.
+// The size a location tells: a 2xx HEAD answer's Content-Length; -1 when it tells none. The
+// length of a coded answer is the coding's, not the file's.
 int64_t SizeOfHeadAnswer(const net::TNMHTTP &client) {
+    if (!ContentCodings(client.Header).empty())
+        return -1;
     return Successful(client.ReplyNumber) ? client.ContentLength : -1;
 }
 
 // The size a "Range: bytes=0-0" answer tells: the complete length of a 206's (or a 416's)
-// Content-Range, or a 200's Content-Length; -1 when it tells none.
+// Content-Range, or a 200's Content-Length; -1 when it tells none (a coded answer's ranges and
+// lengths are the coding's).
 int64_t SizeOfRangeAnswer(const net::TNMHTTP &client) {
+    if (!ContentCodings(client.Header).empty())
+        return -1;
     if (client.ReplyNumber == 200)
         return client.ContentLength;
     if (client.ReplyNumber != 206 && client.ReplyNumber != 416)
@@ -125,8 +132,12 @@ bool FetchFileInfo(const std::string &Url, const std::string &ProxyServer, int32
             client.Get(client.CurrentURL);
             Size = SizeOfRangeAnswer(client);
         }
+        const std::string codings = ContentCodings(client.Header);
         if (proxyAsks)
             why = Failure{FailureKind::ProxyAuth, 0, StatusText(client), client.ProxyChallenge};
+        else if (Size < 0 && !codings.empty())
+            why = Failure{FailureKind::WrongBody, 0,
+                          "The server sends the file coded (" + codings + "): its size is unknown"};
         else if (Size < 0)
             why = Failure{Successful(status) ? FailureKind::WrongBody : FailureKind::HttpStatus,
                           status,
@@ -166,22 +177,28 @@ void eHTTP::ReadResponseHeader() {
     const int64_t start = RangeStart == -1 ? 0 : RangeStart;
     const std::string other =
         StatusText(*this) + " for another range or another version of the file";
+    if (status >= 200 && status <= 299) {
+        // A coded body is not the file's bytes, whatever range it names.
+        const std::string coding = BodyCoding(Header);
+        if (!coding.empty())
+            Refuse(FailureKind::WrongBody,
+                   StatusText(*this) + " with the bytes coded (" + coding + ")");
+    }
     if (status == 206) {
+        // Only the Content-Range says which bytes the body holds: from the first byte asked,
+        // to the last or before it (a server may send less than was asked), as many as the
+        // Content-Length says. A complete length that is not the file's ("*" gives none)
+        // belongs to another version of the file, whose bytes would make a wrong file of the
+        // right size.
         const std::string text = HeaderValue(Header, "Content-Range");
-        if (!text.empty()) {
-            // A complete length that is not the file's ("*" gives none) belongs to another
-            // version of the file, whose bytes would make a wrong file of the right size. A
-            // server may send less than was asked, from the first byte asked.
-            auto range = ParseContentRange(text);
-            if (!range || range->first != start || range->last < range->first ||
-                range->last > start + ExpectedLength - 1 ||
-                (range->complete >= 0 && CompleteLength >= 0 &&
-                 range->complete != CompleteLength))
-                Refuse(FailureKind::WrongBody, other);
-            ExpectedLength = range->last - range->first + 1;
-        } else if (ContentLength >= 0 && ContentLength != ExpectedLength) {
+        if (text.empty())
+            Refuse(FailureKind::WrongBody, StatusText(*this) + " without a Content-Range");
+        auto range = ParseContentRange(text);
+        if (!range || range->first != start || range->last > start + ExpectedLength - 1 ||
+            (ContentLength >= 0 && ContentLength != range->last - range->first + 1) ||
+            (range->complete >= 0 && CompleteLength >= 0 && range->complete != CompleteLength))
             Refuse(FailureKind::WrongBody, other);
-        }
+        ExpectedLength = range->last - range->first + 1;
         BodyStream = Target;
         return;
     }

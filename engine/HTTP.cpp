@@ -6,7 +6,9 @@
 #include "net/NMHttpParse.h"
 #include "net/SocketErrorTable.h"
 #include "platform/ProcessInfo.h"
+#include "platform/ThreadTimer.h"
 
+#include <algorithm>
 #include <memory>
 
 namespace engine {
@@ -19,6 +21,11 @@ namespace {
 
 // The time-out of a size request: each connect phase, and data inactivity.
 constexpr int32_t kSizeRequestTimeOut = 30000;
+
+// "30 s": a bound in whole seconds, rounded up.
+std::string SecondsText(std::chrono::milliseconds bound) {
+    return std::to_string((bound.count() + 999) / 1000) + " s";
+}
 
 // The program's file name, without the folder it runs from: the folder usually names the
 // user's account, and the From line goes to every server and proxy.
@@ -88,17 +95,31 @@ void SizeRequestAbort::Abort() {
 }
 
 bool FetchFileInfo(const std::string &Url, const std::string &ProxyServer, int32_t ProxyPort,
-                   double &ModifiedTime, int64_t &Size, SizeRequestAbort *abort,
-                   Failure *failure, const std::string &ProxyAuthorization) {
+                   double &ModifiedTime, int64_t &Size, SizeRequestAbort *abort, Failure *failure,
+                   const std::string &ProxyAuthorization, std::chrono::milliseconds bound) {
     Size = -1;
     ModifiedTime = 0;
     Failure why;
     if (abort && abort->aborted_)
         return false;
     std::unique_ptr<net::TNMHTTP> made;
+    // Set when the bound passed: the exchange was ended then, however it went on.
+    bool overdue = false;
     try {
         made = std::make_unique<net::TNMHTTP>();
         net::TNMHTTP &client = *made;
+        // The time-outs end waits in which nothing moves; a server that sends a byte now and
+        // then would hold the request for ever. The timer fires while this thread's messages
+        // are processed (every wait of the exchange does so), and the client stays given up,
+        // so that no request begins after it.
+        platform::TThreadTimer deadline;
+        deadline.SetInterval(static_cast<uint32_t>(std::max<int64_t>(bound.count(), 1)));
+        deadline.SetOnTimer([&](platform::TObject *) {
+            deadline.SetEnabled(false);
+            overdue = true;
+            client.Abandoned = true;
+            client.AbortOperation();
+        });
         struct InFlight {
             SizeRequestAbort *abort;
             InFlight(SizeRequestAbort *a, net::TNMHTTP *c) : abort(a) {
@@ -147,7 +168,10 @@ bool FetchFileInfo(const std::string &Url, const std::string &ProxyServer, int32
             ModifiedTime = ParseHttpDate(HeaderValue(client.Header, "Last-Modified"));
     } catch (const std::exception &e) {
         Size = -1;
-        why = made ? FailureOf(*made, e) : Failure{FailureKind::Protocol, 0, e.what()};
+        if (overdue && !(abort && abort->aborted_))
+            why = Failure{FailureKind::TimedOut, 0, "No answer within " + SecondsText(bound)};
+        else
+            why = made ? FailureOf(*made, e) : Failure{FailureKind::Protocol, 0, e.what()};
     }
     if (failure)
         *failure = why;

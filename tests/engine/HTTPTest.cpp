@@ -461,6 +461,43 @@ TEST(FetchFileInfo, HeadRefusedOrWithoutLengthIsAskedForOneByte) {
     }
 }
 
+// A server that sends its answer a byte now and then never lets the time-out of silence end
+// the size request: the bound does, in the HEAD request and in the one-byte request after it.
+TEST(FetchFileInfo, AnAnswerThatTricklesEndsAtTheBound) {
+    const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n";
+    const std::string probe =
+        "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 0-0/10\r\n\r\nx";
+    struct Case {
+        const char *name;
+        std::vector<testsupport::Script> answers;
+    } cases[] = {
+        {"HEAD", {{Action::ReadRequest(), Action::Send(head, 1, 200ms), Action::Close()}}},
+        {"the one byte after HEAD",
+         {{Action::ReadRequest(), Action::Send("HTTP/1.0 200 OK\r\n\r\n"), Action::Close()},
+          {Action::ReadRequest(), Action::Send(probe, 1, 200ms), Action::Close()}}},
+    };
+    for (const Case &k : cases) {
+        SCOPED_TRACE(k.name);
+        ScriptedServer server;
+        for (const testsupport::Script &answer : k.answers)
+            server.Expect(answer);
+        double modified = 0;
+        int64_t size = 0;
+        engine::Failure failure;
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_FALSE(
+            engine::FetchFileInfo("http://127.0.0.1:" + std::to_string(server.Port()) + "/f", "", 0,
+                                  modified, size, nullptr, &failure, {}, 1500ms));
+        const auto took = std::chrono::steady_clock::now() - start;
+        EXPECT_GE(took, 1400ms);
+        EXPECT_LT(took, 6s) << "the answer alone takes 8 s or more";
+        EXPECT_EQ(size, -1);
+        EXPECT_EQ(failure.kind, engine::FailureKind::TimedOut);
+        EXPECT_EQ(failure.text, "No answer within 2 s");
+        EXPECT_EQ(server.Accepted(), k.answers.size());
+    }
+}
+
 TEST(FetchFileInfo, TheFailureSaysWhy) {
     uint16_t closed;
     {

@@ -202,6 +202,8 @@ Script RangeServer::HeadAnswer(const RangeFault &fault, const std::string &head)
         return {Action::Delay(fault.stall), Action::Send(head)};
     case RangeFault::Kind::StallForever:
         return {Action::Stall()};
+    case RangeFault::Kind::Trickle:
+        return {Action::Send(head, std::max<size_t>(fault.bytes, 1), fault.stall)};
     default:
         return {Action::Delay(headDelay_.load()), Action::Send(head)};
     }

@@ -31,6 +31,7 @@ struct RangeFault {
         StallForever,      // `bytes` body bytes, then nothing until the peer gives up (HEAD:
                            // no answer at all)
         Trickle,           // the answer in slices of `bytes` bytes, `stall` before each
+                           // (HEAD: the answer's header so)
         LongBody,          // the range's answer followed by `bytes` bytes more
         WrongRangeBytes,   // 206 with the bytes of a range `bytes` further on, and the
                            // Content-Range that belongs to them

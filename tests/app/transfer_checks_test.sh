@@ -26,49 +26,17 @@ program=$2
 mirror=$3
 work=$4
 
-if [ -z "${TRANSFER_CHECKS_NAMESPACE:-}" ]; then
-    . "$(dirname "$0")/../support/namespaces.sh"
-    namespace_command n
-    TRANSFER_CHECKS_NAMESPACE=1 exec "${namespace[@]}" "$0" "$@"
-fi
-ip link set lo up
-. "$(dirname "$0")/../support/children.sh"
-
-rm -rf "$work"
-mkdir -p "$work"
-pids=()
-cleanup() {
-    for p in "${pids[@]}"; do
-        is_child "$p" && kill -KILL "$p" 2>/dev/null && wait "$p" 2>/dev/null
-    done
-    rm -rf "$work"
-}
-trap cleanup EXIT
+. "$(dirname "$0")/../support/mirrors.sh"
+in_network_namespace "$0" "$@"
 fail() {
     echo "FAILED ($case_name): $*"
     echo "  standard output: $(tail -c 2000 "$work/stdout.txt" 2>/dev/null)"
     exit 1
 }
-
 head -c $((6 << 20)) /dev/urandom >"$work/file.bin"
-# Starts a mirror of the file; its port in $port.
-start_mirror() { # log head-delay-ms demo_mirror-options...
-    local log=$1 delay=$2
-    shift 2
-    "$mirror" "$@" "$work/file.bin" "$delay" >"$log.port" 2>"$log" &
-    local pid=$!
-    pids+=("$pid")
-    # Up to 30 s: a loaded machine may take a while to start it.
-    for _ in $(seq 1 600); do
-        [ -s "$log.port" ] || ! is_child "$pid" && break
-        sleep 0.05
-    done
-    port=$(cat "$log.port")
-    [ -n "$port" ] || fail "a mirror did not start (it $(is_child "$pid" && echo runs ||
-        echo ended)): $(cat "$log")"
-}
-# Runs the program for the URL's location (`start_mirror` before) into a fresh folder, unattended,
-# with the options given, for at most `limit` seconds; sets $code and $took (seconds).
+
+# Runs the program for the URL's location (the last `start_mirror`) into a fresh folder,
+# unattended, with the options given, for at most `limit` seconds; sets $code and $took.
 run_program() { # limit options...
     local limit=$1
     shift

@@ -176,7 +176,7 @@ Work TransferPlan::TakeoverFor(int worker, Clock::time_point now) {
         std::sort(rates.begin(), rates.end());
         reference = rates[rates.size() / 2];
     }
-    const Takeover takeover = ChooseTakeover(lanes, reference, idle.connectionCost);
+    const Takeover takeover = ChooseTakeover(lanes, reference, TypicalConnectionCost());
     if (takeover.kind == TakeoverKind::None)
         return {};
     Segment &from = *workers_[owners[takeover.lane]].segment;
@@ -233,6 +233,14 @@ double TransferPlan::OthersRate(int worker, Clock::time_point now) const {
     return rates[rates.size() / 2];
 }
 
+double TransferPlan::TypicalConnectionCost() const {
+    std::vector<double> costs;
+    for (const Worker &w : workers_)
+        costs.push_back(w.connectionCost);
+    std::sort(costs.begin(), costs.end());
+    return costs[costs.size() / 2];
+}
+
 AttemptCheck TransferPlan::CheckAttempt(int worker, std::chrono::milliseconds timeOut) {
     std::lock_guard lock(mutex_);
     Worker &w = workers_[static_cast<size_t>(worker)];
@@ -266,13 +274,7 @@ AttemptCheck TransferPlan::CheckAttempt(int worker, std::chrono::milliseconds ti
     const double reference = oneStream_ ? -1 : OthersRate(worker, now);
     if (reference <= 0)
         return check;
-    // The path's time to a first byte as most connections found it: a trickle's own would
-    // put its judgement off.
-    std::vector<double> costs;
-    for (const Worker &other : workers_)
-        costs.push_back(other.connectionCost);
-    std::sort(costs.begin(), costs.end());
-    const double cost = costs[costs.size() / 2];
+    const double cost = TypicalConnectionCost();
     const Lane lane{segment.Remaining(), RateOf(w, now), Seconds(now - w.started)};
     if (IsSlowLane(lane, reference, cost)) {
         const auto limit = std::min<std::chrono::milliseconds>(kSlowStall, timeOut);

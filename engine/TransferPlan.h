@@ -87,8 +87,8 @@ struct Takeover {
     size_t lane = 0;
 };
 // The takeover for an idle worker: the lane with the most time left. Its later half when that
-// is worth a connection of its own (`connectionCost` seconds, what the idle worker's last one
-// took to its first byte); all of it when its connection is slow (IsSlowLane) or no attempt
+// is worth a connection of its own (`connectionCost` seconds, what a new connection takes to
+// its first byte on the path); all of it when its connection is slow (IsSlowLane) or no attempt
 // runs on it, since halving alone would leave a slow path its last piece. None when nothing
 // is worth it.
 Takeover ChooseTakeover(const std::vector<Lane> &lanes, double referenceRate,
@@ -196,6 +196,9 @@ class TransferPlan {
     double RateOf(const Worker &w, Clock::time_point now) const;
     // The median rate of the workers but `worker`: the running ones' now, the others' last.
     double OthersRate(int worker, Clock::time_point now) const;
+    // What a new connection takes to its first byte, as most of the workers' last ones found
+    // it: one slow to answer (a trickle) would put every judgement off.
+    double TypicalConnectionCost() const;
     Work TakeoverFor(int worker, Clock::time_point now);
     Work WorkOf(const Worker &w, bool wait) const;
     // Moves the worker to the next location that is not given up; false when there is none.

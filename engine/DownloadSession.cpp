@@ -18,6 +18,11 @@ constexpr int kQuietTicks = 10;
 
 using SteadyClock = std::chrono::steady_clock;
 
+// Once a location has told the size, a later one is waited for this long at the most: it can
+// only be faster than the ones that answered before it by answering sooner than that, and
+// otherwise serves as a location to move to at the most, which the transfer need not wait for.
+constexpr std::chrono::milliseconds kLaterLocationBound{5000};
+
 // Wall time of a size request, to the millisecond, so that equal times are a tie.
 int64_t ElapsedMilliseconds(SteadyClock::time_point from, SteadyClock::time_point to) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(to - from).count();
@@ -133,10 +138,9 @@ std::vector<Location> DownloadSession::Select(const SessionRequest &request, int
             int credentials = 0;
             const std::string authorization =
                 direct ? "" : credentials_.Authorization(proxy, credentials);
-            if (FetchFileInfo(request.Protocol + "://" + host + "/" + directory +
-                                  request.FileName,
+            if (FetchFileInfo(request.Protocol + "://" + host + "/" + directory + request.FileName,
                               proxy.Host, proxy.Port, modified, answer, &sizeRequests_, &failure,
-                              authorization))
+                              authorization, taken < 0 ? kSizeRequestBound : kLaterLocationBound))
                 break;
             failure.credentials = credentials;
             if (failure.kind == FailureKind::ProxyAuth && AnswerProxy(proxy, failure))

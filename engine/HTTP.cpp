@@ -1,11 +1,14 @@
 #include "engine/HTTP.h"
 
+#include "engine/BodyCoding.h"
 #include "engine/ContentRange.h"
 #include "engine/HttpDate.h"
 #include "net/NMHttpParse.h"
 #include "net/SocketErrorTable.h"
 #include "platform/ProcessInfo.h"
+#include "platform/ThreadTimer.h"
 
+#include <algorithm>
 #include <memory>
 
 namespace engine {
@@ -18,6 +21,11 @@ namespace {
 
 // The time-out of a size request: each connect phase, and data inactivity.
 constexpr int32_t kSizeRequestTimeOut = 30000;
+
+// "30 s": a bound in whole seconds, rounded up.
+std::string SecondsText(std::chrono::milliseconds bound) {
+    return std::to_string((bound.count() + 999) / 1000) + " s";
+}
 
 // The program's file name, without the folder it runs from: the folder usually names the
 // user's account, and the From line goes to every server and proxy.
@@ -37,14 +45,20 @@ void Configure(net::TNMHTTP &client, const std::string &proxy, int32_t proxyPort
 
 bool Successful(int status) { return status >= 200 && status <= 299; }
 
-// The size a location tells: a 2xx HEAD answer's Content-Length; -1 when it tells none.
+// The size a location tells: a 2xx HEAD answer's Content-Length; -1 when it tells none. The
+// length of a coded answer is the coding's, not the file's.
 int64_t SizeOfHeadAnswer(const net::TNMHTTP &client) {
+    if (!ContentCodings(client.Header).empty())
+        return -1;
     return Successful(client.ReplyNumber) ? client.ContentLength : -1;
 }
 
 // The size a "Range: bytes=0-0" answer tells: the complete length of a 206's (or a 416's)
-// Content-Range, or a 200's Content-Length; -1 when it tells none.
+// Content-Range, or a 200's Content-Length; -1 when it tells none (a coded answer's ranges and
+// lengths are the coding's).
 int64_t SizeOfRangeAnswer(const net::TNMHTTP &client) {
+    if (!ContentCodings(client.Header).empty())
+        return -1;
     if (client.ReplyNumber == 200)
         return client.ContentLength;
     if (client.ReplyNumber != 206 && client.ReplyNumber != 416)
@@ -81,17 +95,31 @@ void SizeRequestAbort::Abort() {
 }
 
 bool FetchFileInfo(const std::string &Url, const std::string &ProxyServer, int32_t ProxyPort,
-                   double &ModifiedTime, int64_t &Size, SizeRequestAbort *abort,
-                   Failure *failure, const std::string &ProxyAuthorization) {
+                   double &ModifiedTime, int64_t &Size, SizeRequestAbort *abort, Failure *failure,
+                   const std::string &ProxyAuthorization, std::chrono::milliseconds bound) {
     Size = -1;
     ModifiedTime = 0;
     Failure why;
     if (abort && abort->aborted_)
         return false;
     std::unique_ptr<net::TNMHTTP> made;
+    // Set when the bound passed: the exchange was ended then, however it went on.
+    bool overdue = false;
     try {
         made = std::make_unique<net::TNMHTTP>();
         net::TNMHTTP &client = *made;
+        // The time-outs end waits in which nothing moves; a server that sends a byte now and
+        // then would hold the request for ever. The timer fires while this thread's messages
+        // are processed (every wait of the exchange does so), and the client stays given up,
+        // so that no request begins after it.
+        platform::TThreadTimer deadline;
+        deadline.SetInterval(static_cast<uint32_t>(std::max<int64_t>(bound.count(), 1)));
+        deadline.SetOnTimer([&](platform::TObject *) {
+            deadline.SetEnabled(false);
+            overdue = true;
+            client.Abandoned = true;
+            client.AbortOperation();
+        });
         struct InFlight {
             SizeRequestAbort *abort;
             InFlight(SizeRequestAbort *a, net::TNMHTTP *c) : abort(a) {
@@ -125,8 +153,12 @@ bool FetchFileInfo(const std::string &Url, const std::string &ProxyServer, int32
             client.Get(client.CurrentURL);
             Size = SizeOfRangeAnswer(client);
         }
+        const std::string codings = ContentCodings(client.Header);
         if (proxyAsks)
             why = Failure{FailureKind::ProxyAuth, 0, StatusText(client), client.ProxyChallenge};
+        else if (Size < 0 && !codings.empty())
+            why = Failure{FailureKind::WrongBody, 0,
+                          "The server sends the file coded (" + codings + "): its size is unknown"};
         else if (Size < 0)
             why = Failure{Successful(status) ? FailureKind::WrongBody : FailureKind::HttpStatus,
                           status,
@@ -136,7 +168,10 @@ bool FetchFileInfo(const std::string &Url, const std::string &ProxyServer, int32
             ModifiedTime = ParseHttpDate(HeaderValue(client.Header, "Last-Modified"));
     } catch (const std::exception &e) {
         Size = -1;
-        why = made ? FailureOf(*made, e) : Failure{FailureKind::Protocol, 0, e.what()};
+        if (overdue && !(abort && abort->aborted_))
+            why = Failure{FailureKind::TimedOut, 0, "No answer within " + SecondsText(bound)};
+        else
+            why = made ? FailureOf(*made, e) : Failure{FailureKind::Protocol, 0, e.what()};
     }
     if (failure)
         *failure = why;
@@ -166,22 +201,28 @@ void eHTTP::ReadResponseHeader() {
     const int64_t start = RangeStart == -1 ? 0 : RangeStart;
     const std::string other =
         StatusText(*this) + " for another range or another version of the file";
+    if (status >= 200 && status <= 299) {
+        // A coded body is not the file's bytes, whatever range it names.
+        const std::string coding = BodyCoding(Header);
+        if (!coding.empty())
+            Refuse(FailureKind::WrongBody,
+                   StatusText(*this) + " with the bytes coded (" + coding + ")");
+    }
     if (status == 206) {
+        // Only the Content-Range says which bytes the body holds: from the first byte asked,
+        // to the last or before it (a server may send less than was asked), as many as the
+        // Content-Length says. A complete length that is not the file's ("*" gives none)
+        // belongs to another version of the file, whose bytes would make a wrong file of the
+        // right size.
         const std::string text = HeaderValue(Header, "Content-Range");
-        if (!text.empty()) {
-            // A complete length that is not the file's ("*" gives none) belongs to another
-            // version of the file, whose bytes would make a wrong file of the right size. A
-            // server may send less than was asked, from the first byte asked.
-            auto range = ParseContentRange(text);
-            if (!range || range->first != start || range->last < range->first ||
-                range->last > start + ExpectedLength - 1 ||
-                (range->complete >= 0 && CompleteLength >= 0 &&
-                 range->complete != CompleteLength))
-                Refuse(FailureKind::WrongBody, other);
-            ExpectedLength = range->last - range->first + 1;
-        } else if (ContentLength >= 0 && ContentLength != ExpectedLength) {
+        if (text.empty())
+            Refuse(FailureKind::WrongBody, StatusText(*this) + " without a Content-Range");
+        auto range = ParseContentRange(text);
+        if (!range || range->first != start || range->last > start + ExpectedLength - 1 ||
+            (ContentLength >= 0 && ContentLength != range->last - range->first + 1) ||
+            (range->complete >= 0 && CompleteLength >= 0 && range->complete != CompleteLength))
             Refuse(FailureKind::WrongBody, other);
-        }
+        ExpectedLength = range->last - range->first + 1;
         BodyStream = Target;
         return;
     }

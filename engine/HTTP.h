@@ -4,6 +4,7 @@
 #include "engine/SegmentStream.h"
 #include "net/NMHttp.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -40,24 +41,31 @@ class SizeRequestAbort {
 
   private:
     friend bool FetchFileInfo(const std::string &, const std::string &, int32_t, double &,
-                              int64_t &, SizeRequestAbort *, Failure *, const std::string &);
+                              int64_t &, SizeRequestAbort *, Failure *, const std::string &,
+                              std::chrono::milliseconds);
     bool aborted_ = false;
     net::TNMHTTP *client_ = nullptr;
 };
 
+// The longest a size request takes, whatever its server sends meanwhile.
+inline constexpr std::chrono::milliseconds kSizeRequestBound{30000};
+
 // Asks Url for the file's size with a HEAD request (30 s per connect phase and of data
-// inactivity). True with Size >= 0 (0: an empty file) for a 2xx answer carrying a
-// Content-Length. A location that refuses HEAD (an error status other than 404 and 410) or
-// answers it without a length is asked once more, with a GET of "Range: bytes=0-0" whose
-// Content-Range (or a 200's Content-Length) tells the size; its body is not read. False
-// otherwise, Size then -1, and `failure` (when given) says why ("HTTP 403 Forbidden",
-// "Connection refused"; ProxyAuth, with the proxy's challenge, when the proxy asks for
-// credentials: then nothing more is asked). ProxyAuthorization is sent to the proxy only.
-// ModifiedTime is the Last-Modified date as a date-time value, 0 when unknown. Blocks the
-// caller until the exchange ends (or `abort` is used); never throws.
+// inactivity, and `bound` for the whole exchange). True with Size >= 0 (0: an empty file) for
+// a 2xx answer carrying a Content-Length and no content coding. A location that refuses HEAD
+// (an error status other than 404 and 410) or answers it without a length is asked once more,
+// with a GET of "Range: bytes=0-0" whose Content-Range (or a 200's Content-Length) tells the
+// size; its body is not read. False otherwise, Size then -1, and `failure` (when given) says
+// why ("HTTP 403 Forbidden", "Connection refused"; TimedOut when the bound passed; WrongBody
+// for a coded answer, whose lengths are not the file's; ProxyAuth, with the proxy's
+// challenge, when the proxy asks for credentials: then nothing more is asked).
+// ProxyAuthorization is sent to the proxy only. ModifiedTime is the Last-Modified date as a
+// date-time value, 0 when unknown. Blocks the caller until the exchange ends, the bound passes
+// or `abort` is used; never throws.
 bool FetchFileInfo(const std::string &Url, const std::string &ProxyServer, int32_t ProxyPort,
                    double &ModifiedTime, int64_t &Size, SizeRequestAbort *abort = nullptr,
-                   Failure *failure = nullptr, const std::string &ProxyAuthorization = {});
+                   Failure *failure = nullptr, const std::string &ProxyAuthorization = {},
+                   std::chrono::milliseconds bound = kSizeRequestBound);
 
 // The HTTP client with byte-range bounds, a report callback and a handler for each of its
 // events. One object serves one DownloadRange call.
@@ -84,12 +92,14 @@ class eHTTP : public net::TNMHTTP {
     // Assigns the handlers that turn the client's events into reports.
     void InstallHandlers();
     // Fetches the range into Target. The answer's header is checked before any byte is
-    // written: a partial answer for exactly the range asked (or a first part of it) of a file
-    // of CompleteLength bytes, or a plain answer of the whole file where the whole file was
-    // asked. True when every byte asked for arrived, or when Target took all it wanted (a
-    // takeover ended the segment sooner); false with AnswerFailure saying what was wrong (an
-    // error status, another range, a short body, a body longer than the range). Client errors
-    // (connection, time-out, abort, a file that cannot be written) propagate.
+    // written: a partial answer whose Content-Range names exactly the range asked (or a first
+    // part of it) of a file of CompleteLength bytes, or a plain answer of the whole file where
+    // the whole file was asked; neither with a content coding other than identity or any
+    // transfer coding. True when every byte asked for arrived, or when Target took all it
+    // wanted (a takeover ended the segment sooner); false with AnswerFailure saying what was
+    // wrong (an error status, another range, a coded body, a short body, a body longer than the
+    // range). Client errors (connection, time-out, abort, a file that cannot be written)
+    // propagate.
     bool DownloadRange(const std::string &Url, const std::string &FileName,
                        const std::string &proxyServer, int32_t proxyPort);
     // After DownloadRange returned false: what was wrong with the answer.

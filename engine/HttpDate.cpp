@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 namespace engine {
 namespace {
@@ -68,7 +69,8 @@ double ParseHttpDate(const std::string &text) {
     return kUnixEpochDay + static_cast<double>(days) + (hour * 3600 + minute * 60 + second) / 86400.0;
 }
 
-std::string HeaderValue(const std::string &headerBlock, const std::string &name) {
+std::vector<std::string> HeaderValues(const std::string &headerBlock, const std::string &name) {
+    std::vector<std::string> values;
     const std::string wanted = net::LowerCase(name) + ":";
     for (size_t start = 0; start < headerBlock.size();) {
         size_t end = headerBlock.find('\n', start);
@@ -82,9 +84,14 @@ std::string HeaderValue(const std::string &headerBlock, const std::string &name)
         // The same blanks at both ends: a value of blanks and carriage returns alone is empty.
         size_t first = value.find_first_not_of(" \t\r");
         size_t last = value.find_last_not_of(" \t\r");
-        return first == std::string::npos ? "" : value.substr(first, last - first + 1);
+        values.push_back(first == std::string::npos ? "" : value.substr(first, last - first + 1));
     }
-    return {};
+    return values;
+}
+
+std::string HeaderValue(const std::string &headerBlock, const std::string &name) {
+    std::vector<std::string> values = HeaderValues(headerBlock, name);
+    return values.empty() ? std::string() : std::move(values.front());
 }
 
 } // namespace engine

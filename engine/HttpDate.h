@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace engine {
 
@@ -12,5 +13,7 @@ double ParseHttpDate(const std::string &text);
 // The value of the first header line named `name` (any case) in a header block, without the
 // leading and trailing blanks; empty when there is none.
 std::string HeaderValue(const std::string &headerBlock, const std::string &name);
+// The values of every header line named `name`, in their order, each as HeaderValue gives it.
+std::vector<std::string> HeaderValues(const std::string &headerBlock, const std::string &name);
 
 } // namespace engine

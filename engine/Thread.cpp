@@ -1,11 +1,14 @@
 #include "engine/Thread.h"
 
+#include "platform/ThreadTimer.h"
+
 #include <memory>
 
 namespace engine {
 namespace {
 
-// How often a worker with nothing to do looks again whether a connection has become slow.
+// How often a worker with nothing to do looks again whether a connection has become slow,
+// and how often a running attempt asks the plan whether it is to go on.
 constexpr std::chrono::milliseconds kIdleLook{250};
 
 } // namespace
@@ -113,6 +116,19 @@ void HttpThread::Attempt(eHTTP &client, const Work &work) {
     if (!proxy.Host.empty())
         Report(nullptr, NoByteChange, "Through the proxy " + proxy.Name() + ".", 2);
     plan_.AttemptStarted(Index());
+    // The plan's verdict on the attempt, asked while its client waits (the timer fires from
+    // this thread's message processing, which every wait of the client does): another worker
+    // took all it had left, or its bytes come too slowly to wait for.
+    AttemptCheck check;
+    platform::TThreadTimer watch;
+    watch.SetInterval(static_cast<uint32_t>(kIdleLook.count()));
+    watch.SetOnTimer([&](platform::TObject *) {
+        if (check.verdict != AttemptVerdict::Go)
+            return;
+        check = plan_.CheckAttempt(Index(), std::chrono::milliseconds(Settings.ClientTimeOut));
+        if (check.verdict != AttemptVerdict::Go)
+            client.AbortOperation();
+    });
     bool ok = false;
     Failure failure;
     try {
@@ -140,6 +156,12 @@ void HttpThread::Attempt(eHTTP &client, const Work &work) {
     if (!client.BodyTrusted())
         plan_.Withdraw(Index(), stream.Written());
     const bool stopped = PauseRequested || Terminated();
+    if (check.verdict == AttemptVerdict::Cut && !stopped) {
+        plan_.AttemptCut(Index());
+        return;
+    }
+    if (check.verdict == AttemptVerdict::Stalled && client.BodyTrusted())
+        failure = check.failure;
     if (stopped)
         failure.kind = FailureKind::Stopped;
     failure.credentials = credentials;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <limits>
+#include <string>
+#include <utility>
 
 namespace engine {
 namespace {
@@ -15,12 +17,30 @@ constexpr int64_t kMinHalving = 512 * 1024;
 constexpr int64_t kMinTakeAll = 64 * 1024;
 // Halving pays when the time it saves is this many times what a new connection costs.
 constexpr double kCostFactor = 4.0;
+// A connection is not judged before this many times its path's time to a first byte.
+constexpr double kFirstByteFactor = 2.0;
+// Bytes that come slower than this over the time-out are a trickle: the attempt has stalled.
+constexpr double kTrickleRate = 128;
+// Bytes that come far below the others' rate for this long have stalled as well.
+constexpr std::chrono::milliseconds kSlowStall{10000};
 
 double Seconds(Clock::duration d) {
     return std::chrono::duration<double>(d).count();
 }
 
+// How long a connection runs before it is judged: half a second, and at least twice what a
+// connection takes to its first byte on that path.
+double GraceSeconds(double connectionCost) {
+    return std::max(kGraceSeconds, kFirstByteFactor * connectionCost);
+}
+
 } // namespace
+
+bool IsSlowLane(const Lane &lane, double referenceRate, double connectionCost) {
+    if (lane.age < GraceSeconds(connectionCost))
+        return false; // still connecting or starting
+    return lane.rate < 0 || (referenceRate > 0 && lane.rate < referenceRate * kSlowShare);
+}
 
 Takeover ChooseTakeover(const std::vector<Lane> &lanes, double referenceRate,
                         double connectionCost) {
@@ -33,17 +53,10 @@ Takeover ChooseTakeover(const std::vector<Lane> &lanes, double referenceRate,
         const Lane &lane = lanes[i];
         if (lane.remaining <= 0)
             continue;
-        double rate = lane.rate;
-        bool slow;
-        if (lane.age < 0) {
-            slow = true; // waiting to try again after a failure: nothing comes now
-        } else if (rate < 0) {
-            slow = lane.age >= kGraceSeconds;
-            rate = referenceRate;
-        } else {
-            slow =
-                lane.age >= kGraceSeconds && referenceRate > 0 && rate < referenceRate * kSlowShare;
-        }
+        // A lane waiting to try again after a failure: nothing comes now.
+        const bool slow = lane.age < 0 || IsSlowLane(lane, referenceRate, connectionCost);
+        // One not measured yet is expected to do as well as the others.
+        const double rate = lane.rate < 0 ? referenceRate : lane.rate;
         const double time =
             slow || rate <= 0 ? kForever : static_cast<double>(lane.remaining) / rate;
         if (time > bestTime || (time == bestTime && lane.remaining > bestRemaining)) {
@@ -100,6 +113,9 @@ Work TransferPlan::WorkOf(const Worker &w, bool wait) const {
 Work TransferPlan::NextWork(int worker) {
     std::lock_guard lock(mutex_);
     Worker &w = workers_[static_cast<size_t>(worker)];
+    // A location that others' failures gave up is left before it is asked again.
+    if (locations_[w.location].Out)
+        MoveOn(w);
     if (w.segment && !w.segment->Complete())
         return WorkOf(w, true);
     if (oneStream_)
@@ -160,7 +176,7 @@ Work TransferPlan::TakeoverFor(int worker, Clock::time_point now) {
         std::sort(rates.begin(), rates.end());
         reference = rates[rates.size() / 2];
     }
-    const Takeover takeover = ChooseTakeover(lanes, reference, idle.connectionCost);
+    const Takeover takeover = ChooseTakeover(lanes, reference, TypicalConnectionCost());
     if (takeover.kind == TakeoverKind::None)
         return {};
     Segment &from = *workers_[owners[takeover.lane]].segment;
@@ -171,6 +187,16 @@ Work TransferPlan::TakeoverFor(int worker, Clock::time_point now) {
     taken->First = cut;
     taken->Last = from.Last;
     from.Last = cut - 1;
+    Worker &owner = workers_[owners[takeover.lane]];
+    if (takeover.kind == TakeoverKind::All && owner.running) {
+        // Its connection has nothing more to fetch: it ends at its next look. The bytes go on
+        // being watched as they were, so that a range that is slow on every connection that
+        // takes it over still stalls.
+        owner.cut = true;
+        taken->SlowSince = from.SlowSince ? from.SlowSince : now;
+        taken->WindowStart = from.WindowStart;
+        taken->WindowBytes = from.WindowBytes;
+    }
     segments_.push_back(taken);
     idle.segment = taken;
     // Its attempt begins now: no other idle worker takes it for a lane that does nothing.
@@ -187,6 +213,88 @@ void TransferPlan::AttemptStarted(int worker) {
     w.running = true;
     w.started = now_();
     w.bytes = 0;
+    w.cut = false;
+    if (w.segment && !w.segment->WindowStart) {
+        w.segment->WindowStart = w.started;
+        w.segment->WindowBytes = 0;
+    }
+}
+
+double TransferPlan::OthersRate(int worker, Clock::time_point now) const {
+    std::vector<double> rates;
+    for (size_t i = 0; i < workers_.size(); ++i) {
+        const double rate = workers_[i].running ? RateOf(workers_[i], now) : workers_[i].lastRate;
+        if (static_cast<int>(i) != worker && rate > 0)
+            rates.push_back(rate);
+    }
+    if (rates.empty())
+        return -1;
+    std::sort(rates.begin(), rates.end());
+    return rates[rates.size() / 2];
+}
+
+double TransferPlan::TypicalConnectionCost() const {
+    std::vector<double> costs;
+    for (const Worker &w : workers_)
+        costs.push_back(w.connectionCost);
+    std::sort(costs.begin(), costs.end());
+    return costs[costs.size() / 2];
+}
+
+AttemptCheck TransferPlan::CheckAttempt(int worker, std::chrono::milliseconds timeOut) {
+    std::lock_guard lock(mutex_);
+    Worker &w = workers_[static_cast<size_t>(worker)];
+    AttemptCheck check;
+    if (!w.running || !w.segment)
+        return check;
+    if (w.cut) {
+        check.verdict = AttemptVerdict::Cut;
+        return check;
+    }
+    const Clock::time_point now = now_();
+    Segment &segment = *w.segment;
+    auto stalled = [&](const std::string &why) {
+        // Judged afresh from here, also for a takeover before the attempt has ended.
+        segment.SlowSince.reset();
+        segment.WindowStart = now;
+        segment.WindowBytes = 0;
+        check.verdict = AttemptVerdict::Stalled;
+        check.failure = Failure{FailureKind::Stalled, 0, why};
+        return check;
+    };
+    // A trickle: a byte now and then keeps the time-out of silence from ever ending it.
+    if (segment.WindowStart && now - *segment.WindowStart >= timeOut) {
+        const std::string seconds = std::to_string((timeOut.count() + 999) / 1000) + " s";
+        if (segment.WindowBytes < static_cast<int64_t>(kTrickleRate * Seconds(timeOut)))
+            return stalled("Only " + std::to_string(segment.WindowBytes) + " bytes came in " +
+                           seconds);
+        segment.WindowStart = now;
+        segment.WindowBytes = 0;
+    }
+    const double reference = oneStream_ ? -1 : OthersRate(worker, now);
+    if (reference <= 0)
+        return check;
+    const double cost = TypicalConnectionCost();
+    const Lane lane{segment.Remaining(), RateOf(w, now), Seconds(now - w.started)};
+    if (IsSlowLane(lane, reference, cost)) {
+        const auto limit = std::min<std::chrono::milliseconds>(kSlowStall, timeOut);
+        if (!segment.SlowSince)
+            segment.SlowSince = now;
+        else if (now - *segment.SlowSince >= limit)
+            return stalled("Far slower than the other connections for " +
+                           std::to_string((limit.count() + 999) / 1000) + " s");
+    } else if (lane.rate >= 0 && lane.age >= GraceSeconds(cost)) {
+        segment.SlowSince.reset(); // judged, and keeping up
+    }
+    return check;
+}
+
+void TransferPlan::AttemptCut(int worker) {
+    std::lock_guard lock(mutex_);
+    Worker &w = workers_[static_cast<size_t>(worker)];
+    w.running = false;
+    w.cut = false;
+    Changed();
 }
 
 size_t TransferPlan::Claim(int worker, int64_t offset, size_t n) {
@@ -212,6 +320,7 @@ void TransferPlan::Committed(int worker, size_t n) {
     std::lock_guard lock(mutex_);
     Worker &w = workers_[static_cast<size_t>(worker)];
     w.segment->Received += static_cast<int64_t>(n);
+    w.segment->WindowBytes += static_cast<int64_t>(n);
     w.bytes += static_cast<int64_t>(n);
     if (w.segment->Complete())
         Changed();
@@ -229,27 +338,37 @@ void TransferPlan::Withdraw(int worker, int64_t n) {
 void TransferPlan::AttemptSucceeded(int worker) {
     std::lock_guard lock(mutex_);
     Worker &w = workers_[static_cast<size_t>(worker)];
-    w.lastRate = RateOf(w, now_());
     w.running = false;
-    Location &location = locations_[w.location];
-    location.Strikes = 0;
-    location.Out = false;
-    counting_ = false;
+    // A cut attempt may still end as a success, once its next bytes came: that shows nothing
+    // of its location, which served its range too slowly, nor what its path can do.
+    if (!std::exchange(w.cut, false)) {
+        w.lastRate = RateOf(w, now_());
+        Location &location = locations_[w.location];
+        location.Strikes = 0;
+        location.Out = false;
+        counting_ = false;
+    }
     Changed();
 }
 
 FailureOutcome TransferPlan::AttemptFailed(int worker, const Failure &failure, int64_t delivered) {
     std::lock_guard lock(mutex_);
     Worker &w = workers_[static_cast<size_t>(worker)];
-    if (w.bytes > 0)
+    // A stall's rate is no measure of what the path can do: the others are not judged by it.
+    if (w.bytes > 0 && failure.kind != FailureKind::Stalled)
         w.lastRate = RateOf(w, now_());
     w.running = false;
+    w.cut = false;
+    if (w.segment) {
+        w.segment->SlowSince.reset();
+        w.segment->WindowStart.reset();
+    }
     Changed();
     FailureOutcome outcome;
     if (!IsLocationFailure(failure.kind))
         return outcome;
     Location &location = locations_[w.location];
-    if (delivered > 0) {
+    if (delivered > 0 && failure.kind != FailureKind::Stalled) {
         // It served this attempt for a while: the location works, the connection broke.
         location.Strikes = 0;
         counting_ = false;
@@ -270,17 +389,21 @@ FailureOutcome TransferPlan::AttemptFailed(int worker, const Failure &failure, i
         counting_ = true;
     }
     outcome.counted = counting_ || !others;
-    if (location.Out || (counting_ && count > 1)) {
-        for (size_t step = 1; step < count; ++step) {
-            const size_t next = (w.location + step) % count;
-            if (usable(next)) {
-                w.location = next;
-                outcome.moved = true;
-                break;
-            }
+    if (location.Out || (counting_ && count > 1))
+        outcome.moved = MoveOn(w);
+    return outcome;
+}
+
+bool TransferPlan::MoveOn(Worker &w) {
+    const size_t count = locations_.size();
+    for (size_t step = 1; step < count; ++step) {
+        const size_t next = (w.location + step) % count;
+        if (!locations_[next].Out) {
+            w.location = next;
+            return true;
         }
     }
-    return outcome;
+    return false;
 }
 
 bool TransferPlan::MakeOneStream(int worker) {

@@ -176,6 +176,14 @@ TEST(DownloadRange, WrongAnswersFail) {
          {RangeFault::Kind::OtherVersion, 10, 0, {}},
          FailureKind::WrongBody,
          0},
+        {"a coded answer with the right Content-Range",
+         {RangeFault::Kind::Coded, 0, 0, {}},
+         FailureKind::WrongBody,
+         0},
+        {"the file's first bytes without a Content-Range",
+         {RangeFault::Kind::NoContentRange, 0, 0, {}},
+         FailureKind::WrongBody,
+         0},
     };
     for (const auto &k : cases) {
         SCOPED_TRACE(k.name);
@@ -187,6 +195,55 @@ TEST(DownloadRange, WrongAnswersFail) {
         EXPECT_EQ(c.http.AnswerFailure().kind, k.kind) << c.http.AnswerFailure().text;
         EXPECT_EQ(c.stream->Written(), k.written) << "an answer found wrong writes nothing";
         EXPECT_TRUE(c.http.BodyTrusted());
+    }
+}
+
+// Only an answer that says it holds the range's own bytes as they are is written: a 206 names
+// them in its Content-Range, and no coding changes them.
+TEST(DownloadRange, APartialAnswerIsTakenOnlyForTheBytesItNamesUncoded) {
+    const std::string range = PatternBytes(1000, 1000);
+    const std::string partial = "HTTP/1.1 206 Partial Content\r\n";
+    struct Case {
+        const char *name;
+        std::string answer;
+        bool right;
+    } cases[] = {
+        {"right", partial + "Content-Range: bytes 1000-1999/50000\r\n\r\n" + range, true},
+        {"coded as identity",
+         partial + "Content-Encoding: Identity\r\nContent-Range: bytes 1000-1999/50000\r\n\r\n" +
+             range,
+         true},
+        {"its first part, said so",
+         partial + "Content-Range: bytes 1000-1499/50000\r\n\r\n" + range.substr(0, 500), true},
+        {"chunked",
+         partial + "Transfer-Encoding: chunked\r\nContent-Range: bytes 1000-1999/50000\r\n\r\n" +
+             "3e8\r\n" + range + "\r\n0\r\n\r\n",
+         false},
+        {"a length other than its range's",
+         partial + "Content-Length: 999\r\nContent-Range: bytes 1000-1999/50000\r\n\r\n" +
+             range.substr(0, 999),
+         false},
+        {"more than was asked", partial + "Content-Range: bytes 1000-2000/50000\r\n\r\n" + range,
+         false},
+        {"a Content-Range that cannot be read",
+         partial + "Content-Range: 1000-1999\r\n\r\n" + range, false},
+        {"the whole file, gzip-coded",
+         "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: 1000\r\n\r\n" + range,
+         false},
+    };
+    for (const Case &k : cases) {
+        SCOPED_TRACE(k.name);
+        ScriptedServer server;
+        server.Expect({Action::ReadRequest(), Action::Send(k.answer), Action::Close()});
+        RangeClient c(1000, 1999);
+        c.http.CompleteLength = 50000;
+        EXPECT_EQ(c.Fetch(server.Port()), k.right) << c.http.AnswerFailure().text;
+        if (k.right) {
+            EXPECT_EQ(c.Content(), range.substr(0, static_cast<size_t>(c.http.ExpectedLength)));
+            continue;
+        }
+        EXPECT_EQ(c.http.AnswerFailure().kind, engine::FailureKind::WrongBody);
+        EXPECT_EQ(c.stream->Written(), 0) << "nothing of it reaches the file";
     }
 }
 
@@ -263,8 +320,10 @@ TEST(DownloadRange, AWholeFileAnswerIsRightWhenTheRangeIsTheWholeFile) {
 
 TEST(DownloadRange, ASmallBodyThatCameWithTheHeaderIsReported) {
     ScriptedServer server;
-    server.Expect({Action::ReadRequest(),
-                   Action::Send("HTTP/1.0 206 Partial Content\r\n\r\nabc"), Action::Stall()});
+    server.Expect(
+        {Action::ReadRequest(),
+         Action::Send("HTTP/1.0 206 Partial Content\r\nContent-Range: bytes 0-2/3\r\n\r\nabc"),
+         Action::Stall()});
     // The server keeps the connection open; closing it from here ends the capture.
     RangeClient c(0, 2);
     std::thread closer([&] {
@@ -282,7 +341,8 @@ TEST(DownloadRange, ABodyThatGoesOnPastTheRangeEndsTheAttemptAtOnce) {
     ScriptedServer server;
     server.Expect(
         {Action::ReadRequest(),
-         Action::Send("HTTP/1.0 206 Partial Content\r\n\r\n" + PatternBytes(0, 100)),
+         Action::Send("HTTP/1.0 206 Partial Content\r\nContent-Range: bytes 0-99/*\r\n\r\n" +
+                      PatternBytes(0, 100)),
          Action::Delay(std::chrono::milliseconds(50)),
          Action::Send(PatternBytes(100, 32u << 20), 64u << 10, std::chrono::milliseconds(1)),
          Action::Stall()});
@@ -362,6 +422,15 @@ TEST(FetchFileInfo, HeadRefusedOrWithoutLengthIsAskedForOneByte) {
          "HTTP/1.1 403 Forbidden\r\n\r\n", -1, "HTTP 403 Forbidden"},
         {"200 without a length, twice", "HTTP/1.0 200 OK\r\n\r\n", "HTTP/1.0 200 OK\r\n\r\n",
          -1, "The server tells no file size"},
+        // A coded answer's lengths are the coding's, not the file's.
+        {"a coded HEAD answer, then 206",
+         "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: 40\r\n\r\n",
+         "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 0-0/123\r\n\r\nx", 123, ""},
+        {"coded answers only",
+         "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: 40\r\n\r\n",
+         "HTTP/1.1 206 Partial Content\r\nContent-Encoding: gzip\r\n"
+         "Content-Range: bytes 0-0/40\r\n\r\nx",
+         -1, "The server sends the file coded (gzip): its size is unknown"},
     };
     for (const Case &k : cases) {
         SCOPED_TRACE(k.name);
@@ -389,6 +458,43 @@ TEST(FetchFileInfo, HeadRefusedOrWithoutLengthIsAskedForOneByte) {
             EXPECT_NE(server.Received(1).find("\r\nRange: bytes=0-0\r\n\r\n"),
                       std::string::npos);
         }
+    }
+}
+
+// A server that sends its answer a byte now and then never lets the time-out of silence end
+// the size request: the bound does, in the HEAD request and in the one-byte request after it.
+TEST(FetchFileInfo, AnAnswerThatTricklesEndsAtTheBound) {
+    const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n";
+    const std::string probe =
+        "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 0-0/10\r\n\r\nx";
+    struct Case {
+        const char *name;
+        std::vector<testsupport::Script> answers;
+    } cases[] = {
+        {"HEAD", {{Action::ReadRequest(), Action::Send(head, 1, 200ms), Action::Close()}}},
+        {"the one byte after HEAD",
+         {{Action::ReadRequest(), Action::Send("HTTP/1.0 200 OK\r\n\r\n"), Action::Close()},
+          {Action::ReadRequest(), Action::Send(probe, 1, 200ms), Action::Close()}}},
+    };
+    for (const Case &k : cases) {
+        SCOPED_TRACE(k.name);
+        ScriptedServer server;
+        for (const testsupport::Script &answer : k.answers)
+            server.Expect(answer);
+        double modified = 0;
+        int64_t size = 0;
+        engine::Failure failure;
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_FALSE(
+            engine::FetchFileInfo("http://127.0.0.1:" + std::to_string(server.Port()) + "/f", "", 0,
+                                  modified, size, nullptr, &failure, {}, 1500ms));
+        const auto took = std::chrono::steady_clock::now() - start;
+        EXPECT_GE(took, 1400ms);
+        EXPECT_LT(took, 6s) << "the answer alone takes 8 s or more";
+        EXPECT_EQ(size, -1);
+        EXPECT_EQ(failure.kind, engine::FailureKind::TimedOut);
+        EXPECT_EQ(failure.text, "No answer within 2 s");
+        EXPECT_EQ(server.Accepted(), k.answers.size());
     }
 }
 

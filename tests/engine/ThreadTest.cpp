@@ -3,6 +3,8 @@
 #include "WorkerFixture.h"
 
 #include <algorithm>
+#include <cinttypes>
+#include <cstdio>
 #include <random>
 
 using namespace workertest;
@@ -199,6 +201,100 @@ TEST_F(Workers, ASlowLaneIsTakenOverByTheIdleWorkers) {
     EXPECT_GT(RangeLines(server).size(), 5u);
     EXPECT_TRUE(failures.empty()) << failures.front().failure.text;
     EXPECT_LT(took, 15s) << "the slow lane alone takes 40 s";
+}
+
+// A server that sends a byte now and then (the header too) never lets the time-out of silence
+// pass: the attempt stalls once the time-out has brought too few bytes, a failure counted as
+// any other, and the next attempt gets the range.
+TEST_F(Workers, AnAttemptThatTricklesStallsAfterTheTimeOutAndCounts) {
+    const std::string content = PatternBytes(0, 100000);
+    RangeServer server(content);
+    server.SetFaults([](size_t i, const SeenRequest &) {
+        // Its header alone takes 20 s.
+        return i == 0 ? RangeFault{RangeFault::Kind::Trickle, 1, 0, 200ms} : RangeFault{};
+    });
+    clientTimeOut = 1000;
+    const auto start = steady_clock::now();
+    StartOne(server, 100000, 0, 99999);
+    ASSERT_TRUE(PumpUntil([&] { return ended == 1; }));
+    EXPECT_LT(steady_clock::now() - start, 10s);
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_EQ(failures[0].failure.kind, FailureKind::Stalled);
+    EXPECT_EQ(failures[0].failure.text, "Only 0 bytes came in 1 s");
+    EXPECT_TRUE(failures[0].outcome.counted) << "the only location: it counts";
+    EXPECT_TRUE(Written() == content);
+}
+
+// One range trickles while the others come fast: the idle workers take it over, and its
+// connection ends at once, without a failure, instead of holding its worker (and so the end of
+// the download) until the trickle is done.
+TEST_F(Workers, AConnectionWhoseRemainderWasTakenEndsAtOnce) {
+    const int64_t size = 20 << 20;
+    const std::string content = PatternBytes(0, static_cast<size_t>(size));
+    RangeServer server(content);
+    server.SetFaults([](size_t i, const SeenRequest &r) {
+        // A byte every 2 s: its header alone takes minutes.
+        return r.method == "GET" && i == 2 ? RangeFault{RangeFault::Kind::Trickle, 1, 0, 2000ms}
+                                           : RangeFault{};
+    });
+    clientTimeOut = 60000;
+    const auto start = steady_clock::now();
+    StartAll(size, {At(server)}, 5);
+    ASSERT_TRUE(PumpUntil([&] { return ended == 5; }, 30s));
+    EXPECT_LT(steady_clock::now() - start, 15s);
+    EXPECT_TRUE(failures.empty()) << failures.front().failure.text;
+    EXPECT_TRUE(Written() == content);
+}
+
+// One connection runs far below the others (above the rate of a trickle) while they all still
+// run, so that no idle worker can take its remainder: it stalls all the same, after the 10 s
+// (here the client's shorter time-out), a failure counted as any other.
+TEST_F(Workers, AConnectionFarBelowTheOthersStalls) {
+    const int64_t size = 1 << 20;
+    const std::string content = PatternBytes(0, static_cast<size_t>(size));
+    RangeServer server(content);
+    server.SetBodyPace(4 << 10, 125ms); // 32 kB/s: each range takes more than 6 s
+    server.SetFaults([](size_t i, const SeenRequest &r) {
+        return r.method == "GET" && i == 1 ? RangeFault{RangeFault::Kind::Trickle, 100, 0, 100ms}
+                                           : RangeFault{}; // 1 kB/s
+    });
+    clientTimeOut = 2000;
+    StartAll(size, {At(server)}, 5);
+    ASSERT_TRUE(PumpUntil([&] { return ended == 5; }, 30s));
+    EXPECT_TRUE(Written() == content);
+    ASSERT_GE(failures.size(), 1u);
+    EXPECT_EQ(failures[0].failure.kind, FailureKind::Stalled);
+    EXPECT_EQ(failures[0].failure.text, "Far slower than the other connections for 2 s");
+    EXPECT_TRUE(failures[0].outcome.counted) << "the only location: it counts";
+}
+
+// Every connection that asks for bytes of one range gets them as a trickle: the takeovers
+// pass them from worker to worker, they stall all the same (as the location's failures, not
+// counted while another location can serve), and the workers leave the location for the next,
+// where the file comes whole.
+TEST_F(Workers, ARangeThatTricklesOnEveryConnectionMovesToTheNextLocation) {
+    const int64_t size = 10 << 20;
+    const std::string content = PatternBytes(0, static_cast<size_t>(size));
+    const auto range = TransferPlan::Ranges(size, 5)[3];
+    RangeServer slow(content), other(content);
+    slow.SetFaults([range](size_t, const SeenRequest &r) {
+        int64_t first = -1;
+        if (r.method != "GET" ||
+            std::sscanf(r.rangeLine.c_str(), "Range: bytes=%" SCNd64, &first) != 1 ||
+            first < range.first || first > range.second)
+            return RangeFault{};
+        return RangeFault{RangeFault::Kind::Trickle, 10, 0, 100ms}; // 100 bytes a second
+    });
+    clientTimeOut = 2000;
+    StartAll(size, {At(slow), At(other)}, 5);
+    ASSERT_TRUE(PumpUntil([&] { return ended == 5; }, 60s));
+    EXPECT_TRUE(Written() == content);
+    ASSERT_GE(failures.size(), 2u) << "two stalls in a row give a location up";
+    for (const FailureReport &f : failures) {
+        EXPECT_EQ(f.failure.kind, FailureKind::Stalled) << f.failure.text;
+        EXPECT_FALSE(f.outcome.counted) << "another location can serve";
+    }
+    EXPECT_FALSE(other.Requests().empty());
 }
 
 // The location that serves the transfer dies in the middle: the workers move to the next

@@ -38,6 +38,17 @@ size_t Write(TransferPlan &plan, int worker, int64_t n) {
     return taken;
 }
 
+// Attempts of `workers` begin at a time of their own, and their first bytes come 10 ms later:
+// connections of a near path.
+void StartAttempts(TransferPlan &plan, std::initializer_list<int> workers) {
+    testNow = Clock::time_point{} + std::chrono::hours(1);
+    for (int w : workers)
+        plan.AttemptStarted(w);
+    testNow += 10ms;
+    for (int w : workers)
+        Write(plan, w, 1);
+}
+
 const Failure kRefused{FailureKind::Refused, 0, "Connection refused"};
 const Failure kUnavailable{FailureKind::HttpStatus, 503, "HTTP 503 Service Unavailable"};
 
@@ -122,6 +133,28 @@ TEST(TakeoverRule, TheLaneWithTheMostTimeLeftIsHalvedOrTakenWhenSlow) {
     EXPECT_EQ(engine::ChooseTakeover({{4 << 20, fast, 3}}, fast, 0.5).kind, TakeoverKind::None);
 }
 
+TEST(TakeoverRule, ALaneIsJudgedOnceItsFirstBytesCanHaveCome) {
+    const double fast = 20.0 * 1024 * 1024;
+    struct Row {
+        const char *name;
+        engine::Lane lane;
+        double reference, connectionCost;
+        bool slow;
+    } rows[] = {
+        {"nothing yet, still starting", {1 << 20, -1, 0.3}, fast, 0.01, false},
+        {"nothing after half a second", {1 << 20, -1, 0.6}, fast, 0.01, true},
+        {"nothing yet on a far path", {1 << 20, -1, 1.5}, fast, 0.8, false},
+        {"nothing after twice the far path's first byte", {1 << 20, -1, 1.7}, fast, 0.8, true},
+        {"below a quarter of the others", {1 << 20, fast / 5, 3}, fast, 0.01, true},
+        {"at a third of the others", {1 << 20, fast / 3, 3}, fast, 0.01, false},
+        {"no others to compare with", {1 << 20, 10, 3}, -1, 0.01, false},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(engine::IsSlowLane(row.lane, row.reference, row.connectionCost), row.slow);
+    }
+}
+
 TEST(TransferPlan, AnIdleWorkerTakesTheLaterHalfOrAllOfASlowRemainder) {
     const int64_t size = 50 << 20;
     TransferPlan plan(size, Locations(1), 5);
@@ -200,6 +233,133 @@ TEST(TransferPlan, WithOneLocationEveryFailureCounts) {
     const engine::FailureOutcome outcome = plan.AttemptFailed(0, kUnavailable, 0);
     EXPECT_TRUE(outcome.counted);
     EXPECT_FALSE(outcome.moved);
+}
+
+// A trickle (bytes now and then, so that the time-out of silence never passes) stalls the
+// attempt once the time-out has passed with too few bytes: a failure, counted as any other.
+TEST(TransferPlan, AnAttemptThatTricklesStallsAtTheTimeOut) {
+    using engine::AttemptVerdict;
+    TransferPlan plan(10 << 20, Locations(1), 5);
+    plan.SetClockForTesting(&TestClock);
+    StartAttempts(plan, {0});
+    testNow += 59s;
+    Write(plan, 0, 99);
+    EXPECT_EQ(plan.CheckAttempt(0, 60s).verdict, AttemptVerdict::Go);
+    testNow += 1s;
+    const engine::AttemptCheck check = plan.CheckAttempt(0, 60s);
+    ASSERT_EQ(check.verdict, AttemptVerdict::Stalled);
+    EXPECT_EQ(check.failure.kind, FailureKind::Stalled);
+    EXPECT_EQ(check.failure.text, "Only 100 bytes came in 60 s");
+    EXPECT_TRUE(plan.AttemptFailed(0, check.failure, 100).counted);
+    // The next attempt is watched afresh: enough bytes in each time-out, then too few.
+    plan.AttemptStarted(0);
+    testNow += 30s;
+    Write(plan, 0, 1 << 20);
+    testNow += 30s;
+    EXPECT_EQ(plan.CheckAttempt(0, 60s).verdict, AttemptVerdict::Go);
+    testNow += 60s;
+    Write(plan, 0, 7679);
+    EXPECT_EQ(plan.CheckAttempt(0, 60s).verdict, AttemptVerdict::Stalled)
+        << "less than 128 bytes a second";
+}
+
+// A range whose bytes come far below the others' rate stalls after 10 s, also when the
+// takeovers that move it to other workers' connections never let one connection run that long:
+// the watch goes with the bytes.
+TEST(TransferPlan, ARangeFarBelowTheOthersStallsAcrossTheTakeoversThatMoveIt) {
+    using engine::AttemptVerdict;
+    const int64_t size = 50 << 20;
+    TransferPlan plan(size, Locations(1), 5);
+    plan.SetClockForTesting(&TestClock);
+    StartAttempts(plan, {0, 1, 2, 3, 4});
+    const Clock::time_point start = testNow;
+    testNow += 2s;
+    for (int w : {0, 2, 3, 4})
+        Write(plan, w, 5 << 20);
+    Write(plan, 1, 1024);
+    EXPECT_EQ(plan.CheckAttempt(1, 60s).verdict, AttemptVerdict::Go) << "slow since now";
+    testNow += 4s;
+    // Worker 0 completes its range and takes all that the slow one has left; the slow one's
+    // connection ends at its next look, neither a success nor a failure.
+    Write(plan, 0, size);
+    plan.AttemptSucceeded(0);
+    ASSERT_TRUE(plan.NextWork(0).segment);
+    EXPECT_EQ(plan.CheckAttempt(1, 60s).verdict, AttemptVerdict::Cut);
+    plan.AttemptCut(1);
+    plan.AttemptStarted(0);
+    testNow += 10ms;
+    Write(plan, 0, 1);
+    testNow += 1s;
+    Write(plan, 0, 100);
+    EXPECT_EQ(plan.CheckAttempt(0, 60s).verdict, AttemptVerdict::Go);
+    testNow = start + 12s; // 10 s after the range was first seen slow, 6 s into this attempt
+    const engine::AttemptCheck check = plan.CheckAttempt(0, 60s);
+    EXPECT_EQ(check.verdict, AttemptVerdict::Stalled);
+    EXPECT_EQ(check.failure.text, "Far slower than the other connections for 10 s");
+    EXPECT_TRUE(plan.AttemptFailed(0, check.failure, 100).counted);
+    // The next attempt on those bytes gets its 10 s again; one that keeps up is no longer slow.
+    plan.AttemptStarted(0);
+    testNow += 1s;
+    Write(plan, 0, 100);
+    EXPECT_EQ(plan.CheckAttempt(0, 60s).verdict, AttemptVerdict::Go);
+    testNow += 5s;
+    Write(plan, 0, 12 << 20);
+    EXPECT_EQ(plan.CheckAttempt(0, 60s).verdict, AttemptVerdict::Go);
+    testNow += 6s;
+    EXPECT_EQ(plan.CheckAttempt(0, 60s).verdict, AttemptVerdict::Go);
+    // A shorter time-out shortens the 10 s.
+    TransferPlan quick(size, Locations(1), 5);
+    quick.SetClockForTesting(&TestClock);
+    StartAttempts(quick, {0, 1, 2, 3, 4});
+    testNow += 1s;
+    for (int w : {0, 2, 3, 4})
+        Write(quick, w, 5 << 20);
+    EXPECT_EQ(quick.CheckAttempt(1, 2s).verdict, AttemptVerdict::Go);
+    testNow += 2s;
+    EXPECT_EQ(quick.CheckAttempt(1, 2s).verdict, AttemptVerdict::Stalled);
+}
+
+TEST(TransferPlan, TheOneStreamIsNotComparedWithTheOthers) {
+    TransferPlan plan(50 << 20, Locations(1), 5);
+    plan.SetClockForTesting(&TestClock);
+    StartAttempts(plan, {0, 1, 2, 3, 4});
+    testNow += 1s;
+    for (int w = 0; w < 5; ++w)
+        Write(plan, w, 5 << 20);
+    ASSERT_TRUE(plan.MakeOneStream(3));
+    for (int w : {0, 1, 2, 4})
+        plan.AttemptFailed(w, Failure{FailureKind::Stopped, 0, ""}, 0);
+    plan.RestartOneStream(3);
+    for (int second = 0; second < 30; ++second) {
+        testNow += 1s;
+        Write(plan, 3, 100 << 10);
+        EXPECT_EQ(plan.CheckAttempt(3, 60s).verdict, engine::AttemptVerdict::Go) << second;
+    }
+}
+
+// Stalls strike their location out like resets do, however many bytes they delivered, and the
+// workers that did not fail there leave it too. A cut attempt that still ends in a success
+// shows nothing of its location.
+TEST(TransferPlan, StalledAndCutAttemptsNeverShowThatALocationWorks) {
+    const Failure stalled{FailureKind::Stalled, 0, "Only 6 bytes came in 60 s"};
+    TransferPlan plan(50 << 20, Locations(2), 5);
+    plan.SetClockForTesting(&TestClock);
+    EXPECT_FALSE(plan.AttemptFailed(0, stalled, 6).moved);
+    // Worker 1 is cut (its slow remainder taken by worker 2, whose range is done) and then
+    // ends as a success at its next bytes: location 0's strike stays.
+    StartAttempts(plan, {0, 1, 2, 3, 4});
+    testNow += 2s;
+    Write(plan, 1, 1024);
+    for (int w : {0, 3, 4})
+        Write(plan, w, 5 << 20);
+    Write(plan, 2, 50 << 20);
+    ASSERT_TRUE(plan.NextWork(2).segment);
+    ASSERT_EQ(plan.CheckAttempt(1, 60s).verdict, engine::AttemptVerdict::Cut);
+    plan.AttemptSucceeded(1);
+    EXPECT_TRUE(plan.AttemptFailed(0, stalled, 6).moved) << "two stalls in a row";
+    EXPECT_EQ(plan.LocationOf(0), 1u);
+    EXPECT_EQ(plan.NextWork(3).location, 1u) << "a location given up is left by all";
+    EXPECT_EQ(plan.LocationOf(3), 1u);
 }
 
 TEST(TransferPlan, TheFirstWorkerWithAWholeFileBecomesTheOneStream) {

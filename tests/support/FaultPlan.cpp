@@ -18,7 +18,8 @@ struct Weighted {
     unsigned weight;
 };
 
-// Per size request: most answer; a stall past the time-out costs the selection 30 s.
+// Per size request: most answer; a stall past the time-out costs the selection 30 s (5 s once
+// a location has told the size).
 constexpr Weighted kHeadFaults[] = {
     {"none", 750},      {"reset", 50},      {"pause", 60},    {"stall-past-timeout", 5},
     {"status-5xx", 40}, {"status-404", 30}, {"redirect", 45}, {"refuse", 20},

@@ -154,20 +154,24 @@ Script RangeServer::Answer(const std::string &request) {
     }
     const int status = ranged ? 206 : 200;
     const bool otherVersion = fault.kind == RangeFault::Kind::OtherVersion;
+    const bool coded = fault.kind == RangeFault::Kind::Coded;
     // Another version of the file is `bytes` + 1 bytes longer and differs in every byte.
     const size_t shownSize = otherVersion ? size + fault.bytes + 1 : size;
     std::string head =
         Head(status, length,
-             (ranged ? "Content-Range: bytes " + std::to_string(shownFirst) + "-" +
-                           std::to_string(shownFirst + static_cast<int64_t>(length) - 1) + "/" +
-                           std::to_string(shownSize) + "\r\n"
-                     : std::string()) +
-                 modified);
-    const size_t from = fault.kind == RangeFault::Kind::WrongRangeBytes
-                            ? static_cast<size_t>(shownFirst)
-                            : static_cast<size_t>(first);
+             (ranged && fault.kind != RangeFault::Kind::NoContentRange
+                  ? "Content-Range: bytes " + std::to_string(shownFirst) + "-" +
+                        std::to_string(shownFirst + static_cast<int64_t>(length) - 1) + "/" +
+                        std::to_string(shownSize) + "\r\n"
+                  : std::string()) +
+                 (coded ? "Content-Encoding: gzip\r\n" : "") + modified);
+    size_t from = static_cast<size_t>(first);
+    if (fault.kind == RangeFault::Kind::WrongRangeBytes)
+        from = static_cast<size_t>(shownFirst);
+    else if (fault.kind == RangeFault::Kind::NoContentRange)
+        from = 0;
     std::string body = content_.substr(from, length);
-    if (otherVersion)
+    if (otherVersion || coded)
         for (char &c : body)
             c = static_cast<char>(c ^ 0x5A);
     const size_t cut = std::min(fault.bytes, body.size());
@@ -202,6 +206,8 @@ Script RangeServer::HeadAnswer(const RangeFault &fault, const std::string &head)
         return {Action::Delay(fault.stall), Action::Send(head)};
     case RangeFault::Kind::StallForever:
         return {Action::Stall()};
+    case RangeFault::Kind::Trickle:
+        return {Action::Send(head, std::max<size_t>(fault.bytes, 1), fault.stall)};
     default:
         return {Action::Delay(headDelay_.load()), Action::Send(head)};
     }

@@ -2,8 +2,8 @@
 
 // An HTTP file server for tests that answers HEAD and "Range: bytes=" requests from a string
 // and injects faults on chosen connections: resets, stalls, trickles, short and long bodies,
-// the whole file instead of the range, wrong ranges, error statuses, redirects and refused
-// connections.
+// the whole file instead of the range, wrong ranges, coded bodies, error statuses, redirects
+// and refused connections.
 
 #include "tests/support/ScriptedServer.h"
 
@@ -32,6 +32,7 @@ struct RangeFault {
         StallForever,      // `bytes` body bytes, then nothing until the peer gives up (HEAD:
                            // no answer at all)
         Trickle,           // the answer in slices of `bytes` bytes, `stall` before each
+                           // (HEAD: the answer's header so)
         LongBody,          // the range's answer followed by `bytes` bytes more
         WrongRangeBytes,   // 206 with the bytes of a range `bytes` further on, and the
                            // Content-Range that belongs to them
@@ -39,6 +40,10 @@ struct RangeFault {
                            // file: other bytes, and a complete length `bytes` + 1 longer
         Redirect,          // answer `status` (a 3xx) with "Location: `location`"
         Refuse,            // refuse every connection for `stall`, and reset this one
+        Coded,             // 206 with the right Content-Range and "Content-Encoding: gzip":
+                           // other bytes of the range's length (a coding of the range)
+        NoContentRange,    // 206 without a Content-Range, as long as the range asked, with
+                           // the file's bytes from its first one
     };
     RangeFault() = default;
     RangeFault(Kind k, size_t n, int code, std::chrono::milliseconds d, std::string where = {})

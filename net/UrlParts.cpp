@@ -105,7 +105,9 @@ std::string HexPair(unsigned char byte) {
 } // namespace
 
 std::string WithoutUserInfo(const std::string &authority) {
-    return authority.substr(authority.rfind('@') + 1);
+    // An "@" after the authority's end (in a query: "h?mail=a@b") is no user information.
+    const size_t at = authority.rfind('@', authority.find_first_of("/?#"));
+    return at == std::string::npos ? authority : authority.substr(at + 1);
 }
 
 std::string ShownUrl(const std::string &url) {

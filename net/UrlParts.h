@@ -40,7 +40,8 @@ std::string SchemeOf(const std::string &reference);
 // A path with its "." and ".." segments removed (RFC 3986 section 5.2.4).
 std::string RemoveDotSegments(const std::string &path);
 
-// An authority without its user information: "host:port" of "user:password@host:port".
+// An authority without its user information: "host:port" of "user:password@host:port". The
+// text may run past the authority's end: an "@" after a "/", "?" or "#" is left as it is.
 std::string WithoutUserInfo(const std::string &authority);
 
 // The URL as a text for people may show it: the password of its user information as "***"

@@ -117,6 +117,8 @@ TEST(ShownUrl, TheUserInformationIsHidden) {
         EXPECT_EQ(net::ShownUrl(url), shown) << url;
     EXPECT_EQ(net::WithoutUserInfo("user:p@ss@host:81"), "host:81");
     EXPECT_EQ(net::WithoutUserInfo("host:81"), "host:81");
+    EXPECT_EQ(net::WithoutUserInfo("good.example?@evil.example"), "good.example?@evil.example");
+    EXPECT_EQ(net::WithoutUserInfo("u@good.example#@evil.example"), "good.example#@evil.example");
 }
 
 TEST(RequestTarget, WhatAPathMayNotCarryIsPercentEncoded) {

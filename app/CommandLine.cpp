@@ -45,6 +45,10 @@ std::string ReadUrl(const std::string &url, DownloadRequest &request) {
     // The user name and password are not sent (nothing here answers a server's question for
     // credentials), and so never become part of a status text, a caption or a proxy rule.
     const std::string authority = rest.substr(0, slash);
+    // A "?" or "#" ends the host for the client ("http://good.example?@other/f" asks
+    // good.example): such a URL would be shown as one host and asked of another.
+    if (authority.find_first_of("?#") != std::string::npos)
+        return "Host name must not contain \"?\" or \"#\"\n\r";
     primary.Host = net::WithoutUserInfo(authority);
     request.UserInfoLeftOut = primary.Host.size() != authority.size();
     if (primary.Host.empty())

@@ -194,9 +194,13 @@ TEST(CommandLine, TheUserInformationIsLeftOutOfTheHost) {
     EXPECT_FALSE(Parse({"http://server/f.exe?mail=a@b"}).request.UserInfoLeftOut);
     EXPECT_EQ(Parse({"http://server/f.exe?mail=a@b"}).request.MirrorTable[0].Host, "server");
     EXPECT_EQ(Parse({"http://user:pw@/f.exe"}, false).result.urlError, "Host is missing\n\r");
-    // An "@" in a query before the first "/" names no user: the host stays the one requested.
-    EXPECT_EQ(Parse({"http://good.example?@evil.example/f.exe"}).request.MirrorTable[0].Host,
-              "good.example?@evil.example");
+    // A "?" or "#" before the first "/" would end the host for the client: the host shown
+    // and the host asked would differ.
+    for (const char *url : {"http://good.example?@evil.example/f.exe",
+                            "http://good.example#@evil.example/f.exe", "http://?user:pw@h/f.exe"})
+        EXPECT_EQ(Parse({url}, false).result.urlError,
+                  "Host name must not contain \"?\" or \"#\"\n\r")
+            << url;
 }
 
 TEST(CommandLine, QueryAndFragmentStayInTheRequestButNotInTheShownName) {

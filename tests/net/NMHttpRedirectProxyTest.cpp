@@ -53,15 +53,19 @@ struct Chain {
         client.ProxyAuthorization = "Basic cHJveHk6c2VjcmV0";
     }
     std::string ProxyUrl() const { return "http://127.0.0.1:" + std::to_string(proxy.Port()); }
+    // Gets the file with http_proxy set to `httpProxy` and the internal names on no_proxy.
+    void Fetch(const std::string &httpProxy) {
+        ProxyVariables variables(httpProxy, "localhost, .internal.example");
+        client.Get("http://origin.example/start");
+        EXPECT_EQ(client.Body, "file");
+    }
 };
 
 } // namespace
 
 TEST(NMHttpRedirectProxy, ATargetOnNoProxyIsReachedDirectlyWithoutTheProxysCredentials) {
     Chain chain("files.internal.example");
-    ProxyVariables variables(chain.ProxyUrl(), "localhost, .internal.example");
-    chain.client.Get("http://origin.example/start");
-    EXPECT_EQ(chain.client.Body, "file");
+    chain.Fetch(chain.ProxyUrl());
     EXPECT_EQ(chain.proxy.Accepted(), 1u);
     EXPECT_EQ(FirstLine(chain.proxy, 0), "GET http://origin.example/start HTTP/1.0");
     EXPECT_EQ(chain.target.Received(0),
@@ -70,9 +74,7 @@ TEST(NMHttpRedirectProxy, ATargetOnNoProxyIsReachedDirectlyWithoutTheProxysCrede
 
 TEST(NMHttpRedirectProxy, ATargetNotOnNoProxyGoesThroughTheProxy) {
     Chain chain("cdn.example");
-    ProxyVariables variables(chain.ProxyUrl(), "localhost, .internal.example");
-    chain.client.Get("http://origin.example/start");
-    EXPECT_EQ(chain.client.Body, "file");
+    chain.Fetch(chain.ProxyUrl());
     EXPECT_EQ(chain.proxy.Accepted(), 2u);
     EXPECT_EQ(FirstLine(chain.proxy, 1),
               "GET " + LocalUrl(chain.target, "/f.exe", "cdn.example") + " HTTP/1.0");
@@ -82,9 +84,7 @@ TEST(NMHttpRedirectProxy, ATargetNotOnNoProxyGoesThroughTheProxy) {
 // The caller's proxy is not the system's (the options' proxy): it serves every host.
 TEST(NMHttpRedirectProxy, AProxyTheSystemDidNotGiveServesEveryTarget) {
     Chain chain("files.internal.example");
-    ProxyVariables variables("http://127.0.0.1:1", "localhost, .internal.example");
-    chain.client.Get("http://origin.example/start");
-    EXPECT_EQ(chain.client.Body, "file");
+    chain.Fetch("http://127.0.0.1:1");
     EXPECT_EQ(chain.proxy.Accepted(), 2u);
     EXPECT_EQ(chain.target.Accepted(), 0u);
 }

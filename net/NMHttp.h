@@ -44,6 +44,10 @@ using TResultEvent = std::function<void(CmdType Cmd)>;
 // request, a 204 or a 304), classify the status, close, follow redirects. Each blocks the calling
 // thread until the cycle ends and lets every exception of the cycle (ESockError, EAbortError,
 // EFileStreamError) reach the caller; an HTTP error status raises nothing but fires OnFailure.
+// A redirect is followed to http and https targets only, never from https to http, never to a
+// target with a control character (each raises ESockError naming why); through a proxy that
+// the system's settings gave, a target those settings reach directly is asked directly (Proxy
+// and ProxyPort then stay as the last request of the cycle used them).
 class TNMHTTP : public TPowersock {
   public:
     TNMHTTP();

@@ -3,12 +3,15 @@
 #include "platform/Signature.h"
 
 #include "app/IntegerText.h"
+#include "net/NMHttp.h"
+#include "net/UrlParts.h"
 
 #include <cctype>
 #include <cstdint>
 
 namespace {
 
+// The longest signer pin and program name taken.
 constexpr std::size_t kMaximumPart = 1000;
 
 std::string UpperCase(std::string text) {
@@ -17,22 +20,40 @@ std::string UpperCase(std::string text) {
     return text;
 }
 
-// Splits the URL into protocol, entry 0 and file name; returns the error noted, or "".
+// Splits the URL into protocol, entry 0 and file name; returns the error noted, or "". A URL
+// is taken whole or refused: nothing of it is cut.
 std::string ReadUrl(const std::string &url, DownloadRequest &request) {
+    // A CR or LF would end the request line early and add header lines of its own.
+    if (const std::string control = net::ControlCharacterIn(url); !control.empty())
+        return "URL contains a control character (" + control + ")\n\r";
     std::size_t separator = url.find("://");
     if (separator == std::string::npos)
         return "Protocol is missing\n\r";
+    // Longer than a request line can carry, the URL would be cut, or refused by the server.
+    if (const std::size_t line = net::TNMHTTP::LongestRequestLine(url);
+        line > net::TNMHTTP::kMaxRequestLine)
+        return "URL is too long: its request line would have " + std::to_string(line) +
+               " characters, and at most " + std::to_string(net::TNMHTTP::kMaxRequestLine) +
+               " can be sent\n\r";
     request.Protocol = url.substr(0, separator);
-    std::string rest = url.substr(separator + 3, kMaximumPart);
+    std::string rest = url.substr(separator + 3);
 
     std::size_t slash = rest.find('/');
     if (slash == std::string::npos)
         return "File name is missing\n\r";
     MirrorEntry &primary = request.MirrorTable[0];
-    primary.Host = rest.substr(0, slash);
+    // The user name and password are not sent (nothing here answers a server's question for
+    // credentials), and so never become part of a status text, a caption or a proxy rule.
+    const std::string authority = rest.substr(0, slash);
+    // A "?" or "#" ends the host for the client ("http://good.example?@other/f" asks
+    // good.example): such a URL would be shown as one host and asked of another.
+    if (authority.find_first_of("?#") != std::string::npos)
+        return "Host name must not contain \"?\" or \"#\"\n\r";
+    primary.Host = net::WithoutUserInfo(authority);
+    request.UserInfoLeftOut = primary.Host.size() != authority.size();
     if (primary.Host.empty())
         return "Host is missing\n\r";
-    std::string path = rest.substr(slash + 1, kMaximumPart);
+    std::string path = rest.substr(slash + 1);
 
     // The directory ends at the last "/" before a query or fragment: a "/" inside
     // "?redirect=a/b" belongs to the file name's query, not to the path.
@@ -40,9 +61,9 @@ std::string ReadUrl(const std::string &url, DownloadRequest &request) {
     int last = LastPos("/", std::string_view(path).substr(0, query));
     if (last > 0) {
         primary.Directory = path.substr(0, static_cast<std::size_t>(last) - 1);
-        request.FileName = path.substr(static_cast<std::size_t>(last), kMaximumPart);
+        request.FileName = path.substr(static_cast<std::size_t>(last));
     } else {
-        request.FileName = path.substr(0, kMaximumPart);
+        request.FileName = path;
     }
 
     return FileNameError(request.FileName);

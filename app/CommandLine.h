@@ -35,9 +35,9 @@ struct CommandLineResult {
     // malformed or cannot be checked here (ends in LF CR); empty when none. A pin must never be
     // dropped silently: such a command line does not run.
     std::string pinError;
-    // The error of the URL itself (no "://", no host, no file name that can be saved); empty
-    // for a good URL or none. Nothing can be asked for without it: such a command line does
-    // not run.
+    // The error of the URL itself (no "://", no host, no file name that can be saved, a
+    // control character, more than a request line can carry); empty for a good URL or none.
+    // Nothing can be asked for without it: such a command line does not run.
     std::string urlError;
 };
 

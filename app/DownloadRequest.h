@@ -23,6 +23,9 @@ struct DownloadRequest {
     TMirrorTable MirrorTable;
     // As the URL gives it, query and fragment included: requests use it whole.
     std::string FileName;
+    // The URL named a user (and maybe a password) before its host: left out of the host, so
+    // neither sent nor shown.
+    bool UserInfoLeftOut = false;
     std::string ProductName;
     std::string UserAgent;
     std::string MinimumOSVersionDescription;

@@ -16,12 +16,31 @@ std::string HostWithoutPort(const std::string &host) {
     return host.substr(0, host.rfind(':'));
 }
 
+// Why a proxy of the system's settings cannot be used, for the box that ends the program; empty
+// for one that can. It names the proxy without its credentials.
+std::string UnusableProxyText(const platform::ProxyServer &proxy, const std::string &source) {
+    if (proxy.Usable())
+        return "";
+    const std::string what =
+        proxy.Scheme.empty()
+            ? "The proxy setting " + source + " cannot be read (a proxy is written "
+                                              "http://[user[:password]@]host[:port])."
+            : "The proxy " + proxy.Scheme + "://" + proxy.Name() + " of " + source +
+                  " is a proxy of a kind this program cannot use: it speaks to HTTP proxies "
+                  "only.";
+    return what + " The download stops before any request.\r\n\r\nGive an HTTP proxy there, "
+                  "or one with ProxyServer: and ProxyPort:, or start the program with "
+                  "SystemProxy:0 to connect directly.";
+}
+
 } // namespace
 
 void TMainForm::FormActivate() {
     if (Activated)
         return;
     Activated = true;
+    if (request_.UserInfoLeftOut)
+        ShowStatus("The user name and password of the URL are not sent.", 0);
     switch (CheckPrerequisite(app_, request_, platform::QueryOsVersion())) {
     case PrerequisiteOutcome::Declined:
         form_.Close();
@@ -110,6 +129,16 @@ void TMainForm::StartDownload(const std::string &protocol, TMirrorTable mirrors,
                 url, protocol, HostWithoutPort(mirrors[i].Host), request.ProxySources[i]);
         }
     }
+    // A proxy the user relies on is never passed by: one that cannot be used ends the program
+    // before anything is requested.
+    for (size_t i = 0; i < mirrors.size(); ++i)
+        for (const platform::ProxyServer &proxy : request.Proxies[i])
+            if (const std::string why = UnusableProxyText(proxy, request.ProxySources[i]);
+                !why.empty()) {
+                app_.MessageBox(why, "Proxy error", gui::MessageButtons::Ok);
+                form_.Close();
+                return;
+            }
     request.MaximumRequestLength = request_.MaximumRequestLength;
     request.Sha256 = request_.Sha256;
     request.Signers = request_.Signers;

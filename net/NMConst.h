@@ -14,6 +14,14 @@ inline constexpr const char *sTooManyRedirects = "Too many redirects";
 inline constexpr const char *sDowngradeRefused =
     "Redirect from https to http refused: "; // followed by the URL
 inline constexpr const char *sRequestTooLong = "Request line too long";
+// Followed by the character's name and ")".
+inline constexpr const char *sControlCharacterInURL = "URL refused: it contains a control character (";
+inline constexpr const char *sControlCharacterInRedirect =
+    "Redirect refused: its target contains a control character (";
+// Around the scheme of a redirect's target.
+inline constexpr const char *sRedirectSchemeRefused1 = "Redirect to a URL of the ";
+inline constexpr const char *sRedirectSchemeRefused2 =
+    " scheme refused: only http and https are followed";
 inline constexpr const char *sResponseHeaderTooLong = "Response header too long";
 inline constexpr const char *sTransactionCompleted = "Transaction Completed";
 

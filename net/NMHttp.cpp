@@ -4,8 +4,36 @@
 #include "net/NMHttpParse.h"
 #include "net/NMURL.h"
 #include "net/UrlParts.h"
+#include "platform/SystemProxy.h"
+
+#include <algorithm>
 
 namespace net {
+namespace {
+
+// A URL as the system's proxy settings look at it.
+struct Route {
+    std::string url, scheme, host;
+};
+
+// Whether the system's proxy settings reach `target` directly (a host on no_proxy or on the
+// bypass list, a configuration script's DIRECT) although they give the proxy `proxy`:`port`
+// for `from`. A proxy they do not give for `from` is the caller's own (the options'): it
+// serves every host. A target for whose scheme they name no proxy at all keeps it too.
+bool SystemBypasses(const Route &from, const Route &target, const std::string &proxy,
+                    int32_t port) {
+    std::string source;
+    const auto before = platform::SystemProxiesFor(from.url, from.scheme, from.host, source);
+    const bool theirs = std::any_of(before.begin(), before.end(), [&](const auto &p) {
+        return !p.Direct && LowerCase(p.Host) == LowerCase(proxy) && p.Port == port;
+    });
+    if (!theirs)
+        return false;
+    const auto after = platform::SystemProxiesFor(target.url, target.scheme, target.host, source);
+    return after.empty() ? !source.empty() : after.front().Direct;
+}
+
+} // namespace
 
 const char *VerbText(CmdType cmd) {
     static constexpr const char *verbs[] = {"GET ",  "OPTIONS ", "HEAD ",   "POST ",
@@ -91,14 +119,26 @@ void TNMHTTP::ExecuteRequest() {
     // as GET.
     const CmdType redirectedCommand = Command == cmdHead ? cmdHead : cmdGet;
     bool startedSecure = false;
+    // The proxy the caller chose for the first URL, and that URL: a redirect's target goes
+    // through it unless the system's settings, which chose it, reach the target directly.
+    const std::string callerProxy = Proxy;
+    const int32_t callerProxyPort = ProxyPort;
+    Route first;
     for (int redirects = 0;; ++redirects) {
         ParseURL();
         // A download that began encrypted never continues in plain text: a redirect to
         // http is followed only when the caller's URL was http already.
-        if (redirects == 0)
+        if (redirects == 0) {
             startedSecure = UseTls;
-        else if (startedSecure && !UseTls)
-            throw ESockError(NMConst::sDowngradeRefused + CurrentURL);
+            first = Route{AbsoluteURL(), Scheme, Host};
+        } else if (startedSecure && !UseTls) {
+            throw ESockError(NMConst::sDowngradeRefused + ShownUrl(CurrentURL));
+        } else if (!callerProxy.empty()) {
+            const bool direct = SystemBypasses(first, Route{AbsoluteURL(), Scheme, Host},
+                                               callerProxy, callerProxyPort);
+            Proxy = direct ? "" : callerProxy;
+            ProxyPort = direct ? 0 : callerProxyPort;
+        }
         ForgetCookieOfOtherHost();
         BeginProxyRequest();
         BuildRequest();
@@ -193,8 +233,19 @@ void TNMHTTP::FollowRedirect(bool &handled) {
         return;
     // The target is a reference seen from the URL just requested; without a Location the
     // same URL is asked again.
-    if (!Location.empty())
-        CurrentURL = ResolveReference(AbsoluteURL(), Location);
+    if (Location.empty())
+        return;
+    const std::string target = ResolveReference(AbsoluteURL(), Location);
+    // A bare CR or LF would end the next request line early and add lines of its own.
+    if (const std::string control = ControlCharacterIn(target); !control.empty())
+        throw ESockError(NMConst::sControlCharacterInRedirect + control + ")");
+    // This client speaks HTTP only: an ftp or gopher target fetched as HTTP would ask another
+    // service for something else.
+    const std::string scheme = SchemeOf(target);
+    if (scheme != "http" && scheme != "https")
+        throw ESockError(NMConst::sRedirectSchemeRefused1 + scheme +
+                         NMConst::sRedirectSchemeRefused2);
+    CurrentURL = target;
 }
 
 void TNMHTTP::ForgetCookieOfOtherHost() {

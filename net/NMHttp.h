@@ -44,6 +44,10 @@ using TResultEvent = std::function<void(CmdType Cmd)>;
 // request, a 204 or a 304), classify the status, close, follow redirects. Each blocks the calling
 // thread until the cycle ends and lets every exception of the cycle (ESockError, EAbortError,
 // EFileStreamError) reach the caller; an HTTP error status raises nothing but fires OnFailure.
+// A redirect is followed to http and https targets only, never from https to http, never to a
+// target with a control character (each raises ESockError naming why); through a proxy that
+// the system's settings gave, a target those settings reach directly is asked directly (Proxy
+// and ProxyPort then stay as the last request of the cycle used them).
 class TNMHTTP : public TPowersock {
   public:
     TNMHTTP();
@@ -67,8 +71,10 @@ class TNMHTTP : public TPowersock {
 
     // The steps of the request cycle, in the order ExecuteRequest runs them.
     virtual void ExecuteRequest();
-    // Splits CurrentURL into Scheme, Host, Port and RequestPath; throws ESockError for an
-    // empty URL or a bad port, before anything is sent.
+    // Splits CurrentURL into Scheme, Host, Port and RequestPath (with the bytes a request line
+    // cannot carry percent-encoded: RequestTarget); throws ESockError for an empty URL, a URL
+    // with a control character or a bad port, before anything is sent. The URL's user
+    // information is neither sent nor shown.
     virtual void ParseURL();
     // Composes SendHeader: the request line and the header lines in their fixed order.
     virtual void BuildRequest();
@@ -112,8 +118,13 @@ class TNMHTTP : public TPowersock {
 
     // Redirects followed in one request at most; one more raises "Too many redirects".
     static constexpr int kMaxRedirects = 20;
-    // Longest request line accepted.
-    static constexpr size_t kMaxRequestLine = 8000;
+    // Longest request line sent: what servers take (nginx's and Apache's default limits are
+    // about 8 KiB); a longer one ends the request with "Request line too long" before it is sent.
+    static constexpr size_t kMaxRequestLine = 8192;
+    // The length of the longest request line that a download of `url` sends: a size request
+    // (HEAD) through a proxy, which names the whole URL (without its user information and
+    // fragment, encoded as ParseURL encodes the path). Pure: nothing is sent.
+    static size_t LongestRequestLine(const std::string &url);
     // Longest response header block read (status line and header lines); a longer one ends
     // the request with "Response header too long".
     static constexpr size_t kMaxResponseHeader = 256 * 1024;

@@ -6,6 +6,19 @@
 #include "net/UrlParts.h"
 
 namespace net {
+namespace {
+
+std::string RequestLine(CmdType command, const std::string &target) {
+    return std::string(VerbText(command)) + target + " HTTP/1.0";
+}
+
+// The request target of a path and query: the root for none, a "/" before a bare query.
+std::string TargetOf(const std::string &pathAndQuery) {
+    const std::string target = RequestTarget(pathAndQuery);
+    return target.empty() ? "/" : target[0] == '?' ? "/" + target : target;
+}
+
+} // namespace
 
 int32_t TNMHTTP::DefaultPort() const {
     return Scheme == "gopher" ? 70 : Scheme == "ftp" ? 21 : Scheme == "https" ? 443 : 80;
@@ -14,6 +27,9 @@ int32_t TNMHTTP::DefaultPort() const {
 void TNMHTTP::ParseURL() {
     if (CurrentURL.empty())
         throw ESockError(NMConst::sEmptyURL);
+    // A CR or LF would end the request line early and add header lines of its own.
+    if (const std::string control = ControlCharacterIn(CurrentURL); !control.empty())
+        throw ESockError(NMConst::sControlCharacterInURL + control + ")");
     if (Port == 0)
         Port = 80;
     const UrlParts url = SplitUrl(CurrentURL);
@@ -32,13 +48,16 @@ void TNMHTTP::ParseURL() {
     }
     if (!url.host.empty())
         Host = url.host;
-    RequestPath = url.pathAndQuery;
-    if (RequestPath.empty()) {
-        RequestPath = "/";
+    RequestPath = TargetOf(url.pathAndQuery);
+    if (url.pathAndQuery.empty())
         CurrentURL += "/";
-    } else if (RequestPath[0] == '?') {
-        RequestPath.insert(0, "/");
-    }
+}
+
+size_t TNMHTTP::LongestRequestLine(const std::string &url) {
+    const UrlParts parts = SplitUrl(url);
+    const std::string origin =
+        parts.scheme + "://" + parts.host + (parts.hasPort ? ":" + parts.port : "");
+    return RequestLine(cmdHead, origin + TargetOf(parts.pathAndQuery)).size();
 }
 
 std::string TNMHTTP::AbsoluteURL() const {
@@ -59,8 +78,7 @@ std::string TNMHTTP::HostLine() const {
 void TNMHTTP::BuildRequest() {
     SendHeader.Clear();
     // Through a tunnel (TLS) the origin gets the request a direct connection carries.
-    std::string requestLine =
-        std::string(VerbText(Command)) + (ToProxy() ? AbsoluteURL() : RequestPath) + " HTTP/1.0";
+    const std::string requestLine = RequestLine(Command, ToProxy() ? AbsoluteURL() : RequestPath);
     if (requestLine.size() > kMaxRequestLine)
         throw ESockError(std::string(NMConst::sRequestTooLong) + " (" +
                          std::to_string(requestLine.size()) + " characters)");

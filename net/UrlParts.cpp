@@ -1,6 +1,7 @@
 #include "net/UrlParts.h"
 
 #include <cctype>
+#include <cstring>
 
 namespace net {
 namespace {
@@ -27,7 +28,7 @@ std::string WithoutFragment(const std::string &text) {
 }
 
 void SplitAuthority(const std::string &authority, UrlParts &parts) {
-    std::string hostPort = authority.substr(authority.rfind('@') + 1);
+    const std::string hostPort = WithoutUserInfo(authority);
     parts.hasAuthority = true;
     size_t colon = hostPort.find(':');
     parts.host = hostPort.substr(0, colon);
@@ -87,7 +88,71 @@ std::string Trimmed(const std::string &text) {
     return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
 }
 
+// Whether RFC 3986 lets `c` stand as it is in a path or query: unreserved, reserved, or the
+// "%" of an encoded byte.
+bool AllowedInTarget(unsigned char c) {
+    if (c == 0 || c >= 0x80)
+        return false;
+    return std::isalnum(c) || std::strchr("-._~:/?#[]@!$&'()*+,;=%", c) != nullptr;
+}
+
+// "0D" of the byte 0x0D.
+std::string HexPair(unsigned char byte) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    return {kHex[byte >> 4], kHex[byte & 15]};
+}
+
 } // namespace
+
+std::string WithoutUserInfo(const std::string &authority) {
+    // An "@" after the authority's end (in a query: "h?mail=a@b") is no user information.
+    const size_t at = authority.rfind('@', authority.find_first_of("/?#"));
+    return at == std::string::npos ? authority : authority.substr(at + 1);
+}
+
+std::string ShownUrl(const std::string &url) {
+    size_t start = SchemeLength(url);
+    if (start > 0)
+        start += 3;
+    else if (url.compare(0, 2, "//") == 0)
+        start = 2;
+    else
+        return url; // no authority, so no user information
+    const std::string authority = url.substr(start, url.find_first_of("/?#", start) - start);
+    const size_t at = authority.rfind('@');
+    if (at == std::string::npos)
+        return url;
+    const size_t colon = authority.find(':');
+    const std::string shown = colon < at ? authority.substr(0, colon) + ":***" : "***";
+    return url.substr(0, start) + shown + url.substr(start + at);
+}
+
+std::string RequestTarget(const std::string &pathAndQuery) {
+    std::string target;
+    target.reserve(pathAndQuery.size());
+    for (char c : pathAndQuery) {
+        const auto byte = static_cast<unsigned char>(c);
+        target += AllowedInTarget(byte) ? std::string(1, c) : "%" + HexPair(byte);
+    }
+    return target;
+}
+
+std::string ControlCharacterIn(const std::string &text) {
+    for (char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte == '\r')
+            return "CR";
+        if (byte == '\n')
+            return "LF";
+        if (byte == '\t')
+            return "TAB";
+        if (byte == 0x7f)
+            return "DEL";
+        if (byte < 0x20)
+            return "0x" + HexPair(byte);
+    }
+    return "";
+}
 
 UrlParts SplitUrl(const std::string &url) {
     UrlParts parts;
@@ -108,6 +173,10 @@ UrlParts SplitUrl(const std::string &url) {
     if (end != std::string::npos)
         parts.pathAndQuery = text.substr(end);
     return parts;
+}
+
+std::string SchemeOf(const std::string &reference) {
+    return SplitReference(reference).scheme;
 }
 
 std::string RemoveDotSegments(const std::string &path) {

@@ -134,10 +134,13 @@ std::optional<ProxyServer> ParseProxyUrl(std::string_view text) {
         text.remove_prefix(1);
     while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())))
         text.remove_suffix(1);
-    if (const size_t scheme = text.find("://"); scheme != std::string_view::npos) {
-        if (Lower(text.substr(0, scheme)) != "http")
-            return std::nullopt; // a SOCKS or TLS proxy is not spoken
-        text.remove_prefix(scheme + 3);
+    std::string scheme = "http";
+    if (const size_t end = text.find("://"); end != std::string_view::npos) {
+        // A SOCKS or TLS proxy is not spoken; it is returned so that it can be said.
+        scheme = Lower(text.substr(0, end));
+        if (scheme.empty())
+            return std::nullopt;
+        text.remove_prefix(end + 3);
     }
     if (const size_t slash = text.find('/'); slash != std::string_view::npos)
         text = text.substr(0, slash);
@@ -154,6 +157,7 @@ std::optional<ProxyServer> ParseProxyUrl(std::string_view text) {
     if (proxy) {
         proxy->User = std::move(user);
         proxy->Password = std::move(password);
+        proxy->Scheme = std::move(scheme);
     }
     return proxy;
 }
@@ -188,24 +192,39 @@ bool BypassListMatches(std::string_view bypass, std::string_view host) {
 
 std::vector<ProxyServer> ParseProxyList(std::string_view list, std::string_view scheme) {
     std::vector<ProxyServer> proxies;
+    std::optional<ProxyServer> socks;
     const std::string wanted = Lower(scheme);
     for (std::string_view entry : Entries(list, "; \t")) {
+        std::string entryScheme;
         if (const size_t equals = entry.find('='); equals != std::string_view::npos) {
-            if (Lower(entry.substr(0, equals)) != wanted)
+            entryScheme = Lower(entry.substr(0, equals));
+            if (entryScheme != wanted && entryScheme != "socks")
                 continue;
             entry.remove_prefix(equals + 1);
         }
         if (Lower(entry) == "direct") {
             ProxyServer direct;
             direct.Direct = true;
-            proxies.push_back(direct);
+            if (entryScheme != "socks")
+                proxies.push_back(direct);
             continue;
         }
-        if (const size_t schemeEnd = entry.find("://"); schemeEnd != std::string_view::npos)
+        std::string proxyScheme = entryScheme == "socks" ? "socks" : "http";
+        if (const size_t schemeEnd = entry.find("://"); schemeEnd != std::string_view::npos) {
+            proxyScheme = Lower(entry.substr(0, schemeEnd));
             entry.remove_prefix(schemeEnd + 3);
-        if (auto proxy = HostAndPort(entry, 80))
+        }
+        auto proxy = HostAndPort(entry, 80);
+        if (!proxy)
+            continue;
+        proxy->Scheme = proxyScheme;
+        if (entryScheme == "socks" && wanted != "socks")
+            socks = socks ? socks : proxy;
+        else
             proxies.push_back(*proxy);
     }
+    if (proxies.empty() && socks)
+        proxies.push_back(*socks);
     return proxies;
 }
 

@@ -38,10 +38,15 @@ std::vector<ProxyServer> SystemProxiesFor(const std::string &, const std::string
         source = noProxyName;
         return {};
     }
-    auto proxy = ParseProxyUrl(value);
-    if (!proxy)
-        return {};
     source = name;
+    // A setting that cannot be read is returned as such: passing it by would bypass a proxy
+    // the user relies on.
+    auto proxy = ParseProxyUrl(value);
+    if (!proxy) {
+        ProxyServer unreadable;
+        unreadable.Scheme.clear();
+        return {unreadable};
+    }
     return {*proxy};
 }
 

@@ -133,11 +133,74 @@ TEST(CommandLine, TheFirstArgumentIsAlwaysTheUrl) {
     EXPECT_EQ(p.request.ProductName, "");
 }
 
-TEST(CommandLine, UrlPartsAreCutToAThousandCharacters) {
-    std::string longName(1500, 'f');
-    Parsed p = Parse({"proto://server/d/" + longName}, false);
-    // The text after "://" is cut to 1,000 characters before it is split.
-    EXPECT_EQ(p.request.FileName, std::string(1000 - 9, 'f'));
+// A URL is taken whole, or refused when a request could not carry it: never cut.
+TEST(CommandLine, AUrlIsTakenWholeOrRefusedWhenNoRequestLineCarriesIt) {
+    // A signed CDN URL of 1,149 characters.
+    const std::string query = "?sig=" + std::string(1100, 's');
+    Parsed cdn = Parse({"https://cdn.example/pub/d/tool.exe" + query});
+    ASSERT_EQ(cdn.result.errorText, "");
+    EXPECT_EQ(cdn.request.FileName, "tool.exe" + query);
+    EXPECT_EQ(cdn.request.MirrorTable[0], (MirrorEntry{"cdn.example", "pub/d"}));
+
+    // "HEAD http://s/f.exe?" and " HTTP/1.0" around the query: a line of exactly the limit.
+    const std::string prefix = "http://s/f.exe?";
+    const std::string fits =
+        prefix + std::string(8192 - prefix.size() - std::string("HEAD  HTTP/1.0").size(), 'q');
+    EXPECT_EQ(Parse({fits}).result.urlError, "");
+    EXPECT_EQ(Parse({fits + "q"}).result.urlError,
+              "URL is too long: its request line would have 8193 characters, and at most 8192 "
+              "can be sent\n\r");
+    // Measured as sent: a space takes three characters, the user information none.
+    EXPECT_NE(Parse({fits.substr(0, fits.size() - 2) + " "}).result.urlError, "");
+    EXPECT_EQ(Parse({"http://user:pw@s/f.exe?" + fits.substr(prefix.size())}).result.urlError, "");
+
+    Parsed huge = Parse({"http://server/d/f.exe?" + std::string(128 * 1024, 'x')}, false);
+    EXPECT_EQ(huge.result.urlError.rfind("URL is too long: its request line would have 131", 0),
+              0u)
+        << huge.result.urlError;
+    EXPECT_EQ(huge.request.MirrorTable[0], MirrorEntry{});
+}
+
+// A CR or LF would end the request line and add header lines of its own; any control
+// character is refused, wherever it stands.
+TEST(CommandLine, AUrlWithAControlCharacterIsRefused) {
+    const std::pair<std::string, const char *> rows[] = {
+        {"http://server/d/f.exe\r\nX-Injected: 1", "CR"},
+        {"http://server/d/f.exe\nHost: other", "LF"},
+        {"http://ser\rver/d/f.exe", "CR"},
+        {"http://server/d/f.exe?a=\tb", "TAB"},
+        {"http://server/d/a\x1b.exe", "0x1B"},
+        {"http://server/d/a.exe\x7f", "DEL"},
+        {"\nhttp://server/d/f.exe", "LF"},
+    };
+    for (const auto &[url, name] : rows)
+        EXPECT_EQ(Parse({url}, false).result.urlError,
+                  std::string("URL contains a control character (") + name + ")\n\r");
+    // Blanks and bytes beyond ASCII are no control characters: they are encoded when sent.
+    Parsed spaced = Parse({"http://server/d/My Tool \xc3\xa9.exe"});
+    EXPECT_EQ(spaced.result.urlError, "");
+    EXPECT_EQ(spaced.request.FileName, "My Tool \xc3\xa9.exe");
+}
+
+// The user name and password go nowhere: not into the host (which status texts, the product
+// name and the proxy rules take), and not into a request.
+TEST(CommandLine, TheUserInformationIsLeftOutOfTheHost) {
+    Parsed p = Parse({"http://user:p@ss:w@server:81/d/f.exe"});
+    EXPECT_EQ(p.result.urlError, "");
+    EXPECT_EQ(p.request.MirrorTable[0], (MirrorEntry{"server:81", "d"}));
+    EXPECT_EQ(p.request.ProductName, "f.exe from server:81/d");
+    EXPECT_TRUE(p.request.UserInfoLeftOut);
+    EXPECT_TRUE(Parse({"http://token@server/f.exe"}).request.UserInfoLeftOut);
+    EXPECT_FALSE(Parse({"http://server/f.exe?mail=a@b"}).request.UserInfoLeftOut);
+    EXPECT_EQ(Parse({"http://server/f.exe?mail=a@b"}).request.MirrorTable[0].Host, "server");
+    EXPECT_EQ(Parse({"http://user:pw@/f.exe"}, false).result.urlError, "Host is missing\n\r");
+    // A "?" or "#" before the first "/" would end the host for the client: the host shown
+    // and the host asked would differ.
+    for (const char *url : {"http://good.example?@evil.example/f.exe",
+                            "http://good.example#@evil.example/f.exe", "http://?user:pw@h/f.exe"})
+        EXPECT_EQ(Parse({url}, false).result.urlError,
+                  "Host name must not contain \"?\" or \"#\"\n\r")
+            << url;
 }
 
 TEST(CommandLine, QueryAndFragmentStayInTheRequestButNotInTheShownName) {
@@ -158,7 +221,7 @@ TEST(CommandLine, QueryAndFragmentStayInTheRequestButNotInTheShownName) {
 TEST(CommandLine, AFileNameWithASeparatorInItIsAnError) {
     const std::string error = "File name must not contain a path separator\n\r";
     for (const char *url : {"http://s/d/..%2Fetc%2Fpasswd", "http://s/d/a%2fb", "http://s/d/a%5Cb",
-                            "http://s/d/a%5cb", "http://s/d/a\\b", "http://s/d/a\tb"})
+                            "http://s/d/a%5cb", "http://s/d/a\\b"})
         EXPECT_EQ(Parse({url}, false).result.errorText, error) << url;
     EXPECT_EQ(Parse({"http://s/d/."}, false).result.errorText, "File name is missing\n\r");
     // An encoding of anything else, and a separator in the query, are no such thing.

@@ -5,6 +5,8 @@
 #include "app/CommandLine.h"
 #include "app/MainForm.h"
 #include "gui/headless/HeadlessBackend.h"
+#include "net/NMHttp.h"
+#include "net/UrlParts.h"
 #include "tests/fuzz/FuzzCheck.h"
 
 #include <iostream>
@@ -37,9 +39,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     gui::Application app(std::move(headless));
     TMainForm main(app, arguments);
     const DownloadRequest &request = main.Request();
-    if (main.RunApplication && !request.MirrorTable[0].Host.empty())
+    if (main.RunApplication && !request.MirrorTable[0].Host.empty()) {
         fuzz::Check(IsPlainFileName(LocalFileName(request.FileName)),
                     "a download that would start has a plain file name");
+        const MirrorEntry &primary = request.MirrorTable[0];
+        fuzz::Check(primary.Host.find('@') == std::string::npos,
+                    "no user information in the host that texts show");
+        const std::string url = request.Protocol + "://" + primary.Host + "/" +
+                                (primary.Directory.empty() ? "" : primary.Directory + "/") +
+                                request.FileName;
+        fuzz::Check(net::ControlCharacterIn(url).empty(), "no control character is asked for");
+        fuzz::Check(net::TNMHTTP::LongestRequestLine(url) <= net::TNMHTTP::kMaxRequestLine,
+                    "a download that would start fits in a request line");
+    }
     if (!main.RunApplication)
         fuzz::Check(backend->messages.size() == 1, "an ending command line says why");
     if (main.RunApplication) {

@@ -1,6 +1,6 @@
 // ParseURL of the HTTP client, and the composition of the request from what it split; the
-// same text as a redirect's Location, resolved against a URL. The first byte chooses direct
-// or through a proxy; the rest is the URL.
+// same text as a redirect's Location, resolved against a URL; the URL as texts show it. The
+// first byte chooses direct or through a proxy; the rest is the URL.
 #include "net/NMHttp.h"
 #include "net/UrlParts.h"
 #include "tests/fuzz/FuzzCheck.h"
@@ -19,16 +19,37 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     fuzz::Check(target.find('#') == std::string::npos, "no fragment in a resolved URL");
     fuzz::Check(target.find(':') != std::string::npos && target.find(':') > 0,
                 "a resolved URL has a scheme");
+    // A redirect is followed only to http and https, judged by SchemeOf: the client then takes
+    // that scheme, never another (it may take none, and the URL then fails as a host:port).
+    const std::string scheme = net::SchemeOf(target);
+    const std::string taken = net::SplitUrl(target).scheme;
+    fuzz::Check((scheme != "http" && scheme != "https") || taken.empty() || taken == scheme,
+                "a redirect judged http or https is fetched so");
+    const std::string url = client.CurrentURL;
+    const std::string shown = net::ShownUrl(url);
+    fuzz::Check(net::ShownUrl(shown) == shown, "a shown URL shows as it is");
+    const net::UrlParts parts = net::SplitUrl(url), shownParts = net::SplitUrl(shown);
+    fuzz::Check(shownParts.host == parts.host && shownParts.port == parts.port &&
+                    shownParts.pathAndQuery == parts.pathAndQuery,
+                "only the user information is hidden");
+    const size_t longest = net::TNMHTTP::LongestRequestLine(url);
     try {
         client.ParseURL();
     } catch (const net::ESockError &) {
-        return 0; // an empty URL or a bad port: refused before anything is sent
+        // An empty URL, a control character or a bad port: refused before anything is sent.
+        fuzz::Check(url.empty() || !net::ControlCharacterIn(url).empty() || parts.hasPort,
+                    "a URL is refused for a reason");
+        return 0;
     }
+    fuzz::Check(net::ControlCharacterIn(url).empty(), "no URL with a control character is taken");
     fuzz::Check(client.Port >= 1 && client.Port <= 65535, "a port in range");
-    fuzz::Check(!client.RequestPath.empty(), "a request path");
-    fuzz::Check(client.RequestPath.size() <= client.CurrentURL.size() + 1,
-                "the path is part of the URL (with a \"/\" before a bare query)");
+    fuzz::Check(!client.RequestPath.empty() && client.RequestPath.find(' ') == std::string::npos,
+                "a request path without blanks");
+    for (char c : client.RequestPath)
+        fuzz::Check(static_cast<unsigned char>(c) > 0x20 && static_cast<unsigned char>(c) < 0x7f,
+                    "a request path of printable ASCII");
     fuzz::Check(client.Host.find('/') == std::string::npos, "no '/' in the host");
+    fuzz::Check(client.Host.find('@') == std::string::npos, "no user information in the host");
     try {
         client.BuildRequest();
     } catch (const net::ESockError &) {
@@ -37,5 +58,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const std::string text = client.SendHeader.Text();
     fuzz::Check(text.size() >= 4 && text.compare(text.size() - 4, 4, "\r\n\r\n") == 0,
                 "the request ends with an empty line");
+    const std::string line = text.substr(0, text.find("\r\n"));
+    fuzz::Check(line.find_first_of("\r\n") == std::string::npos, "the request line is one line");
+    const bool named = !parts.scheme.empty() && !parts.host.empty();
+    if (named && (client.Command == net::cmdHead || client.Command == net::cmdGet))
+        fuzz::Check(line.size() <= longest, "no request line longer than LongestRequestLine");
     return 0;
 }

@@ -271,6 +271,58 @@ TEST(NMHttpRedirect, LongLocationIsFollowedWhole) {
     EXPECT_EQ(server.Received(1), Request("GET", target, HostOf(server)));
 }
 
+// A bare CR inside a Location would end the next request line and start a line of the
+// server's choosing: the redirect is refused and nothing more is asked.
+TEST(NMHttpRedirect, ALocationWithAControlCharacterIsRefused) {
+    for (const char *location : {"/next\rX-Injected: 1", "/next\x01", "/a\tb"}) {
+        SCOPED_TRACE(location);
+        ScriptedServer server;
+        server.SetDefault(Answer(Response(
+            "HTTP/1.0 302 Found", std::string("Location: ") + location + "\r\n", "")));
+        net::TNMHTTP h;
+        const std::string error = ErrorOf<ESockError>([&] { h.Get(LocalUrl(server, "/")); });
+        EXPECT_EQ(error.rfind("Redirect refused: its target contains a control character (", 0),
+                  0u)
+            << error;
+        EXPECT_EQ(server.Accepted(), 1u);
+    }
+}
+
+// Blanks around a Location are no part of it; spaces and bytes beyond ASCII within it are
+// percent-encoded, as RFC 3986 writes them.
+TEST(NMHttpRedirect, SpacesInALocationArePercentEncoded) {
+    ScriptedServer server;
+    server.Expect(Answer(Response("HTTP/1.0 302 Found",
+                                  "Location:  /new dir/f\xc3\xa9 1.exe?a=b c \r\n", "")));
+    server.Expect(Answer(Response("HTTP/1.0 200 OK", "", "")));
+    net::TNMHTTP h;
+    h.Get(LocalUrl(server, "/"));
+    EXPECT_EQ(server.Received(1),
+              Request("GET", "/new%20dir/f%C3%A9%201.exe?a=b%20c", HostOf(server)));
+}
+
+// This client speaks HTTP: a target of any other scheme fails the request, naming the scheme,
+// and is never asked for as HTTP on that scheme's port.
+TEST(NMHttpRedirect, OnlyHttpAndHttpsTargetsAreFollowed) {
+    ScriptedServer server;
+    const std::string port = std::to_string(server.Port());
+    const std::pair<std::string, std::string> rows[] = {
+        {"ftp://127.0.0.1:" + port + "/f.exe", "ftp"},
+        {"GOPHER://127.0.0.1:" + port + "/f.exe", "gopher"},
+        {"file:///etc/passwd", "file"},
+        {"javascript:alert(1)", "javascript"},
+    };
+    for (const auto &[location, scheme] : rows) {
+        SCOPED_TRACE(location);
+        server.Expect(Answer(Response("HTTP/1.0 302 Found", "Location: " + location + "\r\n", "")));
+        net::TNMHTTP h;
+        EXPECT_EQ(ErrorOf<ESockError>([&] { h.Get(LocalUrl(server, "/")); }),
+                  "Redirect to a URL of the " + scheme +
+                      " scheme refused: only http and https are followed");
+    }
+    EXPECT_EQ(server.Accepted(), 4u) << "none of the targets was asked for";
+}
+
 TEST(NMHttpRedirect, StatusesJustOutsideTheClassesEndTheCycleQuietly) {
     for (const char *status : {"HTTP/1.0 299 Odd", "HTTP/1.0 399 Odd"}) {
         SCOPED_TRACE(status);

@@ -209,11 +209,13 @@ TEST_F(TlsPeers, RedirectFromHttpToHttpsIsFollowedAndMayComeBack) {
 
 TEST_F(TlsPeers, RedirectFromHttpsToHttpIsRefused) {
     NginxServer plain(root.string());
-    const std::string target = Url(plain, "/setup.exe", "127.0.0.1", "http");
+    // The reason names the target, but never its password.
+    const std::string target = Url(plain, "/setup.exe", "user:secret@127.0.0.1", "http");
     auto secure = Https("downgrade", {}, "location = /old { return 302 " + target + "; }");
     LoggedClient c;
     EXPECT_EQ(ErrorOf<ESockError>([&] { c.http.Get(Url(*secure, "/old")); }),
-              "Redirect from https to http refused: " + target);
+              "Redirect from https to http refused: " +
+                  Url(plain, "/setup.exe", "user:***@127.0.0.1", "http"));
     EXPECT_EQ(c.Count("Redirect"), 1);
     EXPECT_EQ(plain.AccessLog().find("GET"), std::string::npos) << "nothing went out in plain";
 

@@ -41,12 +41,23 @@ TEST(ProxyUrl, TheFormsTheVariablesTakeWithCredentialsDecoded) {
         ASSERT_TRUE(got.has_value());
         EXPECT_EQ(*got, row.expected);
     }
-    for (const char *bad : {"", "   ", "socks5://proxy:1080", "https://proxy:443", "http://",
-                            "http://proxy:", "http://proxy:0", "http://proxy:65536",
-                            "http://proxy:80x", "http://pro xy:80", "http://user:pw@:80"}) {
+    for (const char *bad : {"", "   ", "http://", "http://proxy:", "http://proxy:0",
+                            "http://proxy:65536", "http://proxy:80x", "http://pro xy:80",
+                            "http://user:pw@:80", "://proxy:80"}) {
         SCOPED_TRACE(bad);
         EXPECT_FALSE(platform::ParseProxyUrl(bad).has_value());
     }
+    // A proxy of a scheme this program does not speak is read, so that it can be said.
+    for (const auto &[text, scheme] :
+         {std::pair{"socks5://user:pw@proxy:1080", "socks5"}, {"https://proxy:443", "https"},
+          {"SOCKS4A://proxy", "socks4a"}, {"socks5h://proxy:1", "socks5h"}}) {
+        SCOPED_TRACE(text);
+        const auto got = platform::ParseProxyUrl(text);
+        ASSERT_TRUE(got.has_value());
+        EXPECT_EQ(got->Scheme, scheme);
+        EXPECT_FALSE(got->Usable());
+    }
+    EXPECT_TRUE(platform::ParseProxyUrl("proxy:1")->Usable());
     EXPECT_EQ(Proxy("proxy", 3128, "user", "secret").Name(), "proxy:3128")
         << "the name never carries the credentials";
 }
@@ -117,6 +128,22 @@ TEST(ProxyList, PerSchemeOrForAllInOrderDirectIncluded) {
               (List{Proxy("a", 1), Proxy("d", 4)}))
         << "entries that cannot be read are left out";
     EXPECT_EQ(platform::ParseProxyList("", "http"), List{});
+}
+
+// The system's own clients take a "socks=" entry for every scheme without one of its own: it
+// is returned, not usable, so that it is said rather than passed by.
+TEST(ProxyList, ASocksEntryServesTheSchemesWithoutAnEntryAndCannotBeUsed) {
+    ProxyServer socks = Proxy("s", 1080);
+    socks.Scheme = "socks";
+    using List = std::vector<ProxyServer>;
+    EXPECT_EQ(platform::ParseProxyList("socks=s:1080", "http"), List{socks});
+    EXPECT_EQ(platform::ParseProxyList("https=b:443;socks=s:1080", "http"), List{socks});
+    EXPECT_EQ(platform::ParseProxyList("socks=s:1080;http=a:80", "http"), List{Proxy("a", 80)});
+    EXPECT_FALSE(socks.Usable());
+    ProxyServer tls = Proxy("t", 443);
+    tls.Scheme = "https";
+    EXPECT_EQ(platform::ParseProxyList("http=https://t:443", "http"), List{tls});
+    EXPECT_EQ(platform::ParseProxyList("http=http://a:80", "http"), List{Proxy("a", 80)});
 }
 
 } // namespace

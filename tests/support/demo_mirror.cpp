@@ -3,14 +3,15 @@
 // SIGINT (or until its lifetime is over, so that a forgotten mirror does not stay). Each
 // request it gets is logged on standard error ("GET Range: bytes=0-99").
 //
-//   demo_mirror [--pace BYTES:MS] [--status CODE] [--get-status CODE] [--trickle WHAT:MS]
-//               [--get-fault KIND] [--lifetime SECONDS] [--address ADDR] [--port PORT]
+//   demo_mirror [--pace BYTES:MS] [--status CODE] [--get-status CODE] [--reason TEXT]
+//               [--trickle WHAT:MS] [--get-fault KIND] [--lifetime SECONDS] [--address ADDR] [--port PORT]
 //               FILE HEAD_DELAY_MS
 //
 //   HEAD_DELAY_MS      HEAD answers come this much later (a slower location)
 //   --pace BYTES:MS    bodies go out in slices of BYTES with MS between slices
 //   --status CODE      every request is answered with CODE and a small error page
 //   --get-status CODE  only the GET requests are (the size request is answered)
+//   --reason TEXT      the reason phrase of those answers (escape codes, for example)
 //   --trickle WHAT:MS  one byte of the answer every MS, header included: of every HEAD
 //                      request (WHAT "head"), of the first range request ("range") or of
 //                      every one ("ranges")
@@ -41,7 +42,7 @@ namespace {
 
 int Usage(const char *message) {
     std::cerr << "demo_mirror: " << message << "\n"
-              << "usage: demo_mirror [--pace BYTES:MS] [--status CODE] [--get-status CODE] "
+              << "usage: demo_mirror [--pace BYTES:MS] [--status CODE] [--get-status CODE] [--reason TEXT] "
                  "[--trickle WHAT:MS] [--get-fault KIND] [--lifetime SECONDS] [--address ADDR] "
                  "[--port PORT] FILE HEAD_DELAY_MS\n";
     return 2;
@@ -61,7 +62,7 @@ bool ToNumber(const std::string &text, long &value) {
 int main(int argc, char **argv) {
     long paceBytes = 0, paceMs = 0, status = 0, lifetime = 900, port = 0;
     bool getsOnly = false;
-    std::string file, address = "127.0.0.1", trickle;
+    std::string file, address = "127.0.0.1", trickle, reason;
     long trickleMs = 0;
     using Kind = testsupport::RangeFault::Kind;
     Kind getFault = Kind::None;
@@ -79,6 +80,8 @@ int main(int argc, char **argv) {
             if (!ToNumber(argv[++i], status) || status < 100 || status > 599)
                 return Usage("--status takes an HTTP status code");
             getsOnly = arg == "--get-status";
+        } else if (arg == "--reason" && hasValue) {
+            reason = argv[++i];
         } else if (arg == "--trickle" && hasValue) {
             const std::string value = argv[++i];
             const size_t colon = value.find(':');
@@ -142,6 +145,7 @@ int main(int argc, char **argv) {
         if (status != 0 && (!getsOnly || seen.method == "GET")) {
             fault.kind = Kind::Status;
             fault.status = static_cast<int>(status);
+            fault.location = reason;
         } else if (trickled) {
             fault = {Kind::Trickle, 1, 0, std::chrono::milliseconds(trickleMs)};
         } else if (ranged && getFault != Kind::None) {

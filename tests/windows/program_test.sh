@@ -5,7 +5,8 @@
 # at once, no output file and no working file left); a bad option or a URL without a host (exit 2 before any request); --help and
 # --version (exit 0); no location answering (exit 2); a paced download on a terminal of 80
 # columns (a pseudo-terminal, through wine's console), its progress rewritten on one line
-# several times a second, with no escape sequence of its own (terminal_progress.py).
+# several times a second, with no escape sequence of its own (terminal_progress.py); a server's
+# reason phrase with escape sequences told without them.
 #   program_test.sh PROGRAM.exe WINE_RUN NGINX_SERVE DEMO_MIRROR WORK_DIR
 # NGINX_SERVE and DEMO_MIRROR are the Linux build's test servers. The wine prefix is WORK_DIR's
 # own and is kept between runs (made once, about 15 s). Exits 77 (skipped) when wine, nginx or
@@ -186,6 +187,19 @@ start_program "http://127.0.0.1:9/d/f.bin" "OutputDirectory:$out"
 wait_program 60
 [ "$code" = 2 ] || fail "no answering location gave exit code $code, not 2"
 grep -q "Could not connect" "$run/program.out" || fail "no connection-error text"
+
+# 7. A reason phrase with escape sequences (retitle the terminal, clear it, a fake bold line):
+# told on the console with its control characters replaced, none of them written.
+coproc HOSTILE { exec "$mirror" --get-status 503 --reason $'\e]0;pwned\a\e[2J\e[1mFile verified\e[0m' \
+    --lifetime 120 "$run/www/d/f.bin" 0 2>/dev/null; }
+pids+=("$HOSTILE_PID")
+read -r -t 10 hostile_port <&"${HOSTILE[0]}" || fail "the hostile mirror printed no port"
+start_program "http://127.0.0.1:$hostile_port/d/f.bin" "OutputDirectory:$out" \
+    MaximumNumberOfAttempts:1
+wait_program 60
+[ "$code" = 2 ] || fail "the failing download gave exit code $code, not 2"
+grep -q "HTTP 503 ?]0;pwned" "$run/program.out" || fail "the reason was not told"
+grep -q $'[\e\a]' "$run/program.out" && fail "an escape code from the server was printed"
 
 # The requests nginx saw: the bad option asked nothing, each download came in five ranges (and
 # the later halves of remainders that idle workers took over).

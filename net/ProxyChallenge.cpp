@@ -109,7 +109,9 @@ std::string ChallengeRealm(const std::string &challenge) {
     std::string shown;
     for (char c : realm.value_or("")) {
         const auto byte = static_cast<unsigned char>(c);
-        if (shown.size() >= 100 && (byte & 0xC0) != 0x80) // cut between characters
+        // Cut between characters; a character has at most 3 bytes after its first, so a run of
+        // continuation bytes (not UTF-8) is cut too.
+        if (shown.size() >= 100 && ((byte & 0xC0) != 0x80 || shown.size() >= 103))
             break;
         if (byte >= 0x20 && byte != 0x7f)
             shown += c;

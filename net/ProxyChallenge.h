@@ -22,8 +22,8 @@ std::optional<ProxyChallengeEntry> ChallengeFor(const std::string &challenge,
                                                 const std::string &scheme);
 
 // The realm the proxy names, in words to show: the realm parameter of its Basic challenge (or
-// of the first challenge that has one), unquoted, without control characters and cut to 100
-// characters; empty when it names none.
+// of the first challenge that has one), unquoted, without control characters and cut after 100
+// bytes (103 at most, so that a UTF-8 character stays whole); empty when it names none.
 std::string ChallengeRealm(const std::string &challenge);
 // The schemes the proxy offers, as a list to show ("Negotiate, NTLM").
 std::string ChallengeSchemes(const std::string &challenge);

@@ -62,6 +62,9 @@ TEST(ProxyChallenge, TheRealmAndTheSchemesInWordsToShow) {
     // What the proxy sent is shown: no control characters, no endless text.
     EXPECT_EQ(ChallengeRealm("Basic realm=\"a\r\n\x1b[2Jb\""), "a[2Jb");
     EXPECT_EQ(ChallengeRealm("Basic realm=\"" + std::string(300, 'x') + "\"").size(), 100u);
+    EXPECT_EQ(ChallengeRealm("Basic realm=\"" + std::string(99, 'x') + "\xe2\x82\xac\"").size(),
+              102u); // a character across the 100th byte is kept whole
+    EXPECT_EQ(ChallengeRealm("Basic realm=\"" + std::string(300, '\x93') + "\"").size(), 103u);
     EXPECT_EQ(ChallengeSchemes("Negotiate, NTLM, Basic realm=\"a, b\""), "Negotiate, NTLM, Basic");
 }
 

@@ -22,4 +22,11 @@ bool SetModificationTime(const std::string &path, int64_t unixSeconds);
 // failed; a copy that failed leaves no file at `to` that was not there before.
 int CopyFileTo(const std::string &from, const std::string &to);
 
+// Whether an open TPositionalFile (platform/PositionalFile.h), of this process or another,
+// holds the file `path` now. A missing file, a symbolic link, a folder or another non-regular
+// file is not held. One that cannot even be opened for the question (not readable by this
+// user) counts as held: it is somebody else's. The probe itself holds the file for a moment
+// (POSIX: it takes the lock and drops it at once; Windows: it opens it for itself alone).
+bool FileHeld(const std::string &path);
+
 } // namespace platform

@@ -6,6 +6,7 @@
 #include <climits>
 #include <fcntl.h>
 #include <memory>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -70,6 +71,26 @@ int CopyFileTo(const std::string &from, const std::string &to) {
     if (error != 0 && !existed)
         ::unlink(to.c_str());
     return error;
+}
+
+bool FileHeld(const std::string &path) {
+    // O_NONBLOCK: the open of a pipe does not wait for its other end.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return errno == EACCES || errno == EPERM; // somebody else's file: leave it alone
+    bool held = false;
+    struct stat info {};
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+        int locked;
+        do
+            locked = ::flock(fd, LOCK_EX | LOCK_NB);
+        while (locked != 0 && errno == EINTR);
+        // Other refusals (ENOLCK, EOPNOTSUPP) say that the file system keeps no locks, so that
+        // nobody can hold the file there.
+        held = locked != 0 && errno == EWOULDBLOCK;
+    }
+    ::close(fd); // drops the lock taken here
+    return held;
 }
 
 } // namespace platform

@@ -46,4 +46,22 @@ int CopyFileTo(const std::string &from, const std::string &to) {
     return win32::ErrnoFromSystemError(GetLastError());
 }
 
+bool FileHeld(const std::string &path) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES ||
+        (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
+        return false;
+    // Sharing nothing, this open conflicts with every handle that reads, writes or deletes the
+    // file: a holder's (or another program's: then the file is in use all the same).
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        CloseHandle(file);
+        return false;
+    }
+    const DWORD code = GetLastError();
+    // Access refused: somebody else's file, to be left alone.
+    return code == ERROR_SHARING_VIOLATION || code == ERROR_ACCESS_DENIED;
+}
+
 } // namespace platform

@@ -1,0 +1,153 @@
+// The POSIX cases of holding a working file: a hold taken by another process, and released
+// when that process is killed; names that lead elsewhere (links, pipes, second names), which
+// are never opened.
+#include "platform/Files.h"
+#include "platform/PositionalFile.h"
+#include "tests/support/TestFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <string>
+
+namespace {
+
+namespace fs = std::filesystem;
+using platform::FileHeld;
+using platform::TPositionalFile;
+
+// Runs each test in a scratch folder of its own.
+class HeldFilePosixTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "held-posix-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        scratch_ = pattern;
+        folder_ = scratch_ + "/";
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        fs::remove_all(scratch_, ignored);
+    }
+    // A working file with `content`, closed.
+    std::string MakeWorkingFile(const std::string &content) {
+        TPositionalFile file;
+        EXPECT_EQ(file.CreateIn(folder_), 0);
+        EXPECT_EQ(file.WriteAt(content.data(), content.size(), 0), 0);
+        EXPECT_EQ(file.Close(), 0);
+        return file.Path();
+    }
+
+    std::string scratch_;
+    std::string folder_;
+};
+
+// A child process that opens a file as the next run would, and keeps it until it is killed or
+// this process ends (it waits for the end of a pipe that only this process writes to).
+class HoldingChild {
+  public:
+    explicit HoldingChild(const std::string &path) {
+        int ready[2], release[2];
+        if (::pipe2(ready, O_CLOEXEC) != 0)
+            return;
+        if (::pipe2(release, O_CLOEXEC) != 0) {
+            ::close(ready[0]);
+            ::close(ready[1]);
+            return;
+        }
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            TPositionalFile held;
+            const char answer = held.OpenExisting(path) == 0 ? 'y' : 'n';
+            char byte = 0;
+            if (::write(ready[1], &answer, 1) == 1)
+                while (::read(release[0], &byte, 1) < 0 && errno == EINTR) {
+                }
+            ::_exit(0);
+        }
+        ::close(ready[1]);
+        ::close(release[0]);
+        ready_ = ready[0];
+        release_ = release[1];
+    }
+    ~HoldingChild() {
+        Kill();
+        if (ready_ >= 0)
+            ::close(ready_);
+        if (release_ >= 0)
+            ::close(release_);
+    }
+    HoldingChild(const HoldingChild &) = delete;
+    HoldingChild &operator=(const HoldingChild &) = delete;
+
+    // Whether the child reported the file open within 10 s.
+    bool Holds() {
+        pollfd wait{ready_, POLLIN, 0};
+        char answer = 0;
+        return pid_ > 0 && ::poll(&wait, 1, 10000) == 1 && ::read(ready_, &answer, 1) == 1 &&
+               answer == 'y';
+    }
+    // Kills the child and waits for its end.
+    void Kill() {
+        if (pid_ <= 0)
+            return;
+        ::kill(pid_, SIGKILL);
+        while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
+        }
+        pid_ = -1;
+    }
+
+  private:
+    pid_t pid_ = -1;
+    int ready_ = -1;
+    int release_ = -1;
+};
+
+// Another process's hold keeps this one out, and a process killed while it holds the file
+// releases it: the next run can take over a download whose program crashed.
+TEST_F(HeldFilePosixTest, AHoldOfAnotherProcessEndsWithThatProcess) {
+    const std::string working = MakeWorkingFile("part");
+    HoldingChild child(working);
+    ASSERT_TRUE(child.Holds());
+    EXPECT_TRUE(FileHeld(working));
+    TPositionalFile next;
+    EXPECT_EQ(next.OpenExisting(working), EBUSY);
+
+    child.Kill();
+    EXPECT_FALSE(FileHeld(working));
+    ASSERT_EQ(next.OpenExisting(working), 0);
+    EXPECT_EQ(next.Size(), 4);
+}
+
+// A symbolic link, a pipe and a file with a second name are not working files: none is opened
+// (a pipe without a writer does not make the open wait) or held.
+TEST_F(HeldFilePosixTest, NamesThatLeadElsewhereAreNeverTakenForTheFile) {
+    const std::string working = MakeWorkingFile("download");
+    const std::string link = folder_ + "link";
+    const std::string pipe = folder_ + "pipe";
+    const std::string twice = folder_ + "twice";
+    ASSERT_EQ(::symlink(working.c_str(), link.c_str()), 0);
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    testsupport::WriteFile(twice, "shared");
+    ASSERT_EQ(::link(twice.c_str(), (twice + "2").c_str()), 0);
+
+    TPositionalFile file;
+    EXPECT_EQ(file.OpenExisting(link), ELOOP);
+    EXPECT_EQ(file.OpenExisting(pipe), EINVAL);
+    EXPECT_EQ(file.OpenExisting(twice), EPERM);
+
+    ASSERT_EQ(file.OpenExisting(working), 0);
+    EXPECT_TRUE(FileHeld(working));
+    EXPECT_FALSE(FileHeld(link));
+    EXPECT_FALSE(FileHeld(pipe));
+}
+
+} // namespace

@@ -1,6 +1,6 @@
 // The POSIX cases of holding a working file: a hold taken by another process, and released
 // when that process is killed; names that lead elsewhere (links, pipes, second names), which
-// are never opened.
+// are never opened, read, listed or written through.
 #include "platform/Files.h"
 #include "platform/PositionalFile.h"
 #include "tests/support/TestFiles.h"
@@ -14,8 +14,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <filesystem>
+#include <set>
 #include <string>
 
 namespace {
@@ -128,7 +131,8 @@ TEST_F(HeldFilePosixTest, AHoldOfAnotherProcessEndsWithThatProcess) {
 }
 
 // A symbolic link, a pipe and a file with a second name are not working files: none is opened
-// (a pipe without a writer does not make the open wait) or held.
+// (a pipe without a writer does not make the open wait), read, held or listed, and a record
+// replaced under a link's name replaces the link, not the file it leads to.
 TEST_F(HeldFilePosixTest, NamesThatLeadElsewhereAreNeverTakenForTheFile) {
     const std::string working = MakeWorkingFile("download");
     const std::string link = folder_ + "link";
@@ -143,11 +147,28 @@ TEST_F(HeldFilePosixTest, NamesThatLeadElsewhereAreNeverTakenForTheFile) {
     EXPECT_EQ(file.OpenExisting(link), ELOOP);
     EXPECT_EQ(file.OpenExisting(pipe), EINVAL);
     EXPECT_EQ(file.OpenExisting(twice), EPERM);
+    std::string bytes;
+    EXPECT_EQ(platform::ReadFileUpTo(link, 100, bytes), ELOOP);
+    EXPECT_EQ(platform::ReadFileUpTo(pipe, 100, bytes), EINVAL);
 
     ASSERT_EQ(file.OpenExisting(working), 0);
     EXPECT_TRUE(FileHeld(working));
     EXPECT_FALSE(FileHeld(link));
     EXPECT_FALSE(FileHeld(pipe));
+
+    std::set<std::string> names;
+    for (const auto &entry : platform::RegularFilesIn(folder_))
+        names.insert(entry.name);
+    EXPECT_EQ(names,
+              (std::set<std::string>{fs::path(working).filename().string(), "twice", "twice2"}));
+
+    ASSERT_EQ(platform::ReplaceFileContents(link, "record"), 0);
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(link)));
+    EXPECT_EQ(testsupport::ReadFile(link), "record");
+    EXPECT_EQ(testsupport::ReadFile(working), "download");
+    struct stat info {};
+    ASSERT_EQ(::stat(link.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u) << "the record is its owner's only";
 }
 
 } // namespace

@@ -10,11 +10,11 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
@@ -53,78 +53,48 @@ class HeldFilePosixTest : public ::testing::Test {
     std::string folder_;
 };
 
-// A child process that opens a file as the next run would, and keeps it until it is killed or
-// this process ends (it waits for the end of a pipe that only this process writes to).
-class HoldingChild {
-  public:
-    explicit HoldingChild(const std::string &path) {
-        int ready[2], release[2];
-        if (::pipe2(ready, O_CLOEXEC) != 0)
-            return;
-        if (::pipe2(release, O_CLOEXEC) != 0) {
-            ::close(ready[0]);
-            ::close(ready[1]);
-            return;
-        }
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            TPositionalFile held;
-            const char answer = held.OpenExisting(path) == 0 ? 'y' : 'n';
-            char byte = 0;
-            if (::write(ready[1], &answer, 1) == 1)
-                while (::read(release[0], &byte, 1) < 0 && errno == EINTR) {
-                }
-            ::_exit(0);
-        }
-        ::close(ready[1]);
-        ::close(release[0]);
-        ready_ = ready[0];
-        release_ = release[1];
+// Forks a child that opens `path` as the next run would and keeps it until it is killed, for
+// 60 s at most (or until this process ends). Returns its id once it reported the file open,
+// within 10 s; -1 otherwise.
+pid_t StartHoldingChild(const std::string &path) {
+    int ready[2];
+    if (::pipe2(ready, O_CLOEXEC) != 0)
+        return -1;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        TPositionalFile held;
+        const char answer = held.OpenExisting(path) == 0 ? 'y' : 'n';
+        if (::write(ready[1], &answer, 1) == 1)
+            ::sleep(60);
+        ::_exit(0);
     }
-    ~HoldingChild() {
-        Kill();
-        if (ready_ >= 0)
-            ::close(ready_);
-        if (release_ >= 0)
-            ::close(release_);
+    ::close(ready[1]);
+    pollfd wait{ready[0], POLLIN, 0};
+    char answer = 0;
+    const bool holds = pid > 0 && ::poll(&wait, 1, 10000) == 1 &&
+                       ::read(ready[0], &answer, 1) == 1 && answer == 'y';
+    ::close(ready[0]);
+    if (pid > 0 && !holds) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
     }
-    HoldingChild(const HoldingChild &) = delete;
-    HoldingChild &operator=(const HoldingChild &) = delete;
-
-    // Whether the child reported the file open within 10 s.
-    bool Holds() {
-        pollfd wait{ready_, POLLIN, 0};
-        char answer = 0;
-        return pid_ > 0 && ::poll(&wait, 1, 10000) == 1 && ::read(ready_, &answer, 1) == 1 &&
-               answer == 'y';
-    }
-    // Kills the child and waits for its end.
-    void Kill() {
-        if (pid_ <= 0)
-            return;
-        ::kill(pid_, SIGKILL);
-        while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
-        }
-        pid_ = -1;
-    }
-
-  private:
-    pid_t pid_ = -1;
-    int ready_ = -1;
-    int release_ = -1;
-};
+    return holds ? pid : -1;
+}
 
 // Another process's hold keeps this one out, and a process killed while it holds the file
 // releases it: the next run can take over a download whose program crashed.
 TEST_F(HeldFilePosixTest, AHoldOfAnotherProcessEndsWithThatProcess) {
     const std::string working = MakeWorkingFile("part");
-    HoldingChild child(working);
-    ASSERT_TRUE(child.Holds());
+    const pid_t child = StartHoldingChild(working);
+    ASSERT_GT(child, 0);
     EXPECT_TRUE(FileHeld(working));
     TPositionalFile next;
-    EXPECT_EQ(next.OpenExisting(working), EBUSY);
+    const int whileHeld = next.OpenExisting(working);
 
-    child.Kill();
+    ASSERT_EQ(::kill(child, SIGKILL), 0);
+    ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+    EXPECT_EQ(whileHeld, EBUSY);
     EXPECT_FALSE(FileHeld(working));
     ASSERT_EQ(next.OpenExisting(working), 0);
     EXPECT_EQ(next.Size(), 4);

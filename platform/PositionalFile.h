@@ -12,6 +12,13 @@ namespace platform {
 // (std::strerror gives their text); ENOSPC is a full disk. Calls that need an open file give
 // EBADF without one (before CreateIn, after Close or Remove), a negative size or offset EINVAL.
 // Not copyable; closes on destruction (the file itself stays until Remove or MoveTo).
+//
+// While an object has its file open (from CreateIn or OpenExisting until Close or Remove) it
+// holds it: no other TPositionalFile, in this process or another, can OpenExisting it, and
+// FileHeld (platform/Files.h) says so. POSIX: an flock(2) lock on the open file, which the
+// system drops when the process ends however it ends (where the file system keeps no locks,
+// CreateIn goes on without one, and such a file cannot be opened again). Windows: the share
+// mode the file is open with.
 class TPositionalFile {
   public:
     TPositionalFile() = default;
@@ -26,6 +33,16 @@ class TPositionalFile {
     // and deleting). Returns 0 or the error number: ENOENT for a missing folder, EBUSY when
     // this object already holds a file (until Remove).
     int CreateIn(const std::string &directory);
+    // Opens the existing regular file `path` (a working file kept from an earlier run) for
+    // reading and writing; the object is then as after CreateIn, with this file. Nothing
+    // planted under the name is opened: not a symbolic link (ELOOP; Windows: any reparse
+    // point), nor a folder, pipe or device (EISDIR, EINVAL), nor a file that has another name
+    // as well, or (POSIX) belongs to another user (EPERM): writing in place would change that
+    // other file too. Returns 0 or the error number: ENOENT when it is missing, EBUSY when
+    // this object already holds a file, or when another TPositionalFile holds this one (see
+    // below; a FileHeld probe holds it for a moment, so that is waited out for up to about
+    // 50 ms first). POSIX: ENOLCK-like errors where the file system keeps no locks.
+    int OpenExisting(const std::string &path);
     // The file's full path; empty before CreateIn succeeded and after Remove.
     const std::string &Path() const { return path_; }
 
@@ -51,9 +68,18 @@ class TPositionalFile {
     // Ends the writing and holds the file for reading only, so that what is checked next is
     // what stays under its name until Close: on Windows the file is opened anew for reading
     // (and renaming) with nobody else allowed to write, rename or delete it meanwhile (a
-    // program can still be started from it); elsewhere the descriptor stays as it is. Returns
+    // program can still be started from it); elsewhere a descriptor for reading only takes the
+    // writing one's place. The file stays held throughout on POSIX (the lock is handed from
+    // one descriptor to the other). On Windows the writing handle must close before the reading
+    // one can open, so for that moment (microseconds) nothing holds it: an open by another in
+    // that moment gives EBUSY here, and a file put under the name meanwhile gives EIO. Returns
     // 0 or the error number.
     int HoldForReading();
+    // Makes everything written so far reach the disk, so that a record of it written after
+    // this survives a crash (POSIX: fdatasync; Windows: FlushFileBuffers, which only a
+    // writing handle can do: after HoldForReading Windows refuses it with EACCES). Blocks
+    // until the disk has it. Returns 0 or the error number.
+    int Sync();
     // Whether `path` names this open file (the same file, not another put under the name).
     bool IsAt(const std::string &path) const;
 

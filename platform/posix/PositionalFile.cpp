@@ -8,10 +8,12 @@
 #include <fcntl.h>
 #include <limits>
 #include <mutex>
+#include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/syscall.h>
+#include <thread>
 #include <unistd.h>
 
 #ifndef RENAME_NOREPLACE
@@ -25,8 +27,27 @@ namespace {
 // working files before one try in a thousand collided.
 constexpr int kNameAttempts = 100;
 
+// A hold refused only because a FileHeld probe has the lock for a moment is tried again:
+// this many times, this far apart (about 50 ms in all).
+constexpr int kHoldAttempts = 10;
+constexpr auto kHoldRetryPause = std::chrono::milliseconds(5);
+
 int Fd(intptr_t value) {
     return static_cast<int>(value);
+}
+
+// Takes the exclusive flock(2) lock that holds the file open as `fd`, without waiting for a
+// holder. Returns 0 or the errno value: EWOULDBLOCK when another open file keeps it.
+int TakeHold(int fd) {
+    for (int attempt = 1;; ++attempt) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            return 0;
+        if (errno == EINTR)
+            continue;
+        if (errno != EWOULDBLOCK || attempt == kHoldAttempts)
+            return errno;
+        std::this_thread::sleep_for(kHoldRetryPause);
+    }
 }
 
 // Eight characters of [0-9a-z] from the kernel's random source; where that is unavailable
@@ -141,6 +162,14 @@ int TPositionalFile::CreateIn(const std::string &directory) {
         const int fd = ::open(candidate.c_str(),
                               O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600);
         if (fd >= 0) {
+            // Only a file system without locks refuses the hold of a new file for another
+            // reason than EWOULDBLOCK: the download goes on there, and cannot be resumed.
+            if (TakeHold(fd) == EWOULDBLOCK) {
+                // Somebody opened the file in the moment since it was made, and keeps it.
+                ::close(fd);
+                ::unlink(candidate.c_str());
+                return EBUSY;
+            }
             fd_ = fd;
             path_ = std::move(candidate);
             return 0;
@@ -149,6 +178,41 @@ int TPositionalFile::CreateIn(const std::string &directory) {
             return errno;
     }
     return EEXIST;
+}
+
+int TPositionalFile::OpenExisting(const std::string &path) {
+    if (!path_.empty())
+        return EBUSY;
+    if (path.empty())
+        return ENOENT;
+    // O_NOFOLLOW: a symbolic link gives ELOOP. O_NONBLOCK: the open of a pipe does not wait for
+    // its other end (it is refused below); it is taken off again for the regular file.
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return errno;
+    int error = 0;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) {
+        error = errno;
+    } else if (!S_ISREG(info.st_mode)) {
+        error = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+    } else if (info.st_nlink != 1 || info.st_uid != ::geteuid()) {
+        // Not what CreateIn makes: written in place, another name's file would change too.
+        error = EPERM;
+    } else {
+        const int flags = ::fcntl(fd, F_GETFL);
+        if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
+            error = errno;
+        else if ((error = TakeHold(fd)) == EWOULDBLOCK)
+            error = EBUSY;
+    }
+    if (error != 0) {
+        ::close(fd);
+        return error;
+    }
+    fd_ = fd;
+    path_ = path;
+    return 0;
 }
 
 int TPositionalFile::Reserve(int64_t size, int64_t &freeBytes) {
@@ -241,6 +305,15 @@ int64_t TPositionalFile::Size() const {
     return info.st_size;
 }
 
+int TPositionalFile::Sync() {
+    if (fd_ < 0)
+        return EBADF;
+    while (::fdatasync(Fd(fd_)) != 0)
+        if (errno != EINTR)
+            return errno;
+    return 0;
+}
+
 int TPositionalFile::HoldForReading() {
     if (fd_ == -1)
         return EBADF;
@@ -255,6 +328,18 @@ int TPositionalFile::HoldForReading() {
         written.st_dev != read.st_dev || written.st_ino != read.st_ino) {
         ::close(reader);
         return EIO;
+    }
+    // The hold passes to the reader without a gap: the writer's exclusive lock becomes a shared
+    // one (Linux converts it under one lock: no other lock comes in between; it cannot
+    // conflict, as nobody else has one), the reader joins it, and the writer's goes with it.
+    // A shared lock keeps every other hold and every FileHeld probe out as the exclusive one
+    // did, since those ask for an exclusive lock. Where the writer has no lock (a file system
+    // without locks) there is nothing to pass on.
+    if (::flock(Fd(fd_), LOCK_SH | LOCK_NB) == 0 && ::flock(reader, LOCK_SH | LOCK_NB) != 0) {
+        const int error = errno;
+        ::close(reader);
+        ::flock(Fd(fd_), LOCK_EX | LOCK_NB); // as it was: nobody else can hold it meanwhile
+        return error;
     }
     ::close(static_cast<int>(fd_));
     fd_ = reader;

@@ -13,15 +13,17 @@
 namespace platform {
 namespace {
 
-// Writes the image to the open file `fd` and loads it by `path`; closes `fd`.
-void *WriteAndLoad(int fd, const std::string &path, const void *image, size_t size,
+// Writes the image to the open file `fd` and loads it by `path`. Closes `fd` unless told to
+// keep it open once the library is loaded.
+void *WriteAndLoad(int fd, const std::string &path, const void *image, size_t size, bool keepOpen,
                    std::string &error) {
     void *library = nullptr;
     if (WriteAll(fd, image, size))
         library = LoadSharedLibrary(path, error);
     else
         error = path + ": " + std::strerror(errno);
-    ::close(fd); // the loader keeps its own mapping
+    if (!library || !keepOpen)
+        ::close(fd); // the loader keeps its own mapping
     return library;
 }
 
@@ -33,7 +35,11 @@ void *LoadThroughMemoryFile(const void *image, size_t size, const std::string &n
         error = name + ": no memory file: " + std::strerror(errno);
         return nullptr;
     }
-    return WriteAndLoad(fd, "/proc/self/fd/" + std::to_string(fd), image, size, error);
+    // The loader takes a name it has loaded before for that library, without opening it: a
+    // later image under the same /proc name (its descriptor's number used again) would give
+    // the earlier library. The loaded one keeps its descriptor, and so its name, for the rest
+    // of the process's life, as it stays loaded.
+    return WriteAndLoad(fd, "/proc/self/fd/" + std::to_string(fd), image, size, true, error);
 }
 
 // The image in an owner-only temporary file (where memory files or /proc are missing),
@@ -47,7 +53,7 @@ void *LoadThroughTemporaryFile(const void *image, size_t size, const std::string
         error = path + ": " + std::strerror(errno);
         return nullptr;
     }
-    void *library = WriteAndLoad(fd, path, image, size, error);
+    void *library = WriteAndLoad(fd, path, image, size, false, error);
     ::unlink(path.c_str());
     return library;
 }

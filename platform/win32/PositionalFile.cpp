@@ -19,6 +19,15 @@ namespace {
 constexpr int kNameAttempts = 100;
 // The most one ReadFile or WriteFile is given (they count in a DWORD).
 constexpr size_t kMaxTransfer = size_t{1} << 30;
+// What the working file is open for while it is written, and what others may do meanwhile:
+// read it only, and only when they share writing and deleting. The same for a file made and
+// one opened again, so that either holds it alike.
+constexpr DWORD kWritingAccess = GENERIC_READ | GENERIC_WRITE | DELETE;
+constexpr DWORD kWritingShare = FILE_SHARE_READ;
+// An open refused only because a FileHeld probe has the file for a moment is tried again:
+// this many times, this far apart (about 50 ms in all).
+constexpr int kHoldAttempts = 10;
+constexpr DWORD kHoldRetryMilliseconds = 5;
 
 HANDLE AsHandle(intptr_t value) {
     return reinterpret_cast<HANDLE>(value);
@@ -136,9 +145,8 @@ int TPositionalFile::CreateIn(const std::string &directory) {
         // CREATE_NEW refuses any name that exists, a symbolic link included. While the file
         // is open others may only read it (sharing writing and deleting, which this handle
         // does), not write, rename or delete it.
-        HANDLE file =
-            CreateFileA(candidate.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ,
-                        nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE file = CreateFileA(candidate.c_str(), kWritingAccess, kWritingShare, nullptr,
+                                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE) {
             fd_ = reinterpret_cast<intptr_t>(file);
             path_ = std::move(candidate);
@@ -149,6 +157,54 @@ int TPositionalFile::CreateIn(const std::string &directory) {
             return win32::ErrnoFromSystemError(code);
     }
     return EEXIST;
+}
+
+int TPositionalFile::OpenExisting(const std::string &path) {
+    if (!path_.empty())
+        return EBUSY;
+    if (path.empty())
+        return ENOENT;
+    // FILE_FLAG_OPEN_REPARSE_POINT opens a symbolic link or junction itself, which is then
+    // refused, instead of what it leads to. A sharing violation is a holder: this open asks
+    // for writing, which no holder shares, and shares less than any holder's access.
+    HANDLE file = INVALID_HANDLE_VALUE;
+    for (int attempt = 1;; ++attempt) {
+        file = CreateFileA(path.c_str(), kWritingAccess, kWritingShare, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        if (file != INVALID_HANDLE_VALUE)
+            break;
+        const DWORD code = GetLastError();
+        if (code == ERROR_ACCESS_DENIED) {
+            // A folder is refused so, unless opened as one.
+            const DWORD attributes = GetFileAttributesA(path.c_str());
+            if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+                return EISDIR;
+        }
+        if (code != ERROR_SHARING_VIOLATION)
+            return win32::ErrnoFromSystemError(code);
+        if (attempt == kHoldAttempts)
+            return EBUSY;
+        Sleep(kHoldRetryMilliseconds);
+    }
+    int error = 0;
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (GetFileType(file) != FILE_TYPE_DISK)
+        error = EINVAL; // a device or a pipe
+    else if (!GetFileInformationByHandle(file, &info))
+        error = LastErrno();
+    else if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        error = ELOOP;
+    else if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        error = EISDIR;
+    else if (info.nNumberOfLinks != 1)
+        error = EPERM; // written in place, another name's file would change too
+    if (error != 0) {
+        CloseHandle(file);
+        return error;
+    }
+    fd_ = reinterpret_cast<intptr_t>(file);
+    path_ = path;
+    return 0;
 }
 
 int TPositionalFile::Reserve(int64_t size, int64_t &freeBytes) {
@@ -240,17 +296,40 @@ int64_t TPositionalFile::Size() const {
                                 data.nFileSizeLow);
 }
 
+int TPositionalFile::Sync() {
+    if (fd_ == -1)
+        return EBADF;
+    return FlushFileBuffers(AsHandle(fd_)) ? 0 : LastErrno();
+}
+
 int TPositionalFile::HoldForReading() {
     if (fd_ == -1)
         return EBADF;
+    BY_HANDLE_FILE_INFORMATION written{};
+    if (!GetFileInformationByHandle(AsHandle(fd_), &written))
+        return LastErrno();
     // Writing ends with the handle that may write; the one that holds the file may read and
-    // rename it, and shares reading only. CreateProcess still starts a program from it.
+    // rename it, and shares reading only. CreateProcess still starts a program from it. The
+    // new handle cannot open before the old one closes: whatever shares less than the writer's
+    // access conflicts with it, and whatever shares writing would not keep writers out.
     CloseHandle(AsHandle(fd_));
     fd_ = -1;
-    HANDLE held = CreateFileA(path_.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (held == INVALID_HANDLE_VALUE)
-        return LastErrno();
+    HANDLE held =
+        CreateFileA(path_.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (held == INVALID_HANDLE_VALUE) {
+        const DWORD code = GetLastError();
+        return code == ERROR_SHARING_VIOLATION ? EBUSY : win32::ErrnoFromSystemError(code);
+    }
+    // In that moment the name was nobody's: it must still be the file that was written.
+    BY_HANDLE_FILE_INFORMATION read{};
+    if (!GetFileInformationByHandle(held, &read) ||
+        read.dwVolumeSerialNumber != written.dwVolumeSerialNumber ||
+        read.nFileIndexHigh != written.nFileIndexHigh ||
+        read.nFileIndexLow != written.nFileIndexLow) {
+        CloseHandle(held);
+        return EIO;
+    }
     fd_ = reinterpret_cast<intptr_t>(held);
     return 0;
 }
@@ -260,8 +339,9 @@ bool TPositionalFile::IsAt(const std::string &path) const {
         return false;
     BY_HANDLE_FILE_INFORMATION mine{}, named{};
     // No access asked: such an open goes through whatever the holder shares.
-    HANDLE other = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE other =
+        CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (other == INVALID_HANDLE_VALUE)
         return false;
     const bool same = GetFileInformationByHandle(AsHandle(fd_), &mine) &&

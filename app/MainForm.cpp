@@ -7,6 +7,7 @@
 #include "app/OptionParameters.h"
 #include "platform/NotifyQueue.h"
 #include "platform/ProcessInfo.h"
+#include "platform/StopRequests.h"
 #include "platform/Thread.h"
 
 std::string Paragraph(const std::string &text) {
@@ -125,7 +126,12 @@ void TMainForm::btnOptionsClick() {
 
 void TMainForm::CloseUnlessUserCanAct() {
     if (!app_.GetBackend().UserCanAct())
-        form_.Close();
+        CloseKeeping();
+}
+
+void TMainForm::CloseKeeping() {
+    KeepOnClose = true;
+    form_.Close();
 }
 
 void TMainForm::btnCancelClick() {
@@ -134,6 +140,10 @@ void TMainForm::btnCancelClick() {
 
 void TMainForm::FormClose() {
     CloseRequested = true;
-    if (session_)
+    if (!session_)
+        return;
+    if (KeepOnClose || platform::SystemAskedToEnd())
+        session_->Keep();
+    else
         session_->Stop();
 }

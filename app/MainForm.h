@@ -58,6 +58,9 @@ class TMainForm : public engine::DownloadObserver {
 
     bool RunApplication = false;
     bool CloseRequested = false;
+    // The window closes for another reason than the user's Cancel (the attempts used up, the
+    // system ending the program or the session): what has arrived is kept for the next run.
+    bool KeepOnClose = false;
     bool Activated = false;
     bool Paused = false;
     // The downloaded file's path once it is verified (the name it would have had when it
@@ -106,6 +109,9 @@ class TMainForm : public engine::DownloadObserver {
     // console's terminal; nothing where nobody can answer.
     engine::CredentialsReply OnProxyCredentials(const std::string &proxy, const std::string &realm,
                                                 bool again) override;
+    void OnResuming(int64_t have, int64_t total) override;
+    // Closes the window keeping what has arrived (KeepOnClose).
+    void CloseKeeping();
 
     // "&Run" and "O&pen" after completion.
     void btnLaunchApplicationClick();

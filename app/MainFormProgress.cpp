@@ -83,6 +83,10 @@ void TMainForm::OnProgress(int64_t received, int64_t total) {
 
 void TMainForm::OnStatus(const std::string &text, int32_t level) { ShowStatus(text, level); }
 
+void TMainForm::OnResuming(int64_t have, int64_t total) {
+    ShowStatus("Resuming: " + BytesOfTotalText(have, total) + " already here.", 0);
+}
+
 void TMainForm::OnAttemptFailed(int, const engine::Failure &) {
     // The session shows the failure in the status line and counts it.
 }
@@ -98,7 +102,7 @@ engine::RetryAnswer TMainForm::OnDecision(const engine::RetryDecision &decision)
     // Nobody can answer the question or press Resume: its first answer, Yes, would make the
     // attempts unlimited and the run endless. The download ends instead.
     if (!app_.GetBackend().UserCanAct()) {
-        form_.Close();
+        CloseKeeping();
         return engine::RetryAnswer::Stop;
     }
     switch (options_->ErrorAction) {
@@ -110,7 +114,7 @@ engine::RetryAnswer TMainForm::OnDecision(const engine::RetryDecision &decision)
                                     "transfer?",
                                 "Connection error", gui::MessageButtons::YesNoCancel)) {
         case gui::MessageResult::Cancel:
-            form_.Close();
+            CloseKeeping();
             return engine::RetryAnswer::Stop;
         case gui::MessageResult::Yes:
             options_->MaximumNumberOfAttempts = -1;
@@ -121,7 +125,7 @@ engine::RetryAnswer TMainForm::OnDecision(const engine::RetryDecision &decision)
             return engine::RetryAnswer::StayPaused;
         }
     case TErrorAction::Close:
-        form_.Close();
+        CloseKeeping();
         return engine::RetryAnswer::Stop;
     case TErrorAction::Pause:
         break;

@@ -1,11 +1,13 @@
 #include "engine/DownloadSession.h"
 
+#include "engine/KeptDownloads.h"
 #include "engine/SignerPin.h"
 #include "net/ProxyChallenge.h"
 #include "platform/NotifyQueue.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <ctime>
 
 namespace engine {
 namespace {
@@ -15,6 +17,9 @@ constexpr int kNameChoices = 100;
 // How often the bytes received are shown while the transfer runs, in ms.
 constexpr uint32_t kProgressInterval = 100;
 constexpr int kQuietTicks = 10;
+// Said when a download ends without its file and what arrived stays for the next run.
+const char *const kKeptText = "What has arrived is kept: the next run of this download goes on "
+                              "from there.";
 
 using SteadyClock = std::chrono::steady_clock;
 
@@ -34,6 +39,7 @@ struct Answer {
     int64_t elapsed;
     double modified;
     size_t proxy; // which of the location's proxies answered
+    Validators validators;
 };
 
 } // namespace
@@ -54,6 +60,21 @@ DownloadSession::~DownloadSession() {
     StopWorkers();
     for (auto &w : Workers)
         w.reset();
+    if (phase_ != Phase::Done)
+        EndKept(!discard_);
+}
+
+bool DownloadSession::EndKept(bool keep) {
+    if (!keeper_)
+        return false;
+    if (keep) {
+        keeper_->Finish();
+        sink_.Keep();
+    } else {
+        keeper_->Remove();
+    }
+    keeper_.reset();
+    return keep;
 }
 
 void DownloadSession::SetPhase(Phase phase) {
@@ -125,6 +146,7 @@ std::vector<Location> DownloadSession::Select(const SessionRequest &request, int
             proxies.emplace_back();
         double modified = 0;
         int64_t answer = -1;
+        Validators validators;
         Failure failure;
         size_t through = 0;
         const auto t1 = SteadyClock::now();
@@ -140,7 +162,8 @@ std::vector<Location> DownloadSession::Select(const SessionRequest &request, int
                 direct ? "" : credentials_.Authorization(proxy, credentials);
             if (FetchFileInfo(request.Protocol + "://" + host + "/" + directory + request.FileName,
                               proxy.Host, proxy.Port, modified, answer, &sizeRequests_, &failure,
-                              authorization, taken < 0 ? kSizeRequestBound : kLaterLocationBound))
+                              authorization, taken < 0 ? kSizeRequestBound : kLaterLocationBound,
+                              &validators))
                 break;
             failure.credentials = credentials;
             if (failure.kind == FailureKind::ProxyAuth && AnswerProxy(proxy, failure))
@@ -159,7 +182,7 @@ std::vector<Location> DownloadSession::Select(const SessionRequest &request, int
         // An empty file (size 0) is an answer like any other.
         if (answer < 0)
             continue;
-        answers.push_back({i, answer, elapsed, modified, through});
+        answers.push_back({i, answer, elapsed, modified, through, validators});
         if (TakesOver(i, answer, elapsed, takenSize, takenTime)) {
             taken = i;
             takenSize = answer;
@@ -187,8 +210,10 @@ std::vector<Location> DownloadSession::Select(const SessionRequest &request, int
         for (size_t k = 0; k < proxies.size(); ++k)
             locations.push_back(Location{host, folder.empty() ? "" : folder + "/", a.elapsed, 0,
                                          false, proxies[(a.proxy + k) % proxies.size()]});
-        if (a.entry == taken)
+        if (a.entry == taken) {
             ServerFileDate = a.modified;
+            validators_ = a.validators;
+        }
     }
     size = takenSize;
     return locations;
@@ -211,27 +236,69 @@ bool DownloadSession::Start(const SessionRequest &request, bool paused) {
         return false;
     }
     observer_.OnStatus("Using server " + locations.front().Host + ".", 0);
-
-    // The file is written where it will stay, with room for all of it before any range is
-    // asked: a disk too small is said at once, and nothing is fetched in vain.
-    if (auto failure = sink_.Open(settings_.OutputDirectory(), size_)) {
-        lastFailure_ = *failure;
-        SetPhase(Phase::Failed);
+    if (!OpenFile(request, locations))
         return true;
-    }
     workersStarted_ = true;
     SetPhase(Phase::Transferring);
-    observer_.OnProgress(0, size_);
+    observer_.OnProgress(plan_ ? plan_->Received() : 0, size_);
     if (size_ == 0) {
         // An empty file needs no range: it is written and completed at once.
         Complete();
         return true;
     }
-    plan_ = std::make_unique<TransferPlan>(size_, std::move(locations), kWorkers);
     progressTimer_ = std::make_unique<platform::TThreadTimer>();
     progressTimer_->SetInterval(kProgressInterval);
     progressTimer_->SetOnTimer([this](platform::TObject *) { ShowProgress(); });
     StartWorkers(request);
+    return true;
+}
+
+bool DownloadSession::OpenFile(const SessionRequest &request,
+                               const std::vector<Location> &locations) {
+    const std::string directory = settings_.OutputDirectory();
+    DownloadRecord wanted;
+    const std::string &primary = request.Mirrors[0].second;
+    wanted.Url = request.Protocol + "://" + request.Mirrors[0].first + "/" +
+                 (primary.empty() ? "" : primary + "/") + request.FileName;
+    wanted.FileName = request.FileName;
+    wanted.Size = size_;
+    const Validators validators = Recordable(validators_);
+    wanted.ETag = validators.ETag;
+    wanted.LastModified = validators.LastModified;
+    wanted.Sha256 = sha256_;
+    wanted.Signers = signers_;
+    // What an earlier run of this download left, when the server's file is still the same:
+    // the transfer goes on from there.
+    std::vector<std::pair<int64_t, int64_t>> done;
+    const KeptState kept =
+        size_ > 0 ? TakeOverKept(directory, wanted, sink_, done) : KeptState::None;
+    TidyFolder(directory, static_cast<int64_t>(std::time(nullptr)));
+    // Otherwise the file is written where it will stay, with room for all of it before any
+    // range is asked: a disk too small is said at once, and nothing is fetched in vain.
+    if (kept != KeptState::TakenOver) {
+        if (auto failure = sink_.Open(directory, size_)) {
+            lastFailure_ = *failure;
+            SetPhase(Phase::Failed);
+            return false;
+        }
+    }
+    if (size_ == 0)
+        return true;
+    plan_ = kept == KeptState::TakenOver
+                ? std::make_unique<TransferPlan>(size_, locations,
+                                                 TransferPlan::ResumeRanges(size_, done, kWorkers),
+                                                 done)
+                : std::make_unique<TransferPlan>(size_, locations, kWorkers);
+    // Another run writing this download now keeps its own record: this one keeps none.
+    if (Resumable(wanted) && kept != KeptState::Busy && kept != KeptState::Foreign) {
+        wanted.WorkingName = sink_.Path().substr(directory.size());
+        keeper_ = std::make_unique<RecordKeeper>(sink_, *plan_, wanted,
+                                                 directory + RecordFileName(wanted.Url));
+        if (!keeper_->Start())
+            keeper_.reset();
+    }
+    if (kept == KeptState::TakenOver)
+        observer_.OnResuming(plan_->Received(), size_);
     return true;
 }
 
@@ -243,6 +310,9 @@ void DownloadSession::StartWorkers(const SessionRequest &request) {
     settings.MaximumRequestLength = request.MaximumRequestLength;
     settings.AttemptWait = settings_.AttemptWait;
     settings.ClientTimeOut = settings_.ClientTimeOut;
+    // Bytes an earlier run left are only the file's while the server's file is the same.
+    if (plan_->Received() > 0)
+        settings.IfRange = ResumeValidator(validators_);
     for (int j = 1; j <= kWorkers; ++j) {
         auto worker = std::make_unique<HttpThread>(
             *plan_, sink_, settings, j,
@@ -275,8 +345,16 @@ void DownloadSession::Resume() {
 }
 
 void DownloadSession::Stop() {
+    discard_ = true;
+    Keep();
+    EndKept(false); // the record goes at once; the file with the workers
+}
+
+void DownloadSession::Keep() {
     if (stopped_)
         return;
+    if (keeper_ && !discard_)
+        observer_.OnStatus(kKeptText, 0);
     stopped_ = true;
     sizeRequests_.Abort();
     StopWorkers();
@@ -349,6 +427,9 @@ void DownloadSession::AttemptFailed(int worker, const Failure &failure, FailureO
 }
 
 void DownloadSession::OnOneStream(HttpThread *stream) {
+    // The file comes from its first byte again, and cannot be continued from ranges: no
+    // record of it is kept.
+    EndKept(false);
     // None of the others writes anything after this, so the progress holds only the stream's
     // bytes.
     for (auto &w : Workers)
@@ -376,12 +457,21 @@ void DownloadSession::Fail(const Failure &failure) {
     for (auto &w : Workers)
         if (w)
             w->Stop();
-    sink_.Discard();
+    // A file that failed its checks is not the file: it goes, with its record. Bytes that
+    // stopped coming are kept for a later run, where they can be.
+    if (!EndKept(phase_ != Phase::Verifying))
+        sink_.Discard();
+    else
+        observer_.OnStatus(kKeptText, 0);
     lastFailure_ = failure;
     SetPhase(Phase::Failed);
 }
 
 void DownloadSession::Complete() {
+    // The record names every byte now: a run that ends while the file is being checked is
+    // followed by one that only checks it.
+    if (keeper_)
+        keeper_->Finish();
     SetPhase(Phase::Verifying);
     if (stopped_)
         return;
@@ -411,6 +501,7 @@ void DownloadSession::Complete() {
             return;
         }
     }
+    EndKept(false);
     if (ServerFileDate != 0)
         SetFileDate(outputPath_, ServerFileDate);
     SetPhase(Phase::Done);
@@ -427,7 +518,10 @@ bool DownloadSession::CheckDigest() {
         return !stopped_;
     });
     if (stopped_) {
-        sink_.Discard(); // stopped before the file was checked: it is not left unchecked
+        // Stopped before the file was checked: it is not left unchecked under its name, and
+        // goes unless it is kept for a later run to check.
+        if (discard_ || !keeper_)
+            sink_.Discard();
         return false;
     }
     if (digest == sha256_)

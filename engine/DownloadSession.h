@@ -4,6 +4,7 @@
 #include "engine/FileSink.h"
 #include "engine/HTTP.h"
 #include "engine/ProxyCredentials.h"
+#include "engine/RecordKeeper.h"
 #include "engine/Thread.h"
 #include "engine/TransferPlan.h"
 #include "platform/ThreadTimer.h"
@@ -68,6 +69,8 @@ class DownloadObserver {
     // asks someone who can answer; without credentials the download ends.
     virtual CredentialsReply OnProxyCredentials(const std::string &proxy, const std::string &realm,
                                                 bool again) = 0;
+    // The transfer goes on with `have` of the `total` bytes that an earlier run left.
+    virtual void OnResuming(int64_t have, int64_t total) { (void)have, (void)total; }
 };
 
 struct SessionRequest {
@@ -106,12 +109,18 @@ struct SessionSettings {
 // written in place, the retry policy's counts, the verification and the final name. It lives
 // on the main thread and tells its observer what happens; the workers run on their own
 // threads and reach it only through their reports.
+// A download that ends without its file for a reason the user did not choose (its attempts
+// used up, every location failed, the program or the machine ended) leaves what has arrived
+// in the output folder, beside a record of it, when a later run can tell that the server's file
+// is still the same (or a digest is pinned): that run goes on from there. The user's Stop
+// leaves nothing.
 class DownloadSession {
   public:
     static constexpr int kWorkers = 5;
 
     DownloadSession(DownloadObserver &observer, SessionSettings settings);
-    // Stops the workers; a file that was not completed is deleted.
+    // Stops the workers; a file that was not completed is kept for a later run when it can be
+    // continued (unless Stop ended the session), else deleted.
     ~DownloadSession();
     DownloadSession(const DownloadSession &) = delete;
     DownloadSession &operator=(const DownloadSession &) = delete;
@@ -127,8 +136,11 @@ class DownloadSession {
     void Pause();
     void Resume();
     // Ends everything at once: the selection, the workers, the verification. Returns at once;
-    // nothing more is requested, and the unfinished file is deleted.
+    // nothing more is requested, and the unfinished file is deleted (the user's Cancel).
     void Stop();
+    // The same, but what has arrived is kept for the next run of this download, when it can
+    // be continued (the program ends for another reason than the user's Cancel).
+    void Keep();
     // An attempt of worker `worker` (1 to 5) failed, with what the failure changed in the
     // plan: the status line, the retry policy's count and decision, or the end of a transfer
     // that the disk cannot take. The workers report here on the main thread.
@@ -185,6 +197,11 @@ class DownloadSession {
     bool CheckDigest();
     bool CheckSigner();
     void StopWorkers();
+    // Begins the transfer into the file, a new one or the one an earlier run kept.
+    bool OpenFile(const SessionRequest &request, const std::vector<Location> &locations);
+    // What has arrived stays for a later run (keep), or its record goes (the file is then the
+    // caller's to discard). True when it was kept.
+    bool EndKept(bool keep);
     // Runs `fn` from the message loop, once the handler that asks for it has returned.
     void Later(std::function<void()> fn);
 
@@ -200,6 +217,8 @@ class DownloadSession {
     std::string outputPath_;
     std::string primaryFailure_;
     Failure lastFailure_;
+    bool discard_ = false; // the user's Stop: nothing is kept
+    Validators validators_; // the taken location's
     SizeRequestAbort sizeRequests_;
     ProxyCredentials credentials_;
     // By proxy: how often credentials were refused (and the last generation refused), and
@@ -211,6 +230,7 @@ class DownloadSession {
     std::map<std::string, ProxyAnswers> proxyAnswers_;
     FileSink sink_;
     std::unique_ptr<TransferPlan> plan_;
+    std::unique_ptr<RecordKeeper> keeper_; // while a record of the download is kept
     std::unique_ptr<platform::TThreadTimer> progressTimer_; // ShowProgress while transferring
     int64_t shownReceived_ = -1;
     int quietTicks_ = 0; // progress ticks since the figures were last told

@@ -43,6 +43,16 @@ std::optional<Failure> FileSink::Open(const std::string &directory, int64_t size
     return failure;
 }
 
+int FileSink::OpenKept(const std::string &path, int64_t size) {
+    if (int error = file_.OpenExisting(path))
+        return error;
+    if (file_.Size() != size) {
+        file_.Remove(); // not the file's length: no later run can use it either
+        return EINVAL;
+    }
+    return 0;
+}
+
 void FileSink::WriteAt(const char *data, size_t size, int64_t offset) {
     if (int error = file_.WriteAt(data, size, offset))
         throw net::EFileStreamError("Cannot write to file " + Quoted(file_.Path()) + ": " +
@@ -93,6 +103,11 @@ int FileSink::MoveTo(const std::string &path, bool replace, Failure &failure) {
     }
     failure = FileFailure(error, "Cannot create file " + Quoted(path));
     return error;
+}
+
+void FileSink::Keep() {
+    file_.Close();
+    kept_ = true;
 }
 
 void FileSink::Discard() {

@@ -26,6 +26,10 @@ class FileSink {
     // `size` bytes. DiskFull names the room needed and free when there is too little;
     // NotWritable says why the file cannot be made.
     std::optional<Failure> Open(const std::string &directory, int64_t size);
+    // Takes over the working file `path` that a run before this one left, with `size` bytes
+    // (its length must be that): it is written on as if it had been created here. Returns 0,
+    // EBUSY when another run holds it, or another error number (then nothing is held).
+    int OpenKept(const std::string &path, int64_t size);
     // Writes `size` bytes at `offset`; safe from several threads at once. Throws
     // net::EFileStreamError naming the file and the reason, with its error number (ENOSPC:
     // the disk is full).
@@ -56,6 +60,10 @@ class FileSink {
     // (the output folder was changed during the download) gets a copy. Returns 0 or the
     // error number, with `failure` saying what went wrong.
     int MoveTo(const std::string &path, bool replace, Failure &failure);
+    // What was written so far reaches the disk (safe beside the writers); 0 or the error number.
+    int Sync() { return file_.Sync(); }
+    // Closes the working file and leaves it where it is, for a later run to go on with.
+    void Keep();
     // Closes and deletes the working file, if any.
     void Discard();
     // The file's current path (the working name until MoveTo).

@@ -96,9 +96,12 @@ void SizeRequestAbort::Abort() {
 
 bool FetchFileInfo(const std::string &Url, const std::string &ProxyServer, int32_t ProxyPort,
                    double &ModifiedTime, int64_t &Size, SizeRequestAbort *abort, Failure *failure,
-                   const std::string &ProxyAuthorization, std::chrono::milliseconds bound) {
+                   const std::string &ProxyAuthorization, std::chrono::milliseconds bound,
+                   Validators *validators) {
     Size = -1;
     ModifiedTime = 0;
+    if (validators)
+        *validators = Validators{};
     Failure why;
     if (abort && abort->aborted_)
         return false;
@@ -164,8 +167,12 @@ bool FetchFileInfo(const std::string &Url, const std::string &ProxyServer, int32
                           status,
                           Successful(status) ? "The server tells no file size"
                                              : StatusText(client)};
-        else
+        else {
             ModifiedTime = ParseHttpDate(HeaderValue(client.Header, "Last-Modified"));
+            if (validators)
+                *validators = Validators{HeaderValue(client.Header, "ETag"),
+                                         HeaderValue(client.Header, "Last-Modified")};
+        }
     } catch (const std::exception &e) {
         Size = -1;
         if (overdue && !(abort && abort->aborted_))
@@ -321,9 +328,13 @@ void eHTTP::AddRangeHeader() {
     ExpectedLength = r.expected;
     if (r.header.empty())
         return;
-    // The Range line becomes the last header line, right before the empty line.
+    // The Range line becomes the last header line, right before the empty line; If-Range
+    // only ever goes with it.
+    std::string lines = r.header + "\r\n";
+    if (!IfRange.empty())
+        lines += "If-Range: " + IfRange + "\r\n";
     std::string text = SendHeader.Text();
-    text.insert(text.size() - 2, r.header + "\r\n");
+    text.insert(text.size() - 2, lines);
     SendHeader.SetText(text);
 }
 

@@ -32,6 +32,13 @@ struct RangeRequest {
 };
 RangeRequest ComposeRange(int64_t start, int64_t end, int64_t maximum, int64_t expectedBefore);
 
+// What the server says identifies the file's version: its ETag and Last-Modified, each as
+// given (empty: not given).
+struct Validators {
+    std::string ETag;
+    std::string LastModified;
+};
+
 // Lets the thread that makes size requests abort the one in flight from inside its own
 // message processing (a window that is being closed), and every later one.
 class SizeRequestAbort {
@@ -42,7 +49,7 @@ class SizeRequestAbort {
   private:
     friend bool FetchFileInfo(const std::string &, const std::string &, int32_t, double &,
                               int64_t &, SizeRequestAbort *, Failure *, const std::string &,
-                              std::chrono::milliseconds);
+                              std::chrono::milliseconds, Validators *);
     bool aborted_ = false;
     net::TNMHTTP *client_ = nullptr;
 };
@@ -60,12 +67,14 @@ inline constexpr std::chrono::milliseconds kSizeRequestBound{30000};
 // for a coded answer, whose lengths are not the file's; ProxyAuth, with the proxy's
 // challenge, when the proxy asks for credentials: then nothing more is asked).
 // ProxyAuthorization is sent to the proxy only. ModifiedTime is the Last-Modified date as a
-// date-time value, 0 when unknown. Blocks the caller until the exchange ends, the bound passes
-// or `abort` is used; never throws.
+// date-time value, 0 when unknown; `validators` (when given) get the answer's ETag and
+// Last-Modified when it told the size. Blocks the caller until the exchange ends, the bound
+// passes or `abort` is used; never throws.
 bool FetchFileInfo(const std::string &Url, const std::string &ProxyServer, int32_t ProxyPort,
                    double &ModifiedTime, int64_t &Size, SizeRequestAbort *abort = nullptr,
                    Failure *failure = nullptr, const std::string &ProxyAuthorization = {},
-                   std::chrono::milliseconds bound = kSizeRequestBound);
+                   std::chrono::milliseconds bound = kSizeRequestBound,
+                   Validators *validators = nullptr);
 
 // The HTTP client with byte-range bounds, a report callback and a handler for each of its
 // events. One object serves one DownloadRange call.
@@ -80,6 +89,9 @@ class eHTTP : public net::TNMHTTP {
     // The size of the whole file, when known (-1: not known). A partial answer whose
     // Content-Range gives another complete length is a range of another file.
     int64_t CompleteLength = -1;
+    // Sent in If-Range beside the Range header (empty: none): a server whose file no longer
+    // has this validator answers with the whole new file instead of the range.
+    std::string IfRange;
     ReportEvent OnReport;
     // Where the body of a right answer goes (the worker's segment of the file).
     SegmentStream *Target = nullptr;

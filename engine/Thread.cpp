@@ -103,6 +103,7 @@ void HttpThread::Attempt(eHTTP &client, const Work &work) {
     client.RangeEnd = work.last;
     client.MaximumRequestLength = Settings.MaximumRequestLength;
     client.CompleteLength = plan_.Size();
+    client.IfRange = Settings.IfRange;
     SegmentStream stream(plan_, Index(), sink_, work.first);
     client.Target = &stream;
     client.OnWholeFile = [this, &stream] { return TakeWholeFile(stream); };

@@ -26,6 +26,9 @@ struct WorkerSettings {
     std::chrono::milliseconds AttemptWait{5000};
     // The time-out of each attempt's client (connect phases and data inactivity).
     int32_t ClientTimeOut = 60000;
+    // The validator of the bytes already on disk, sent in If-Range with every range (empty:
+    // none): a file that changed on the server comes whole, as one stream from its first byte.
+    std::string IfRange;
 };
 
 // A worker that fetches segments of the file, attempt after attempt, each with a fresh client,

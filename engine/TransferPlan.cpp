@@ -1,5 +1,7 @@
 #include "engine/TransferPlan.h"
 
+#include "engine/DownloadRecord.h"
+
 #include <algorithm>
 #include <limits>
 #include <string>
@@ -98,6 +100,65 @@ TransferPlan::TransferPlan(int64_t size, std::vector<Location> locations,
         segments_.push_back(segment);
         workers_[i].segment = segment;
     }
+}
+
+TransferPlan::TransferPlan(int64_t size, std::vector<Location> locations,
+                           const std::vector<std::pair<int64_t, int64_t>> &ranges,
+                           const std::vector<std::pair<int64_t, int64_t>> &done)
+    : TransferPlan(size, std::move(locations), ranges) {
+    // The bytes already there that no worker fetches again: segments of nobody's, complete.
+    for (const auto &[first, last] : done) {
+        const bool fetched = std::any_of(ranges.begin(), ranges.end(), [&](const auto &r) {
+            return r.first <= last && first <= r.second;
+        });
+        if (fetched)
+            continue;
+        auto segment = std::make_shared<Segment>();
+        segment->First = first;
+        segment->Last = last;
+        segment->Claimed = segment->Received = last - first + 1;
+        segments_.push_back(segment);
+    }
+}
+
+std::vector<std::pair<int64_t, int64_t>>
+TransferPlan::ResumeRanges(int64_t size, const std::vector<std::pair<int64_t, int64_t>> &done,
+                           int workers) {
+    std::vector<std::pair<int64_t, int64_t>> missing;
+    int64_t next = 0;
+    for (const auto &[first, last] : done) {
+        if (first > next)
+            missing.emplace_back(next, first - 1);
+        next = std::max(next, last + 1);
+    }
+    if (next < size)
+        missing.emplace_back(next, size - 1);
+    const auto length = [](const std::pair<int64_t, int64_t> &r) { return r.second - r.first + 1; };
+    // More ranges than workers: the two with the fewest bytes between them become one.
+    while (missing.size() > static_cast<size_t>(workers)) {
+        size_t closest = 0;
+        for (size_t i = 1; i + 1 < missing.size(); ++i)
+            if (missing[i + 1].first - missing[i].second <
+                missing[closest + 1].first - missing[closest].second)
+                closest = i;
+        missing[closest].second = missing[closest + 1].second;
+        missing.erase(missing.begin() + static_cast<std::ptrdiff_t>(closest) + 1);
+    }
+    // Fewer: the longest is halved while each half is worth a connection of its own.
+    while (missing.size() < static_cast<size_t>(workers)) {
+        const auto longest = std::max_element(
+            missing.begin(), missing.end(),
+            [&](const auto &a, const auto &b) { return length(a) < length(b); });
+        if (longest == missing.end() || length(*longest) < 2 * kMinHalving)
+            break;
+        const int64_t half = longest->first + length(*longest) / 2;
+        const std::pair<int64_t, int64_t> later{half, longest->second};
+        longest->second = half - 1;
+        missing.insert(longest + 1, later);
+    }
+    while (missing.size() < static_cast<size_t>(workers))
+        missing.emplace_back(size, size - 1);
+    return missing;
 }
 
 Work TransferPlan::WorkOf(const Worker &w, bool wait) const {
@@ -448,6 +509,17 @@ int64_t TransferPlan::Received() const {
     for (const auto &segment : segments_)
         sum += std::min(segment->Received, segment->Last - segment->First + 1);
     return sum;
+}
+
+std::vector<std::pair<int64_t, int64_t>> TransferPlan::DoneRanges() const {
+    std::vector<std::pair<int64_t, int64_t>> done;
+    std::lock_guard lock(mutex_);
+    for (const auto &segment : segments_) {
+        const int64_t bytes = std::min(segment->Received, segment->Last - segment->First + 1);
+        if (bytes > 0)
+            done.emplace_back(segment->First, segment->First + bytes - 1);
+    }
+    return MergedRanges(std::move(done));
 }
 
 bool TransferPlan::Complete() const {

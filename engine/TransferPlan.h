@@ -119,6 +119,19 @@ class TransferPlan {
     // The ranges a file of `size` bytes is split into for `workers`: size / workers + 1
     // bytes each, the last ones shorter or empty.
     static std::vector<std::pair<int64_t, int64_t>> Ranges(int64_t size, int workers);
+    // A download continued with the bytes of `done` (ranges first..last, sorted, apart) on
+    // disk: worker i fetches range i of ResumeRanges, and the bytes of `done` outside them
+    // count as received from the start.
+    TransferPlan(int64_t size, std::vector<Location> locations,
+                 const std::vector<std::pair<int64_t, int64_t>> &ranges,
+                 const std::vector<std::pair<int64_t, int64_t>> &done);
+    // The ranges `workers` workers fetch to complete a file of `size` bytes of which `done`
+    // (sorted, apart) is on disk: the missing ranges, the closest ones joined (their bytes
+    // between fetched again) while there are more of them than workers, the longest ones
+    // halved while there are fewer and halves are worth a connection; empty ranges
+    // (first = size) for the workers left over.
+    static std::vector<std::pair<int64_t, int64_t>>
+    ResumeRanges(int64_t size, const std::vector<std::pair<int64_t, int64_t>> &done, int workers);
 
     // The worker's next work: its own segment while incomplete (after the wait), else the
     // takeover of another's remainder (at once), else nothing for now; from the next location
@@ -172,6 +185,8 @@ class TransferPlan {
     int64_t Size() const { return size_; }
     // Bytes on disk, each counted once.
     int64_t Received() const;
+    // Where they are: ranges first..last, sorted and apart.
+    std::vector<std::pair<int64_t, int64_t>> DoneRanges() const;
     bool Complete() const;
     Location LocationAt(size_t index) const;
     size_t LocationOf(int worker) const;

@@ -11,6 +11,13 @@ namespace platform {
 // `onStop` once for it. Call once, on the main thread, before other threads start.
 void CatchStopRequests(std::function<void()> onStop);
 
+// Whether the system asked the program to end (SIGTERM or SIGHUP; on Windows the console's
+// close, the user's logoff, the system's shutdown, the end of the session), rather than the
+// user with Ctrl+C: what is under way is kept for later where it can be. Safe from any thread
+// and from a signal handler.
+bool SystemAskedToEnd();
+void NoteSystemEnding();
+
 // Whether the standard input has something to read now (a line, or its end); never blocks.
 bool StandardInputWaiting();
 

@@ -6,6 +6,7 @@
 #include "gui/win32/ConsoleFrontEnd.h"
 #include "gui/win32/Dpi.h"
 #include "gui/win32/LongMessageBox.h"
+#include "platform/StopRequests.h"
 
 #include <commctrl.h>
 #include <ole2.h>
@@ -118,6 +119,16 @@ LRESULT CALLBACK Win32Backend::ApplicationProc(HWND window, UINT message, WPARAM
     case WM_CLOSE: // Close on the task bar button: as the main window's close box
         if (self && self->main_)
             self->main_->PressCloseBox();
+        return 0;
+    case WM_QUERYENDSESSION:
+        return TRUE;
+    case WM_ENDSESSION:
+        // The session ends (a logoff, a shutdown): the program ends as the system asks, not
+        // as the user's Cancel would; what is under way is kept.
+        if (wParam && self && self->main_) {
+            platform::NoteSystemEnding();
+            self->main_->PressCloseBox();
+        }
         return 0;
     default:
         return DefWindowProcA(window, message, wParam, lParam);

@@ -27,6 +27,8 @@ extern "C" void OnStopSignal(int signal) {
         return;
     }
     const int saved = errno;
+    if (signal != SIGINT)
+        NoteSystemEnding();
     requests.fetch_add(1);
     if (int fd = wakeFd.load(); fd >= 0) {
         uint64_t one = 1;

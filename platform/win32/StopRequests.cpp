@@ -24,6 +24,7 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
     case CTRL_SHUTDOWN_EVENT:
         // The system ends the process once this returns: the program gets the moments it
         // needs to stop and clean up (it ends the process itself before this sleep is over).
+        NoteSystemEnding();
         if (HWND window = catcher.load())
             PostMessageA(window, win32::kStopMessage, 0, 0);
         Sleep(4000);

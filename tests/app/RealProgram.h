@@ -146,6 +146,11 @@ class Child {
     Child(const Child &) = delete;
     Child &operator=(const Child &) = delete;
 
+    // Sends `signal` to the child (by its process id).
+    void Signal(int signal) {
+        if (pid_ > 0)
+            kill(pid_, signal);
+    }
     // Waits at most `timeout` for the end; its wait status, or nothing (then it was killed).
     std::optional<int> Wait(std::chrono::milliseconds timeout) {
         const auto deadline = std::chrono::steady_clock::now() + timeout;

@@ -62,6 +62,42 @@ TEST(TransferPlan, FiveRangesOfTheFileSomeEmptyForSmallFiles) {
     EXPECT_FALSE(plan.Complete());
 }
 
+TEST(TransferPlan, AContinuedDownloadFetchesOnlyWhatIsMissingInFiveRanges) {
+    using Ranges = std::vector<std::pair<int64_t, int64_t>>;
+    constexpr int64_t MiB = 1024 * 1024;
+    // Everything there: nothing to fetch. A small gap: one range, not worth halving.
+    EXPECT_EQ(TransferPlan::ResumeRanges(100, {{0, 99}}, 5),
+              (Ranges{{100, 99}, {100, 99}, {100, 99}, {100, 99}, {100, 99}}));
+    EXPECT_EQ(TransferPlan::ResumeRanges(100, {{0, 49}, {60, 99}}, 5),
+              (Ranges{{50, 59}, {100, 99}, {100, 99}, {100, 99}, {100, 99}}));
+    // Seven gaps: the ones with the fewest bytes between them are joined.
+    EXPECT_EQ(TransferPlan::ResumeRanges(
+                  1000, {{10, 19}, {30, 99}, {110, 111}, {120, 199}, {210, 212}, {220, 989}}, 5),
+              (Ranges{{0, 9}, {20, 29}, {100, 119}, {200, 219}, {990, 999}}));
+    // One long gap: halved until every worker has a part.
+    const Ranges halves = TransferPlan::ResumeRanges(16 * MiB, {{0, 8 * MiB - 1}}, 5);
+    ASSERT_EQ(halves.size(), 5u);
+    int64_t next = 8 * MiB;
+    for (const auto &[first, last] : halves) {
+        EXPECT_EQ(first, next) << "the parts follow each other without a gap";
+        EXPECT_GE(last - first + 1, MiB);
+        next = last + 1;
+    }
+    EXPECT_EQ(next, 16 * MiB);
+
+    // The bytes there count from the start; the workers complete the rest.
+    const Ranges done{{0, 499}, {700, 799}};
+    TransferPlan plan(1000, Locations(1), TransferPlan::ResumeRanges(1000, done, 5), done);
+    EXPECT_EQ(plan.Received(), 600);
+    EXPECT_EQ(plan.DoneRanges(), done);
+    EXPECT_FALSE(plan.Complete());
+    for (int w = 0; w < 5; ++w)
+        Write(plan, w, 1000);
+    EXPECT_TRUE(plan.Complete());
+    EXPECT_EQ(plan.Received(), 1000);
+    EXPECT_EQ(plan.DoneRanges(), (Ranges{{0, 999}}));
+}
+
 TEST(TransferPlan, BytesAreTakenUpToTheSegmentsEndAndCountedOnce) {
     TransferPlan plan(1000, Locations(1), 5);
     const engine::Work work = plan.NextWork(0);

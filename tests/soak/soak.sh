@@ -18,20 +18,25 @@
 # 127.0.0.1; the built-in hosts then do not resolve (and no location dies).
 # Exits 1 when any run hung, left a corrupt or stray file, a working file or anything in its
 # TMPDIR, or crashed.
+#
+# --kills K: each download is first started and killed with SIGKILL at a random moment (2 to
+# 14 s in: the program asks for the size after 2 s and for ranges 5 s later) K times, then
+# run to its end: the last run goes on from what the killed ones kept.
+# Besides the above, a run that ends exact must leave no record ("tlv*.resume") behind.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 
-runs=20 parallel=3 seed=1 max_size=$((64 * 1024 * 1024)) bound=600 mode=auto
+runs=20 parallel=3 seed=1 max_size=$((64 * 1024 * 1024)) bound=600 mode=auto kills=0
 program=$root/build/app/download
 mirror=$root/build/tests/support/fault_mirror
 work=$root/build/soak
 
 # --- one run, inside its namespaces (the script calls itself) -------------------------------
 if [ "${1:-}" = "--inside" ]; then
-    # --inside DIR SEED MODE PROGRAM MIRROR MAX_SIZE BOUND NAME BUILTIN...
-    dir=$2 run_seed=$3 mode=$4 program=$5 mirror=$6 max_size=$7 bound=$8 name=$9
-    shift 9
+    # --inside DIR SEED MODE PROGRAM MIRROR MAX_SIZE BOUND NAME KILLS BUILTIN...
+    dir=$2 run_seed=$3 mode=$4 program=$5 mirror=$6 max_size=$7 bound=$8 name=$9 kills=${10}
+    shift 10
     builtins=("$@")
     if [ "$mode" = netns ]; then
         mount --bind "$dir/hosts" /etc/hosts || exit 90
@@ -58,6 +63,17 @@ if [ "${1:-}" = "--inside" ]; then
     fi
     host=${primary%:*}
     [ "$port" = 80 ] || host=$host:$port
+    # The killed runs: each ends at a moment drawn from the run's seed.
+    RANDOM=$run_seed
+    for _ in $(seq 1 "$kills"); do
+        env -u DISPLAY -u WAYLAND_DISPLAY TMPDIR="$dir/tmp" "$program" "http://$host/soak/$name" \
+            "OutputDirectory:$dir/out" CompletionLaunchApplication:0 \
+            MaximumNumberOfAttempts:Unlimited </dev/null >>"$dir/killed.stdout" 2>&1 &
+        killed_pid=$!
+        sleep "$((RANDOM % 12 + 2)).$((RANDOM % 10))"
+        kill -KILL "$killed_pid" 2>/dev/null
+        wait "$killed_pid" 2>/dev/null
+    done
     started=$(date +%s%N)
     env -u DISPLAY -u WAYLAND_DISPLAY TMPDIR="$dir/tmp" \
         timeout -k 5 "$bound" "$program" "http://$host/soak/$name" "OutputDirectory:$dir/out" \
@@ -87,11 +103,12 @@ while [ $# -gt 0 ]; do
     --mirror) mirror=$2 ;;
     --work) work=$2 ;;
     --mode) mode=$2 ;;
+    --kills) kills=$2 ;;
     *) usage ;;
     esac
     shift 2
 done
-for n in "$runs" "$parallel" "$seed" "$max_size" "$bound"; do
+for n in "$runs" "$parallel" "$seed" "$max_size" "$bound" "$kills"; do
     [[ $n =~ ^[0-9]+$ ]] || usage
 done
 [ "$runs" -ge 1 ] && [ "$parallel" -ge 1 ] && [ "$max_size" -ge 1 ] && [ "$bound" -ge 10 ] || usage
@@ -138,7 +155,8 @@ mkdir -p "$work/results"
 
 # run_and_check I: one download, then its verdict in results/I:
 #   "I SEED SIZE RC MS VERDICT" with VERDICT exact, failed, hang, corrupt, stray-output,
-#   working-left (a working file in the output directory), tmpdir-left, crash or setup-error
+#   working-left (a working file in the output directory), kept-left (an exact run that left a
+#   record), tmpdir-left, crash or setup-error
 #   (the mirror or the namespace could not start).
 run_and_check() {
     local i=$1 run_seed=$((seed * 1000003 + $1)) dir=$work/run-$1 name verdict rc ms size
@@ -150,7 +168,7 @@ run_and_check() {
     mkdir -p "$dir/out" "$dir/tmp"
     printf '127.0.0.1 localhost\n%s' "$hosts_lines" >"$dir/hosts"
     local inside=(bash "$0" --inside "$dir" "$run_seed" "$mode" "$program" "$mirror" "$max_size"
-                  "$bound" "$name" "${builtins[@]}")
+                  "$bound" "$name" "$kills" "${builtins[@]}")
     if [ "$mode" = netns ]; then
         timeout -k 5 $((bound + 90)) unshare --net --mount "${inside[@]}"
     else
@@ -162,11 +180,12 @@ run_and_check() {
         return
     fi
     read -r rc ms <"$dir/exit"
-    local outputs working leftover
+    local outputs working kept leftover
     # The file is written under a working name in the output directory and renamed once
-    # verified: those are counted apart from the output proper.
+    # verified, beside the record of what it holds: those are counted apart from the output.
     working=$(find "$dir/out" -mindepth 1 -name 'tlv*.tmp' | wc -l)
-    outputs=$(($(find "$dir/out" -mindepth 1 | wc -l) - working))
+    kept=$(find "$dir/out" -mindepth 1 -name 'tlv*.resume' | wc -l)
+    outputs=$(($(find "$dir/out" -mindepth 1 | wc -l) - working - kept))
     leftover=$(find "$dir/tmp" -mindepth 1 | wc -l)
     if [ "$rc" = 124 ] || [ "$rc" = 137 ]; then
         verdict=hang
@@ -185,8 +204,10 @@ run_and_check() {
     else
         verdict=failed
     fi
-    if [ "$verdict" = exact ] || [ "$verdict" = failed ]; then
-        if [ "$working" != 0 ]; then
+    if [ "$verdict" = exact ] && [ "$kept" != 0 ]; then
+        verdict=kept-left
+    elif [ "$verdict" = exact ] || [ "$verdict" = failed ]; then
+        if [ "$working" != 0 ] && [ "$kept" = 0 ]; then
             verdict=working-left
         elif [ "$leftover" != 0 ]; then
             verdict=tmpdir-left
@@ -200,7 +221,7 @@ run_and_check() {
 }
 
 echo "soak: $runs runs, seed $seed, $parallel at once, sizes 1 .. $max_size bytes, bound ${bound} s," \
-    "mode $mode, work $work"
+    "$kills kills before each, mode $mode, work $work"
 started=$(date +%s)
 for i in $(seq 1 "$runs"); do
     while [ "$(jobs -rp | wc -l)" -ge "$parallel" ]; do
@@ -216,6 +237,7 @@ cat "$work"/results/* | sort -n >"$work/results.txt"
 count() { awk -v v="$1" '$6 == v' "$work/results.txt" | wc -l; }
 exact=$(count exact) failed=$(count failed) hangs=$(count hang) corrupt=$(count corrupt)
 stray=$(count stray-output) working=$(count working-left) leftover=$(count tmpdir-left)
+kept_left=$(count kept-left)
 crashes=$(count crash)
 setup=$(count setup-error)
 done_runs=$(wc -l <"$work/results.txt")
@@ -236,8 +258,12 @@ failcodes=$(awk '$6 == "failed" {print $4}' "$work/results.txt" | sort | uniq -c
 echo "soak: runs $done_runs of $runs in ${elapsed} s (per run: median ${median} s, longest ${longest} s)"
 echo "soak: files exact $exact; failures reported $failed${failcodes:+ ($failcodes)}"
 echo "soak: hangs $hangs; corrupt files $corrupt; output left after a failure $stray;" \
-    "working files left $working; TMPDIR not empty $leftover; crashes $crashes;" \
+    "working files left $working; records left $kept_left; TMPDIR not empty $leftover;" \
+    "crashes $crashes;" \
     "setup errors $setup"
+[ "$kills" = 0 ] ||
+    echo "soak: runs that went on from what killed ones kept $(grep -l 'Resuming: ' \
+        "$work"/run-*/stdout 2>/dev/null | wc -l)"
 echo "soak: requests $requests, faults injected $faults:"
 awk "$injected"' {print $3 " " $NF}' "$work/mirrors.log" |
     sort | uniq -c | sort -k2,2 -k1,1nr | awk '{printf "soak:   %-5s %-22s %d\n", $2, $3, $1}'
@@ -276,7 +302,7 @@ echo "soak: runs with a dying location $planned_deaths; one died in $died (death
 echo "soak: runs with a slow lane $(runs_with '^slow-lane '); its request paced in" \
     "$(runs_with ' fault slow-lane$'); its remainder asked for again (a takeover) in" \
     "$(runs_with '^takeover ')"
-bad=$((hangs + corrupt + stray + working + leftover + crashes + setup))
+bad=$((hangs + corrupt + stray + working + kept_left + leftover + crashes + setup))
 if [ "$bad" -ne 0 ]; then
     echo "soak: FAILED; the runs in question are kept in $work:"
     awk '$6 != "exact" && $6 != "failed"' "$work/results.txt" | sed 's/^/soak:   run /'

@@ -63,8 +63,10 @@ RangeServer::RangeServer(std::string content, std::string lastModified)
                         Action::Respond([this](const std::string &r) { return Answer(r); })});
 }
 
-RangeServer::RangeServer(std::string content, const std::string &address, uint16_t port)
-    : content_(std::move(content)), server_(address, port) {
+RangeServer::RangeServer(std::string content, const std::string &address, uint16_t port,
+                         std::string lastModified)
+    : content_(std::move(content)), lastModified_(std::move(lastModified)),
+      server_(address, port) {
     server_.SetDefault({Action::ReadRequest(),
                         Action::Respond([this](const std::string &r) { return Answer(r); })});
 }

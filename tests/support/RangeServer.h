@@ -70,7 +70,8 @@ class RangeServer {
     // Serves `content` under every path on 127.0.0.1, port 0.
     explicit RangeServer(std::string content, std::string lastModified = "");
     // The same on a given IPv4 address and port (0: ephemeral).
-    RangeServer(std::string content, const std::string &address, uint16_t port);
+    RangeServer(std::string content, const std::string &address, uint16_t port,
+                std::string lastModified = "");
     uint16_t Port() const { return server_.Port(); }
     // Chooses the fault of each connection (by its 0-based number); none by default.
     void SetFaults(FaultPlan plan);

@@ -4,7 +4,7 @@
 // request it gets is logged on standard error ("GET Range: bytes=0-99").
 //
 //   demo_mirror [--pace BYTES:MS] [--status CODE] [--get-status CODE] [--reason TEXT]
-//               [--trickle WHAT:MS] [--get-fault KIND] [--lifetime SECONDS] [--address ADDR] [--port PORT]
+//               [--last-modified DATE] [--trickle WHAT:MS] [--get-fault KIND] [--lifetime SECONDS] [--address ADDR] [--port PORT]
 //               FILE HEAD_DELAY_MS
 //
 //   HEAD_DELAY_MS      HEAD answers come this much later (a slower location)
@@ -12,6 +12,7 @@
 //   --status CODE      every request is answered with CODE and a small error page
 //   --get-status CODE  only the GET requests are (the size request is answered)
 //   --reason TEXT      the reason phrase of those answers (escape codes, for example)
+//   --last-modified DATE  the Last-Modified of every answer (a validator to resume with)
 //   --trickle WHAT:MS  one byte of the answer every MS, header included: of every HEAD
 //                      request (WHAT "head"), of the first range request ("range") or of
 //                      every one ("ranges")
@@ -62,7 +63,7 @@ bool ToNumber(const std::string &text, long &value) {
 int main(int argc, char **argv) {
     long paceBytes = 0, paceMs = 0, status = 0, lifetime = 900, port = 0;
     bool getsOnly = false;
-    std::string file, address = "127.0.0.1", trickle, reason;
+    std::string file, address = "127.0.0.1", trickle, reason, lastModified;
     long trickleMs = 0;
     using Kind = testsupport::RangeFault::Kind;
     Kind getFault = Kind::None;
@@ -82,6 +83,8 @@ int main(int argc, char **argv) {
             getsOnly = arg == "--get-status";
         } else if (arg == "--reason" && hasValue) {
             reason = argv[++i];
+        } else if (arg == "--last-modified" && hasValue) {
+            lastModified = argv[++i];
         } else if (arg == "--trickle" && hasValue) {
             const std::string value = argv[++i];
             const size_t colon = value.find(':');
@@ -128,7 +131,8 @@ int main(int argc, char **argv) {
     // The server's threads inherit this mask, so the signals reach only sigtimedwait below.
     const sigset_t stop = testsupport::BlockStopSignals();
 
-    testsupport::RangeServer server(content.str(), address, static_cast<uint16_t>(port));
+    testsupport::RangeServer server(content.str(), address, static_cast<uint16_t>(port),
+                                    lastModified);
     server.SetHeadDelay(std::chrono::milliseconds(headDelay));
     if (paceBytes > 0)
         server.SetBodyPace(static_cast<size_t>(paceBytes), std::chrono::milliseconds(paceMs));

@@ -382,7 +382,9 @@ int main(int argc, char **argv) {
         if (l.plan.role == MirrorPlan::Role::Absent)
             continue;
         try {
-            l.server = std::make_unique<RangeServer>(content, l.endpoint.address, l.endpoint.port);
+            // Every location gives the same date: a run killed midway is continued by the next.
+            l.server = std::make_unique<RangeServer>(content, l.endpoint.address, l.endpoint.port,
+                                                     "Tue, 01 Jul 2025 10:00:00 GMT");
         } catch (const std::exception &e) {
             std::cerr << "fault_mirror: " << l.name << " cannot listen on " << l.endpoint.address
                       << ":" << l.endpoint.port << ": " << e.what() << "\n";

@@ -1,5 +1,6 @@
 // Serves a directory with nginx on 127.0.0.1 for shell-driven tests, through NginxServer:
-//   nginx_serve ROOT PORT_FILE [SECONDS]
+//   nginx_serve ROOT PORT_FILE [SECONDS [CONFIG]]
+// (CONFIG: lines for nginx's server block, e.g. "limit_rate 2m;")
 // Starts nginx on an ephemeral port, writes the port (and a line feed) to PORT_FILE (written
 // beside it and renamed, so a reader never sees half of it), then waits for SIGTERM, SIGINT or
 // SIGHUP, at most SECONDS (default 120), and stops nginx. After a stop by a signal it writes
@@ -19,14 +20,15 @@
 #include <string>
 
 int main(int argc, char **argv) {
-    if (argc < 3 || argc > 4) {
-        std::cerr << "usage: nginx_serve ROOT PORT_FILE [SECONDS]\n";
+    if (argc < 3 || argc > 5) {
+        std::cerr << "usage: nginx_serve ROOT PORT_FILE [SECONDS [CONFIG]]\n";
         return 1;
     }
     const std::string root = argv[1];
     const std::string portFile = argv[2];
     long seconds = 120;
-    if (argc == 4) {
+    const std::string config = argc == 5 ? argv[4] : "";
+    if (argc >= 4) {
         char *end = nullptr;
         seconds = std::strtol(argv[3], &end, 10);
         if (end == argv[3] || *end != '\0' || seconds < 1 || seconds > 3600) {
@@ -52,7 +54,7 @@ int main(int argc, char **argv) {
     }
 
     try {
-        testsupport::NginxServer nginx(root);
+        testsupport::NginxServer nginx(root, config);
         const std::string partial = portFile + ".part";
         {
             std::ofstream out(partial, std::ios::trunc);

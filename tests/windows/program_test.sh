@@ -6,7 +6,8 @@
 # --version (exit 0); no location answering (exit 2); a paced download on a terminal of 80
 # columns (a pseudo-terminal, through wine's console), its progress rewritten on one line
 # several times a second, with no escape sequence of its own (terminal_progress.py); a server's
-# reason phrase with escape sequences told without them.
+# reason phrase with escape sequences told without them; a run killed in the middle of the
+# transfer, continued by the next run.
 #   program_test.sh PROGRAM.exe WINE_RUN NGINX_SERVE DEMO_MIRROR WORK_DIR
 # NGINX_SERVE and DEMO_MIRROR are the Linux build's test servers. The wine prefix is WORK_DIR's
 # own and is kept between runs (made once, about 15 s). Exits 77 (skipped) when wine, nginx or
@@ -200,6 +201,31 @@ wait_program 60
 [ "$code" = 2 ] || fail "the failing download gave exit code $code, not 2"
 grep -q "HTTP 503 ?]0;pwned" "$run/program.out" || fail "the reason was not told"
 grep -q $'[\e\a]' "$run/program.out" && fail "an escape code from the server was printed"
+
+# 8. Killed in the middle of a paced transfer from a server that gives a date: the working file
+# and its record stay, and the next run goes on from there to the exact file, leaving nothing.
+coproc DATED { exec "$mirror" --pace 32768:100 --last-modified "Tue, 01 Jul 2025 10:00:00 GMT" \
+    --lifetime 120 "$run/www/d/f.bin" 0 2>/dev/null; }
+pids+=("$DATED_PID")
+read -r dated_port <&"${DATED[0]}" || fail "the dated mirror printed no port"
+rm -f "$run/out/f.bin"
+start_program "http://127.0.0.1:$dated_port/d/f.bin" "OutputDirectory:$out" \
+    CompletionLaunchApplication:0
+for _ in $(seq 1 300); do
+    grep -qs "^done " "$run"/out/tlv*.resume && break
+    sleep 0.1
+done
+grep -qs "^done " "$run"/out/tlv*.resume || fail "no record of the transfer within 30 s"
+kill -KILL "$program_pid"
+wait "$program_pid" 2>/dev/null
+[ "$(find "$run/out" -name 'tlv*' | wc -l)" = 2 ] || fail "the kill left: $(ls "$run/out")"
+start_program "http://127.0.0.1:$dated_port/d/f.bin" "OutputDirectory:$out" \
+    CompletionLaunchApplication:0
+wait_program 120
+[ "$code" = 0 ] || fail "the continued run ended with code $code"
+grep -q "Resuming: " "$run/program.out" || fail "the second run did not resume"
+cmp -s "$run/www/d/f.bin" "$run/out/f.bin" || fail "the continued file differs"
+[ "$(find "$run/out" -name 'tlv*' | wc -l)" = 0 ] || fail "left behind: $(ls "$run/out")"
 
 # The requests nginx saw: the bad option asked nothing, each download came in five ranges (and
 # the later halves of remainders that idle workers took over).

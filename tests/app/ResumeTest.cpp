@@ -2,8 +2,10 @@
 // download goes on from there, through the real program on the console: the attempts used up
 // (kept, then continued with If-Range and only the missing bytes asked for), a server whose
 // file changed under the same validator (the whole new file, exact), a damaged record (started
-// over), and the user's Ctrl+C (nothing left).
+// over), no validator (nothing kept, unless a digest is pinned), and the user's Ctrl+C (nothing
+// left).
 #include "RealProgram.h"
+#include "platform/Sha256.h"
 #include "tests/support/RangeServer.h"
 
 #include <gtest/gtest.h>
@@ -50,8 +52,10 @@ std::vector<int64_t> FirstBytesAskedFor(const std::vector<SeenRequest> &requests
 // one attempt and the error action Close: it ends with exit 2 and keeps the bytes before it,
 // and maybe more (ranges that begin before it are served whole). The
 // server's port, for the next run's server: the same URL is the same download.
-uint16_t RunUntilTheAttemptsAreUsedUp(DownloadSetup &setup) {
-    RangeServer server(ReadFile(setup.source), kDate);
+uint16_t RunUntilTheAttemptsAreUsedUp(DownloadSetup &setup, const std::string &date = kDate,
+                                      const std::vector<std::string> &parameters = {},
+                                      size_t kept = 2) {
+    RangeServer server(ReadFile(setup.source), date);
     server.SetFaults([](size_t, const SeenRequest &r) {
         long long first = -1;
         if (r.method == "GET" &&
@@ -60,10 +64,11 @@ uint16_t RunUntilTheAttemptsAreUsedUp(DownloadSetup &setup) {
             return RangeFault{RangeFault::Kind::Status, 0, 503, 0ms};
         return RangeFault{};
     });
-    auto [status, output] = setup.Run(UrlOf(server), 120s,
-                                      {"MaximumNumberOfAttempts:1", "ErrorAction:Close"});
+    std::vector<std::string> options{"MaximumNumberOfAttempts:1", "ErrorAction:Close"};
+    options.insert(options.end(), parameters.begin(), parameters.end());
+    auto [status, output] = setup.Run(UrlOf(server), 120s, options);
     ExpectExitCode(status, 2, output);
-    EXPECT_EQ(KeptFiles(setup.programDir).size(), 2u)
+    EXPECT_EQ(KeptFiles(setup.programDir).size(), kept)
         << "the working file and its record are kept:\n" << output;
     EXPECT_FALSE(fs::exists(setup.downloaded)) << output;
     return server.Port();
@@ -131,6 +136,24 @@ TEST(Resume, ADamagedRecordIsIgnoredAndTheDownloadStartsOver) {
     EXPECT_EQ(output.find("Resuming"), std::string::npos) << output;
     const auto firsts = FirstBytesAskedFor(server.Requests());
     EXPECT_NE(std::find(firsts.begin(), firsts.end(), 0), firsts.end()) << "not from byte 0";
+}
+
+TEST(Resume, WithoutAValidatorOnlyAPinnedDigestKeepsTheDownload) {
+    DownloadSetup setup(kSize);
+    RunUntilTheAttemptsAreUsedUp(setup, "", {}, 0);
+
+    platform::TSha256 digest;
+    const std::string data = ReadFile(setup.source);
+    digest.Update(data.data(), data.size());
+    const std::string pin = "Sha256:" + digest.Finish();
+    const uint16_t port = RunUntilTheAttemptsAreUsedUp(setup, "", {pin});
+    RangeServer server(data, "127.0.0.1", port);
+    auto [status, output] =
+        setup.Run(UrlOf(server), 120s, {"CompletionLaunchApplication:0", pin});
+    ExpectExitCode(status, 0, output);
+    EXPECT_NE(output.find("Resuming: "), std::string::npos) << output;
+    EXPECT_EQ(FirstDifference(setup.source, setup.downloaded), -1);
+    EXPECT_TRUE(KeptFiles(setup.programDir).empty());
 }
 
 TEST(Resume, CtrlCLeavesNothingAndTheSystemsEndKeepsTheDownload) {

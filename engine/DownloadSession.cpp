@@ -468,10 +468,10 @@ void DownloadSession::Fail(const Failure &failure) {
 }
 
 void DownloadSession::Complete() {
-    // The record names every byte now: a run that ends while the file is being checked is
-    // followed by one that only checks it.
+    // The file is checked next: the record stays as it is, naming what was on the disk for
+    // certain (flushing all of the file for a last one would hold the end up).
     if (keeper_)
-        keeper_->Finish();
+        keeper_->Halt();
     SetPhase(Phase::Verifying);
     if (stopped_)
         return;

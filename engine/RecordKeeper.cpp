@@ -46,7 +46,8 @@ void RecordKeeper::Run() {
             break;
         const auto now = std::chrono::steady_clock::now();
         const int64_t bytes = plan_.Received();
-        if (bytes == lastBytes || now - last < kLeastInterval ||
+        // Once every byte is in, the end of the download takes over.
+        if (bytes == lastBytes || plan_.Complete() || now - last < kLeastInterval ||
             (now - last < kLongestInterval && bytes - lastBytes < kBytesBetween))
             continue;
         lock.unlock();

@@ -35,6 +35,9 @@ class RecordKeeper {
     // Ends the thread, and writes the record once more (the workers have ended: it names
     // every byte they wrote).
     void Finish();
+    // Ends the thread without writing: the file is complete, and a last record would only
+    // flush all of it to the disk first.
+    void Halt() { EndThread(); }
     // Ends the thread and deletes the record: nothing is kept.
     void Remove();
     // Records written so far.

@@ -15,7 +15,7 @@ using namespace std::chrono_literals;
 // allows is not slowed down much), at least this often while bytes come, and sooner once this
 // many bytes more are on disk.
 constexpr auto kLeastInterval = 1s;
-constexpr auto kLongestInterval = 5s;
+constexpr auto kLongestInterval = 3s;
 constexpr int64_t kBytesBetween = 16LL * 1024 * 1024;
 constexpr auto kLook = 250ms;
 

@@ -18,7 +18,7 @@ class TransferPlan;
 // included). Each record names only bytes that are on the disk: the ranges the plan has are
 // read first, the file is flushed, and only then does the record naming them replace the last
 // one, in one step. Records are written from a thread of their own, at most once a second:
-// every 5 s, or sooner once 16 MiB more have arrived.
+// every 3 s, or sooner once 16 MiB more have arrived.
 class RecordKeeper {
   public:
     // `record` is the download's, its Done ranges left to the plan; `path` where it goes.

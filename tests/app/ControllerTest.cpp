@@ -660,7 +660,9 @@ TEST_F(Controller, WithoutAUserStatesThatWaitForOneEndTheProgram) {
         EXPECT_EQ(m.ExitCode, kExitIncomplete);
         main.reset();
     }
-    {
+    // The error actions Pause and Prompt: the retry question's first answer would make the
+    // attempts unlimited, so it is never asked.
+    for (const TErrorAction action : {TErrorAction::Pause, TErrorAction::Prompt}) {
         RangeServer stalled(PatternBytes(0, 1000));
         stalled.SetFaults([](size_t, const SeenRequest &r) {
             return r.method == "GET" ? RangeFault{RangeFault::Kind::StallForever, 10, 0, {}}
@@ -669,25 +671,10 @@ TEST_F(Controller, WithoutAUserStatesThatWaitForOneEndTheProgram) {
         TMainForm &m = OpenStalled(stalled);
         ShowWithoutActivation(m);
         m.Options().MaximumNumberOfAttempts = 0;
-        m.Options().ErrorAction = TErrorAction::Pause;
-        Fail(m);
-        EXPECT_TRUE(m.CloseRequested) << "the error action Pause";
-        main.reset();
-    }
-    {
-        // The retry question's first answer would make the attempts unlimited: never asked.
-        RangeServer stalled(PatternBytes(0, 1000));
-        stalled.SetFaults([](size_t, const SeenRequest &r) {
-            return r.method == "GET" ? RangeFault{RangeFault::Kind::StallForever, 10, 0, {}}
-                                     : RangeFault{};
-        });
-        TMainForm &m = OpenStalled(stalled);
-        ShowWithoutActivation(m);
-        m.Options().MaximumNumberOfAttempts = 0;
-        m.Options().ErrorAction = TErrorAction::Prompt;
+        m.Options().ErrorAction = action;
         backend->messages.clear();
         Fail(m);
-        EXPECT_TRUE(m.CloseRequested) << "the error action Prompt";
+        EXPECT_TRUE(m.CloseRequested) << "the error action " << static_cast<int>(action);
         EXPECT_TRUE(backend->messages.empty());
         EXPECT_EQ(m.Options().MaximumNumberOfAttempts, 0);
         main.reset();

@@ -28,20 +28,8 @@ fail() {
 }
 head -c "$size" /dev/urandom >"$work/www/f.bin"
 
-"$serve" "$work/www" "$work/port" 600 "limit_rate 4m;" >"$work/access.log" 2>"$work/serve.err" &
-serve_pid=$!
-pids+=("$serve_pid")
-for _ in $(seq 1 300); do
-    [ -s "$work/port" ] && break
-    kill -0 "$serve_pid" 2>/dev/null || break
-    sleep 0.1
-done
-if [ ! -s "$work/port" ]; then
-    wait "$serve_pid"
-    [ $? = 77 ] && { echo "SKIPPED: $(cat "$work/serve.err")"; exit 77; }
-    fail "nginx did not start: $(cat "$work/serve.err")"
-fi
-url="http://127.0.0.1:$(cat "$work/port")/f.bin"
+start_nginx "$serve" "$work/www" 600 "limit_rate 4m;"
+url="http://127.0.0.1:$nginx_port/f.bin"
 
 # Starts the program in the background on the console; its pid in $program_pid.
 start_program() {
@@ -50,16 +38,6 @@ start_program() {
         </dev/null >>"$work/run.out" 2>&1 &
     program_pid=$!
     pids+=("$program_pid")
-}
-# Waits up to $1 seconds for the program to end; its exit code in $code.
-wait_program() {
-    for _ in $(seq 1 $(($1 * 10))); do
-        kill -0 "$program_pid" 2>/dev/null || break
-        sleep 0.1
-    done
-    kill -0 "$program_pid" 2>/dev/null && fail "the program did not end within $1 s"
-    wait "$program_pid"
-    code=$?
 }
 # The bytes the download's record says are on disk (0 without one).
 recorded() {
@@ -127,7 +105,7 @@ done
 kill -TERM "$serve_pid"
 wait "$serve_pid"
 read -r first_run second_run < <(awk '/"HEAD / { run++ } /"GET / { sent[run] += $(NF-1) }
-    END { print sent[1] + 0, sent[2] + 0 }' "$work/access.log")
+    END { print sent[1] + 0, sent[2] + 0 }' "$work/www.nginx.log")
 echo "first run sent $((first_run >> 20)) MiB before the kill, the second $((second_run >> 20)) MiB"
 ((second_run <= size - first_run + (40 << 20))) ||
     fail "the second run fetched $second_run bytes; $((size - first_run)) were missing"

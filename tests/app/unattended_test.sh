@@ -14,12 +14,7 @@ work=$3
 rm -rf "$work"
 mkdir -p "$work/out" "$work/tmp"
 mirror_pid=""
-program_pid=""
-cleanup() {
-    [ -n "$program_pid" ] && kill -KILL "$program_pid" 2>/dev/null
-    [ -n "$mirror_pid" ] && kill "$mirror_pid" 2>/dev/null && wait "$mirror_pid" 2>/dev/null
-}
-trap cleanup EXIT
+source "$(dirname "${BASH_SOURCE[0]}")/../support/started.sh"
 fail() { echo "FAILED: $*"; exit 1; }
 
 # A file with distinct bytes at every offset, so that a misplaced range shows.
@@ -29,6 +24,7 @@ start_mirror() { # args for demo_mirror before FILE
     [ -n "$mirror_pid" ] && kill "$mirror_pid" 2>/dev/null && wait "$mirror_pid" 2>/dev/null
     coproc MIRROR { exec "$mirror" "$@" "$work/source.bin" 0 2>"$work/mirror.log"; }
     mirror_pid=$MIRROR_PID
+    pids+=("$mirror_pid")
     read -r -t 10 port <&"${MIRROR[0]}" || fail "the mirror printed no port"
     url="http://127.0.0.1:$port/dir/setup.bin"
 }
@@ -37,17 +33,7 @@ run() { # args after the URL; runs the program in the background
     env -u DISPLAY -u WAYLAND_DISPLAY TMPDIR="$work/tmp" \
         "$program" "$url" "$@" >"$work/stdout" 2>"$work/stderr" </dev/null &
     program_pid=$!
-}
-
-wait_program() { # seconds; sets code
-    for _ in $(seq 1 $(($1 * 10))); do
-        kill -0 "$program_pid" 2>/dev/null || break
-        sleep 0.1
-    done
-    kill -0 "$program_pid" 2>/dev/null && fail "the program did not end within $1 s"
-    wait "$program_pid"
-    code=$?
-    program_pid=""
+    pids+=("$program_pid")
 }
 
 pieces_left() { find "$work/tmp" -name 'tlv*.tmp' | wc -l; }

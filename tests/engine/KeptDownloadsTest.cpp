@@ -3,6 +3,7 @@
 #include "engine/FileSink.h"
 #include "engine/KeptDownloads.h"
 #include "platform/Files.h"
+#include "tests/support/ScratchFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -18,37 +19,24 @@ using engine::KeptState;
 
 constexpr int64_t kDay = 24 * 60 * 60;
 
-class KeptDownloads : public ::testing::Test {
+class KeptDownloads : public testsupport::ScratchFolderTest {
   protected:
-    void SetUp() override {
-        root = fs::temp_directory_path() /
-               ("kept-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(root);
-        fs::create_directories(root);
-        folder = (root / "x").string();
-        folder.pop_back(); // the folder with its separator
-    }
-    void TearDown() override { fs::remove_all(root); }
-
     // A kept download of `url`: its working file of `size` bytes and its record, `age` old.
     DownloadRecord Keep(const std::string &url, const std::string &working, int64_t age,
                         int64_t size = 1000) {
         DownloadRecord record{url, "f.bin", working, size, "\"v1\"", "", "", {}, {{0, 99}}};
-        std::ofstream(folder + working, std::ios::binary) << std::string(size, 'x');
-        std::ofstream(folder + engine::RecordFileName(url), std::ios::binary)
+        std::ofstream(folder_ + working, std::ios::binary) << std::string(size, 'x');
+        std::ofstream(folder_ + engine::RecordFileName(url), std::ios::binary)
             << engine::EncodeRecord(record);
         Age(working, age);
         Age(engine::RecordFileName(url), age);
         return record;
     }
     void Age(const std::string &name, int64_t seconds) {
-        platform::SetModificationTime(folder + name, now - seconds);
+        platform::SetModificationTime(folder_ + name, now - seconds);
     }
-    bool Exists(const std::string &name) const { return fs::exists(folder + name); }
+    bool Exists(const std::string &name) const { return fs::exists(folder_ + name); }
 
-    fs::path root;
-    std::string folder;
     const int64_t now = static_cast<int64_t>(std::time(nullptr));
 };
 
@@ -71,11 +59,11 @@ TEST_F(KeptDownloads, TheSameDownloadIsTakenOverAChangedOneStartsOverAnotherIsLe
     {
         engine::FileSink sink;
         std::vector<std::pair<int64_t, int64_t>> done;
-        ASSERT_EQ(engine::TakeOverKept(folder, wanted, sink, done), KeptState::TakenOver);
+        ASSERT_EQ(engine::TakeOverKept(folder_, wanted, sink, done), KeptState::TakenOver);
         EXPECT_EQ(done, kept.Done);
         // While this run writes it, another run of the download keeps nothing of its own.
         engine::FileSink other;
-        EXPECT_EQ(engine::TakeOverKept(folder, wanted, other, done), KeptState::Busy);
+        EXPECT_EQ(engine::TakeOverKept(folder_, wanted, other, done), KeptState::Busy);
         sink.Keep();
     }
     // The server's file has another ETag now: what was kept goes.
@@ -83,37 +71,37 @@ TEST_F(KeptDownloads, TheSameDownloadIsTakenOverAChangedOneStartsOverAnotherIsLe
     {
         engine::FileSink sink;
         std::vector<std::pair<int64_t, int64_t>> done;
-        EXPECT_EQ(engine::TakeOverKept(folder, wanted, sink, done), KeptState::None);
+        EXPECT_EQ(engine::TakeOverKept(folder_, wanted, sink, done), KeptState::None);
     }
     EXPECT_FALSE(Exists("tlvA.tmp"));
     EXPECT_FALSE(Exists(engine::RecordFileName("http://h/f.bin")));
 
     // A record under this download's name that is another URL's stays as it is.
     Keep("http://h/other.bin", "tlvB.tmp", 60);
-    fs::rename(folder + engine::RecordFileName("http://h/other.bin"),
-               folder + engine::RecordFileName("http://h/f.bin"));
+    fs::rename(folder_ + engine::RecordFileName("http://h/other.bin"),
+               folder_ + engine::RecordFileName("http://h/f.bin"));
     engine::FileSink sink;
     std::vector<std::pair<int64_t, int64_t>> done;
-    EXPECT_EQ(engine::TakeOverKept(folder, wanted, sink, done), KeptState::Foreign);
+    EXPECT_EQ(engine::TakeOverKept(folder_, wanted, sink, done), KeptState::Foreign);
     EXPECT_TRUE(Exists("tlvB.tmp"));
 }
 
 TEST_F(KeptDownloads, TidyingRemovesWeekOldDownloadsAndDayOldOrphansNeverAHeldOne) {
     Keep("http://h/old.bin", "tlvOld.tmp", 8 * kDay);
     Keep("http://h/recent.bin", "tlvRecent.tmp", 6 * kDay);
-    std::ofstream(folder + "tlvOrphan.tmp") << "x";
+    std::ofstream(folder_ + "tlvOrphan.tmp") << "x";
     Age("tlvOrphan.tmp", 2 * kDay);
-    std::ofstream(folder + "tlvYoung.tmp") << "x";
+    std::ofstream(folder_ + "tlvYoung.tmp") << "x";
     Age("tlvYoung.tmp", kDay / 2);
-    std::ofstream(folder + "tlvmine.txt") << "x"; // not a working file's name
+    std::ofstream(folder_ + "tlvmine.txt") << "x"; // not a working file's name
     Age("tlvmine.txt", 30 * kDay);
     // An orphan's name that a running download holds stays.
     engine::FileSink running;
-    ASSERT_EQ(running.Open(folder, 10), std::nullopt);
-    const std::string held = running.Path().substr(folder.size());
+    ASSERT_EQ(running.Open(folder_, 10), std::nullopt);
+    const std::string held = running.Path().substr(folder_.size());
     Age(held, 2 * kDay);
 
-    engine::TidyFolder(folder, now);
+    engine::TidyFolder(folder_, now);
     EXPECT_FALSE(Exists("tlvOld.tmp"));
     EXPECT_FALSE(Exists(engine::RecordFileName("http://h/old.bin")));
     EXPECT_TRUE(Exists("tlvRecent.tmp"));

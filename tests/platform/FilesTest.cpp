@@ -2,6 +2,7 @@
 // and the files of a folder are listed with their times.
 #include "platform/Files.h"
 #include "platform/ProcessInfo.h"
+#include "tests/support/ScratchFolder.h"
 #include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
@@ -20,30 +21,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Runs each test in a scratch folder of its own.
-class FilesTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
-        scratch_ = fs::temp_directory_path() / ("files-test-" + std::to_string(now));
-        fs::create_directories(scratch_);
-        folder_ = scratch_.string() + platform::PathSeparator();
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(scratch_, ignored);
-    }
-    // The names in the scratch folder.
-    std::set<std::string> Names() const {
-        std::set<std::string> names;
-        for (const auto &entry : fs::directory_iterator(scratch_))
-            names.insert(entry.path().filename().string());
-        return names;
-    }
-
-    fs::path scratch_;
-    std::string folder_;
-};
+using FilesTest = testsupport::ScratchFolderTest;
 
 // A longer record replaces a shorter one and a shorter a longer, whole each time, with nothing
 // left beside it; a replacement that cannot be made leaves the old record.

@@ -3,6 +3,7 @@
 // are never opened, read, listed or written through.
 #include "platform/Files.h"
 #include "platform/PositionalFile.h"
+#include "tests/support/ScratchFolder.h"
 #include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
@@ -28,18 +29,8 @@ using platform::FileHeld;
 using platform::TPositionalFile;
 
 // Runs each test in a scratch folder of its own.
-class HeldFilePosixTest : public ::testing::Test {
+class HeldFilePosixTest : public testsupport::ScratchFolderTest {
   protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "held-posix-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        scratch_ = pattern;
-        folder_ = scratch_ + "/";
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(scratch_, ignored);
-    }
     // A working file with `content`, closed.
     std::string MakeWorkingFile(const std::string &content) {
         TPositionalFile file;
@@ -48,9 +39,6 @@ class HeldFilePosixTest : public ::testing::Test {
         EXPECT_EQ(file.Close(), 0);
         return file.Path();
     }
-
-    std::string scratch_;
-    std::string folder_;
 };
 
 // Forks a child that opens `path` as the next run would and keeps it until it is killed, for

@@ -4,6 +4,7 @@
 #include "platform/Files.h"
 #include "platform/PositionalFile.h"
 #include "platform/ProcessInfo.h"
+#include "tests/support/ScratchFolder.h"
 #include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
@@ -20,23 +21,7 @@ namespace fs = std::filesystem;
 using platform::FileHeld;
 using platform::TPositionalFile;
 
-// Runs each test in a scratch folder of its own.
-class HeldFileTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
-        scratch_ = fs::temp_directory_path() / ("held-file-test-" + std::to_string(now));
-        fs::create_directories(scratch_);
-        folder_ = scratch_.string() + platform::PathSeparator();
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(scratch_, ignored);
-    }
-
-    fs::path scratch_;
-    std::string folder_;
-};
+using HeldFileTest = testsupport::ScratchFolderTest;
 
 // The first run writes part of the download and ends; the next opens the same file, finishes
 // it and moves it to its name. Meanwhile every other object is refused, and FileHeld says why.

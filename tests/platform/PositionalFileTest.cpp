@@ -3,6 +3,7 @@
 // hold, moves onto taken and free names, and removal.
 #include "platform/PositionalFile.h"
 #include "platform/ProcessInfo.h"
+#include "tests/support/ScratchFolder.h"
 #include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
@@ -67,31 +68,7 @@ int WriteText(TPositionalFile &file, const std::string &text, int64_t offset) {
     return file.WriteAt(text.data(), text.size(), offset);
 }
 
-// Runs each test in a scratch folder of its own.
-class PositionalFileTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
-        scratch_ = fs::temp_directory_path() / ("positional-test-" + std::to_string(now));
-        fs::create_directories(scratch_);
-        folder_ = scratch_.string() + platform::PathSeparator();
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(scratch_, ignored);
-    }
-    // The names in the scratch folder.
-    std::set<std::string> Names() const {
-        std::set<std::string> names;
-        for (const auto &entry : fs::directory_iterator(scratch_))
-            names.insert(entry.path().filename().string());
-        return names;
-    }
-    std::string In(const std::string &name) const { return folder_ + name; }
-
-    fs::path scratch_;
-    std::string folder_; // with its separator, as CreateIn takes it
-};
+using PositionalFileTest = testsupport::ScratchFolderTest;
 
 // Five workers create their files at the same moment, as the download's workers do, and keep
 // them open: every one gets a name of its own, none is handed out twice.

@@ -42,41 +42,14 @@ start_program() {
     "$wine_run" "$program" "$@" </dev/null >"$run/program.out" 2>&1 &
     program_pid=$!
 }
-# Waits up to $1 seconds for the program to end; its exit code in $code.
-wait_program() {
-    for _ in $(seq 1 $(($1 * 20))); do
-        kill -0 "$program_pid" 2>/dev/null || break
-        sleep 0.05
-    done
-    if kill -0 "$program_pid" 2>/dev/null; then
-        kill -KILL "$program_pid"
-        wait "$program_pid" 2>/dev/null
-        fail "the program did not end within $1 s"
-    fi
-    wait "$program_pid"
-    code=$?
-}
-
 # The prefix is made (or started) before anything is timed.
 "$wine_run" cmd.exe /c exit >/dev/null 2>&1 </dev/null
 mkdir -p "$(temp_dir)"
 rm -f "$(temp_dir)"/tlv*.tmp
 
 head -c 20000000 /dev/urandom >"$run/www/d/f.bin"
-"$serve" "$run/www" "$run/port" 120 >"$run/access.log" 2>"$run/serve.err" &
-serve_pid=$!
-pids+=("$serve_pid")
-for _ in $(seq 1 100); do
-    [ -s "$run/port" ] && break
-    kill -0 "$serve_pid" 2>/dev/null || break
-    sleep 0.1
-done
-if [ ! -s "$run/port" ]; then
-    wait "$serve_pid"
-    [ $? = 77 ] && { echo "SKIPPED: $(cat "$run/serve.err")"; exit 77; }
-    fail "nginx did not start: $(cat "$run/serve.err")"
-fi
-port=$(cat "$run/port")
+start_nginx "$serve" "$run/www" 120
+port=$nginx_port
 downloads=1
 out=$(windows_path "$run/out")
 
@@ -231,8 +204,8 @@ cmp -s "$run/www/d/f.bin" "$run/out/f.bin" || fail "the continued file differs"
 # the later halves of remainders that idle workers took over).
 kill -TERM "$serve_pid"
 wait "$serve_pid"
-heads=$(grep -c '"HEAD /d/f.bin ' "$run/access.log")
-ranges=$(grep -c '"GET /d/f.bin HTTP/1.[01]" 206 .* "bytes=' "$run/access.log")
+heads=$(grep -c '"HEAD /d/f.bin ' "$run/www.nginx.log")
+ranges=$(grep -c '"GET /d/f.bin HTTP/1.[01]" 206 .* "bytes=' "$run/www.nginx.log")
 [ "$heads" = "$downloads" ] || fail "$heads size requests for $downloads downloads"
 [ "$ranges" -ge $((downloads * 5)) ] || fail "$ranges ranges for $downloads downloads of five"
 echo "PASSED"

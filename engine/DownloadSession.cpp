@@ -272,7 +272,11 @@ bool DownloadSession::OpenFile(const SessionRequest &request,
     std::vector<std::pair<int64_t, int64_t>> done;
     const KeptState kept =
         size_ > 0 ? TakeOverKept(directory, wanted, sink_, done) : KeptState::None;
-    TidyFolder(directory, static_cast<int64_t>(std::time(nullptr)));
+    // Another run writing this download now keeps its own record: this one keeps none.
+    const bool recorded =
+        Resumable(wanted) && kept != KeptState::Busy && kept != KeptState::Foreign;
+    TidyFolder(directory, static_cast<int64_t>(std::time(nullptr)),
+               recorded ? RecordFileName(wanted.Url) : "");
     // Otherwise the file is written where it will stay, with room for all of it before any
     // range is asked: a disk too small is said at once, and nothing is fetched in vain.
     if (kept != KeptState::TakenOver) {
@@ -289,8 +293,7 @@ bool DownloadSession::OpenFile(const SessionRequest &request,
                                                  TransferPlan::ResumeRanges(size_, done, kWorkers),
                                                  done)
                 : std::make_unique<TransferPlan>(size_, locations, kWorkers);
-    // Another run writing this download now keeps its own record: this one keeps none.
-    if (Resumable(wanted) && kept != KeptState::Busy && kept != KeptState::Foreign) {
+    if (recorded) {
         wanted.WorkingName = sink_.Path().substr(directory.size());
         keeper_ = std::make_unique<RecordKeeper>(sink_, *plan_, wanted,
                                                  directory + RecordFileName(wanted.Url));

@@ -15,6 +15,9 @@ constexpr int64_t kDay = 24 * 60 * 60;
 constexpr int64_t kKeptFor = 7 * kDay;
 // A working file without a record is a crashed run's once it is this old.
 constexpr int64_t kOrphanedAfter = kDay;
+// A record is written under another name and renamed within moments: one still under such a
+// name this long is a run's that ended in between.
+constexpr int64_t kUnfinishedRecordAfter = 60;
 
 // The longest validator kept: a header value longer than this is not a file's version.
 constexpr size_t kLongestValidator = 1024;
@@ -28,6 +31,16 @@ bool Printable(const std::string &value) {
 
 bool EndsWith(const std::string &text, const std::string &end) {
     return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// The record's name that `name` has while it is written, before its rename (the record's name
+// with more after it, and a leading dot on POSIX systems); empty for other names.
+std::string RecordBeingWritten(const std::string &name) {
+    const size_t start = name.rfind(".tlv", 0) == 0 ? 1 : 0;
+    const size_t end = name.find(".resume.", start);
+    if (name.compare(start, 3, "tlv") != 0 || end == std::string::npos)
+        return "";
+    return name.substr(start, end + 7 - start);
 }
 
 // The record in `path`, when it is one of ours that this program can read.
@@ -98,7 +111,7 @@ KeptState TakeOverKept(const std::string &directory, const DownloadRecord &wante
     return KeptState::TakenOver;
 }
 
-void TidyFolder(const std::string &directory, int64_t now) {
+void TidyFolder(const std::string &directory, int64_t now, const std::string &ownRecord) {
     const std::vector<platform::FolderEntry> files = platform::RegularFilesIn(directory);
     // The working files that records name: a kept download's, never an orphan.
     std::set<std::string> named;
@@ -118,10 +131,15 @@ void TidyFolder(const std::string &directory, int64_t now) {
             named.insert(record.WorkingName);
         }
     }
-    for (const platform::FolderEntry &file : files)
+    for (const platform::FolderEntry &file : files) {
         if (IsWorkingFileName(file.name) && !named.count(file.name) &&
             now - file.modified > kOrphanedAfter && !platform::FileHeld(directory + file.name))
             platform::RemoveFile(directory + file.name);
+        else if (const std::string record = RecordBeingWritten(file.name);
+                 !record.empty() &&
+                 (record == ownRecord || now - file.modified > kUnfinishedRecordAfter))
+            platform::RemoveFile(directory + file.name);
+    }
 }
 
 } // namespace engine

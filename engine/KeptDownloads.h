@@ -35,8 +35,9 @@ KeptState TakeOverKept(const std::string &directory, const DownloadRecord &wante
                        FileSink &sink, std::vector<std::pair<int64_t, int64_t>> &done);
 
 // Tidies `directory` of what earlier runs left (`now`: seconds since 1970): kept downloads
-// whose record is older than a week, and working files of no record older than a day; never
-// a file that a running download holds.
-void TidyFolder(const std::string &directory, int64_t now);
+// whose record is older than a week, working files of no record older than a day (never one
+// that a running download holds), and records a run ended in the middle of writing: after a
+// minute, or at once for `ownRecord`, the record this run writes (no other writes it).
+void TidyFolder(const std::string &directory, int64_t now, const std::string &ownRecord = "");
 
 } // namespace engine

@@ -86,7 +86,7 @@ TEST_F(KeptDownloads, TheSameDownloadIsTakenOverAChangedOneStartsOverAnotherIsLe
     EXPECT_TRUE(Exists("tlvB.tmp"));
 }
 
-TEST_F(KeptDownloads, TidyingRemovesWeekOldDownloadsAndDayOldOrphansNeverAHeldOne) {
+TEST_F(KeptDownloads, TidyingRemovesOldKeptDownloadsOrphansAndUnfinishedRecordsNeverAHeldFile) {
     Keep("http://h/old.bin", "tlvOld.tmp", 8 * kDay);
     Keep("http://h/recent.bin", "tlvRecent.tmp", 6 * kDay);
     std::ofstream(folder_ + "tlvOrphan.tmp") << "x";
@@ -95,13 +95,29 @@ TEST_F(KeptDownloads, TidyingRemovesWeekOldDownloadsAndDayOldOrphansNeverAHeldOn
     Age("tlvYoung.tmp", kDay / 2);
     std::ofstream(folder_ + "tlvmine.txt") << "x"; // not a working file's name
     Age("tlvmine.txt", 30 * kDay);
+    // Records runs were writing when they ended (the names of both systems' temporaries):
+    // another download's after a minute, this run's own at once.
+    const std::string other = engine::RecordFileName("http://h/x.bin");
+    const std::string own = engine::RecordFileName("http://h/own.bin");
+    const struct {
+        std::string name;
+        int64_t age;
+        bool stays;
+    } unfinished[] = {{"." + other + ".a1B2c3", 120, false},
+                      {other + ".a1B2c3.new", 120, false},
+                      {"." + own + ".d4E5f6", 0, false},
+                      {"." + other + ".g7H8i9", 30, true}}; // another run may be writing it
+    for (const auto &record : unfinished) {
+        std::ofstream(folder_ + record.name) << "x";
+        Age(record.name, record.age);
+    }
     // An orphan's name that a running download holds stays.
     engine::FileSink running;
     ASSERT_EQ(running.Open(folder_, 10), std::nullopt);
     const std::string held = running.Path().substr(folder_.size());
     Age(held, 2 * kDay);
 
-    engine::TidyFolder(folder_, now);
+    engine::TidyFolder(folder_, now, own);
     EXPECT_FALSE(Exists("tlvOld.tmp"));
     EXPECT_FALSE(Exists(engine::RecordFileName("http://h/old.bin")));
     EXPECT_TRUE(Exists("tlvRecent.tmp"));
@@ -109,6 +125,8 @@ TEST_F(KeptDownloads, TidyingRemovesWeekOldDownloadsAndDayOldOrphansNeverAHeldOn
     EXPECT_FALSE(Exists("tlvOrphan.tmp"));
     EXPECT_TRUE(Exists("tlvYoung.tmp"));
     EXPECT_TRUE(Exists("tlvmine.txt"));
+    for (const auto &record : unfinished)
+        EXPECT_EQ(Exists(record.name), record.stays) << record.name;
     EXPECT_TRUE(Exists(held));
 }
 

@@ -74,6 +74,9 @@ if [ "${1:-}" = "--inside" ]; then
         kill -KILL "$killed_pid" 2>/dev/null
         wait "$killed_pid" 2>/dev/null
     done
+    # A killed run may have finished first: the last run fetches the file again (its location
+    # may have died meanwhile: then it fails, as any run whose locations died does).
+    rm -f "$dir/out/$name"
     started=$(date +%s%N)
     env -u DISPLAY -u WAYLAND_DISPLAY TMPDIR="$dir/tmp" \
         timeout -k 5 "$bound" "$program" "http://$host/soak/$name" "OutputDirectory:$dir/out" \

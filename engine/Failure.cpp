@@ -3,16 +3,19 @@
 #include "net/NMHttp.h"
 #include "net/NMHttpParse.h"
 #include "net/SocketErrorTable.h"
+#include "platform/SocketErrors.h"
 
 #include <cerrno>
 
 namespace engine {
 namespace {
 
-// The socket's reason for a failed lookup or connection, else the exception's text.
+// The socket's reason for a failed lookup or connection, else the exception's text. A
+// would-block is how every connection starts, never why one failed.
 std::string SocketReason(const net::TNMHTTP &client, const std::exception &error) {
-    if (const char *text = net::SocketErrorText(client.LastSocketError))
-        return text;
+    if (client.LastSocketError != platform::kErrWouldBlock)
+        if (const char *text = net::SocketErrorText(client.LastSocketError))
+            return text;
     return error.what();
 }
 

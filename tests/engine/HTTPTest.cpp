@@ -517,6 +517,14 @@ TEST(FetchFileInfo, TheFailureSaysWhy) {
     platform::SetResolver(nullptr);
     EXPECT_EQ(failure.text, "Host not found");
     EXPECT_EQ(failure.kind, engine::FailureKind::HostNotFound);
+    // A server that resets each connection it takes: the connect's would-block is no reason.
+    ScriptedServer resetting;
+    resetting.SetDefault({Action::Reset()});
+    EXPECT_FALSE(engine::FetchFileInfo("http://127.0.0.1:" + std::to_string(resetting.Port()) +
+                                           "/f",
+                                       "", 0, modified, size, nullptr, &failure));
+    EXPECT_EQ(failure.kind, engine::FailureKind::Reset);
+    EXPECT_EQ(failure.text, "Connection closed");
 }
 
 TEST(HttpDate, TheThreeFormatsAndNonsense) {

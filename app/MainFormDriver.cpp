@@ -23,8 +23,9 @@ std::string UnusableProxyText(const platform::ProxyServer &proxy, const std::str
         return "";
     const std::string what =
         proxy.Scheme.empty()
-            ? "The proxy setting " + source + " cannot be read (a proxy is written "
-                                              "http://[user[:password]@]host[:port])."
+            ? "The proxy setting " + source +
+                  " cannot be read (a proxy is written "
+                  "http://[user[:password]@]host[:port])."
             : "The proxy " + proxy.Scheme + "://" + proxy.Name() + " of " + source +
                   " is a proxy of a kind this program cannot use: it speaks to HTTP proxies "
                   "only.";

@@ -44,9 +44,9 @@ void TMainForm::ShowCaption() {
     const double position = static_cast<double>(pb_->Position());
     const double maximum = static_cast<double>(pb_->Max());
     const double percent = maximum > 0 ? position / maximum * 100 : 100; // empty: all there
-    const std::string figures =
-        " (" + std::to_string(std::llround(position / 1024 / 1024)) + " of " +
-        std::to_string(std::llround(maximum / 1024 / 1024)) + " MB, " + OneDecimal(percent) + "%)";
+    const std::string figures = " (" + std::to_string(std::llround(position / 1024 / 1024)) +
+                                " of " + std::to_string(std::llround(maximum / 1024 / 1024)) +
+                                " MB, " + OneDecimal(percent) + "%)";
     const std::string whole = std::to_string(std::llround(percent)) + "%";
     const engine::Phase phase = session_ ? session_->CurrentPhase() : engine::Phase::Idle;
     // From the transfer on the bar counts the file's bytes (before, its range is -100..100).
@@ -135,7 +135,7 @@ engine::RetryAnswer TMainForm::OnDecision(const engine::RetryDecision &decision)
 }
 
 engine::CredentialsReply TMainForm::OnProxyCredentials(const std::string &proxy,
-                                                      const std::string &realm, bool again) {
+                                                       const std::string &realm, bool again) {
     gui::Backend &backend = app_.GetBackend();
     if (!backend.UserCanAct())
         return {};

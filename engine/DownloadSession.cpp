@@ -121,7 +121,7 @@ bool DownloadSession::AnswerProxy(const platform::ProxyServer &proxy, Failure &f
     if (reply.kind != CredentialsReply::Kind::Given || stopped_) {
         answers.declined = true; // nobody is asked twice for the same proxy
         failure.text = reply.kind == CredentialsReply::Kind::Cancelled ? "Cancelled: the " + asks
-                                                                         : "The " + asks;
+                                                                       : "The " + asks;
         return false;
     }
     credentials_.Set(proxy, reply.user, reply.password);
@@ -289,9 +289,8 @@ bool DownloadSession::OpenFile(const SessionRequest &request,
     if (size_ == 0)
         return true;
     plan_ = kept == KeptState::TakenOver
-                ? std::make_unique<TransferPlan>(size_, locations,
-                                                 TransferPlan::ResumeRanges(size_, done, kWorkers),
-                                                 done)
+                ? std::make_unique<TransferPlan>(
+                      size_, locations, TransferPlan::ResumeRanges(size_, done, kWorkers), done)
                 : std::make_unique<TransferPlan>(size_, locations, kWorkers);
     if (recorded) {
         wanted.WorkingName = sink_.Path().substr(directory.size());

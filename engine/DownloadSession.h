@@ -217,7 +217,7 @@ class DownloadSession {
     std::string outputPath_;
     std::string primaryFailure_;
     Failure lastFailure_;
-    bool discard_ = false; // the user's Stop: nothing is kept
+    bool discard_ = false;  // the user's Stop: nothing is kept
     Validators validators_; // the taken location's
     SizeRequestAbort sizeRequests_;
     ProxyCredentials credentials_;

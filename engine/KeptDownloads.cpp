@@ -23,14 +23,14 @@ constexpr int64_t kUnfinishedRecordAfter = 60;
 constexpr size_t kLongestValidator = 1024;
 
 bool Printable(const std::string &value) {
-    return value.size() <= kLongestValidator &&
-           std::all_of(value.begin(), value.end(), [](char c) {
+    return value.size() <= kLongestValidator && std::all_of(value.begin(), value.end(), [](char c) {
                return static_cast<unsigned char>(c) >= 0x20 && c != 0x7f;
            });
 }
 
 bool EndsWith(const std::string &text, const std::string &end) {
-    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+    return text.size() >= end.size() &&
+           text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
 // The record's name that `name` has while it is written, before its rename (the record's name
@@ -81,8 +81,8 @@ bool Resumable(const DownloadRecord &wanted) {
            (!ResumeValidator({wanted.ETag, wanted.LastModified}).empty() || !wanted.Sha256.empty());
 }
 
-KeptState TakeOverKept(const std::string &directory, const DownloadRecord &wanted,
-                       FileSink &sink, std::vector<std::pair<int64_t, int64_t>> &done) {
+KeptState TakeOverKept(const std::string &directory, const DownloadRecord &wanted, FileSink &sink,
+                       std::vector<std::pair<int64_t, int64_t>> &done) {
     const std::string name = RecordFileName(wanted.Url);
     DownloadRecord kept;
     if (!ReadRecord(directory + name, kept))
@@ -97,8 +97,7 @@ KeptState TakeOverKept(const std::string &directory, const DownloadRecord &wante
     if (!same) {
         // The file changed on the server (or the pins did): what is kept is of no use.
         RemoveKept(directory, name, kept);
-        return platform::FileHeld(directory + kept.WorkingName) ? KeptState::Busy
-                                                                : KeptState::None;
+        return platform::FileHeld(directory + kept.WorkingName) ? KeptState::Busy : KeptState::None;
     }
     const int error = sink.OpenKept(directory + kept.WorkingName, wanted.Size);
     if (error == EBUSY)

@@ -31,8 +31,8 @@ enum class KeptState {
     Busy,      // another run is writing it now: this one must keep nothing of its own
     Foreign,   // the record's name is another download's: left alone, nothing kept here
 };
-KeptState TakeOverKept(const std::string &directory, const DownloadRecord &wanted,
-                       FileSink &sink, std::vector<std::pair<int64_t, int64_t>> &done);
+KeptState TakeOverKept(const std::string &directory, const DownloadRecord &wanted, FileSink &sink,
+                       std::vector<std::pair<int64_t, int64_t>> &done);
 
 // Tidies `directory` of what earlier runs left (`now`: seconds since 1970): kept downloads
 // whose record is older than a week, working files of no record older than a day (never one

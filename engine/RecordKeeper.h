@@ -22,8 +22,7 @@ class TransferPlan;
 class RecordKeeper {
   public:
     // `record` is the download's, its Done ranges left to the plan; `path` where it goes.
-    RecordKeeper(FileSink &sink, const TransferPlan &plan, DownloadRecord record,
-                 std::string path);
+    RecordKeeper(FileSink &sink, const TransferPlan &plan, DownloadRecord record, std::string path);
     // Ends the thread; the record stays.
     ~RecordKeeper();
     RecordKeeper(const RecordKeeper &) = delete;

@@ -146,9 +146,9 @@ TransferPlan::ResumeRanges(int64_t size, const std::vector<std::pair<int64_t, in
     }
     // Fewer: the longest is halved while each half is worth a connection of its own.
     while (missing.size() < static_cast<size_t>(workers)) {
-        const auto longest = std::max_element(
-            missing.begin(), missing.end(),
-            [&](const auto &a, const auto &b) { return length(a) < length(b); });
+        const auto longest =
+            std::max_element(missing.begin(), missing.end(),
+                             [&](const auto &a, const auto &b) { return length(a) < length(b); });
         if (longest == missing.end() || length(*longest) < 2 * kMinHalving)
             break;
         const int64_t half = longest->first + length(*longest) / 2;

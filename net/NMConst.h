@@ -15,7 +15,8 @@ inline constexpr const char *sDowngradeRefused =
     "Redirect from https to http refused: "; // followed by the URL
 inline constexpr const char *sRequestTooLong = "Request line too long";
 // Followed by the character's name and ")".
-inline constexpr const char *sControlCharacterInURL = "URL refused: it contains a control character (";
+inline constexpr const char *sControlCharacterInURL =
+    "URL refused: it contains a control character (";
 inline constexpr const char *sControlCharacterInRedirect =
     "Redirect refused: its target contains a control character (";
 // Around the scheme of a redirect's target.

@@ -101,8 +101,8 @@ struct NotifyQueue::Impl {
         if (next != Clock::time_point::max()) {
             // Relative, at least 1 ns: a zero value would disarm a timer that is due now.
             const auto left = std::max<Clock::duration::rep>(
-                1, std::chrono::duration_cast<std::chrono::nanoseconds>(next - Clock::now())
-                       .count());
+                1,
+                std::chrono::duration_cast<std::chrono::nanoseconds>(next - Clock::now()).count());
             spec.it_value.tv_sec = static_cast<time_t>(left / 1000000000);
             spec.it_value.tv_nsec = static_cast<long>(left % 1000000000);
         }
@@ -306,7 +306,9 @@ void ProcessPendingMessages() { NotifyQueue::Current()->impl().Process(false); }
 
 void DispatchPendingMessages() { NotifyQueue::Current()->impl().Process(false, false); }
 
-int NotifyQueue::WakeDescriptor() const { return impl_->loopFd; }
+int NotifyQueue::WakeDescriptor() const {
+    return impl_->loopFd;
+}
 
 namespace {
 void SleepThenProcess(int ms, bool runHook) {

@@ -155,8 +155,7 @@ TEST(CommandLine, AUrlIsTakenWholeOrRefusedWhenNoRequestLineCarriesIt) {
     EXPECT_EQ(Parse({"http://user:pw@s/f.exe?" + fits.substr(prefix.size())}).result.urlError, "");
 
     Parsed huge = Parse({"http://server/d/f.exe?" + std::string(128 * 1024, 'x')}, false);
-    EXPECT_EQ(huge.result.urlError.rfind("URL is too long: its request line would have 131", 0),
-              0u)
+    EXPECT_EQ(huge.result.urlError.rfind("URL is too long: its request line would have 131", 0), 0u)
         << huge.result.urlError;
     EXPECT_EQ(huge.request.MirrorTable[0], MirrorEntry{});
 }

@@ -46,8 +46,8 @@ TEST_F(Controller, AProxysQuestionForCredentialsIsAnsweredInABox) {
     ASSERT_EQ(prompts.size(), 2u);
     EXPECT_EQ(prompts[0], "The proxy asks for a user name and password. | Proxy: " + proxy +
                               " | It says: \"download-test\"");
-    EXPECT_EQ(prompts[1],
-              "The proxy refused them: try again. | Proxy: " + proxy + " | It says: \"download-test\"");
+    EXPECT_EQ(prompts[1], "The proxy refused them: try again. | Proxy: " + proxy +
+                              " | It says: \"download-test\"");
     EXPECT_NE(squid.Log().find(" dl-user "), std::string::npos) << squid.Log();
     for (const auto &request : origin.Requests())
         EXPECT_EQ(request.request.find("Authorization"), std::string::npos) << request.request;

@@ -69,7 +69,8 @@ uint16_t RunUntilTheAttemptsAreUsedUp(DownloadSetup &setup, const std::string &d
     auto [status, output] = setup.Run(UrlOf(server), 120s, options);
     ExpectExitCode(status, 2, output);
     EXPECT_EQ(KeptFiles(setup.programDir).size(), kept)
-        << "the working file and its record are kept:\n" << output;
+        << "the working file and its record are kept:\n"
+        << output;
     EXPECT_FALSE(fs::exists(setup.downloaded)) << output;
     return server.Port();
 }
@@ -148,8 +149,7 @@ TEST(Resume, WithoutAValidatorOnlyAPinnedDigestKeepsTheDownload) {
     const std::string pin = "Sha256:" + digest.Finish();
     const uint16_t port = RunUntilTheAttemptsAreUsedUp(setup, "", {pin});
     RangeServer server(data, "127.0.0.1", port);
-    auto [status, output] =
-        setup.Run(UrlOf(server), 120s, {"CompletionLaunchApplication:0", pin});
+    auto [status, output] = setup.Run(UrlOf(server), 120s, {"CompletionLaunchApplication:0", pin});
     ExpectExitCode(status, 0, output);
     EXPECT_NE(output.find("Resuming: "), std::string::npos) << output;
     EXPECT_EQ(FirstDifference(setup.source, setup.downloaded), -1);

@@ -11,8 +11,8 @@ TEST_F(Controller, NoPasswordInTheWindow) {
     origin.SetFaults([](size_t i, const SeenRequest &) {
         return i <= 1 ? RangeFault{RangeFault::Kind::Status, 0, 503, {}} : RangeFault{};
     });
-    TMainForm &m = Open({"http://dl-user:S3cret-Pw@" + Host(origin) + "/dir/file.bin",
-                         "MaximumDetailToDisplay:3"});
+    TMainForm &m = Open(
+        {"http://dl-user:S3cret-Pw@" + Host(origin) + "/dir/file.bin", "MaximumDetailToDisplay:3"});
     std::vector<std::string> shown;
     auto keep = [&] {
         shown.push_back(m.Form().Caption());

@@ -116,8 +116,8 @@ TEST(UrlDownload, NoPasswordInAnyOutput) {
 TEST(UrlDownload, ACrOrLfInTheCommandLinesUrlIsRefused) {
     DownloadSetup setup(kFileSize);
     RangeServer origin(ReadFile(setup.source));
-    for (const auto &[rest, name] : {std::pair{"\r\nX-Injected: 1", "CR"},
-                                     std::pair{"\nX-Injected: 1", "LF"}}) {
+    for (const auto &[rest, name] :
+         {std::pair{"\r\nX-Injected: 1", "CR"}, std::pair{"\nX-Injected: 1", "LF"}}) {
         const std::string output = ExpectStopped(setup, UrlOf(origin.Port(), rest));
         EXPECT_TRUE(Has(output, std::string("URL contains a control character (") + name + ")"))
             << output;

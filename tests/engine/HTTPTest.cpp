@@ -160,7 +160,9 @@ TEST(DownloadRange, WrongAnswersFail) {
         FailureKind kind;
         int64_t written; // what the answer may write before it is found wrong
     } cases[] = {
-        {"whole file for a part", {RangeFault::Kind::WholeFile, 0, 0, {}}, FailureKind::WrongBody,
+        {"whole file for a part",
+         {RangeFault::Kind::WholeFile, 0, 0, {}},
+         FailureKind::WrongBody,
          0},
         {"Content-Range off by one",
          {RangeFault::Kind::WrongContentRange, 0, 0, {}},
@@ -420,8 +422,8 @@ TEST(FetchFileInfo, HeadRefusedOrWithoutLengthIsAskedForOneByte) {
         {"410 is final", "HTTP/1.1 410 Gone\r\n\r\n", "", -1, "HTTP 410 Gone"},
         {"405, then 403", "HTTP/1.1 405 Method Not Allowed\r\n\r\n",
          "HTTP/1.1 403 Forbidden\r\n\r\n", -1, "HTTP 403 Forbidden"},
-        {"200 without a length, twice", "HTTP/1.0 200 OK\r\n\r\n", "HTTP/1.0 200 OK\r\n\r\n",
-         -1, "The server tells no file size"},
+        {"200 without a length, twice", "HTTP/1.0 200 OK\r\n\r\n", "HTTP/1.0 200 OK\r\n\r\n", -1,
+         "The server tells no file size"},
         // A coded answer's lengths are the coding's, not the file's.
         {"a coded HEAD answer, then 206",
          "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: 40\r\n\r\n",
@@ -520,9 +522,9 @@ TEST(FetchFileInfo, TheFailureSaysWhy) {
     // A server that resets each connection it takes: the connect's would-block is no reason.
     ScriptedServer resetting;
     resetting.SetDefault({Action::Reset()});
-    EXPECT_FALSE(engine::FetchFileInfo("http://127.0.0.1:" + std::to_string(resetting.Port()) +
-                                           "/f",
-                                       "", 0, modified, size, nullptr, &failure));
+    EXPECT_FALSE(
+        engine::FetchFileInfo("http://127.0.0.1:" + std::to_string(resetting.Port()) + "/f", "", 0,
+                              modified, size, nullptr, &failure));
     EXPECT_EQ(failure.kind, engine::FailureKind::Reset);
     EXPECT_EQ(failure.text, "Connection closed");
 }

@@ -1,7 +1,7 @@
 // Kept downloads in an output folder: which one a run takes over, what it leaves alone, and
 // what the tidying removes, on real files.
-#include "engine/FileSink.h"
 #include "engine/KeptDownloads.h"
+#include "engine/FileSink.h"
 #include "platform/Files.h"
 #include "tests/support/ScratchFolder.h"
 

@@ -17,8 +17,7 @@ void CheckProxy(const platform::ProxyServer &proxy) {
     }
     fuzz::Check(!proxy.Host.empty(), "a proxy has a host");
     for (char c : proxy.Host)
-        fuzz::Check(std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '.' ||
-                        c == '_',
+        fuzz::Check(std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '.' || c == '_',
                     "a host of a name's characters");
     fuzz::Check(proxy.Port >= 1 && proxy.Port <= 65535, "a port in range");
     fuzz::Check(proxy.Name() == proxy.Host + ":" + std::to_string(proxy.Port),

@@ -233,7 +233,8 @@ TEST(MessageButtons, LabelsAndAnswersFollowTheScreenOrder) {
 TEST_F(ToolkitTest, ControlCharactersNeverReachTheScreen) {
     // A caption, a title and a box from the network keep their line ends, nothing else.
     Label &label = form.AddLabel("l", {}, "");
-    label.SetCaption("HTTP 503 \x1b]0;x\x07\x1b[2J\xc2\x9b" "1m\x7f\r\nnext");
+    label.SetCaption("HTTP 503 \x1b]0;x\x07\x1b[2J\xc2\x9b"
+                     "1m\x7f\r\nnext");
     EXPECT_EQ(label.Caption(), "HTTP 503 ?]0;x??[2J?1m?\r\nnext");
     form.SetCaption("Download \x1b[1mPelko");
     EXPECT_EQ(form.Caption(), "Download ?[1mPelko");

@@ -43,9 +43,8 @@ struct Chain {
     // The proxy answers the first request with a redirect to `host` on the target's port;
     // whatever comes second, from the proxy or the target, gets the file.
     explicit Chain(const std::string &host) {
-        proxy.Expect(Answer(Response("HTTP/1.0 302 Found",
-                                     "Location: " + LocalUrl(target, "/f.exe", host) + "\r\n",
-                                     "")));
+        proxy.Expect(Answer(Response(
+            "HTTP/1.0 302 Found", "Location: " + LocalUrl(target, "/f.exe", host) + "\r\n", "")));
         proxy.Expect(Answer(Response("HTTP/1.0 200 OK", "Content-Length: 4\r\n", "file")));
         target.Expect(Answer(Response("HTTP/1.0 200 OK", "Content-Length: 4\r\n", "file")));
         client.Proxy = "127.0.0.1";

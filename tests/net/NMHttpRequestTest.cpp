@@ -264,7 +264,8 @@ TEST(NMHttpRequest, TheLongestRequestLineIsAHeadThroughAProxy) {
     EXPECT_EQ(TNMHTTP::LongestRequestLine(url), line.size());
     EXPECT_EQ(sent.find("secret"), std::string::npos) << sent;
     EXPECT_EQ(sent.find("Authorization"), std::string::npos) << sent;
-    EXPECT_EQ(TNMHTTP::LongestRequestLine("http://h"), std::string("HEAD http://h/ HTTP/1.0").size());
+    EXPECT_EQ(TNMHTTP::LongestRequestLine("http://h"),
+              std::string("HEAD http://h/ HTTP/1.0").size());
 }
 
 // A CR or LF in a URL would end the request line and add lines of its own: nothing is sent.

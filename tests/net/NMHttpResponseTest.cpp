@@ -277,12 +277,11 @@ TEST(NMHttpRedirect, ALocationWithAControlCharacterIsRefused) {
     for (const char *location : {"/next\rX-Injected: 1", "/next\x01", "/a\tb"}) {
         SCOPED_TRACE(location);
         ScriptedServer server;
-        server.SetDefault(Answer(Response(
-            "HTTP/1.0 302 Found", std::string("Location: ") + location + "\r\n", "")));
+        server.SetDefault(Answer(
+            Response("HTTP/1.0 302 Found", std::string("Location: ") + location + "\r\n", "")));
         net::TNMHTTP h;
         const std::string error = ErrorOf<ESockError>([&] { h.Get(LocalUrl(server, "/")); });
-        EXPECT_EQ(error.rfind("Redirect refused: its target contains a control character (", 0),
-                  0u)
+        EXPECT_EQ(error.rfind("Redirect refused: its target contains a control character (", 0), 0u)
             << error;
         EXPECT_EQ(server.Accepted(), 1u);
     }
@@ -292,8 +291,8 @@ TEST(NMHttpRedirect, ALocationWithAControlCharacterIsRefused) {
 // percent-encoded, as RFC 3986 writes them.
 TEST(NMHttpRedirect, SpacesInALocationArePercentEncoded) {
     ScriptedServer server;
-    server.Expect(Answer(Response("HTTP/1.0 302 Found",
-                                  "Location:  /new dir/f\xc3\xa9 1.exe?a=b c \r\n", "")));
+    server.Expect(Answer(
+        Response("HTTP/1.0 302 Found", "Location:  /new dir/f\xc3\xa9 1.exe?a=b c \r\n", "")));
     server.Expect(Answer(Response("HTTP/1.0 200 OK", "", "")));
     net::TNMHTTP h;
     h.Get(LocalUrl(server, "/"));

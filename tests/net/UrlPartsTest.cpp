@@ -137,11 +137,9 @@ TEST(RequestTarget, WhatAPathMayNotCarryIsPercentEncoded) {
 
 TEST(ControlCharacterIn, NamesTheFirstOne) {
     const std::pair<std::string, std::string> rows[] = {
-        {"http://host/a\rb", "CR"},         {"http://host/a\nb", "LF"},
-        {"a\tb", "TAB"},                    {"a\x7f", "DEL"},
-        {std::string("a\0", 2), "0x00"},    {"a\x1b[2J", "0x1B"},
-        {"x\ny\r", "LF"},                  {"http://host/caf\xc3\xa9 x", ""},
-        {"", ""},
+        {"http://host/a\rb", "CR"}, {"http://host/a\nb", "LF"},        {"a\tb", "TAB"},
+        {"a\x7f", "DEL"},           {std::string("a\0", 2), "0x00"},   {"a\x1b[2J", "0x1B"},
+        {"x\ny\r", "LF"},           {"http://host/caf\xc3\xa9 x", ""}, {"", ""},
     };
     for (const auto &[text, name] : rows)
         EXPECT_EQ(net::ControlCharacterIn(text), name);

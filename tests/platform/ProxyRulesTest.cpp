@@ -41,16 +41,17 @@ TEST(ProxyUrl, TheFormsTheVariablesTakeWithCredentialsDecoded) {
         ASSERT_TRUE(got.has_value());
         EXPECT_EQ(*got, row.expected);
     }
-    for (const char *bad : {"", "   ", "http://", "http://proxy:", "http://proxy:0",
-                            "http://proxy:65536", "http://proxy:80x", "http://pro xy:80",
-                            "http://user:pw@:80", "://proxy:80"}) {
+    for (const char *bad :
+         {"", "   ", "http://", "http://proxy:", "http://proxy:0", "http://proxy:65536",
+          "http://proxy:80x", "http://pro xy:80", "http://user:pw@:80", "://proxy:80"}) {
         SCOPED_TRACE(bad);
         EXPECT_FALSE(platform::ParseProxyUrl(bad).has_value());
     }
     // A proxy of a scheme this program does not speak is read, so that it can be said.
-    for (const auto &[text, scheme] :
-         {std::pair{"socks5://user:pw@proxy:1080", "socks5"}, {"https://proxy:443", "https"},
-          {"SOCKS4A://proxy", "socks4a"}, {"socks5h://proxy:1", "socks5h"}}) {
+    for (const auto &[text, scheme] : {std::pair{"socks5://user:pw@proxy:1080", "socks5"},
+                                       {"https://proxy:443", "https"},
+                                       {"SOCKS4A://proxy", "socks4a"},
+                                       {"socks5h://proxy:1", "socks5h"}}) {
         SCOPED_TRACE(text);
         const auto got = platform::ParseProxyUrl(text);
         ASSERT_TRUE(got.has_value());

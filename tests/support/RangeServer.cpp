@@ -65,8 +65,7 @@ RangeServer::RangeServer(std::string content, std::string lastModified)
 
 RangeServer::RangeServer(std::string content, const std::string &address, uint16_t port,
                          std::string lastModified)
-    : content_(std::move(content)), lastModified_(std::move(lastModified)),
-      server_(address, port) {
+    : content_(std::move(content)), lastModified_(std::move(lastModified)), server_(address, port) {
     server_.SetDefault({Action::ReadRequest(),
                         Action::Respond([this](const std::string &r) { return Answer(r); })});
 }

@@ -4,8 +4,8 @@
 // request it gets is logged on standard error ("GET Range: bytes=0-99").
 //
 //   demo_mirror [--pace BYTES:MS] [--status CODE] [--get-status CODE] [--reason TEXT]
-//               [--last-modified DATE] [--trickle WHAT:MS] [--get-fault KIND] [--lifetime SECONDS] [--address ADDR] [--port PORT]
-//               FILE HEAD_DELAY_MS
+//               [--last-modified DATE] [--trickle WHAT:MS] [--get-fault KIND] [--lifetime SECONDS]
+//               [--address ADDR] [--port PORT] FILE HEAD_DELAY_MS
 //
 //   HEAD_DELAY_MS      HEAD answers come this much later (a slower location)
 //   --pace BYTES:MS    bodies go out in slices of BYTES with MS between slices
@@ -43,7 +43,8 @@ namespace {
 
 int Usage(const char *message) {
     std::cerr << "demo_mirror: " << message << "\n"
-              << "usage: demo_mirror [--pace BYTES:MS] [--status CODE] [--get-status CODE] [--reason TEXT] "
+              << "usage: demo_mirror [--pace BYTES:MS] [--status CODE] [--get-status CODE] "
+                 "[--reason TEXT] "
                  "[--trickle WHAT:MS] [--get-fault KIND] [--lifetime SECONDS] [--address ADDR] "
                  "[--port PORT] FILE HEAD_DELAY_MS\n";
     return 2;

@@ -37,7 +37,9 @@ constexpr long kMostSwaps = 1000000;
 
 volatile std::sig_atomic_t stopped = 0;
 
-void Stop(int) { stopped = 1; }
+void Stop(int) {
+    stopped = 1;
+}
 
 bool Exchange(int folder, const std::string &name, const std::string &other) {
     return ::syscall(SYS_renameat2, folder, name.c_str(), folder, other.c_str(), RENAME_EXCHANGE) ==

@@ -133,8 +133,12 @@ void TPowersock::DispatchSocketMessage(const platform::Message &m) {
     case MessageKind::LookupDone:
         if (m.event != LookupSerial)
             break; // the late answer of an abandoned lookup
-        LastEventOk = m.error == 0;
+        // Connections are made over IPv4 only so far: a name with IPv6 addresses alone has no
+        // address to connect to, as when the lookup asked for IPv4 only.
         LookupError = m.error;
+        if (m.error == 0 && m.address == 0)
+            LookupError = platform::kErrNoData;
+        LastEventOk = LookupError == 0;
         LookupAddress = m.address;
         LookupDone = true;
         break;
@@ -235,7 +239,7 @@ void TPowersock::Connect() {
     LastEventOk = true;
     ConnectEventSeen = false;
     ConnectEventOk = false;
-    if (Socket->Connect(RemoteAddress, RemotePort) != 0)
+    if (Socket->Connect(platform::Ipv4Address(RemoteAddress), RemotePort) != 0)
         CheckSocketError(platform::kErrWouldBlock, text);
 
     TimerOn();

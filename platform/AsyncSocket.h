@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/IpAddress.h"
 #include "platform/NotifyQueue.h"
 
 #include <cstddef>
@@ -20,15 +21,17 @@ enum SocketEventCode : uint16_t {
     kAllEvents = 63,
 };
 
-// A non-blocking TCP/IPv4 socket whose network events arrive as SocketEvent messages in the
-// queue of the thread that selected them, with the rules of asynchronous select: a read event
-// is given again only after a receive call, a write event after connecting and after a send
-// that would block, a connect event once, a close event once. Client use only (no listening). Owning thread only.
+// A non-blocking TCP socket (IPv4 or IPv6) whose network events arrive as SocketEvent messages
+// in the queue of the thread that selected them, with the rules of asynchronous select: a read
+// event is given again only after a receive call, a write event after connecting and after a
+// send that would block, a connect event once, a close event once. Client use only (no
+// listening). Owning thread only.
 // Every call that fails returns -1 (or false) and leaves its code in LastSocketError().
 class AsyncSocket {
   public:
-    // Creates the socket; nullptr on failure.
-    static std::unique_ptr<AsyncSocket> Create();
+    // Creates a socket of the family (V4 or V6); nullptr on failure (kErrAfNoSupport for
+    // Family::None, or when the system has no IPv6).
+    static std::unique_ptr<AsyncSocket> Create(IpAddress::Family family = IpAddress::Family::V4);
     virtual ~AsyncSocket() = default;
 
     // The system's handle of the socket: a descriptor (a small non-negative number), or a
@@ -38,10 +41,11 @@ class AsyncSocket {
     virtual void Select(const MessageTarget &target, uint16_t mask) = 0;
     // SO_LINGER; with on and 0 seconds, closing resets the connection.
     virtual bool SetLinger(bool on, int seconds) = 0;
-    // Starts connecting to an IPv4 address and port (both in network byte order). Succeeds
-    // with the would-block code (kErrWouldBlock) as the normal outcome; the result arrives as a
-    // connect event (with an error code when the connection could not be made).
-    virtual int Connect(uint32_t address, uint16_t port) = 0;
+    // Starts connecting to an address of the socket's family and a port (in network byte
+    // order). Succeeds with the would-block code (kErrWouldBlock) as the normal outcome; the
+    // result arrives as a connect event (with an error code when the connection could not be
+    // made). An address of another family fails at once with kErrAfNoSupport.
+    virtual int Connect(const IpAddress &address, uint16_t port) = 0;
     // Receives at most len bytes: the count, 0 when the peer has closed, -1 on error.
     virtual long Receive(void *buffer, size_t len) = 0;
     // Sends at most len bytes: the count accepted, or -1 (kErrWouldBlock when the buffer is

@@ -1,6 +1,8 @@
 #include "platform/HostLookup.h"
 #include "platform/LookupThread.h"
 
+#include "platform/SocketErrors.h"
+
 #include <atomic>
 #include <mutex>
 #include <thread>
@@ -10,6 +12,31 @@ namespace {
 
 std::mutex resolverMutex;
 Resolver customResolver;
+
+uint16_t NextLookupSerial() {
+    static std::atomic<uint16_t> nextSerial{1};
+    return nextSerial++;
+}
+
+// The LookupDone message of lookup `serial` for `target`: `code` as its error, and the
+// addresses when the code is 0.
+Message LookupDoneMessage(uint64_t target, uint16_t serial, int code,
+                          std::vector<IpAddress> addresses) {
+    Message m;
+    m.kind = MessageKind::LookupDone;
+    m.target = target;
+    m.event = serial;
+    m.error = static_cast<uint16_t>(code);
+    if (code != 0)
+        return m;
+    for (const IpAddress &a : addresses)
+        if (a.family == IpAddress::Family::V4) {
+            m.address = Ipv4NetworkOrder(a);
+            break;
+        }
+    m.addresses = std::make_shared<const std::vector<IpAddress>>(std::move(addresses));
+    return m;
+}
 
 } // namespace
 
@@ -23,29 +50,22 @@ Resolver ReplacedResolver() {
     return customResolver;
 }
 
-uint16_t NextLookupSerial() {
-    static std::atomic<uint16_t> nextSerial{1};
-    return nextSerial++;
-}
-
-Message LookupDoneMessage(uint64_t target, uint16_t serial, int code, uint32_t address) {
-    Message m;
-    m.kind = MessageKind::LookupDone;
-    m.target = target;
-    m.event = serial;
-    m.error = static_cast<uint16_t>(code);
-    m.address = code == 0 ? address : 0;
-    return m;
-}
-
-void ResolveOnThread(const std::string &name, Resolver resolve, const MessageTarget &target,
-                     uint16_t serial) {
+uint16_t StartHostLookup(const std::string &name, const MessageTarget &target) {
+    const uint16_t serial = NextLookupSerial();
+    Resolver resolve = ReplacedResolver();
+    if (!resolve)
+        resolve = SystemResolve;
+    // Detached: a lookup that is given up is never waited for; its answer goes to a queue that
+    // drops it when the target is gone.
     std::thread([name, resolve = std::move(resolve), queue = target.OwnerQueue(),
                  id = target.TargetId(), serial] {
-        uint32_t address = 0;
-        const int code = resolve(name, address);
-        queue->Post(LookupDoneMessage(id, serial, code, address));
+        std::vector<IpAddress> addresses;
+        int code = resolve(name, addresses);
+        if (code == 0 && addresses.empty())
+            code = kErrNoData;
+        queue->Post(LookupDoneMessage(id, serial, code, std::move(addresses)));
     }).detach();
+    return serial;
 }
 
 } // namespace platform

@@ -1,24 +1,18 @@
 #pragma once
 
-// What the systems' StartHostLookup share: the serial numbers, the answer's message, and the
-// lookup on a thread of its own.
+// The system's part of a host lookup: each system provides its resolver, which the shared
+// StartHostLookup runs on a thread of its own.
 
 #include "platform/HostLookup.h"
 
-#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace platform {
 
-// The serial number of a new lookup. Any thread.
-uint16_t NextLookupSerial();
-
-// The LookupDone message of lookup `serial` for the target `target`: `code` as its error, and
-// `address` when the code is 0.
-Message LookupDoneMessage(uint64_t target, uint16_t serial, int code, uint32_t address);
-
-// Runs `resolve` for `name` on a thread of its own and posts its answer to `target`.
-void ResolveOnThread(const std::string &name, Resolver resolve, const MessageTarget &target,
-                     uint16_t serial);
+// The system's resolver (getaddrinfo for IPv6 and IPv4 stream addresses): 0 and every
+// address in the system's order, or a lookup error code (kErrNoData when it has none).
+// Blocks for as long as the system's lookup takes. Any thread.
+int SystemResolve(const std::string &name, std::vector<IpAddress> &addresses);
 
 } // namespace platform

@@ -1,15 +1,18 @@
 #pragma once
 
+#include "platform/IpAddress.h"
+
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace platform {
 
 // The kinds of message a thread's notification queue carries.
 enum class MessageKind : uint8_t {
     SocketEvent,  // a network event of a socket: event code and error code
-    LookupDone,   // an asynchronous host lookup ended: error code and address
+    LookupDone,   // an asynchronous host lookup ended: error code and addresses
     WritePending, // a component asks itself to send its next chunk
     ReadPending,  // a component asks itself to read its next chunk
     Timer,        // a timer of the target is due
@@ -21,7 +24,9 @@ struct Message {
     uint64_t target = 0;  // id of the receiving MessageTarget
     uint16_t event = 0;   // socket event code, or timer id
     uint16_t error = 0;   // socket error code, 0 for none
-    uint32_t address = 0; // lookup result, IPv4 in network byte order
+    uint32_t address = 0; // lookup result: its first IPv4 address, in network byte order
+    // Lookup result: every address of the name, in the resolver's order; null on failure.
+    std::shared_ptr<const std::vector<IpAddress>> addresses;
     std::function<void()> closure;
 };
 

@@ -18,6 +18,7 @@ enum SocketError : int {
     kErrAlready = 10037,
     kErrNotSocket = 10038,
     kErrMsgSize = 10040,
+    kErrAfNoSupport = 10047,
     kErrAddrInUse = 10048,
     kErrAddrNotAvail = 10049,
     kErrNetDown = 10050,

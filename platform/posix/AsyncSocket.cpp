@@ -4,6 +4,7 @@
 #include "platform/posix/PollSource.h"
 
 #include <cerrno>
+#include <cstring>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -26,7 +27,7 @@ class PosixSocket final : public AsyncSocket, public posix::PollSource {
   public:
     enum class State { Idle, Connecting, Connected, Failed, Closed };
 
-    PosixSocket(int fd, State state) : fd_(fd), state_(state) {}
+    PosixSocket(int fd, IpAddress::Family family) : fd_(fd), family_(family) {}
     ~PosixSocket() override { Close(); }
 
     uintptr_t Handle() const override { return static_cast<uintptr_t>(fd_); }
@@ -47,14 +48,31 @@ class PosixSocket final : public AsyncSocket, public posix::PollSource {
         return true;
     }
 
-    int Connect(uint32_t address, uint16_t port) override {
+    int Connect(const IpAddress &address, uint16_t port) override {
         if (state_ != State::Idle)
             return Fail(state_ == State::Closed ? EBADF : EISCONN);
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_port = port;
-        sa.sin_addr.s_addr = address;
-        int r = connect(fd_, reinterpret_cast<sockaddr *>(&sa), sizeof sa);
+        if (address.family != family_)
+            return Fail(EAFNOSUPPORT);
+        union {
+            sockaddr any;
+            sockaddr_in in;
+            sockaddr_in6 in6;
+        } sa{};
+        socklen_t len = 0;
+        if (family_ == IpAddress::Family::V4) {
+            sa.in = {};
+            sa.in.sin_family = AF_INET;
+            sa.in.sin_port = port;
+            std::memcpy(&sa.in.sin_addr, address.bytes.data(), 4);
+            len = sizeof sa.in;
+        } else {
+            sa.in6 = {};
+            sa.in6.sin6_family = AF_INET6;
+            sa.in6.sin6_port = port;
+            std::memcpy(&sa.in6.sin6_addr, address.bytes.data(), 16);
+            len = sizeof sa.in6;
+        }
+        int r = connect(fd_, &sa.any, len);
         int e = r == 0 ? 0 : errno;
         if (r == 0 || e == EINPROGRESS || e == EINTR) {
             // Completion is reported by a connect event, also for an immediate success.
@@ -176,7 +194,8 @@ class PosixSocket final : public AsyncSocket, public posix::PollSource {
     }
 
     int fd_;
-    State state_;
+    IpAddress::Family family_;
+    State state_ = State::Idle;
     std::shared_ptr<NotifyQueue> queue_;
     uint64_t target_ = 0;
     uint16_t mask_ = 0;
@@ -187,13 +206,18 @@ class PosixSocket final : public AsyncSocket, public posix::PollSource {
 
 } // namespace
 
-std::unique_ptr<AsyncSocket> AsyncSocket::Create() {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
+std::unique_ptr<AsyncSocket> AsyncSocket::Create(IpAddress::Family family) {
+    if (family == IpAddress::Family::None) {
+        Fail(EAFNOSUPPORT);
+        return nullptr;
+    }
+    const int domain = family == IpAddress::Family::V4 ? AF_INET : AF_INET6;
+    int fd = socket(domain, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
     if (fd < 0) {
         Fail(errno);
         return nullptr;
     }
-    return std::make_unique<PosixSocket>(fd, PosixSocket::State::Idle);
+    return std::make_unique<PosixSocket>(fd, family);
 }
 
 bool ParseDottedAddress(const char *text, uint32_t &address) {

@@ -1,18 +1,21 @@
-#include "platform/HostLookup.h"
-
+// The system resolver on POSIX: getaddrinfo.
 #include "platform/LookupThread.h"
+
 #include "platform/SocketErrors.h"
+
+#include <cstring>
 
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 
 namespace platform {
-namespace {
 
-int SystemResolve(const std::string &name, uint32_t &address) {
+int SystemResolve(const std::string &name, std::vector<IpAddress> &addresses) {
     addrinfo hints{};
-    hints.ai_family = AF_INET;
+    // Both families, in the order the system prefers (RFC 6724 in glibc). Not AI_ADDRCONFIG:
+    // with only loopback up, glibc would then hide the IPv4 loopback addresses too.
+    hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo *result = nullptr;
     int r = getaddrinfo(name.c_str(), nullptr, &hints, &result);
@@ -29,24 +32,23 @@ int SystemResolve(const std::string &name, uint32_t &address) {
         default: return kErrHostNotFound;
         }
     }
-    int code = kErrNoData;
-    for (addrinfo *a = result; a; a = a->ai_next)
+    for (addrinfo *a = result; a; a = a->ai_next) {
+        IpAddress address;
         if (a->ai_family == AF_INET) {
-            address = reinterpret_cast<sockaddr_in *>(a->ai_addr)->sin_addr.s_addr;
-            code = 0;
-            break;
+            address.family = IpAddress::Family::V4;
+            std::memcpy(address.bytes.data(),
+                        &reinterpret_cast<const sockaddr_in *>(a->ai_addr)->sin_addr, 4);
+        } else if (a->ai_family == AF_INET6) {
+            address.family = IpAddress::Family::V6;
+            std::memcpy(address.bytes.data(),
+                        &reinterpret_cast<const sockaddr_in6 *>(a->ai_addr)->sin6_addr, 16);
+        } else {
+            continue;
         }
+        addresses.push_back(address);
+    }
     freeaddrinfo(result);
-    return code;
-}
-
-} // namespace
-
-uint16_t StartHostLookup(const std::string &name, const MessageTarget &target) {
-    const uint16_t serial = NextLookupSerial();
-    Resolver resolve = ReplacedResolver();
-    ResolveOnThread(name, resolve ? std::move(resolve) : Resolver(SystemResolve), target, serial);
-    return serial;
+    return addresses.empty() ? kErrNoData : 0;
 }
 
 } // namespace platform

@@ -34,7 +34,7 @@ int SocketErrorFromSystem(int e) {
     case ESOCKTNOSUPPORT: return 10044;
     case EOPNOTSUPP: return 10045;
     case EPFNOSUPPORT: return 10046;
-    case EAFNOSUPPORT: return 10047;
+    case EAFNOSUPPORT: return kErrAfNoSupport;
     case EADDRINUSE: return kErrAddrInUse;
     case EADDRNOTAVAIL: return kErrAddrNotAvail;
     case ENETDOWN: return kErrNetDown;

@@ -8,7 +8,10 @@
 #include "platform/win32/Window.h"
 #include "platform/win32/Winsock.h"
 
+#include <cstring>
 #include <mutex>
+
+#include <ws2tcpip.h>
 
 namespace platform {
 
@@ -45,7 +48,7 @@ int Fail() {
 
 class WinsockSocket final : public AsyncSocket {
   public:
-    explicit WinsockSocket(SOCKET s) : socket_(s) {}
+    WinsockSocket(SOCKET s, IpAddress::Family family) : socket_(s), family_(family) {}
     ~WinsockSocket() override { Close(); }
 
     uintptr_t Handle() const override { return socket_; }
@@ -65,12 +68,31 @@ class WinsockSocket final : public AsyncSocket {
         return true;
     }
 
-    int Connect(uint32_t address, uint16_t port) override {
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_port = port;
-        sa.sin_addr.s_addr = address;
-        if (connect(socket_, reinterpret_cast<sockaddr *>(&sa), sizeof sa) == 0) {
+    int Connect(const IpAddress &address, uint16_t port) override {
+        if (address.family != family_) {
+            SetLastSocketError(WSAEAFNOSUPPORT);
+            return -1;
+        }
+        union {
+            sockaddr any;
+            sockaddr_in in;
+            sockaddr_in6 in6;
+        } sa{};
+        int len = 0;
+        if (family_ == IpAddress::Family::V4) {
+            sa.in = {};
+            sa.in.sin_family = AF_INET;
+            sa.in.sin_port = port;
+            std::memcpy(&sa.in.sin_addr, address.bytes.data(), 4);
+            len = sizeof sa.in;
+        } else {
+            sa.in6 = {};
+            sa.in6.sin6_family = AF_INET6;
+            sa.in6.sin6_port = port;
+            std::memcpy(&sa.in6.sin6_addr, address.bytes.data(), 16);
+            len = sizeof sa.in6;
+        }
+        if (connect(socket_, &sa.any, len) == 0) {
             SetLastSocketError(kErrWouldBlock); // the connect notification follows
             return -1;
         }
@@ -106,15 +128,21 @@ class WinsockSocket final : public AsyncSocket {
     }
 
     SOCKET socket_;
+    IpAddress::Family family_;
     std::shared_ptr<NotifyQueue> queue_;
     UINT message_ = 0;
 };
 
 } // namespace
 
-std::unique_ptr<AsyncSocket> AsyncSocket::Create() {
+std::unique_ptr<AsyncSocket> AsyncSocket::Create(IpAddress::Family family) {
     StartSockets();
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (family == IpAddress::Family::None) {
+        SetLastSocketError(WSAEAFNOSUPPORT);
+        return nullptr;
+    }
+    SOCKET s =
+        socket(family == IpAddress::Family::V4 ? AF_INET : AF_INET6, SOCK_STREAM, IPPROTO_TCP);
     if (s == INVALID_SOCKET) {
         Fail();
         return nullptr;
@@ -122,7 +150,7 @@ std::unique_ptr<AsyncSocket> AsyncSocket::Create() {
     // Non-blocking from here on; the notifications are chosen by Select.
     u_long nonBlocking = 1;
     ioctlsocket(s, FIONBIO, &nonBlocking);
-    return std::make_unique<WinsockSocket>(s);
+    return std::make_unique<WinsockSocket>(s, family);
 }
 
 bool ParseDottedAddress(const char *text, uint32_t &address) {

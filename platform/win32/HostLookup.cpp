@@ -1,35 +1,47 @@
-// Host lookup on Windows: WSAAsyncGetHostByName, whose answer is posted to the thread's
-// notification window; a resolver set by a test runs on a thread of its own instead.
-#include "platform/HostLookup.h"
-
+// The system resolver on Windows: getaddrinfo of Windows Sockets 2 (ws2_32 since XP).
 #include "platform/LookupThread.h"
+
 #include "platform/SocketErrors.h"
-#include "platform/win32/Window.h"
 #include "platform/win32/Winsock.h"
+
+#include <cstring>
+
+#include <ws2tcpip.h>
 
 namespace platform {
 
-uint16_t StartHostLookup(const std::string &name, const MessageTarget &target) {
-    const uint16_t serial = NextLookupSerial();
-    if (Resolver resolve = ReplacedResolver()) {
-        ResolveOnThread(name, std::move(resolve), target, serial);
-        return serial;
-    }
+int SystemResolve(const std::string &name, std::vector<IpAddress> &addresses) {
     // A lookup may come before any socket was made: without the start-up, it would fail
     // with WSANOTINITIALISED.
     win32::StartSockets();
-    NotifyQueue &queue = *target.OwnerQueue();
-    auto *buffer = new char[MAXGETHOSTSTRUCT];
-    HANDLE task = WSAAsyncGetHostByName(win32::NotifyWindow(queue), win32::kLookupDoneMessage,
-                                        name.c_str(), buffer, MAXGETHOSTSTRUCT);
-    if (!task) {
-        delete[] buffer;
-        // The failure arrives like an answer.
-        queue.Post(LookupDoneMessage(target.TargetId(), serial, WSAGetLastError(), 0));
-        return serial;
+    addrinfo hints{};
+    // Both families, in the order the system prefers. Not AI_ADDRCONFIG, as on POSIX.
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo *result = nullptr;
+    const int r = getaddrinfo(name.c_str(), nullptr, &hints, &result);
+    // Its error codes are the lookup codes themselves (WSAHOST_NOT_FOUND = kErrHostNotFound,
+    // WSATRY_AGAIN, WSANO_RECOVERY, WSANO_DATA), and any other is a Windows Sockets code with a
+    // text of its own: passed on as they are.
+    if (r != 0)
+        return r;
+    for (addrinfo *a = result; a; a = a->ai_next) {
+        IpAddress address;
+        if (a->ai_family == AF_INET) {
+            address.family = IpAddress::Family::V4;
+            std::memcpy(address.bytes.data(),
+                        &reinterpret_cast<const sockaddr_in *>(a->ai_addr)->sin_addr, 4);
+        } else if (a->ai_family == AF_INET6) {
+            address.family = IpAddress::Family::V6;
+            std::memcpy(address.bytes.data(),
+                        &reinterpret_cast<const sockaddr_in6 *>(a->ai_addr)->sin6_addr, 16);
+        } else {
+            continue;
+        }
+        addresses.push_back(address);
     }
-    win32::AddLookup(queue, task, target.TargetId(), serial, buffer);
-    return serial;
+    freeaddrinfo(result);
+    return addresses.empty() ? kErrNoData : 0;
 }
 
 } // namespace platform

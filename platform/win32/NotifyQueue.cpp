@@ -1,17 +1,15 @@
 // The thread's notification queue on Windows: a hidden (message-only) window of the class
-// "PsockWindowClass" per thread. Posted messages, socket notifications (WSAAsyncSelect), host
-// lookups (WSAAsyncGetHostByName) and timers (SetTimer) all arrive in the thread's own message
+// "PsockWindowClass" per thread. Posted messages (host lookups' answers among them), socket
+// notifications (WSAAsyncSelect) and timers (SetTimer) all arrive in the thread's own message
 // queue, and the window's procedure hands them to their targets: whatever loop dispatches the
 // thread's messages (the wait loops here, a dialog's, a message box's) delivers them.
 #include "platform/NotifyQueue.h"
-#include "platform/LookupThread.h"
 
 #include "platform/SocketErrors.h"
 #include "platform/win32/Window.h"
 
 #include <atomic>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <mutex>
 #include <unordered_map>
@@ -19,7 +17,6 @@
 
 namespace platform {
 
-using win32::kLookupDoneMessage;
 using win32::kQueuedMessage;
 using win32::kStopMessage;
 
@@ -58,11 +55,6 @@ struct NotifyQueue::Impl {
         SOCKET socket;
         uint64_t target;
     };
-    struct Lookup {
-        uint64_t target;
-        uint16_t serial;
-        std::unique_ptr<char[]> buffer;
-    };
     struct Timer {
         uint64_t target;
         uint16_t id;
@@ -73,7 +65,6 @@ struct NotifyQueue::Impl {
     std::unordered_map<uint64_t, MessageTarget *> targets;
     std::unordered_map<UINT, Socket> sockets;
     UINT nextSocketMessage = 0;
-    std::unordered_map<HANDLE, Lookup> lookups;
     std::unordered_map<UINT_PTR, Timer> timers;
     UINT_PTR nextTimer = 1;
     std::function<void()> pumpHook;
@@ -116,22 +107,6 @@ struct NotifyQueue::Impl {
             return true;
         }
         switch (message) {
-        case kLookupDoneMessage: {
-            auto it = lookups.find(reinterpret_cast<HANDLE>(wParam));
-            if (it == lookups.end())
-                return true;
-            Lookup lookup = std::move(it->second);
-            lookups.erase(it);
-            int error = WSAGETASYNCERROR(lParam);
-            uint32_t address = 0;
-            const auto *host = reinterpret_cast<const hostent *>(lookup.buffer.get());
-            if (error == 0 && host->h_addrtype == AF_INET && host->h_addr_list[0])
-                std::memcpy(&address, host->h_addr_list[0], sizeof address);
-            else if (error == 0)
-                error = kErrNoData;
-            Deliver(LookupDoneMessage(lookup.target, lookup.serial, error, address));
-            return true;
-        }
         case WM_TIMER: {
             auto it = timers.find(wParam);
             if (it == timers.end())
@@ -197,8 +172,6 @@ struct WindowOwner {
     std::shared_ptr<NotifyQueue> queue = std::make_shared<NotifyQueue>();
     ~WindowOwner() {
         auto &impl = queue->impl();
-        for (auto &[handle, lookup] : impl.lookups)
-            WSACancelAsyncRequest(handle);
         if (HWND window = impl.window.exchange(nullptr))
             DestroyWindow(window);
     }
@@ -339,10 +312,6 @@ UINT RegisterSocket(NotifyQueue &queue, SOCKET socket, uint64_t target) {
 }
 
 void UnregisterSocket(NotifyQueue &queue, UINT message) { queue.impl().sockets.erase(message); }
-
-void AddLookup(NotifyQueue &queue, HANDLE task, uint64_t target, uint16_t serial, char *buffer) {
-    queue.impl().lookups[task] = {target, serial, std::unique_ptr<char[]>(buffer)};
-}
 
 void SetStopHook(NotifyQueue &queue, std::function<void()> hook) {
     queue.impl().stopHook = std::move(hook);

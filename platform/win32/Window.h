@@ -1,7 +1,7 @@
 #pragma once
 
 // What the Windows implementation's files share: each thread's hidden notification window,
-// which receives the socket, lookup, timer and queue messages of that thread's components.
+// which receives the socket, timer and queue messages of that thread's components.
 
 #include "platform/NotifyQueue.h"
 
@@ -13,7 +13,6 @@
 namespace platform::win32 {
 
 // The private messages of the notification window.
-constexpr UINT kLookupDoneMessage = WM_USER + 102; // WSAAsyncGetHostByName: wParam the task
 constexpr UINT kQueuedMessage = WM_USER + 105;     // lParam: a Message posted to the queue
 constexpr UINT kStopMessage = WM_USER + 106;       // a stop request (Ctrl+C) arrived
 
@@ -26,9 +25,6 @@ HWND NotifyWindow(NotifyQueue &queue);
 UINT RegisterSocket(NotifyQueue &queue, SOCKET socket, uint64_t target);
 // Ends a registration: its notifications still queued are dropped.
 void UnregisterSocket(NotifyQueue &queue, UINT message);
-// A WSAAsyncGetHostByName task of `queue`: its answer goes to `target` as the LookupDone
-// message of lookup `serial`; `buffer` (MAXGETHOSTSTRUCT bytes) is freed with the answer.
-void AddLookup(NotifyQueue &queue, HANDLE task, uint64_t target, uint16_t serial, char *buffer);
 
 // Runs `hook` on the queue's thread for each stop request (StopRequests.cpp).
 void SetStopHook(NotifyQueue &queue, std::function<void()> hook);

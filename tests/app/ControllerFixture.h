@@ -71,7 +71,7 @@ class Controller : public ::testing::Test {
             testsupport::UnsetEnv(name);
         platform::SetOsVersionForTesting(platform::OsVersionRecord{10, 0, 0, 2, ""});
         // The built-in mirrors' names are looked up nowhere: no such host.
-        platform::SetResolver([](const std::string &, uint32_t &) {
+        platform::SetResolver([](const std::string &, std::vector<platform::IpAddress> &) {
             return static_cast<int>(platform::kErrHostNotFound);
         });
         auto b = std::make_unique<RecordingBackend>();

@@ -513,7 +513,8 @@ TEST(FetchFileInfo, TheFailureSaysWhy) {
                                        modified, size, nullptr, &failure));
     EXPECT_EQ(failure.text, "Connection refused");
     EXPECT_EQ(failure.kind, engine::FailureKind::Refused);
-    platform::SetResolver([](const std::string &, uint32_t &) { return 11001; });
+    platform::SetResolver(
+        [](const std::string &, std::vector<platform::IpAddress> &) { return 11001; });
     EXPECT_FALSE(engine::FetchFileInfo("http://nowhere.invalid/f", "", 0, modified, size, nullptr,
                                        &failure));
     platform::SetResolver(nullptr);

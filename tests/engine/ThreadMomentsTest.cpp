@@ -16,11 +16,12 @@ namespace {
 // Names resolve to loopback after a delay, so that a lookup is under way for a while.
 struct SlowLoopbackNames {
     explicit SlowLoopbackNames(milliseconds delay) {
-        platform::SetResolver([delay](const std::string &, uint32_t &address) {
-            std::this_thread::sleep_for(delay);
-            address = htonl(INADDR_LOOPBACK);
-            return 0;
-        });
+        platform::SetResolver(
+            [delay](const std::string &, std::vector<platform::IpAddress> &addresses) {
+                std::this_thread::sleep_for(delay);
+                addresses.push_back(platform::Ipv4Address(htonl(INADDR_LOOPBACK)));
+                return 0;
+            });
     }
     ~SlowLoopbackNames() { platform::SetResolver(nullptr); }
 };

@@ -46,8 +46,8 @@ inline testsupport::Script Answer(const std::string &response) {
 // Every host name resolves to 127.0.0.1 while this lives, so that URLs can name hosts.
 struct AnyNameIsLoopback {
     AnyNameIsLoopback() {
-        platform::SetResolver([](const std::string &, uint32_t &a) {
-            a = htonl(INADDR_LOOPBACK);
+        platform::SetResolver([](const std::string &, std::vector<platform::IpAddress> &a) {
+            a.push_back(platform::Ipv4Address(htonl(INADDR_LOOPBACK)));
             return 0;
         });
     }

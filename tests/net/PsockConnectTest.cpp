@@ -18,11 +18,12 @@ namespace {
 // A resolver that answers after a delay, so a lookup can be timed out or cancelled.
 struct SlowResolver {
     explicit SlowResolver(milliseconds delay) {
-        platform::SetResolver([delay](const std::string &, uint32_t &address) {
-            std::this_thread::sleep_for(delay);
-            address = htonl(INADDR_LOOPBACK);
-            return 0;
-        });
+        platform::SetResolver(
+            [delay](const std::string &, std::vector<platform::IpAddress> &addresses) {
+                std::this_thread::sleep_for(delay);
+                addresses.push_back(platform::Ipv4Address(htonl(INADDR_LOOPBACK)));
+                return 0;
+            });
     }
     ~SlowResolver() { platform::SetResolver(nullptr); }
 };
@@ -111,7 +112,8 @@ TEST(PsockConnect, AlreadyConnectedLeavesTheConnectionAlone) {
 }
 
 TEST(PsockConnect, UnresolvableHostAndTheInvalidHostHandler) {
-    platform::SetResolver([](const std::string &, uint32_t &) { return 11001; });
+    platform::SetResolver(
+        [](const std::string &, std::vector<platform::IpAddress> &) { return 11001; });
     {
         TPowersock s;
         s.Host = "nowhere.invalid";
@@ -140,8 +142,8 @@ TEST(PsockConnect, UnresolvableHostAndTheInvalidHostHandler) {
 TEST(PsockConnect, InvalidHostHandlerCanFixTheHost) {
     ScriptedServer server;
     server.Expect({Action::Stall()});
-    platform::SetResolver([](const std::string &name, uint32_t &a) {
-        a = htonl(INADDR_LOOPBACK);
+    platform::SetResolver([](const std::string &name, std::vector<platform::IpAddress> &a) {
+        a.push_back(platform::Ipv4Address(htonl(INADDR_LOOPBACK)));
         return name == "good" ? 0 : 11001;
     });
     TPowersock s;
@@ -158,7 +160,7 @@ TEST(PsockConnect, InvalidHostHandlerCanFixTheHost) {
 
 TEST(PsockConnect, HostNamesUpTo255CharactersAndNoLonger) {
     std::string seen;
-    platform::SetResolver([&](const std::string &name, uint32_t &) {
+    platform::SetResolver([&](const std::string &name, std::vector<platform::IpAddress> &) {
         seen = name;
         return 11001;
     });
@@ -210,13 +212,13 @@ TEST(PsockConnect, LateAnswerOfAnAbandonedLookupIsNotTakenForTheNextOne) {
     ScriptedServer server;
     server.SetDefault({Action::Stall()});
     std::atomic<int> calls{0};
-    platform::SetResolver([&](const std::string &, uint32_t &a) {
+    platform::SetResolver([&](const std::string &, std::vector<platform::IpAddress> &a) {
         if (calls++ == 0) {
             std::this_thread::sleep_for(150ms);
-            a = htonl(0x7F000002); // 127.0.0.2: the stale answer
+            a.push_back(platform::Ipv4Address(htonl(0x7F000002))); // 127.0.0.2: the stale answer
         } else {
             std::this_thread::sleep_for(300ms);
-            a = htonl(INADDR_LOOPBACK);
+            a.push_back(platform::Ipv4Address(htonl(INADDR_LOOPBACK)));
         }
         return 0;
     });

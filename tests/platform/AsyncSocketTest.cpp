@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -51,7 +53,26 @@ struct Listener {
     ~Listener() { CloseSocket(fd); }
 };
 
-uint32_t Loopback() { return htonl(INADDR_LOOPBACK); }
+IpAddress Loopback() {
+    return Ipv4Address(htonl(INADDR_LOOPBACK));
+}
+
+IpAddress Ipv6Loopback() {
+    IpAddress a;
+    a.family = IpAddress::Family::V6;
+    a.bytes[15] = 1;
+    return a;
+}
+
+// The addresses of a finished lookup, or none.
+std::vector<IpAddress> LookUp(const std::string &name, uint16_t &error) {
+    Events ev;
+    StartHostLookup(name, ev);
+    PumpUntil([&] { return ev.Find(MessageKind::LookupDone) != nullptr; }, 5000ms);
+    const Message *m = ev.Find(MessageKind::LookupDone);
+    error = m ? m->error : 0xffff;
+    return m && m->addresses ? *m->addresses : std::vector<IpAddress>{};
+}
 
 } // namespace
 
@@ -71,6 +92,43 @@ TEST(AsyncSocket, ConnectGivesOneConnectEventThenAWriteEvent) {
     EXPECT_EQ(ev.Count(kEventWrite), 1) << "write is not re-posted without a blocked send";
     SocketHandle peer = l.Accept();
     CloseSocket(peer);
+}
+
+TEST(AsyncSocket, ConnectsOverIpv6AndIpv4Loopback) {
+    uint16_t port6 = 0;
+    SocketHandle listener6 = testsupport::OpenIpv6LoopbackListener(4, port6);
+    if (listener6 == testsupport::kNoSocket)
+        GTEST_SKIP() << "::1 cannot be bound here (no IPv6)";
+    Listener l4;
+    struct Case {
+        IpAddress address;
+        uint16_t port;
+        SocketHandle listener;
+    };
+    for (const Case &c :
+         {Case{Ipv6Loopback(), htons(port6), listener6}, Case{Loopback(), l4.port, l4.fd}}) {
+        SCOPED_TRACE(IpAddressText(c.address));
+        Events ev;
+        auto s = AsyncSocket::Create(c.address.family);
+        ASSERT_TRUE(s);
+        s->Select(ev, kAllEvents);
+        EXPECT_EQ(s->Connect(c.address, c.port), -1);
+        EXPECT_EQ(LastSocketError(), kErrWouldBlock);
+        SocketHandle peer = accept(c.listener, nullptr, nullptr);
+        ASSERT_NE(peer, testsupport::kNoSocket);
+        ASSERT_TRUE(PumpUntil([&] { return ev.Count(kEventConnect) == 1; }));
+        EXPECT_EQ(ev.Find(MessageKind::SocketEvent, kEventConnect)->error, 0);
+        EXPECT_EQ(s->Send("v6v4", 4), 4);
+        char got[4] = {};
+        EXPECT_EQ(recv(peer, got, 4, 0), 4);
+        EXPECT_EQ(std::string(got, 4), "v6v4");
+        CloseSocket(peer);
+    }
+    CloseSocket(listener6);
+    auto v4 = AsyncSocket::Create();
+    ASSERT_TRUE(v4);
+    EXPECT_EQ(v4->Connect(Ipv6Loopback(), htons(port6)), -1);
+    EXPECT_EQ(LastSocketError(), kErrAfNoSupport) << "an IPv4 socket takes no IPv6 address";
 }
 
 TEST(AsyncSocket, RefusedConnectArrivesAsAConnectEventWithTheError) {
@@ -182,9 +240,47 @@ TEST(HostLookup, LocalhostResolvesAsynchronously) {
     EXPECT_EQ(m->address, htonl(INADDR_LOOPBACK));
 }
 
+TEST(HostLookup, TheSystemGivesIpv6AndIpv4AddressesWithTheFirstIpv4ForIpv4Callers) {
+    uint16_t error = 0;
+    EXPECT_EQ(LookUp("::1", error), std::vector<IpAddress>{Ipv6Loopback()});
+    EXPECT_EQ(error, 0);
+    EXPECT_EQ(LookUp("127.0.0.1", error), std::vector<IpAddress>{Loopback()});
+    EXPECT_EQ(error, 0);
+    const std::vector<IpAddress> local = LookUp("localhost", error);
+    EXPECT_EQ(error, 0);
+    EXPECT_NE(std::find(local.begin(), local.end(), Loopback()), local.end())
+        << "localhost's IPv4 address is not hidden, also with only loopback up";
+
+    // Those who know IPv4 only get its first IPv4 address, wherever it stands in the list.
+    SetResolver([](const std::string &name, std::vector<IpAddress> &addresses) {
+        addresses.push_back(Ipv6Loopback());
+        if (name == "both") {
+            addresses.push_back(Ipv4Address(htonl(0x7F000002)));
+            addresses.push_back(Loopback());
+        }
+        return 0;
+    });
+    Events both, v6only;
+    StartHostLookup("both", both);
+    StartHostLookup("v6only", v6only);
+    const bool done = PumpUntil(
+        [&] { return both.Find(MessageKind::LookupDone) && v6only.Find(MessageKind::LookupDone); });
+    SetResolver(nullptr);
+    ASSERT_TRUE(done);
+    const Message *m = both.Find(MessageKind::LookupDone);
+    EXPECT_EQ(m->address, htonl(0x7F000002));
+    ASSERT_TRUE(m->addresses);
+    EXPECT_EQ(m->addresses->size(), 3u);
+    m = v6only.Find(MessageKind::LookupDone);
+    EXPECT_EQ(m->error, 0);
+    EXPECT_EQ(m->address, 0u);
+    ASSERT_TRUE(m->addresses);
+    EXPECT_EQ(*m->addresses, std::vector<IpAddress>{Ipv6Loopback()});
+}
+
 TEST(HostLookup, AReplacedResolverRunsOffTheCallersThreadAndItsErrorsArrive) {
     std::thread::id resolvedOn;
-    SetResolver([&](const std::string &name, uint32_t &) {
+    SetResolver([&](const std::string &name, std::vector<platform::IpAddress> &) {
         resolvedOn = std::this_thread::get_id();
         return name == "nowhere" ? kErrHostNotFound : 0;
     });

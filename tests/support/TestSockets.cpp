@@ -68,9 +68,9 @@ bool RunningUnderWine() {
     return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
-SocketHandle OpenTcpSocket() {
+SocketHandle OpenTcpSocket(int family) {
     StartSockets();
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    SOCKET s = socket(family, SOCK_STREAM, IPPROTO_TCP);
     if (s != INVALID_SOCKET)
         SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
     return s;
@@ -199,8 +199,8 @@ int LastSocketErrno() {
     return errno;
 }
 
-SocketHandle OpenTcpSocket() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
+SocketHandle OpenTcpSocket(int family) {
+    int fd = socket(family, SOCK_STREAM, 0);
     if (fd >= 0)
         SetCloseOnExec(fd);
     return fd;
@@ -326,6 +326,25 @@ SocketHandle OpenLoopbackListener(int backlog, uint16_t &port) {
         return kNoSocket;
     }
     port = ntohs(sa.sin_port);
+    return s;
+}
+
+SocketHandle OpenIpv6LoopbackListener(int backlog, uint16_t &port) {
+    SocketHandle s = OpenTcpSocket(AF_INET6);
+    if (s == kNoSocket)
+        return s;
+    sockaddr_in6 sa{};
+    sa.sin6_family = AF_INET6;
+    sa.sin6_addr.s6_addr[15] = 1; // ::1
+    socklen_t len = sizeof sa;
+    if (bind(s, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0 || listen(s, backlog) != 0 ||
+        getsockname(s, reinterpret_cast<sockaddr *>(&sa), &len) != 0) {
+        int err = LastSocketErrno();
+        CloseSocket(s);
+        errno = err;
+        return kNoSocket;
+    }
+    port = ntohs(sa.sin6_port);
     return s;
 }
 

@@ -40,8 +40,9 @@ bool RunningUnderWine();
 // The error number of the last failed socket call on this thread, as an errno value.
 int LastSocketErrno();
 
-// A TCP/IPv4 socket, not inherited by child processes; kNoSocket on failure.
-SocketHandle OpenTcpSocket();
+// A TCP socket of the family (AF_INET, AF_INET6), not inherited by child processes; kNoSocket
+// on failure.
+SocketHandle OpenTcpSocket(int family = AF_INET);
 void CloseSocket(SocketHandle s);
 void SetNonBlocking(SocketHandle s);
 void SetNoDelay(SocketHandle s);
@@ -63,6 +64,8 @@ long ReceiveNow(SocketHandle s, void *buffer, size_t len);
 // A socket bound to 127.0.0.1 (port 0: ephemeral) and listening; kNoSocket on failure, with
 // LastSocketErrno() telling why. `port` receives the bound port in host order.
 SocketHandle OpenLoopbackListener(int backlog, uint16_t &port);
+// The same on ::1; kNoSocket when it cannot be bound (no IPv6 here, or it is switched off).
+SocketHandle OpenIpv6LoopbackListener(int backlog, uint16_t &port);
 // Accepts a connection from a listener: the new socket is non-blocking and not inherited;
 // kNoSocket on failure (LastSocketErrno()).
 SocketHandle AcceptConnection(SocketHandle listener);

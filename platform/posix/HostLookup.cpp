@@ -12,6 +12,10 @@
 namespace platform {
 
 int SystemResolve(const std::string &name, std::vector<IpAddress> &addresses) {
+    // No name is no host. Windows would answer with this machine's own addresses (and glibc
+    // refuses it): refused alike on both systems, so that an empty host never connects here.
+    if (name.empty())
+        return kErrHostNotFound;
     addrinfo hints{};
     // Both families, in the order the system prefers (RFC 6724 in glibc). Not AI_ADDRCONFIG:
     // with only loopback up, glibc would then hide the IPv4 loopback addresses too.

@@ -11,6 +11,10 @@
 namespace platform {
 
 int SystemResolve(const std::string &name, std::vector<IpAddress> &addresses) {
+    // No name is no host. Windows would answer with this machine's own addresses (and glibc
+    // refuses it): refused alike on both systems, so that an empty host never connects here.
+    if (name.empty())
+        return kErrHostNotFound;
     // A lookup may come before any socket was made: without the start-up, it would fail
     // with WSANOTINITIALISED.
     win32::StartSockets();

@@ -250,6 +250,8 @@ TEST(HostLookup, TheSystemGivesIpv6AndIpv4AddressesWithTheFirstIpv4ForIpv4Caller
     EXPECT_EQ(error, 0);
     EXPECT_NE(std::find(local.begin(), local.end(), Loopback()), local.end())
         << "localhost's IPv4 address is not hidden, also with only loopback up";
+    EXPECT_TRUE(LookUp("", error).empty());
+    EXPECT_EQ(error, kErrHostNotFound) << "an empty name is no host, not this machine";
 
     // Those who know IPv4 only get its first IPv4 address, wherever it stands in the list.
     SetResolver([](const std::string &name, std::vector<IpAddress> &addresses) {

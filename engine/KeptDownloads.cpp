@@ -1,9 +1,9 @@
 #include "engine/KeptDownloads.h"
 
 #include "engine/FileSink.h"
+#include "net/UrlParts.h"
 #include "platform/Files.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <set>
 
@@ -22,21 +22,15 @@ constexpr int64_t kUnfinishedRecordAfter = 60;
 // The longest validator kept: a header value longer than this is not a file's version.
 constexpr size_t kLongestValidator = 1024;
 
+// A value that can go into a request header (and a record's line) as it is.
 bool Printable(const std::string &value) {
-    return value.size() <= kLongestValidator && std::all_of(value.begin(), value.end(), [](char c) {
-               return static_cast<unsigned char>(c) >= 0x20 && c != 0x7f;
-           });
-}
-
-bool EndsWith(const std::string &text, const std::string &end) {
-    return text.size() >= end.size() &&
-           text.compare(text.size() - end.size(), end.size(), end) == 0;
+    return value.size() <= kLongestValidator && net::ControlCharacterIn(value).empty();
 }
 
 // The record's name that `name` has while it is written, before its rename (the record's name
 // with more after it, and a leading dot on POSIX systems); empty for other names.
 std::string RecordBeingWritten(const std::string &name) {
-    const size_t start = name.rfind(".tlv", 0) == 0 ? 1 : 0;
+    const size_t start = name.starts_with(".tlv") ? 1 : 0;
     const size_t end = name.find(".resume.", start);
     if (name.compare(start, 3, "tlv") != 0 || end == std::string::npos)
         return "";
@@ -71,7 +65,7 @@ Validators Recordable(const Validators &validators) {
 std::string ResumeValidator(const Validators &validators) {
     const std::string &tag = validators.ETag;
     // A weak ETag ("W/...") never matches in If-Range: the date is the better validator then.
-    if (!tag.empty() && tag.rfind("W/", 0) != 0 && Printable(tag))
+    if (!tag.empty() && !tag.starts_with("W/") && Printable(tag))
         return tag;
     return Printable(validators.LastModified) ? validators.LastModified : "";
 }
@@ -115,7 +109,7 @@ void TidyFolder(const std::string &directory, int64_t now, const std::string &ow
     // The working files that records name: a kept download's, never an orphan.
     std::set<std::string> named;
     for (const platform::FolderEntry &file : files) {
-        if (file.name.rfind("tlv", 0) != 0 || !EndsWith(file.name, ".resume"))
+        if (!file.name.starts_with("tlv") || !file.name.ends_with(".resume"))
             continue;
         DownloadRecord record;
         const bool readable = ReadRecord(directory + file.name, record);

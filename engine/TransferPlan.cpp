@@ -107,16 +107,16 @@ TransferPlan::TransferPlan(int64_t size, std::vector<Location> locations,
                            const std::vector<std::pair<int64_t, int64_t>> &done)
     : TransferPlan(size, std::move(locations), ranges) {
     // The bytes already there that no worker fetches again: segments of nobody's, complete.
-    for (const auto &[first, last] : done) {
+    for (const auto &there : done) {
         const bool fetched = std::any_of(ranges.begin(), ranges.end(), [&](const auto &r) {
-            return r.first <= last && first <= r.second;
+            return r.first <= there.second && there.first <= r.second;
         });
         if (fetched)
             continue;
         auto segment = std::make_shared<Segment>();
-        segment->First = first;
-        segment->Last = last;
-        segment->Claimed = segment->Received = last - first + 1;
+        segment->First = there.first;
+        segment->Last = there.second;
+        segment->Claimed = segment->Received = there.second - there.first + 1;
         segments_.push_back(segment);
     }
 }

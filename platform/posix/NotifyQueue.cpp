@@ -97,16 +97,16 @@ struct NotifyQueue::Impl {
         if (next == armedFor)
             return;
         armedFor = next;
-        itimerspec spec{};
+        itimerspec due{};
         if (next != Clock::time_point::max()) {
             // Relative, at least 1 ns: a zero value would disarm a timer that is due now.
             const auto left = std::max<Clock::duration::rep>(
                 1,
                 std::chrono::duration_cast<std::chrono::nanoseconds>(next - Clock::now()).count());
-            spec.it_value.tv_sec = static_cast<time_t>(left / 1000000000);
-            spec.it_value.tv_nsec = static_cast<long>(left % 1000000000);
+            due.it_value.tv_sec = static_cast<time_t>(left / 1000000000);
+            due.it_value.tv_nsec = static_cast<long>(left % 1000000000);
         }
-        timerfd_settime(timerFd, 0, &spec, nullptr);
+        timerfd_settime(timerFd, 0, &due, nullptr);
     }
 
     // Messages left over after a pass keep the descriptor readable, so that a loop waiting

@@ -1,6 +1,7 @@
 // The record kept beside an interrupted download's working file: its bytes, and what a later
 // run accepts of them.
 #include "engine/DownloadRecord.h"
+#include "tests/support/SealedRecord.h"
 
 #include <gtest/gtest.h>
 
@@ -13,19 +14,8 @@ namespace {
 using engine::DecodeRecord;
 using engine::EncodeRecord;
 using engine::RecordStatus;
+using testsupport::SealedRecord;
 using Ranges = std::vector<std::pair<int64_t, int64_t>>;
-
-// A record as a person would write one: its text above the checksum line, sealed with a CRC-32
-// computed here (the golden record below shows this one agrees with zlib's).
-std::string Sealed(const std::string &text) {
-    uint32_t crc = 0xFFFFFFFFu;
-    for (unsigned char byte : text)
-        for (int bit = 0; bit < 8; ++bit, byte >>= 1)
-            crc = ((crc ^ byte) & 1u) ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
-    char line[20];
-    std::snprintf(line, sizeof line, "checksum %08x\n", static_cast<unsigned>(~crc));
-    return text + line;
-}
 
 const std::string kHead = "Talvex download record 1\nurl http://h/f\nname f\nworking tlv1.tmp\n";
 
@@ -70,7 +60,7 @@ TEST(DownloadRecord, WritesTheTextALaterRunReadsBack) {
     minimal.WorkingName = "tlv1.tmp";
     ASSERT_EQ(DecodeRecord(EncodeRecord(minimal), read), RecordStatus::Good);
     EXPECT_EQ(read, minimal);
-    EXPECT_EQ(EncodeRecord(minimal), Sealed(kHead + "size 0\n"));
+    EXPECT_EQ(EncodeRecord(minimal), SealedRecord(kHead + "size 0\n"));
 }
 
 TEST(DownloadRecord, AnyChangedMissingOrAddedByteIsDamage) {
@@ -133,17 +123,17 @@ TEST(DownloadRecord, ACorrectChecksumDoesNotMakeBadFieldsGood) {
     engine::DownloadRecord read;
     for (const Row &row : rows) {
         SCOPED_TRACE(row.fields);
-        EXPECT_EQ(DecodeRecord(Sealed(kHead + row.fields), read), row.status);
+        EXPECT_EQ(DecodeRecord(SealedRecord(kHead + row.fields), read), row.status);
     }
     std::string many = kHead + "size 100000\n";
     for (int i = 0; i < 4096; ++i)
         many += "done " + std::to_string(2 * i) + " " + std::to_string(2 * i) + "\n";
-    EXPECT_EQ(DecodeRecord(Sealed(many), read), RecordStatus::Good);
-    EXPECT_EQ(DecodeRecord(Sealed(many + "done 9000 9000\n"), read), RecordStatus::Damaged);
+    EXPECT_EQ(DecodeRecord(SealedRecord(many), read), RecordStatus::Good);
+    EXPECT_EQ(DecodeRecord(SealedRecord(many + "done 9000 9000\n"), read), RecordStatus::Damaged);
 
     // The longest record, and one byte more.
     const auto withETag = [](size_t length) {
-        return Sealed(kHead + "size 1\netag " + std::string(length, 'x') + "\n");
+        return SealedRecord(kHead + "size 1\netag " + std::string(length, 'x') + "\n");
     };
     const size_t fits = engine::kLongestRecord - withETag(0).size();
     EXPECT_EQ(DecodeRecord(withETag(fits), read), RecordStatus::Good);

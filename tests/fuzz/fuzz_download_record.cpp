@@ -2,6 +2,7 @@
 // disk and must not trust. Each input is read as it is, and sealed with a correct checksum line
 // (random bytes seldom carry one, and the fields behind it are what is read most).
 #include "engine/DownloadRecord.h"
+#include "tests/support/SealedRecord.h"
 #include "tests/fuzz/FuzzCheck.h"
 
 #include <algorithm>
@@ -9,16 +10,7 @@
 
 namespace {
 
-// `text` with the checksum line that makes it pass (CRC-32, reflected polynomial 0xEDB88320).
-std::string Sealed(const std::string &text) {
-    uint32_t crc = 0xFFFFFFFFu;
-    for (unsigned char byte : text)
-        for (int bit = 0; bit < 8; ++bit, byte >>= 1)
-            crc = ((crc ^ byte) & 1u) ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
-    char line[20];
-    std::snprintf(line, sizeof line, "checksum %08x\n", static_cast<unsigned>(~crc));
-    return text + line;
-}
+using testsupport::SealedRecord;
 
 // The lines of a record above its checksum line, sorted: a record read back and written again
 // holds the same lines, in the writer's order.
@@ -64,6 +56,6 @@ void Read(const std::string &bytes) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const std::string bytes = fuzz::Text(data, size);
     Read(bytes);
-    Read(Sealed(bytes));
+    Read(SealedRecord(bytes));
     return 0;
 }

@@ -2,6 +2,7 @@
 // The data transfer operations are in PsockTransfer.cpp.
 #include "net/Psock.h"
 
+#include "net/PsockConnectAttempt.h"
 #include "net/PsockTls.h"
 #include "net/SocketErrorTable.h"
 #include "platform/HostLookup.h"
@@ -54,6 +55,7 @@ bool TPowersock::CreateSocket(bool linger) {
     auto s = platform::AsyncSocket::Create();
     if (!s || s->Handle() >= kNoSocket)
         return false;
+    ResetOnClose = linger;
     if (linger)
         s->SetLinger(true, 0);
     s->Select(*this, platform::kAllEvents);
@@ -133,13 +135,13 @@ void TPowersock::DispatchSocketMessage(const platform::Message &m) {
     case MessageKind::LookupDone:
         if (m.event != LookupSerial)
             break; // the late answer of an abandoned lookup
-        // Connections are made over IPv4 only so far: a name with IPv6 addresses alone has no
-        // address to connect to, as when the lookup asked for IPv4 only.
         LookupError = m.error;
-        if (m.error == 0 && m.address == 0)
+        LookupAddresses.clear();
+        if (m.error == 0 && m.addresses)
+            LookupAddresses = *m.addresses;
+        if (m.error == 0 && LookupAddresses.empty())
             LookupError = platform::kErrNoData;
         LastEventOk = LookupError == 0;
-        LookupAddress = m.address;
         LookupDone = true;
         break;
     case MessageKind::WritePending: WriteFromStream(); break;
@@ -169,110 +171,6 @@ void TPowersock::WaitUntil(const std::function<bool()> &done, bool dataWait) {
     }
 }
 
-void TPowersock::ResolveHost() {
-    ReportStatus(8, "Resolve Host");
-    const std::string &name = Proxy.empty() ? Host : Proxy;
-    if (name.size() > 255)
-        throw ESockError("Host name too long");
-    uint32_t address = 0;
-    if (platform::ParseDottedAddress(name.c_str(), address)) {
-        RemoteAddress = address;
-        return;
-    }
-    RemoteAddress = 0;
-    TimerOn();
-    LookupDone = false;
-    LookupError = platform::kErrHostNotFound; // until the lookup answers
-    LookupSerial = platform::StartHostLookup(name.c_str(), *this);
-    WaitUntil([this] { return LookupDone || TimedOut; }, false);
-    TimerOff();
-    if (TimedOut)
-        throw ESockError("Host Lookup Timed Out", SockFailure::LookupTimedOut);
-    if (CancelRequested)
-        throw ESockError("Host Lookup Canceled", SockFailure::Cancelled);
-    if (LookupError != 0) {
-        LastSocketError = LookupError; // why it failed ("Host not found")
-        throw ESockError("Host Lookup Failed", SockFailure::HostNotFound);
-    }
-    RemoteAddress = LookupAddress;
-    if (OnHostResolved)
-        OnHostResolved(this);
-}
-
-void TPowersock::Connect() {
-    ReportStatus(8, "Connecting");
-    CancelRequested = false;
-    // A component given up before (or while) it connects stays cancelled: the mark is read
-    // after the clear, and the one who sets it cancels after setting it.
-    if (Abandoned) {
-        CancelRequested = true;
-        throw ESockError("Connection Canceled", SockFailure::Cancelled);
-    }
-    if (IsConnected)
-        throw ESockError("Already connected");
-    SecureFailure.clear();
-    ProxyAuthAsked = false;
-
-    for (int retries = 0;; ++retries) {
-        try {
-            ResolveHost();
-        } catch (const ESockError &e) {
-            if (e.Kind() != SockFailure::HostNotFound)
-                throw; // time-out, cancel, a name too long
-        }
-        if (RemoteAddress != 0)
-            break;
-        bool handled = false;
-        if (retries > 0 || !OnInvalidHost)
-            throw ESockError("Null Remote Address", SockFailure::HostNotFound);
-        OnInvalidHost(handled);
-        if (!handled)
-            throw ESockError("Null Remote Address", SockFailure::HostNotFound);
-    }
-
-    if (!Socket && !CreateSocket(false))
-        throw ESockError("Initializaton of windows sockets failed");
-    std::string text;
-    RemotePort = platform::HostToNetwork16(
-        static_cast<uint16_t>(Proxy.empty() ? Port : ProxyPort));
-    LookupDone = false;
-    LastEventOk = true;
-    ConnectEventSeen = false;
-    ConnectEventOk = false;
-    if (Socket->Connect(platform::Ipv4Address(RemoteAddress), RemotePort) != 0)
-        CheckSocketError(platform::kErrWouldBlock, text);
-
-    TimerOn();
-    WaitUntil([this] { return ConnectEventSeen || TimedOut; }, false);
-    bool connected = !TimedOut && !CancelRequested && ConnectEventOk;
-    // The tunnel and the handshake belong to the connect phase: the same timer bounds them.
-    if (connected && UseTls)
-        connected = SecureConnection();
-    TimerOff();
-    if (connected) {
-        if (UseTls && OnConnect)
-            OnConnect(this);
-        return;
-    }
-    if (IsConnected && UseTls) {
-        // A connection whose tunnel or handshake failed cannot carry a request: close it.
-        try {
-            RequestCloseSocket();
-        } catch (const ESockError &) {
-            // The failure below is the one that counts.
-        }
-    }
-    if (OnConnectionFailed)
-        OnConnectionFailed(this);
-    if (TimedOut)
-        throw ESockError("Connection Timed out", SockFailure::ConnectTimedOut);
-    if (CancelRequested)
-        throw ESockError("Connection Canceled", SockFailure::Cancelled);
-    if (!SecureFailure.empty())
-        throw ESockError(SecureFailure, ProxyAuthAsked ? SockFailure::ProxyAuth : SockFailure::Tls);
-    throw ESockError("Connection Failed", SockFailure::ConnectFailed);
-}
-
 void TPowersock::Disconnect() {
     ReportStatus(8, "Disconnecting");
     RequestCloseSocket();
@@ -290,6 +188,8 @@ void TPowersock::AbortOperation() {}
 void TPowersock::RequestCloseSocket() {
     ReportStatus(4, "Request Close Socket");
     IsConnected = false;
+    for (auto &attempt : Attempts)
+        attempt->StopPassingOn();
     if (Tls) {
         if (TlsReady)
             Tls->Shutdown();
@@ -333,7 +233,7 @@ void TPowersock::TimerTriggered(TObject *) {
 }
 
 std::string TPowersock::RemoteAddressText() const {
-    return platform::DottedAddressText(RemoteAddress);
+    return platform::IpAddressText(RemoteAddress);
 }
 
 void TPowersock::ReportStatus(uint8_t level, const std::string &text) {

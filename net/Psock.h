@@ -8,6 +8,7 @@
 #include "platform/ThreadTimer.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -63,8 +64,8 @@ using TOnErrorEvent =
 // The no-socket value of SocketHandle().
 constexpr uint16_t kNoSocket = 65535;
 
-// A TCP client over IPv4 that turns the socket's asynchronous notifications into blocking
-// operations. Every wait pumps the owning thread's messages (at most 2 ms blocked at a time)
+// A TCP client over IPv6 and IPv4 that turns the socket's asynchronous notifications into
+// blocking operations. Every wait pumps the owning thread's messages (at most 2 ms blocked at a time)
 // and re-tests its flags, so it stays cancellable. One component belongs to the thread that
 // created it; only Cancel and AbortOperation may be called from another thread.
 class TPowersock : public TObject, private platform::MessageTarget {
@@ -74,8 +75,11 @@ class TPowersock : public TObject, private platform::MessageTarget {
     ~TPowersock() override;
 
     // Resolves Host (or Proxy) and connects to Port (or ProxyPort); with UseTls it then opens
-    // a tunnel to Host:Port through the proxy (if any) and makes the connection TLS. Blocks
-    // until connected, TimeOut ms per phase (lookup; connect with tunnel and handshake;
+    // a tunnel to Host:Port through the proxy (if any) and makes the connection TLS. A name
+    // with several addresses is connected to by a race: the families take turns, each
+    // attempt starting kNextAttemptDelay after the one before (at once when every running one
+    // has failed), the first connection made is kept and the others closed. Blocks until
+    // connected, TimeOut ms per phase (lookup; the whole race with tunnel and handshake;
     // 0 = no limit) or Cancel; throws ESockError, for a refused certificate or tunnel with
     // the reason (e.g. "Certificate verification failed: certificate has expired").
     virtual void Connect();
@@ -121,6 +125,8 @@ class TPowersock : public TObject, private platform::MessageTarget {
     uint16_t SocketHandle() const;
 
     // Published properties.
+    // A name, an IPv4 address or an IPv6 address (with or without the brackets of a URL). An
+    // IPv6 zone id ("fe80::1%eth0") names no host here.
     std::string Host;
     int32_t Port = 0;
     int32_t TimeOut = 0;
@@ -165,7 +171,10 @@ class TPowersock : public TObject, private platform::MessageTarget {
     bool TransferActive = false, FileTransfer = false, SendDone = false, InHandler = false;
     int32_t LastSocketError = 0;
     std::string LastStatus;
-    uint32_t RemoteAddress = 0; // network byte order; 0 while unresolved
+    // Every address of the host (or proxy) in the resolver's order, and the one connected to
+    // (until connected, the first); empty and Family::None while unresolved.
+    std::vector<platform::IpAddress> RemoteAddresses;
+    platform::IpAddress RemoteAddress;
     uint16_t RemotePort = 0;    // network byte order
     std::vector<std::string> WinsockInfo;
     int64_t SendProgress = 0, ReceiveProgress = 0, TransferSize = 0;
@@ -219,6 +228,22 @@ class TPowersock : public TObject, private platform::MessageTarget {
     // The buffer of one receive, kept for the component's life.
     char *ReceiveBuffer();
     bool CreateSocket(bool linger);
+    // The connection race of Connect (PsockConnect.cpp). RaceStep starts the next attempt when
+    // it is due and tells whether the race has ended: a connection was made (ConnectEventOk)
+    // or every address failed (LastSocketError from the last one).
+    class ConnectAttempt;
+    struct Race {
+        std::vector<platform::IpAddress> order;
+        size_t next = 0;
+        std::chrono::steady_clock::time_point lastStart;
+        int lastError = 0;
+    };
+    bool RaceStep(Race &race);
+    void StartAttempt(Race &race);
+    // The first attempt that connects: its socket becomes the component's.
+    void TakeConnection(ConnectAttempt &attempt, const platform::Message &connectEvent);
+    // Closes every attempt but the one whose socket the component took.
+    void EndRace();
     void InitializeWinsock();
     void FireSocketError(int code);
     // After a data wait: a cancel ends it with its abort text and clears the flag.
@@ -252,11 +277,16 @@ class TPowersock : public TObject, private platform::MessageTarget {
     void ReportReceiveError(int code);
 
     std::unique_ptr<platform::AsyncSocket> Socket;
+    // The attempts of the running race; afterwards only the one connected, which passes its
+    // socket's events on to the component.
+    std::vector<std::unique_ptr<ConnectAttempt>> Attempts;
+    // The sockets are made to reset their connection when closed (the first one is).
+    bool ResetOnClose = false;
     std::thread::id Owner;
     std::unique_ptr<platform::TThreadTimer> Timer;
     uint16_t LookupSerial = 0;
     uint16_t LookupError = 0;
-    uint32_t LookupAddress = 0;
+    std::vector<platform::IpAddress> LookupAddresses;
     bool ConnectEventSeen = false, ConnectEventOk = false;
     uint64_t BytesMoved = 0;         // every byte received or sent, for the stall time-out
     int64_t CaptureLeft = -1;        // what the running capture may still take (-1: no limit)

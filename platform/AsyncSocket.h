@@ -55,11 +55,6 @@ class AsyncSocket {
     virtual int Close() = 0;
 };
 
-// Dotted IPv4 text to an address in network order; false for anything else, the broadcast
-// address 255.255.255.255 included (it equals the conversion's failure value).
-bool ParseDottedAddress(const char *text, uint32_t &address);
-// The dotted text of an address in network order.
-std::string DottedAddressText(uint32_t address);
 uint16_t HostToNetwork16(uint16_t v);
 
 // What the socket layer tells about itself at start-up (one line each).

@@ -29,11 +29,6 @@ Message LookupDoneMessage(uint64_t target, uint16_t serial, int code,
     m.error = static_cast<uint16_t>(code);
     if (code != 0)
         return m;
-    for (const IpAddress &a : addresses)
-        if (a.family == IpAddress::Family::V4) {
-            m.address = Ipv4NetworkOrder(a);
-            break;
-        }
     m.addresses = std::make_shared<const std::vector<IpAddress>>(std::move(addresses));
     return m;
 }

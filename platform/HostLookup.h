@@ -12,8 +12,7 @@ namespace platform {
 
 // Starts an asynchronous lookup of `name` (IPv6 and IPv4) on a resolver thread of its own.
 // When it ends, a LookupDone message is posted to `target`: error 0 with every address of the
-// name in the system's order (`addresses`) and the first IPv4 one (`address`, network byte
-// order, 0 when there is none), or a lookup error code (kErrHostNotFound ...). Never blocks the
+// name in the system's order (`addresses`), or a lookup error code (kErrHostNotFound ...). Never blocks the
 // caller. A lookup nobody waits for any more is abandoned: its message is dropped if the target
 // is gone. Returns the lookup's serial number, which its LookupDone message carries as `event`,
 // so that a late answer to an abandoned lookup is not taken for the answer to a newer one.

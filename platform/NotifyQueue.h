@@ -24,7 +24,6 @@ struct Message {
     uint64_t target = 0;  // id of the receiving MessageTarget
     uint16_t event = 0;   // socket event code, or timer id
     uint16_t error = 0;   // socket error code, 0 for none
-    uint32_t address = 0; // lookup result: its first IPv4 address, in network byte order
     // Lookup result: every address of the name, in the resolver's order; null on failure.
     std::shared_ptr<const std::vector<IpAddress>> addresses;
     std::function<void()> closure;

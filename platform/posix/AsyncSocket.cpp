@@ -220,22 +220,6 @@ std::unique_ptr<AsyncSocket> AsyncSocket::Create(IpAddress::Family family) {
     return std::make_unique<PosixSocket>(fd, family);
 }
 
-bool ParseDottedAddress(const char *text, uint32_t &address) {
-    in_addr_t a = inet_addr(text);
-    if (a == INADDR_NONE)
-        return false;
-    address = a;
-    return true;
-}
-
-std::string DottedAddressText(uint32_t address) {
-    in_addr a{};
-    a.s_addr = address;
-    char buf[INET_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET, &a, buf, sizeof buf);
-    return buf;
-}
-
 uint16_t HostToNetwork16(uint16_t v) { return htons(v); }
 
 SocketLayerInfo QuerySocketLayerInfo() {

@@ -153,23 +153,6 @@ std::unique_ptr<AsyncSocket> AsyncSocket::Create(IpAddress::Family family) {
     return std::make_unique<WinsockSocket>(s, family);
 }
 
-bool ParseDottedAddress(const char *text, uint32_t &address) {
-    StartSockets();
-    const unsigned long a = inet_addr(text);
-    if (a == INADDR_NONE)
-        return false;
-    address = a;
-    return true;
-}
-
-std::string DottedAddressText(uint32_t address) {
-    StartSockets();
-    in_addr a{};
-    a.s_addr = address;
-    const char *text = inet_ntoa(a);
-    return text ? text : "";
-}
-
 uint16_t HostToNetwork16(uint16_t v) { return htons(v); }
 
 SocketLayerInfo QuerySocketLayerInfo() {

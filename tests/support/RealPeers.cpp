@@ -36,7 +36,9 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-constexpr auto kStartTimeout = 5s; // per launch attempt
+// Per launch attempt; generous, since a machine running the whole suite can take seconds to
+// start a Python interpreter.
+constexpr auto kStartTimeout = 30s;
 constexpr int kPortAttempts = 5;   // fresh ports tried when the chosen one was taken
 constexpr auto kTermTimeout = 3s;  // SIGTERM grace before SIGKILL
 constexpr auto kKillTimeout = 2s;  // wait after SIGKILL before giving up on the child

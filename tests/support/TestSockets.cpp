@@ -336,6 +336,7 @@ SocketHandle OpenIpv6LoopbackListener(int backlog, uint16_t &port) {
     sockaddr_in6 sa{};
     sa.sin6_family = AF_INET6;
     sa.sin6_addr.s6_addr[15] = 1; // ::1
+    sa.sin6_port = htons(port);
     socklen_t len = sizeof sa;
     if (bind(s, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0 || listen(s, backlog) != 0 ||
         getsockname(s, reinterpret_cast<sockaddr *>(&sa), &len) != 0) {
@@ -370,6 +371,19 @@ SocketHandle StartLoopbackConnect(uint16_t port) {
     sa.sin_family = AF_INET;
     sa.sin_port = htons(port);
     sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    connect(s, reinterpret_cast<sockaddr *>(&sa), sizeof sa);
+    return s;
+}
+
+SocketHandle StartIpv6LoopbackConnect(uint16_t port) {
+    SocketHandle s = OpenTcpSocket(AF_INET6);
+    if (s == kNoSocket)
+        return s;
+    SetNonBlocking(s);
+    sockaddr_in6 sa{};
+    sa.sin6_family = AF_INET6;
+    sa.sin6_port = htons(port);
+    sa.sin6_addr.s6_addr[15] = 1; // ::1
     connect(s, reinterpret_cast<sockaddr *>(&sa), sizeof sa);
     return s;
 }

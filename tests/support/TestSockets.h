@@ -64,13 +64,15 @@ long ReceiveNow(SocketHandle s, void *buffer, size_t len);
 // A socket bound to 127.0.0.1 (port 0: ephemeral) and listening; kNoSocket on failure, with
 // LastSocketErrno() telling why. `port` receives the bound port in host order.
 SocketHandle OpenLoopbackListener(int backlog, uint16_t &port);
-// The same on ::1; kNoSocket when it cannot be bound (no IPv6 here, or it is switched off).
+// The same on ::1, at `port` when it is not 0 on entry; kNoSocket when it cannot be bound (no
+// IPv6 here, or it is switched off, or the port is taken).
 SocketHandle OpenIpv6LoopbackListener(int backlog, uint16_t &port);
 // Accepts a connection from a listener: the new socket is non-blocking and not inherited;
 // kNoSocket on failure (LastSocketErrno()).
 SocketHandle AcceptConnection(SocketHandle listener);
-// Starts a non-blocking connect to 127.0.0.1:port; the socket, or kNoSocket.
+// Starts a non-blocking connect to 127.0.0.1:port (::1:port); the socket, or kNoSocket.
 SocketHandle StartLoopbackConnect(uint16_t port);
+SocketHandle StartIpv6LoopbackConnect(uint16_t port);
 
 // One entry of PollSockets: a socket (kNoSocket: not watched), what to watch, what happened.
 struct PollEntry {

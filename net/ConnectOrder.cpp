@@ -1,15 +1,32 @@
 #include "net/ConnectOrder.h"
 
 #include <algorithm>
+#include <map>
+#include <mutex>
 
 namespace net {
 
-std::vector<platform::IpAddress> AlternatingFamilies(const std::vector<platform::IpAddress> &addresses) {
+namespace {
+
+// Names a process connects to are few (a URL's host, the mirrors, a proxy); the memory is
+// emptied should there ever be more.
+constexpr size_t kRememberedNames = 64;
+std::mutex rememberedMutex;
+std::map<std::string, platform::IpAddress> remembered;
+
+} // namespace
+
+std::vector<platform::IpAddress> AlternatingFamilies(const std::vector<platform::IpAddress> &addresses,
+                                                     const platform::IpAddress &preferred) {
     using Family = platform::IpAddress::Family;
     std::vector<platform::IpAddress> first, second;
     if (addresses.empty())
         return {};
-    const Family leading = addresses.front().family;
+    const bool known =
+        std::find(addresses.begin(), addresses.end(), preferred) != addresses.end();
+    const Family leading = known ? preferred.family : addresses.front().family;
+    if (known)
+        first.push_back(preferred);
     for (const platform::IpAddress &a : addresses) {
         if (a.family == Family::None)
             continue;
@@ -26,6 +43,19 @@ std::vector<platform::IpAddress> AlternatingFamilies(const std::vector<platform:
             order.push_back(second[i]);
     }
     return order;
+}
+
+void NoteConnectedAddress(const std::string &name, const platform::IpAddress &address) {
+    std::lock_guard lock(rememberedMutex);
+    if (remembered.size() >= kRememberedNames && !remembered.contains(name))
+        remembered.clear();
+    remembered[name] = address;
+}
+
+platform::IpAddress LastConnectedAddress(const std::string &name) {
+    std::lock_guard lock(rememberedMutex);
+    const auto found = remembered.find(name);
+    return found == remembered.end() ? platform::IpAddress{} : found->second;
 }
 
 } // namespace net

@@ -8,6 +8,7 @@
 #include "platform/IpAddress.h"
 
 #include <chrono>
+#include <string>
 #include <vector>
 
 namespace net {
@@ -17,6 +18,14 @@ constexpr std::chrono::milliseconds kNextAttemptDelay{250};
 
 // The addresses with the families taking turns, starting with the family of the first one;
 // within each family the system's order stays. Addresses that appear twice are tried once.
-std::vector<platform::IpAddress> AlternatingFamilies(const std::vector<platform::IpAddress> &addresses);
+// `first`, when it is one of them, is tried first (and its family leads).
+std::vector<platform::IpAddress> AlternatingFamilies(const std::vector<platform::IpAddress> &addresses,
+                                                     const platform::IpAddress &first = {});
+
+// The address each name was last connected at, for the whole process: the connections that
+// follow the first one to a host (the ranges after the size request) try that address first,
+// so that only the first one pays for a dead route. Any thread.
+void NoteConnectedAddress(const std::string &name, const platform::IpAddress &address);
+platform::IpAddress LastConnectedAddress(const std::string &name);
 
 } // namespace net

@@ -186,13 +186,16 @@ void TPowersock::Connect() {
     // Each attempt makes a socket of its address's family; the unconnected one goes.
     Attempts.clear();
     Socket.reset();
+    const std::string &name = Proxy.empty() ? Host : Proxy;
     Race race;
-    race.order = AlternatingFamilies(RemoteAddresses);
+    race.order = AlternatingFamilies(RemoteAddresses, LastConnectedAddress(name));
 
     TimerOn();
     WaitUntil([&] { return TimedOut || RaceStep(race); }, false);
     EndRace();
     bool connected = !TimedOut && !CancelRequested && ConnectEventOk;
+    if (connected && RemoteAddresses.size() > 1)
+        NoteConnectedAddress(name, RemoteAddress);
     // The tunnel and the handshake belong to the connect phase: the same timer bounds them.
     if (connected && UseTls)
         connected = SecureConnection();

@@ -81,6 +81,10 @@ TEST(ConnectOrder, TheFamiliesTakeTurnsFromTheFirstAddresssFamily) {
     };
     for (const Case &c : cases)
         EXPECT_EQ(net::AlternatingFamilies(c.given), c.tried);
+    // The address a name last connected at goes first, its family leading.
+    EXPECT_EQ(net::AlternatingFamilies({a6, b6, a4, b4}, b4), (std::vector<IpAddress>{b4, a6, a4, b6}));
+    EXPECT_EQ(net::AlternatingFamilies({a6, a4}, c4), (std::vector<IpAddress>{a6, a4}))
+        << "an address the name no longer has is not tried";
 }
 
 TEST(PsockRace, ADeadIpv6AddressDelaysTheIpv4ConnectionByAQuarterSecondOnly) {
@@ -115,6 +119,21 @@ TEST(PsockRace, ADeadIpv6AddressDelaysTheIpv4ConnectionByAQuarterSecondOnly) {
         5000ms));
     EXPECT_EQ(got, "over IPv4\r\n");
     testsupport::CloseSocket(peer);
+
+    // The next connection to the name goes to the address that answered, at once.
+    TPowersock next;
+    next.Host = "dual.test";
+    next.Port = ports.port;
+    next.TimeOut = 20000;
+    next.ReportLevel = 16;
+    std::vector<std::string> tried;
+    next.OnStatus = [&](platform::TObject *, const std::string &text) {
+        if (text.starts_with("Connecting to "))
+            tried.push_back(text.substr(14));
+    };
+    next.Connect();
+    EXPECT_EQ(tried, std::vector<std::string>{"127.0.0.1"});
+    EXPECT_EQ(next.RemoteAddressText(), "127.0.0.1");
 }
 
 TEST(PsockRace, RefusedAddressesAreNotWaitedForAndTheLastRefusalIsTold) {

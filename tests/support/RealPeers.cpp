@@ -679,8 +679,12 @@ std::string NginxConfig(const std::string &dir, uint16_t port, const std::string
     if (tls)
         c << "    ssl_certificate " << Quote(tls->certificate) << ";\n"
           << "    ssl_certificate_key " << Quote(tls->key) << ";\n";
+    // The extra lines may name the port as @PORT@ (to listen on more addresses with it).
+    std::string lines = extra;
+    for (size_t at = lines.find("@PORT@"); at != std::string::npos; at = lines.find("@PORT@", at))
+        lines.replace(at, 6, std::to_string(port));
     c << "    root " << Quote(root) << ";\n"
-      << "    " << extra << "\n"
+      << "    " << lines << "\n"
       << "  }\n"
       << "}\n";
     return c.str();

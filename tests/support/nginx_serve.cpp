@@ -1,6 +1,7 @@
 // Serves a directory with nginx on 127.0.0.1 for shell-driven tests, through NginxServer:
 //   nginx_serve ROOT PORT_FILE [SECONDS [CONFIG]]
-// (CONFIG: lines for nginx's server block, e.g. "limit_rate 2m;")
+// (CONFIG: lines for nginx's server block, e.g. "limit_rate 2m;"; @PORT@ in them is the port,
+// e.g. "listen [::1]:@PORT@;")
 // Starts nginx on an ephemeral port, writes the port (and a line feed) to PORT_FILE (written
 // beside it and renamed, so a reader never sees half of it), then waits for SIGTERM, SIGINT or
 // SIGHUP, at most SECONDS (default 120), and stops nginx. After a stop by a signal it writes

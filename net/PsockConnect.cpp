@@ -11,6 +11,12 @@
 
 namespace net {
 
+std::string_view BareHost(std::string_view host) {
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']')
+        return host.substr(1, host.size() - 2);
+    return host;
+}
+
 bool TPowersock::ConnectAttempt::Start(const platform::IpAddress &to, uint16_t port,
                                        bool resetOnClose) {
     address = to;
@@ -106,14 +112,11 @@ void TPowersock::EndRace() {
 
 void TPowersock::ResolveHost() {
     ReportStatus(8, "Resolve Host");
-    std::string_view name = Proxy.empty() ? Host : Proxy;
+    const std::string_view name = BareHost(Proxy.empty() ? Host : Proxy);
     if (name.size() > 255)
         throw ESockError("Host name too long");
     RemoteAddresses.clear();
     RemoteAddress = {};
-    // An IPv6 address may come in the brackets a URL writes it in.
-    if (name.size() > 2 && name.front() == '[' && name.back() == ']')
-        name = name.substr(1, name.size() - 2);
     platform::IpAddress literal;
     if (platform::ParseIpAddress(name, literal)) {
         RemoteAddresses = {literal};

@@ -31,7 +31,8 @@ bool TPowersock::SecureConnection() {
     if (!Proxy.empty() && !OpenTunnel())
         return false;
     try {
-        Tls = std::make_unique<TPsockTls>(*Socket, Host);
+        // The certificate is checked for the address itself, without a URL's brackets.
+        Tls = std::make_unique<TPsockTls>(*Socket, std::string(BareHost(Host)));
     } catch (const ESockError &e) {
         SecureFailure = e.what();
         return false;
@@ -74,7 +75,11 @@ void TPowersock::ContinueHandshake() {
 bool TPowersock::OpenTunnel() {
     // The proxy connects to the origin and then passes bytes both ways; the request inside
     // is the one a direct connection carries, so the proxy never sees it.
-    const std::string target = Host + ":" + std::to_string(Port);
+    const std::string_view host = BareHost(Host);
+    const std::string target = (host.find(':') == std::string_view::npos
+                                    ? std::string(host)
+                                    : "[" + std::string(host) + "]") +
+                               ":" + std::to_string(Port);
     BeginProxyRequest();
     try {
         // A proxy's handshake asks the same again on this connection, with each token.

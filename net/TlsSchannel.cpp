@@ -4,6 +4,7 @@
 #include "net/TlsEngine.h"
 #include "net/TlsSchannelLibrary.h"
 #include "net/TlsSchannelCertificate.h"
+#include "platform/IpAddress.h"
 #include "net/TlsSchannelCredentials.h"
 
 #include <schannel.h>
@@ -45,9 +46,9 @@ class TSchannelEngine final : public TTlsEngine {
   public:
     TSchannelEngine(CredHandle credentials, const std::string &host)
         : credentials_(credentials), host_(host) {
-        unsigned char address[4];
+        platform::IpAddress address;
         // An address goes out without SNI, which carries names only.
-        if (!ParseIpv4Address(host, address))
+        if (!platform::ParseIpAddress(host, address))
             target_ = host;
     }
     ~TSchannelEngine() override {

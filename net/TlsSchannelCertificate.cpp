@@ -2,6 +2,8 @@
 // validation of its own (Wine's accepts expired, untrusted and wrong-name certificates alike),
 // so everything is checked here, after the handshake, before any data moves.
 #include "net/TlsSchannelCertificate.h"
+
+#include "platform/IpAddress.h"
 #include "net/TlsSchannelLibrary.h"
 
 #include <schannel.h>
@@ -46,7 +48,8 @@ std::wstring Widen(const std::string &text) {
 
 // Whether the certificate's subject alternative names hold `address` as an IP entry (as
 // OpenSSL checks an address: the IP entries only, never the common name).
-bool NamesAddress(PCCERT_CONTEXT certificate, const unsigned char (&address)[4]) {
+bool NamesAddress(PCCERT_CONTEXT certificate, const platform::IpAddress &address) {
+    const DWORD length = address.family == platform::IpAddress::Family::V4 ? 4 : 16;
     const CERT_INFO *info = certificate->pCertInfo;
     PCERT_EXTENSION extension =
         Schannel().CertFindExtension(szOID_SUBJECT_ALT_NAME2, info->cExtension, info->rgExtension);
@@ -62,8 +65,8 @@ bool NamesAddress(PCCERT_CONTEXT certificate, const unsigned char (&address)[4])
     for (DWORD i = 0; i < names->cAltEntry && !found; ++i) {
         const CERT_ALT_NAME_ENTRY &entry = names->rgAltEntry[i];
         found = entry.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS &&
-                entry.IPAddress.cbData == sizeof address &&
-                std::memcmp(entry.IPAddress.pbData, address, sizeof address) == 0;
+                entry.IPAddress.cbData == length &&
+                std::memcmp(entry.IPAddress.pbData, address.bytes.data(), length) == 0;
     }
     LocalFree(names);
     return found;
@@ -127,28 +130,6 @@ std::string PolicyText(DWORD error, bool address) {
 
 } // namespace
 
-bool ParseIpv4Address(const std::string &host, unsigned char (&address)[4]) {
-    size_t at = 0;
-    for (int part = 0; part < 4; ++part) {
-        if (part > 0) {
-            if (at >= host.size() || host[at] != '.')
-                return false;
-            ++at;
-        }
-        unsigned value = 0;
-        size_t digits = 0;
-        while (at < host.size() && host[at] >= '0' && host[at] <= '9' && digits < 4) {
-            value = value * 10 + static_cast<unsigned>(host[at] - '0');
-            ++at;
-            ++digits;
-        }
-        if (digits == 0 || digits > 3 || value > 255)
-            return false;
-        address[part] = static_cast<unsigned char>(value);
-    }
-    return at == host.size();
-}
-
 std::string CertificateProblem(CtxtHandle &context, const std::string &host) {
     PCCERT_CONTEXT remote = nullptr;
     if (Schannel().QueryContextAttributesA(&context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &remote) !=
@@ -178,8 +159,8 @@ std::string CertificateProblem(CtxtHandle &context, const std::string &host) {
     if (status & (CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_IS_PARTIAL_CHAIN))
         return UntrustedText(chain.get(), status);
 
-    unsigned char address[4];
-    const bool isAddress = ParseIpv4Address(host, address);
+    platform::IpAddress address;
+    const bool isAddress = platform::ParseIpAddress(host, address);
     if (isAddress && !NamesAddress(remote, address))
         return "IP address mismatch";
 

@@ -11,11 +11,8 @@
 
 namespace net {
 
-// Whether `host` is a dotted IPv4 address ("127.0.0.1"); its bytes go to `address`.
-bool ParseIpv4Address(const std::string &host, unsigned char (&address)[4]);
-
 // Verifies the certificate the server of the established Schannel `context` presented, for
-// `host` (a name or a dotted IPv4 address): the chain must reach a root of the system's stores,
+// `host` (a name, or an IPv4 or IPv6 address without brackets): the chain must reach a root of the system's stores,
 // be valid now and for server authentication, and the certificate must name the host (a DNS
 // entry or the common name) or hold the address among its IP entries. Empty when it passes,
 // else why not, in OpenSSL's words ("certificate has expired", "hostname mismatch", ...), so

@@ -4,7 +4,7 @@
 
 #include "app/IntegerText.h"
 #include "net/NMHttp.h"
-#include "net/UrlParts.h"
+#include "platform/Url.h"
 
 #include <cctype>
 #include <cstdint>
@@ -24,7 +24,7 @@ std::string UpperCase(std::string text) {
 // is taken whole or refused: nothing of it is cut.
 std::string ReadUrl(const std::string &url, DownloadRequest &request) {
     // A CR or LF would end the request line early and add header lines of its own.
-    if (const std::string control = net::ControlCharacterIn(url); !control.empty())
+    if (const std::string control = platform::ControlCharacterIn(url); !control.empty())
         return "URL contains a control character (" + control + ")\n\r";
     std::size_t separator = url.find("://");
     if (separator == std::string::npos)
@@ -49,7 +49,7 @@ std::string ReadUrl(const std::string &url, DownloadRequest &request) {
     // good.example): such a URL would be shown as one host and asked of another.
     if (authority.find_first_of("?#") != std::string::npos)
         return "Host name must not contain \"?\" or \"#\"\n\r";
-    primary.Host = net::WithoutUserInfo(authority);
+    primary.Host = platform::WithoutUserInfo(authority);
     request.UserInfoLeftOut = primary.Host.size() != authority.size();
     if (primary.Host.empty())
         return "Host is missing\n\r";

@@ -3,7 +3,7 @@
 
 #include "net/NMHttpParse.h"
 #include "net/NMUUE.h"
-#include "net/UrlParts.h"
+#include "platform/Url.h"
 
 namespace net {
 namespace {
@@ -14,7 +14,7 @@ std::string RequestLine(CmdType command, const std::string &target) {
 
 // The request target of a path and query: the root for none, a "/" before a bare query.
 std::string TargetOf(const std::string &pathAndQuery) {
-    const std::string target = RequestTarget(pathAndQuery);
+    const std::string target = platform::RequestTarget(pathAndQuery);
     return target.empty() ? "/" : target[0] == '?' ? "/" + target : target;
 }
 
@@ -28,11 +28,11 @@ void TNMHTTP::ParseURL() {
     if (CurrentURL.empty())
         throw ESockError(NMConst::sEmptyURL);
     // A CR or LF would end the request line early and add header lines of its own.
-    if (const std::string control = ControlCharacterIn(CurrentURL); !control.empty())
+    if (const std::string control = platform::ControlCharacterIn(CurrentURL); !control.empty())
         throw ESockError(NMConst::sControlCharacterInURL + control + ")");
     if (Port == 0)
         Port = 80;
-    const UrlParts url = SplitUrl(CurrentURL);
+    const platform::UrlParts url = platform::SplitUrl(CurrentURL);
     // "https" is spoken over TLS; every other scheme as plain HTTP. A URL without a scheme (a
     // path on the same host) keeps the scheme with the host and port.
     if (!url.scheme.empty()) {
@@ -54,7 +54,7 @@ void TNMHTTP::ParseURL() {
 }
 
 size_t TNMHTTP::LongestRequestLine(const std::string &url) {
-    const UrlParts parts = SplitUrl(url);
+    const platform::UrlParts parts = platform::SplitUrl(url);
     const std::string origin =
         parts.scheme + "://" + parts.host + (parts.hasPort ? ":" + parts.port : "");
     return RequestLine(cmdHead, origin + TargetOf(parts.pathAndQuery)).size();

@@ -6,7 +6,7 @@
 #include "app/MainForm.h"
 #include "gui/headless/HeadlessBackend.h"
 #include "net/NMHttp.h"
-#include "net/UrlParts.h"
+#include "platform/Url.h"
 #include "tests/fuzz/FuzzCheck.h"
 
 #include <iostream>
@@ -48,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         const std::string url = request.Protocol + "://" + primary.Host + "/" +
                                 (primary.Directory.empty() ? "" : primary.Directory + "/") +
                                 request.FileName;
-        fuzz::Check(net::ControlCharacterIn(url).empty(), "no control character is asked for");
+        fuzz::Check(platform::ControlCharacterIn(url).empty(), "no control character is asked for");
         fuzz::Check(net::TNMHTTP::LongestRequestLine(url) <= net::TNMHTTP::kMaxRequestLine,
                     "a download that would start fits in a request line");
     }

@@ -2,7 +2,7 @@
 // same text as a redirect's Location, resolved against a URL; the URL as texts show it. The
 // first byte chooses direct or through a proxy; the rest is the URL.
 #include "net/NMHttp.h"
-#include "net/UrlParts.h"
+#include "platform/Url.h"
 #include "tests/fuzz/FuzzCheck.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
@@ -15,20 +15,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     client.Command = static_cast<net::CmdType>(data[0] % 12);
     client.CurrentURL = fuzz::Text(data + 1, size - 1);
     const std::string target =
-        net::ResolveReference("http://previous.host/a/b?c", client.CurrentURL);
+        platform::ResolveReference("http://previous.host/a/b?c", client.CurrentURL);
     fuzz::Check(target.find('#') == std::string::npos, "no fragment in a resolved URL");
     fuzz::Check(target.find(':') != std::string::npos && target.find(':') > 0,
                 "a resolved URL has a scheme");
     // A redirect is followed only to http and https, judged by SchemeOf: the client then takes
     // that scheme, never another (it may take none, and the URL then fails as a host:port).
-    const std::string scheme = net::SchemeOf(target);
-    const std::string taken = net::SplitUrl(target).scheme;
+    const std::string scheme = platform::SchemeOf(target);
+    const std::string taken = platform::SplitUrl(target).scheme;
     fuzz::Check((scheme != "http" && scheme != "https") || taken.empty() || taken == scheme,
                 "a redirect judged http or https is fetched so");
     const std::string url = client.CurrentURL;
-    const std::string shown = net::ShownUrl(url);
-    fuzz::Check(net::ShownUrl(shown) == shown, "a shown URL shows as it is");
-    const net::UrlParts parts = net::SplitUrl(url), shownParts = net::SplitUrl(shown);
+    const std::string shown = platform::ShownUrl(url);
+    fuzz::Check(platform::ShownUrl(shown) == shown, "a shown URL shows as it is");
+    const platform::UrlParts parts = platform::SplitUrl(url), shownParts = platform::SplitUrl(shown);
     fuzz::Check(shownParts.host == parts.host && shownParts.port == parts.port &&
                     shownParts.pathAndQuery == parts.pathAndQuery,
                 "only the user information is hidden");
@@ -37,11 +37,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         client.ParseURL();
     } catch (const net::ESockError &) {
         // An empty URL, a control character or a bad port: refused before anything is sent.
-        fuzz::Check(url.empty() || !net::ControlCharacterIn(url).empty() || parts.hasPort,
+        fuzz::Check(url.empty() || !platform::ControlCharacterIn(url).empty() || parts.hasPort,
                     "a URL is refused for a reason");
         return 0;
     }
-    fuzz::Check(net::ControlCharacterIn(url).empty(), "no URL with a control character is taken");
+    fuzz::Check(platform::ControlCharacterIn(url).empty(), "no URL with a control character is taken");
     fuzz::Check(client.Port >= 1 && client.Port <= 65535, "a port in range");
     fuzz::Check(!client.RequestPath.empty() && client.RequestPath.find(' ') == std::string::npos,
                 "a request path without blanks");

@@ -1,9 +1,9 @@
-#include "net/UrlParts.h"
+#include "platform/Url.h"
 
 #include <cctype>
 #include <cstring>
 
-namespace net {
+namespace platform {
 namespace {
 
 // The length of a scheme ("http") at the start of `url` when "://" follows it, else 0.
@@ -245,4 +245,4 @@ std::string ResolveReference(const std::string &base, const std::string &referen
     return Compose(t);
 }
 
-} // namespace net
+} // namespace platform

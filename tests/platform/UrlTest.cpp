@@ -1,4 +1,4 @@
-#include "net/UrlParts.h"
+#include "platform/Url.h"
 
 #include <gtest/gtest.h>
 
@@ -49,7 +49,7 @@ TEST(ResolveReference, TheExamplesOfTheStandard) {
         {"http:g", "http:g"},
     };
     for (const auto &[reference, target] : rows)
-        EXPECT_EQ(net::ResolveReference(base, reference), target) << reference;
+        EXPECT_EQ(platform::ResolveReference(base, reference), target) << reference;
 }
 
 // What servers send as Location in practice.
@@ -65,8 +65,8 @@ TEST(ResolveReference, LocationsServersSend) {
         {"?v=2", "https://files.example:8443/r/f.bin?v=2"},
     };
     for (const auto &[reference, target] : rows)
-        EXPECT_EQ(net::ResolveReference(base, reference), target) << reference;
-    EXPECT_EQ(net::ResolveReference("http://h", "f"), "http://h/f") << "a base without a path";
+        EXPECT_EQ(platform::ResolveReference(base, reference), target) << reference;
+    EXPECT_EQ(platform::ResolveReference("http://h", "f"), "http://h/f") << "a base without a path";
 }
 
 TEST(SplitUrl, TheFormsAClientIsGiven) {
@@ -88,7 +88,7 @@ TEST(SplitUrl, TheFormsAClientIsGiven) {
     };
     for (const Row &r : rows) {
         SCOPED_TRACE(r.url);
-        const net::UrlParts parts = net::SplitUrl(r.url);
+        const platform::UrlParts parts = platform::SplitUrl(r.url);
         EXPECT_EQ(parts.scheme, r.scheme);
         EXPECT_EQ(parts.host, r.host);
         EXPECT_EQ(parts.hasPort, r.hasPort);
@@ -114,11 +114,11 @@ TEST(ShownUrl, TheUserInformationIsHidden) {
         {"", ""},
     };
     for (const auto &[url, shown] : rows)
-        EXPECT_EQ(net::ShownUrl(url), shown) << url;
-    EXPECT_EQ(net::WithoutUserInfo("user:p@ss@host:81"), "host:81");
-    EXPECT_EQ(net::WithoutUserInfo("host:81"), "host:81");
-    EXPECT_EQ(net::WithoutUserInfo("good.example?@evil.example"), "good.example?@evil.example");
-    EXPECT_EQ(net::WithoutUserInfo("u@good.example#@evil.example"), "good.example#@evil.example");
+        EXPECT_EQ(platform::ShownUrl(url), shown) << url;
+    EXPECT_EQ(platform::WithoutUserInfo("user:p@ss@host:81"), "host:81");
+    EXPECT_EQ(platform::WithoutUserInfo("host:81"), "host:81");
+    EXPECT_EQ(platform::WithoutUserInfo("good.example?@evil.example"), "good.example?@evil.example");
+    EXPECT_EQ(platform::WithoutUserInfo("u@good.example#@evil.example"), "good.example#@evil.example");
 }
 
 TEST(RequestTarget, WhatAPathMayNotCarryIsPercentEncoded) {
@@ -132,7 +132,7 @@ TEST(RequestTarget, WhatAPathMayNotCarryIsPercentEncoded) {
         {"", ""},
     };
     for (const auto &[path, target] : rows)
-        EXPECT_EQ(net::RequestTarget(path), target) << path;
+        EXPECT_EQ(platform::RequestTarget(path), target) << path;
 }
 
 TEST(ControlCharacterIn, NamesTheFirstOne) {
@@ -142,7 +142,7 @@ TEST(ControlCharacterIn, NamesTheFirstOne) {
         {"x\ny\r", "LF"},           {"http://host/caf\xc3\xa9 x", ""}, {"", ""},
     };
     for (const auto &[text, name] : rows)
-        EXPECT_EQ(net::ControlCharacterIn(text), name);
+        EXPECT_EQ(platform::ControlCharacterIn(text), name);
 }
 
 } // namespace

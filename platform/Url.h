@@ -5,7 +5,7 @@
 
 #include <string>
 
-namespace net {
+namespace platform {
 
 // The parts of a URL as a request or a redirect gives it. Forms:
 //   scheme://authority/path?query   an absolute URL (the scheme in any case)
@@ -58,4 +58,4 @@ std::string RequestTarget(const std::string &pathAndQuery);
 // as "0x01"); empty when there is none. Such a character would end or split a request line.
 std::string ControlCharacterIn(const std::string &text);
 
-} // namespace net
+} // namespace platform

@@ -1,5 +1,7 @@
 #include "platform/Url.h"
 
+#include "platform/IpAddress.h"
+
 #include <cctype>
 #include <cstring>
 
@@ -28,64 +30,28 @@ std::string WithoutFragment(const std::string &text) {
 }
 
 void SplitAuthority(const std::string &authority, UrlParts &parts) {
-    const std::string hostPort = WithoutUserInfo(authority);
     parts.hasAuthority = true;
-    size_t colon = hostPort.find(':');
-    parts.host = hostPort.substr(0, colon);
-    if (colon != std::string::npos) {
-        parts.hasPort = true;
-        // The text up to a second colon, if any, as a host:port:more would give it.
-        parts.port = hostPort.substr(colon + 1, hostPort.find(':', colon + 1) - colon - 1);
-    }
+    const size_t at = authority.rfind('@');
+    if (at != std::string::npos)
+        parts.userInfo = authority.substr(0, at);
+    HostPort hostPort =
+        SplitHostPort(std::string_view(authority).substr(at == std::string::npos ? 0 : at + 1));
+    parts.host = std::move(hostPort.host);
+    parts.hasPort = hostPort.hasPort;
+    parts.port = std::move(hostPort.port);
 }
 
-// A reference split as RFC 3986 appendix B does, without the fragment.
-struct Reference {
-    bool hasScheme = false, hasAuthority = false, hasQuery = false;
-    std::string scheme, authority, path, query;
-};
-
-Reference SplitReference(const std::string &text) {
-    Reference r;
-    std::string rest = WithoutFragment(text);
-    size_t colon = rest.find(':');
-    size_t stop = rest.find_first_of("/?");
-    if (colon != std::string::npos && colon > 0 && (stop == std::string::npos || colon < stop) &&
-        std::isalpha(static_cast<unsigned char>(rest[0]))) {
-        r.hasScheme = true;
-        r.scheme = Lower(rest.substr(0, colon));
-        rest.erase(0, colon + 1);
-    }
-    if (rest.compare(0, 2, "//") == 0) {
-        r.hasAuthority = true;
-        size_t end = rest.find_first_of("/?", 2);
-        r.authority = rest.substr(2, end - 2);
-        rest.erase(0, end == std::string::npos ? rest.size() : end);
-    }
-    size_t question = rest.find('?');
-    r.path = rest.substr(0, question);
-    if (question != std::string::npos) {
-        r.hasQuery = true;
-        r.query = rest.substr(question + 1);
-    }
-    return r;
+bool IsIpv6(std::string_view text) {
+    IpAddress address;
+    return ParseIpAddress(text, address) && address.family == IpAddress::Family::V6;
 }
 
-std::string Compose(const Reference &r) {
-    std::string url = r.scheme + ":";
-    if (r.hasAuthority)
-        url += "//" + r.authority;
-    url += r.path;
-    if (r.hasQuery)
-        url += "?" + r.query;
-    return url;
-}
-
-std::string Trimmed(const std::string &text) {
-    size_t first = text.find_first_not_of(" \t\r\n");
-    if (first == std::string::npos)
-        return "";
-    return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
+// "fe80::1%eth0" of "fe80::1%25eth0": the zone id's "%" as RFC 6874 encodes it, decoded.
+std::string ZoneShown(std::string_view literal) {
+    std::string shown(literal);
+    if (const size_t percent = shown.find("%25"); percent != std::string::npos)
+        shown.erase(percent + 1, 2);
+    return shown;
 }
 
 // Whether RFC 3986 lets `c` stand as it is in a path or query: unreserved, reserved, or the
@@ -175,74 +141,73 @@ UrlParts SplitUrl(const std::string &url) {
     return parts;
 }
 
-std::string SchemeOf(const std::string &reference) {
-    return SplitReference(reference).scheme;
+std::string ComposeUrl(const UrlParts &parts) {
+    std::string url = parts.scheme.empty() ? "" : parts.scheme + ":";
+    if (parts.hasAuthority)
+        url += "//" + parts.host + (parts.hasPort ? ":" + parts.port : "");
+    return url + parts.pathAndQuery;
 }
 
-std::string RemoveDotSegments(const std::string &path) {
-    std::string input = path, output;
-    while (!input.empty()) {
-        if (input.compare(0, 3, "../") == 0) {
-            input.erase(0, 3);
-        } else if (input.compare(0, 2, "./") == 0) {
-            input.erase(0, 2);
-        } else if (input.compare(0, 3, "/./") == 0) {
-            input.erase(0, 2);
-        } else if (input == "/.") {
-            input.erase(1); // "/"
-        } else if (input.compare(0, 4, "/../") == 0 || input == "/..") {
-            input.erase(input.size() == 3 ? 1 : 0, input.size() == 3 ? 2 : 3); // "/" or "/rest"
-            size_t last = output.rfind('/');
-            output.erase(last == std::string::npos ? 0 : last);
-        } else if (input == "." || input == "..") {
-            input.clear();
-        } else {
-            size_t next = input.find('/', input[0] == '/' ? 1 : 0);
-            output += input.substr(0, next);
-            input.erase(0, next == std::string::npos ? input.size() : next);
-        }
-    }
-    return output;
+std::string LocationUrl(std::string_view scheme, std::string_view host, std::string_view directory,
+                        std::string_view fileName) {
+    std::string url =
+        std::string(scheme) + "://" + std::string(host) + "/" + std::string(directory);
+    if (!directory.empty() && directory.back() != '/')
+        url += "/";
+    return url + std::string(fileName);
 }
 
-std::string ResolveReference(const std::string &base, const std::string &reference) {
-    const Reference b = SplitReference(base);
-    const Reference r = SplitReference(Trimmed(reference));
-    Reference t;
-    if (r.hasScheme) {
-        t = r;
-        t.path = RemoveDotSegments(r.path);
-    } else {
-        t.scheme = b.scheme;
-        if (r.hasAuthority) {
-            t.hasAuthority = true;
-            t.authority = r.authority;
-            t.path = RemoveDotSegments(r.path);
-            t.hasQuery = r.hasQuery;
-            t.query = r.query;
-        } else {
-            t.hasAuthority = b.hasAuthority;
-            t.authority = b.authority;
-            if (r.path.empty()) {
-                t.path = b.path;
-                t.hasQuery = r.hasQuery || b.hasQuery;
-                t.query = r.hasQuery ? r.query : b.query;
-            } else {
-                if (r.path[0] == '/') {
-                    t.path = RemoveDotSegments(r.path);
-                } else {
-                    // Merged with the base's folder; a base without a path has the root.
-                    const std::string folder = b.hasAuthority && b.path.empty()
-                                                   ? "/"
-                                                   : b.path.substr(0, b.path.rfind('/') + 1);
-                    t.path = RemoveDotSegments(folder + r.path);
-                }
-                t.hasQuery = r.hasQuery;
-                t.query = r.query;
-            }
-        }
+HostPort SplitHostPort(std::string_view authority) {
+    // The colons of an IPv6 literal are inside its brackets: the port's is after them.
+    size_t colon = authority.find(':');
+    if (!authority.empty() && authority[0] == '[') {
+        const size_t close = authority.find(']');
+        colon = close == std::string_view::npos ? close : authority.find(':', close);
     }
-    return Compose(t);
+    HostPort hostPort;
+    hostPort.host = std::string(authority.substr(0, colon));
+    if (colon != std::string_view::npos) {
+        hostPort.hasPort = true;
+        // All of the rest: "80:90" is no port, and is refused as one rather than taken as 80.
+        hostPort.port = std::string(authority.substr(colon + 1));
+    }
+    return hostPort;
+}
+
+std::string HostError(std::string_view host) {
+    const std::string text(host);
+    if (host.empty() || host[0] != '[') {
+        if (host.find_first_of("[]") != std::string_view::npos)
+            return "The host " + text + " is not a name: \"[\" and \"]\" enclose an IPv6 address";
+        return "";
+    }
+    const size_t close = host.find(']');
+    if (close == std::string_view::npos)
+        return "The IPv6 address " + text + " lacks its closing \"]\"";
+    if (close + 1 != host.size())
+        return "The host " + text + " has text after the \"]\" of its IPv6 address";
+    const std::string_view literal = host.substr(1, close - 1);
+    // A zone id names an interface of this computer: it means nothing to a server, or in a
+    // Host line, and the scope it picks is left to the system's routes here.
+    if (literal.find('%') != std::string_view::npos)
+        return "IPv6 zone ids such as " + ZoneShown(literal) + " are not supported";
+    if (!IsIpv6(literal))
+        return text + " is not an IPv6 address";
+    return "";
+}
+
+std::string SocketHost(std::string_view host) {
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
+        return std::string(host.substr(1, host.size() - 2));
+    return std::string(host);
+}
+
+std::string UrlHost(std::string_view host) {
+    return IsIpv6(host) ? "[" + std::string(host) + "]" : std::string(host);
+}
+
+std::string HostAndPort(std::string_view host, int32_t port) {
+    return port == 0 ? UrlHost(host) : UrlHost(host) + ":" + std::to_string(port);
 }
 
 } // namespace platform

@@ -40,24 +40,29 @@ void TNMHTTP::ParseURL() {
         UseTls = Scheme == "https";
         Port = DefaultPort();
     }
-    if (url.hasPort) {
+    // A zone id or a malformed IPv6 literal is refused before any lookup.
+    if (const std::string error = platform::HostError(url.host); !error.empty())
+        throw ESockError(error);
+    // An empty port ("host:/f") is the scheme's default port.
+    if (url.hasPort && !url.port.empty()) {
         int64_t port = StrictInteger(url.port);
         if (port < 1 || port > 65535)
             throw ESockError(NMConst::sInvalidPort + std::to_string(port));
         Port = static_cast<int32_t>(port);
     }
+    // The socket looks up the bare address of an IPv6 literal; HostLine puts its brackets back.
     if (!url.host.empty())
-        Host = url.host;
+        Host = platform::SocketHost(url.host);
     RequestPath = TargetOf(url.pathAndQuery);
     if (url.pathAndQuery.empty())
         CurrentURL += "/";
 }
 
 size_t TNMHTTP::LongestRequestLine(const std::string &url) {
-    const platform::UrlParts parts = platform::SplitUrl(url);
-    const std::string origin =
-        parts.scheme + "://" + parts.host + (parts.hasPort ? ":" + parts.port : "");
-    return RequestLine(cmdHead, origin + TargetOf(parts.pathAndQuery)).size();
+    platform::UrlParts parts = platform::SplitUrl(url);
+    const std::string target = TargetOf(parts.pathAndQuery);
+    parts.pathAndQuery.clear();
+    return RequestLine(cmdHead, platform::ComposeUrl(parts) + target).size();
 }
 
 std::string TNMHTTP::AbsoluteURL() const {
@@ -72,7 +77,7 @@ std::string TNMHTTP::OriginURL() const {
 std::string TNMHTTP::HostLine() const {
     // The port is named when it is not the scheme's: a server that builds absolute URLs
     // (redirects) from the Host line then names the port it was reached on.
-    return Port != DefaultPort() ? Host + ":" + std::to_string(Port) : Host;
+    return platform::HostAndPort(Host, Port != DefaultPort() ? Port : 0);
 }
 
 void TNMHTTP::BuildRequest() {

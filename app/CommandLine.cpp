@@ -4,7 +4,7 @@
 
 #include "app/IntegerText.h"
 #include "net/NMHttp.h"
-#include "net/UrlParts.h"
+#include "platform/Url.h"
 
 #include <cctype>
 #include <cstdint>
@@ -20,14 +20,27 @@ std::string UpperCase(std::string text) {
     return text;
 }
 
+// The location entry of a URL's authority without user information: the host as the URL writes
+// it (an IPv6 literal in brackets) and ":port" when one is written; an empty port, the scheme's
+// own, is left out. Returns the error noted, or "".
+std::string ReadHost(const std::string &hostPort, MirrorEntry &primary) {
+    const platform::HostPort split = platform::SplitHostPort(hostPort);
+    if (split.host.empty())
+        return "Host is missing\n\r";
+    if (const std::string error = platform::HostError(split.host); !error.empty())
+        return error + "\n\r";
+    primary.Host = split.port.empty() ? split.host : hostPort;
+    return "";
+}
+
 // Splits the URL into protocol, entry 0 and file name; returns the error noted, or "". A URL
 // is taken whole or refused: nothing of it is cut.
 std::string ReadUrl(const std::string &url, DownloadRequest &request) {
     // A CR or LF would end the request line early and add header lines of its own.
-    if (const std::string control = net::ControlCharacterIn(url); !control.empty())
+    if (const std::string control = platform::ControlCharacterIn(url); !control.empty())
         return "URL contains a control character (" + control + ")\n\r";
-    std::size_t separator = url.find("://");
-    if (separator == std::string::npos)
+    const platform::UrlParts parts = platform::SplitUrl(url);
+    if (parts.scheme.empty())
         return "Protocol is missing\n\r";
     // Longer than a request line can carry, the URL would be cut, or refused by the server.
     if (const std::size_t line = net::TNMHTTP::LongestRequestLine(url);
@@ -35,8 +48,9 @@ std::string ReadUrl(const std::string &url, DownloadRequest &request) {
         return "URL is too long: its request line would have " + std::to_string(line) +
                " characters, and at most " + std::to_string(net::TNMHTTP::kMaxRequestLine) +
                " can be sent\n\r";
-    request.Protocol = url.substr(0, separator);
-    std::string rest = url.substr(separator + 3);
+    request.Protocol = parts.scheme;
+    // The path, query and fragment as written: the file name keeps its query and fragment.
+    std::string rest = url.substr(parts.scheme.size() + 3);
 
     std::size_t slash = rest.find('/');
     if (slash == std::string::npos)
@@ -49,10 +63,10 @@ std::string ReadUrl(const std::string &url, DownloadRequest &request) {
     // good.example): such a URL would be shown as one host and asked of another.
     if (authority.find_first_of("?#") != std::string::npos)
         return "Host name must not contain \"?\" or \"#\"\n\r";
-    primary.Host = net::WithoutUserInfo(authority);
-    request.UserInfoLeftOut = primary.Host.size() != authority.size();
-    if (primary.Host.empty())
-        return "Host is missing\n\r";
+    const std::string hostPort = platform::WithoutUserInfo(authority);
+    request.UserInfoLeftOut = hostPort.size() != authority.size();
+    if (const std::string error = ReadHost(hostPort, primary); !error.empty())
+        return error;
     std::string path = rest.substr(slash + 1);
 
     // The directory ends at the last "/" before a query or fragment: a "/" inside

@@ -5,15 +5,17 @@
 #include "app/Prerequisite.h"
 #include "platform/NotifyQueue.h"
 #include "platform/SystemProxy.h"
+#include "platform/Url.h"
 #include "platform/Version.h"
 
 using Clock = std::chrono::steady_clock;
 
 namespace {
 
-// "server" of "server:port".
+// The host of a location entry as the proxy rules look at it: "server" of "server:port", "::1"
+// of "[::1]:8080".
 std::string HostWithoutPort(const std::string &host) {
-    return host.substr(0, host.rfind(':'));
+    return platform::SocketHost(platform::SplitHostPort(host).host);
 }
 
 // Why a proxy of the system's settings cannot be used, for the box that ends the program; empty
@@ -26,7 +28,7 @@ std::string UnusableProxyText(const platform::ProxyServer &proxy, const std::str
             ? "The proxy setting " + source +
                   " cannot be read (a proxy is written "
                   "http://[user[:password]@]host[:port])."
-            : "The proxy " + proxy.Scheme + "://" + proxy.Name() + " of " + source +
+            : "The proxy " + proxy.Url() + " of " + source +
                   " is a proxy of a kind this program cannot use: it speaks to HTTP proxies "
                   "only.";
     return what + " The download stops before any request.\r\n\r\nGive an HTTP proxy there, "
@@ -119,13 +121,14 @@ void TMainForm::StartDownload(const std::string &protocol, TMirrorTable mirrors,
         // The options' proxy goes first; without it the system's settings for each location.
         if (!proxyServer.empty()) {
             platform::ProxyServer proxy;
-            proxy.Host = proxyServer;
+            // "[::1]" and "::1" alike: the socket looks up the bare address.
+            proxy.Host = platform::SocketHost(proxyServer);
             proxy.Port = proxyPort;
             request.Proxies[i] = {proxy};
             request.ProxySources[i] = "the options";
         } else if (options_->UseSystemProxy && !mirrors[i].Host.empty()) {
-            const std::string folder = mirrors[i].Directory.empty() ? "" : mirrors[i].Directory + "/";
-            const std::string url = protocol + "://" + mirrors[i].Host + "/" + folder + fileName;
+            const std::string url =
+                platform::LocationUrl(protocol, mirrors[i].Host, mirrors[i].Directory, fileName);
             request.Proxies[i] = platform::SystemProxiesFor(
                 url, protocol, HostWithoutPort(mirrors[i].Host), request.ProxySources[i]);
         }

@@ -3,6 +3,7 @@
 #include "app/Common.h"
 #include "app/IntegerText.h"
 #include "platform/ProcessInfo.h"
+#include "platform/ProxyRules.h"
 
 namespace {
 
@@ -114,6 +115,9 @@ std::string TOptionsForm::Validate() {
     if (cbProxyServer_->Checked()) {
         if (tbProxyServerName_->Text().empty())
             add("Proxy server cannot be empty.");
+        else if (const std::string why = platform::ProxyHostError(tbProxyServerName_->Text());
+                 !why.empty())
+            add(why + ".");
         IntegerRead port = ReadInteger(tbProxyPort_->Text(), IntegerSyntax::Strict);
         if (!port.valid || port.value < 0 || port.value > 65535)
             add("Proxy port must be between 0 and 65535.");

@@ -4,6 +4,7 @@
 #include "engine/SignerPin.h"
 #include "net/ProxyChallenge.h"
 #include "platform/NotifyQueue.h"
+#include "platform/Url.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -135,7 +136,6 @@ std::vector<Location> DownloadSession::Select(const SessionRequest &request, int
     const std::string &primary = request.Mirrors[0].first;
     for (int i = 0; i < 4; ++i) {
         const auto &[host, folder] = request.Mirrors[static_cast<size_t>(i)];
-        const std::string directory = folder.empty() ? "" : folder + "/";
         observer_.OnStatus("Retrieving information from " + host + "...", 0);
         if (primary.empty() || stopped_)
             continue;
@@ -160,10 +160,11 @@ std::vector<Location> DownloadSession::Select(const SessionRequest &request, int
             int credentials = 0;
             const std::string authorization =
                 direct ? "" : credentials_.Authorization(proxy, credentials);
-            if (FetchFileInfo(request.Protocol + "://" + host + "/" + directory + request.FileName,
-                              proxy.Host, proxy.Port, modified, answer, &sizeRequests_, &failure,
-                              authorization, taken < 0 ? kSizeRequestBound : kLaterLocationBound,
-                              &validators))
+            if (FetchFileInfo(
+                    platform::LocationUrl(request.Protocol, host, folder, request.FileName),
+                    proxy.Host, proxy.Port, modified, answer, &sizeRequests_, &failure,
+                    authorization, taken < 0 ? kSizeRequestBound : kLaterLocationBound,
+                    &validators))
                 break;
             failure.credentials = credentials;
             if (failure.kind == FailureKind::ProxyAuth && AnswerProxy(proxy, failure))
@@ -258,8 +259,8 @@ bool DownloadSession::OpenFile(const SessionRequest &request,
     const std::string directory = settings_.OutputDirectory();
     DownloadRecord wanted;
     const std::string &primary = request.Mirrors[0].second;
-    wanted.Url = request.Protocol + "://" + request.Mirrors[0].first + "/" +
-                 (primary.empty() ? "" : primary + "/") + request.FileName;
+    wanted.Url = platform::LocationUrl(request.Protocol, request.Mirrors[0].first, primary,
+                                       request.FileName);
     wanted.FileName = request.FileName;
     wanted.Size = size_;
     const Validators validators = Recordable(validators_);

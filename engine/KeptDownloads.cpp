@@ -1,7 +1,7 @@
 #include "engine/KeptDownloads.h"
 
 #include "engine/FileSink.h"
-#include "net/UrlParts.h"
+#include "platform/Url.h"
 #include "platform/Files.h"
 
 #include <cerrno>
@@ -24,7 +24,7 @@ constexpr size_t kLongestValidator = 1024;
 
 // A value that can go into a request header (and a record's line) as it is.
 bool Printable(const std::string &value) {
-    return value.size() <= kLongestValidator && net::ControlCharacterIn(value).empty();
+    return value.size() <= kLongestValidator && platform::ControlCharacterIn(value).empty();
 }
 
 // The record's name that `name` has while it is written, before its rename (the record's name

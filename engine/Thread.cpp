@@ -1,6 +1,7 @@
 #include "engine/Thread.h"
 
 #include "platform/ThreadTimer.h"
+#include "platform/Url.h"
 
 #include <memory>
 
@@ -133,8 +134,8 @@ void HttpThread::Attempt(eHTTP &client, const Work &work) {
     bool ok = false;
     Failure failure;
     try {
-        ok = client.DownloadRange(Settings.Protocol + "://" + location.Host + "/" +
-                                      location.Directory + Settings.FileName,
+        ok = client.DownloadRange(platform::LocationUrl(Settings.Protocol, location.Host,
+                                                        location.Directory, Settings.FileName),
                                   Settings.FileName, proxy.Host, proxy.Port);
         if (!ok)
             failure = client.AnswerFailure();

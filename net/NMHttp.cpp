@@ -3,7 +3,7 @@
 
 #include "net/NMHttpParse.h"
 #include "net/NMURL.h"
-#include "net/UrlParts.h"
+#include "platform/Url.h"
 #include "platform/SystemProxy.h"
 
 #include <algorithm>
@@ -132,7 +132,7 @@ void TNMHTTP::ExecuteRequest() {
             startedSecure = UseTls;
             first = Route{AbsoluteURL(), Scheme, Host};
         } else if (startedSecure && !UseTls) {
-            throw ESockError(NMConst::sDowngradeRefused + ShownUrl(CurrentURL));
+            throw ESockError(NMConst::sDowngradeRefused + platform::ShownUrl(CurrentURL));
         } else if (!callerProxy.empty()) {
             const bool direct = SystemBypasses(first, Route{AbsoluteURL(), Scheme, Host},
                                                callerProxy, callerProxyPort);
@@ -235,13 +235,13 @@ void TNMHTTP::FollowRedirect(bool &handled) {
     // same URL is asked again.
     if (Location.empty())
         return;
-    const std::string target = ResolveReference(AbsoluteURL(), Location);
+    const std::string target = platform::ResolveReference(AbsoluteURL(), Location);
     // A bare CR or LF would end the next request line early and add lines of its own.
-    if (const std::string control = ControlCharacterIn(target); !control.empty())
+    if (const std::string control = platform::ControlCharacterIn(target); !control.empty())
         throw ESockError(NMConst::sControlCharacterInRedirect + control + ")");
     // This client speaks HTTP only: an ftp or gopher target fetched as HTTP would ask another
     // service for something else.
-    const std::string scheme = SchemeOf(target);
+    const std::string scheme = platform::SchemeOf(target);
     if (scheme != "http" && scheme != "https")
         throw ESockError(NMConst::sRedirectSchemeRefused1 + scheme +
                          NMConst::sRedirectSchemeRefused2);

@@ -3,7 +3,7 @@
 
 #include "net/NMHttpParse.h"
 #include "net/NMUUE.h"
-#include "net/UrlParts.h"
+#include "platform/Url.h"
 
 namespace net {
 namespace {
@@ -14,7 +14,7 @@ std::string RequestLine(CmdType command, const std::string &target) {
 
 // The request target of a path and query: the root for none, a "/" before a bare query.
 std::string TargetOf(const std::string &pathAndQuery) {
-    const std::string target = RequestTarget(pathAndQuery);
+    const std::string target = platform::RequestTarget(pathAndQuery);
     return target.empty() ? "/" : target[0] == '?' ? "/" + target : target;
 }
 
@@ -28,11 +28,11 @@ void TNMHTTP::ParseURL() {
     if (CurrentURL.empty())
         throw ESockError(NMConst::sEmptyURL);
     // A CR or LF would end the request line early and add header lines of its own.
-    if (const std::string control = ControlCharacterIn(CurrentURL); !control.empty())
+    if (const std::string control = platform::ControlCharacterIn(CurrentURL); !control.empty())
         throw ESockError(NMConst::sControlCharacterInURL + control + ")");
     if (Port == 0)
         Port = 80;
-    const UrlParts url = SplitUrl(CurrentURL);
+    const platform::UrlParts url = platform::SplitUrl(CurrentURL);
     // "https" is spoken over TLS; every other scheme as plain HTTP. A URL without a scheme (a
     // path on the same host) keeps the scheme with the host and port.
     if (!url.scheme.empty()) {
@@ -40,24 +40,29 @@ void TNMHTTP::ParseURL() {
         UseTls = Scheme == "https";
         Port = DefaultPort();
     }
-    if (url.hasPort) {
+    // A zone id or a malformed IPv6 literal is refused before any lookup.
+    if (const std::string error = platform::HostError(url.host); !error.empty())
+        throw ESockError(error);
+    // An empty port ("host:/f") is the scheme's default port.
+    if (url.hasPort && !url.port.empty()) {
         int64_t port = StrictInteger(url.port);
         if (port < 1 || port > 65535)
             throw ESockError(NMConst::sInvalidPort + std::to_string(port));
         Port = static_cast<int32_t>(port);
     }
+    // The socket looks up the bare address of an IPv6 literal; HostLine puts its brackets back.
     if (!url.host.empty())
-        Host = url.host;
+        Host = platform::SocketHost(url.host);
     RequestPath = TargetOf(url.pathAndQuery);
     if (url.pathAndQuery.empty())
         CurrentURL += "/";
 }
 
 size_t TNMHTTP::LongestRequestLine(const std::string &url) {
-    const UrlParts parts = SplitUrl(url);
-    const std::string origin =
-        parts.scheme + "://" + parts.host + (parts.hasPort ? ":" + parts.port : "");
-    return RequestLine(cmdHead, origin + TargetOf(parts.pathAndQuery)).size();
+    platform::UrlParts parts = platform::SplitUrl(url);
+    const std::string target = TargetOf(parts.pathAndQuery);
+    parts.pathAndQuery.clear();
+    return RequestLine(cmdHead, platform::ComposeUrl(parts) + target).size();
 }
 
 std::string TNMHTTP::AbsoluteURL() const {
@@ -72,7 +77,7 @@ std::string TNMHTTP::OriginURL() const {
 std::string TNMHTTP::HostLine() const {
     // The port is named when it is not the scheme's: a server that builds absolute URLs
     // (redirects) from the Host line then names the port it was reached on.
-    return Port != DefaultPort() ? Host + ":" + std::to_string(Port) : Host;
+    return platform::HostAndPort(Host, Port != DefaultPort() ? Port : 0);
 }
 
 void TNMHTTP::BuildRequest() {

@@ -15,7 +15,6 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
-#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -304,10 +303,6 @@ class TPowersock : public TObject, private platform::MessageTarget {
     int HandshakeLegs = 0;                     // the proxy's answers it has taken
     bool HandshakeTried = false;               // one handshake per request
 };
-
-// A host as the socket layer and TLS take it: an IPv6 address without the brackets a URL
-// writes it in ("::1" of "[::1]"); anything else as it is.
-std::string_view BareHost(std::string_view host);
 
 // The characters of the n-th field of s (1-based), fields separated by single separators.
 std::string NthField(const std::string &s, char separator, int n);

@@ -5,17 +5,11 @@
 #include "net/PsockTls.h"
 #include "platform/HostLookup.h"
 #include "platform/SocketErrors.h"
+#include "platform/Url.h"
 
 #include <algorithm>
-#include <string_view>
 
 namespace net {
-
-std::string_view BareHost(std::string_view host) {
-    if (host.size() > 2 && host.front() == '[' && host.back() == ']')
-        return host.substr(1, host.size() - 2);
-    return host;
-}
 
 bool TPowersock::ConnectAttempt::Start(const platform::IpAddress &to, uint16_t port,
                                        bool resetOnClose) {
@@ -112,7 +106,7 @@ void TPowersock::EndRace() {
 
 void TPowersock::ResolveHost() {
     ReportStatus(8, "Resolve Host");
-    const std::string_view name = BareHost(Proxy.empty() ? Host : Proxy);
+    const std::string name = platform::SocketHost(Proxy.empty() ? Host : Proxy);
     if (name.size() > 255)
         throw ESockError("Host name too long");
     RemoteAddresses.clear();
@@ -123,16 +117,17 @@ void TPowersock::ResolveHost() {
         RemoteAddress = literal;
         return;
     }
-    // Anything else with an address's characters (a zone id, stray brackets) is no name the
-    // resolver should be asked: it would take "fe80::1%eth0" for an address of that link.
-    if (name.find_first_of(":%[]") != std::string_view::npos) {
+    // Anything else with an address's characters (a zone id, stray brackets), or nothing, is no
+    // name the resolver should be asked: it would take "fe80::1%eth0" for an address of that
+    // link.
+    if (name.empty() || name.find_first_of(":%[]") != std::string::npos) {
         LastSocketError = platform::kErrHostNotFound;
         throw ESockError("Host Lookup Failed", SockFailure::HostNotFound);
     }
     TimerOn();
     LookupDone = false;
     LookupError = platform::kErrHostNotFound; // until the lookup answers
-    LookupSerial = platform::StartHostLookup(std::string(name), *this);
+    LookupSerial = platform::StartHostLookup(name, *this);
     WaitUntil([this] { return LookupDone || TimedOut; }, false);
     TimerOff();
     if (TimedOut)

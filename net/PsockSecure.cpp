@@ -5,6 +5,7 @@
 
 #include "net/NMHttpParse.h"
 #include "net/PsockTls.h"
+#include "platform/Url.h"
 
 
 namespace net {
@@ -32,7 +33,7 @@ bool TPowersock::SecureConnection() {
         return false;
     try {
         // The certificate is checked for the address itself, without a URL's brackets.
-        Tls = std::make_unique<TPsockTls>(*Socket, std::string(BareHost(Host)));
+        Tls = std::make_unique<TPsockTls>(*Socket, platform::SocketHost(Host));
     } catch (const ESockError &e) {
         SecureFailure = e.what();
         return false;
@@ -75,11 +76,7 @@ void TPowersock::ContinueHandshake() {
 bool TPowersock::OpenTunnel() {
     // The proxy connects to the origin and then passes bytes both ways; the request inside
     // is the one a direct connection carries, so the proxy never sees it.
-    const std::string_view host = BareHost(Host);
-    const std::string target = (host.find(':') == std::string_view::npos
-                                    ? std::string(host)
-                                    : "[" + std::string(host) + "]") +
-                               ":" + std::to_string(Port);
+    const std::string target = platform::HostAndPort(Host, Port);
     BeginProxyRequest();
     try {
         // A proxy's handshake asks the same again on this connection, with each token.

@@ -1,5 +1,8 @@
 #include "platform/ProxyRules.h"
 
+#include "platform/IpAddress.h"
+#include "platform/Url.h"
+
 #include <algorithm>
 #include <cctype>
 
@@ -59,26 +62,75 @@ bool ValidHost(std::string_view host) {
            });
 }
 
-// "host[:port]" with `defaultPort` when none is written.
-std::optional<ProxyServer> HostAndPort(std::string_view text, int32_t defaultPort) {
+bool IsIpv6(std::string_view text) {
+    IpAddress address;
+    return ParseIpAddress(text, address) && address.family == IpAddress::Family::V6;
+}
+
+// A host ("name", "[v6]") and the port written after it, if any (`defaultPort` when none); the
+// host bare, as the socket looks it up.
+std::optional<ProxyServer> ProxyOf(const std::string &host, bool hasPort, const std::string &port,
+                                   int32_t defaultPort) {
     ProxyServer proxy;
-    const size_t colon = text.rfind(':');
-    std::string_view host = text.substr(0, colon);
     proxy.Port = defaultPort;
-    if (colon != std::string_view::npos) {
-        const std::string_view port = text.substr(colon + 1);
+    if (hasPort) {
         if (port.empty() || port.size() > 5 ||
             !std::all_of(port.begin(), port.end(),
                          [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }))
             return std::nullopt;
-        proxy.Port = std::stoi(std::string(port));
+        proxy.Port = std::stoi(port);
         if (proxy.Port < 1 || proxy.Port > 65535)
             return std::nullopt;
     }
-    if (!ValidHost(host))
+    const bool bracketed = !host.empty() && host[0] == '[';
+    if (bracketed ? !HostError(host).empty() : !ValidHost(host))
         return std::nullopt;
-    proxy.Host = std::string(host);
+    proxy.Host = SocketHost(host);
     return proxy;
+}
+
+// A proxy URL or list entry ("scheme://[user:password@]host[:port][/]", "host[:port]"), the
+// scheme `defaultScheme` when none is written. Nothing for one that cannot be read.
+std::optional<ProxyServer> ProxyUrlOf(std::string_view text, const std::string &defaultScheme,
+                                      int32_t defaultPort) {
+    // A bare IPv6 address has colons a URL would take for a port's: it stands alone, without
+    // a port ("::1:3128" is one address).
+    if (IsIpv6(text)) {
+        ProxyServer proxy;
+        proxy.Host = std::string(text);
+        proxy.Port = defaultPort;
+        proxy.Scheme = defaultScheme;
+        return proxy;
+    }
+    const UrlParts parts = SplitUrl(std::string(text));
+    // "://host" names no scheme: it is no URL this program can read.
+    if (!parts.hasAuthority || (parts.scheme.empty() && text.find("://") != std::string::npos))
+        return std::nullopt;
+    auto proxy = ProxyOf(parts.host, parts.hasPort, parts.port, defaultPort);
+    if (!proxy)
+        return std::nullopt;
+    // A SOCKS or TLS proxy is not spoken; it is returned so that it can be said.
+    proxy->Scheme = parts.scheme.empty() ? defaultScheme : parts.scheme;
+    const std::string_view info = parts.userInfo;
+    const size_t colon = info.find(':');
+    proxy->User = PercentDecoded(info.substr(0, colon));
+    if (colon != std::string_view::npos)
+        proxy->Password = PercentDecoded(info.substr(colon + 1));
+    return proxy;
+}
+
+// The host of an entry of a no_proxy or bypass list, without a scheme before it or a port
+// after it ("http://a:80" gives "a", "[::1]:8080" gives "::1"); a bare IPv6 address ("::1")
+// stands as it is.
+std::string EntryHost(std::string_view entry) {
+    if (const size_t scheme = entry.find("://"); scheme != std::string_view::npos)
+        entry.remove_prefix(scheme + 3);
+    while (!entry.empty() && entry.back() == '/')
+        entry.remove_suffix(1);
+    // More than one colon without brackets: an IPv6 address (or a pattern of one), no port.
+    if (entry.find(':') != entry.rfind(':') && entry.find('[') == std::string_view::npos)
+        return std::string(entry);
+    return SocketHost(SplitHostPort(entry).host);
 }
 
 // Whether `host` is `name` or a name below it.
@@ -112,21 +164,30 @@ bool Glob(std::string_view pattern, std::string_view text) {
     return p == pattern.size();
 }
 
-// An entry without a scheme before it or a port after it ("http://a:80" gives "a").
-std::string_view BareHost(std::string_view entry) {
-    if (const size_t scheme = entry.find("://"); scheme != std::string_view::npos)
-        entry.remove_prefix(scheme + 3);
-    if (const size_t colon = entry.find(':'); colon != std::string_view::npos)
-        entry = entry.substr(0, colon);
-    while (!entry.empty() && entry.back() == '/')
-        entry.remove_suffix(1);
-    return entry;
-}
-
 } // namespace
 
 std::string ProxyServer::Name() const {
-    return Direct ? "DIRECT" : Host + ":" + std::to_string(Port);
+    return Direct ? "DIRECT" : HostAndPort(Host, Port);
+}
+
+std::string ProxyServer::Url() const {
+    UrlParts parts;
+    parts.scheme = Scheme;
+    parts.hasAuthority = parts.hasPort = true;
+    parts.host = UrlHost(Host);
+    parts.port = std::to_string(Port);
+    return ComposeUrl(parts);
+}
+
+std::string ProxyHostError(std::string_view host) {
+    if (!host.empty() && host[0] == '[')
+        return HostError(host);
+    if (host.find('%') != std::string_view::npos && host.find(':') != std::string_view::npos)
+        return "IPv6 zone ids such as " + std::string(host) + " are not supported";
+    if (host.find(':') != std::string_view::npos && !IsIpv6(host))
+        return "The proxy server " + std::string(host) +
+               " is not a host name or an IP address (its port is given apart)";
+    return "";
 }
 
 std::optional<ProxyServer> ParseProxyUrl(std::string_view text) {
@@ -134,40 +195,25 @@ std::optional<ProxyServer> ParseProxyUrl(std::string_view text) {
         text.remove_prefix(1);
     while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())))
         text.remove_suffix(1);
-    std::string scheme = "http";
-    if (const size_t end = text.find("://"); end != std::string_view::npos) {
-        // A SOCKS or TLS proxy is not spoken; it is returned so that it can be said.
-        scheme = Lower(text.substr(0, end));
-        if (scheme.empty())
-            return std::nullopt;
-        text.remove_prefix(end + 3);
-    }
-    if (const size_t slash = text.find('/'); slash != std::string_view::npos)
-        text = text.substr(0, slash);
-    std::string user, password;
-    if (const size_t at = text.rfind('@'); at != std::string_view::npos) {
-        const std::string_view info = text.substr(0, at);
-        const size_t colon = info.find(':');
-        user = PercentDecoded(info.substr(0, colon));
-        if (colon != std::string_view::npos)
-            password = PercentDecoded(info.substr(colon + 1));
-        text.remove_prefix(at + 1);
-    }
-    auto proxy = HostAndPort(text, 1080);
-    if (proxy) {
-        proxy->User = std::move(user);
-        proxy->Password = std::move(password);
-        proxy->Scheme = std::move(scheme);
-    }
-    return proxy;
+    return ProxyUrlOf(text, "http", 1080);
 }
 
 bool NoProxyMatches(std::string_view noProxy, std::string_view host) {
-    const std::string name = Lower(host);
+    const std::string name = Lower(SocketHost(host));
+    IpAddress address;
+    const bool isAddress = ParseIpAddress(name, address);
     for (std::string_view entry : Entries(noProxy, ", \t")) {
         if (entry == "*")
             return true;
-        std::string pattern = Lower(BareHost(entry));
+        std::string pattern = Lower(EntryHost(entry));
+        // An address matches the same address however it is written ("::1", "0::1"), and
+        // nothing else: "0.0.1" is no name above 10.0.0.1.
+        if (isAddress) {
+            IpAddress other;
+            if (ParseIpAddress(pattern, other) && other == address)
+                return true;
+            continue;
+        }
         while (!pattern.empty() && pattern.front() == '.')
             pattern.erase(0, 1);
         if (!pattern.empty() && IsAtOrBelow(name, pattern))
@@ -177,11 +223,21 @@ bool NoProxyMatches(std::string_view noProxy, std::string_view host) {
 }
 
 bool BypassListMatches(std::string_view bypass, std::string_view host) {
-    const std::string name = Lower(host);
+    std::string name = Lower(SocketHost(host));
+    IpAddress address;
+    const bool isAddress = ParseIpAddress(name, address);
+    // Patterns see an address in one form: "2001:db8::*" matches 2001:DB8:0::5.
+    if (isAddress)
+        name = IpAddressText(address);
     for (std::string_view entry : Entries(bypass, "; \t")) {
-        const std::string pattern = Lower(BareHost(entry));
+        const std::string pattern = Lower(EntryHost(entry));
+        IpAddress other;
         if (pattern == "<local>") {
-            if (name.find('.') == std::string::npos)
+            // A name without a dot; an IPv6 address has none either, and is no such name.
+            if (!isAddress && name.find('.') == std::string::npos)
+                return true;
+        } else if (isAddress && ParseIpAddress(pattern, other)) {
+            if (other == address)
                 return true;
         } else if (!pattern.empty() && Glob(pattern, name)) {
             return true;
@@ -209,15 +265,10 @@ std::vector<ProxyServer> ParseProxyList(std::string_view list, std::string_view 
                 proxies.push_back(direct);
             continue;
         }
-        std::string proxyScheme = entryScheme == "socks" ? "socks" : "http";
-        if (const size_t schemeEnd = entry.find("://"); schemeEnd != std::string_view::npos) {
-            proxyScheme = Lower(entry.substr(0, schemeEnd));
-            entry.remove_prefix(schemeEnd + 3);
-        }
-        auto proxy = HostAndPort(entry, 80);
+        // An entry written "scheme://host:port" is of that scheme.
+        auto proxy = ProxyUrlOf(entry, entryScheme == "socks" ? "socks" : "http", 80);
         if (!proxy)
             continue;
-        proxy->Scheme = proxyScheme;
         if (entryScheme == "socks" && wanted != "socks")
             socks = socks ? socks : proxy;
         else

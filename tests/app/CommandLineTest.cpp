@@ -202,6 +202,49 @@ TEST(CommandLine, TheUserInformationIsLeftOutOfTheHost) {
             << url;
 }
 
+// An IPv6 literal keeps its brackets in the location and the shown name; an empty port is the
+// scheme's own and is not shown.
+TEST(CommandLine, Ipv6LiteralsAndEmptyPortsMakeTheLocation) {
+    struct Row {
+        const char *url;
+        MirrorEntry location;
+        const char *product;
+    } rows[] = {
+        {"http://[::1]:8080/d/f.bin", {"[::1]:8080", "d"}, "f.bin from [::1]:8080/d"},
+        {"https://[2001:db8::1]/f.bin", {"[2001:db8::1]", ""}, "f.bin from [2001:db8::1]"},
+        {"http://u:p@[::1]:/d/f.bin", {"[::1]", "d"}, "f.bin from [::1]/d"},
+        {"http://server:/f.bin", {"server", ""}, "f.bin from server"},
+        {"HTTP://server/f.bin", {"server", ""}, "f.bin from server"},
+    };
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.url);
+        const Parsed p = Parse({r.url});
+        EXPECT_EQ(p.result.urlError, "");
+        EXPECT_EQ(p.request.MirrorTable[0], r.location);
+        EXPECT_EQ(p.request.ProductName, r.product);
+    }
+    EXPECT_EQ(Parse({"HTTP://server/f.bin"}).request.Protocol, "http") << "in lower case";
+}
+
+// A host that names no server ends the command line as a syntax error, naming why.
+TEST(CommandLine, ZoneIdsAndMalformedBracketsAreRefused) {
+    const std::pair<const char *, const char *> rows[] = {
+        {"http://[fe80::1%25eth0]/f.bin", "IPv6 zone ids such as fe80::1%eth0 are not supported"},
+        {"http://[fe80::1%eth0]:81/f.bin", "IPv6 zone ids such as fe80::1%eth0 are not supported"},
+        {"http://[::1/f.bin", "The IPv6 address [::1 lacks its closing \"]\""},
+        {"http://[zz]/f.bin", "[zz] is not an IPv6 address"},
+        {"http://[::1]x/f.bin", "The host [::1]x has text after the \"]\" of its IPv6 address"},
+        {"http://ser]ver/f.bin",
+         "The host ser]ver is not a name: \"[\" and \"]\" enclose an IPv6 address"},
+        {"http://:8080/f.bin", "Host is missing"},
+    };
+    for (const auto &[url, error] : rows) {
+        const Parsed p = Parse({url}, false);
+        EXPECT_EQ(p.result.urlError, std::string(error) + "\n\r") << url;
+        EXPECT_EQ(p.request.MirrorTable[0].Host, "") << url;
+    }
+}
+
 TEST(CommandLine, QueryAndFragmentStayInTheRequestButNotInTheShownName) {
     Parsed p = Parse({"http://server/dir/file.exe?token=a/b&sig=c"});
     EXPECT_EQ(p.result.errorText, "");

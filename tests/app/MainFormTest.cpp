@@ -102,7 +102,8 @@ TEST_F(MainFormTest, AURLWithoutAPlainFileNameEndsTheProgramWithAMessage) {
 
 TEST_F(MainFormTest, AURLWithoutAHostEndsTheProgramBeforeAnyRequest) {
     for (const char *url : {"files.local/pub/setup.exe", "http:///pub/setup.exe",
-                            "http://files.local", "--hepl"}) {
+                            "http://files.local", "--hepl", "http://[fe80::1%25eth0]/setup.exe",
+                            "http://[::1/setup.exe"}) {
         backend->messages.clear();
         ::testing::internal::CaptureStderr();
         TMainForm main(app, {"/opt/download", url, "ProductName:Tool"});

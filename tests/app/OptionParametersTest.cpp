@@ -235,6 +235,30 @@ TEST_F(OptionParametersTest, AProxyNeedsBothAServerAndAPortInRange) {
     }
 }
 
+// An IPv6 proxy is given with or without brackets, its port apart; a zone id, a port in the
+// server's text or a malformed bracket is refused, naming it.
+TEST_F(OptionParametersTest, AProxyServerMayBeAnIpv6Address) {
+    for (const char *server : {"::1", "[::1]", "2001:db8::1"}) {
+        SCOPED_TRACE(server);
+        Started s({std::string("ProxyServer:") + server, "ProxyPort:3128"});
+        EXPECT_EQ(s.Error(), "");
+        EXPECT_EQ(s.Options().ProxyServerName, server);
+    }
+    const std::pair<const char *, const char *> refused[] = {
+        {"fe80::1%eth0", "IPv6 zone ids such as fe80::1%eth0 are not supported."},
+        {"proxy.local:3128",
+         "The proxy server proxy.local:3128 is not a host name or an IP address (its port is "
+         "given apart)."},
+        {"[::1", "The IPv6 address [::1 lacks its closing \"]\"."},
+    };
+    for (const auto &[server, error] : refused) {
+        SCOPED_TRACE(server);
+        Started s({std::string("ProxyServer:") + server, "ProxyPort:3128"});
+        ExpectStopped(s, std::string(error) + "\n\r");
+        EXPECT_EQ(s.Options(), Defaults());
+    }
+}
+
 TEST_F(OptionParametersTest, NamesAreCaseInsensitive) {
     Started s({"outputdirectory:" + directory_, "OVERRIDEFILE:0", "completionClose:0",
                "maximumNUMBERofattempts:7", "errorAction:Close", "proxyserver:p", "PROXYport:8"});

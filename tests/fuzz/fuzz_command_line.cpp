@@ -6,7 +6,7 @@
 #include "app/MainForm.h"
 #include "gui/headless/HeadlessBackend.h"
 #include "net/NMHttp.h"
-#include "net/UrlParts.h"
+#include "platform/Url.h"
 #include "tests/fuzz/FuzzCheck.h"
 
 #include <iostream>
@@ -45,14 +45,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         const MirrorEntry &primary = request.MirrorTable[0];
         fuzz::Check(primary.Host.find('@') == std::string::npos,
                     "no user information in the host that texts show");
-        const std::string url = request.Protocol + "://" + primary.Host + "/" +
-                                (primary.Directory.empty() ? "" : primary.Directory + "/") +
-                                request.FileName;
-        fuzz::Check(net::ControlCharacterIn(url).empty(), "no control character is asked for");
+        const std::string url = platform::LocationUrl(request.Protocol, primary.Host,
+                                                      primary.Directory, request.FileName);
+        fuzz::Check(platform::HostError(platform::SplitHostPort(primary.Host).host).empty(),
+                    "the host of a download that would start names a server");
+        fuzz::Check(platform::SplitUrl(url).host == platform::SplitHostPort(primary.Host).host,
+                    "the URL asked names the host shown");
+        fuzz::Check(platform::ControlCharacterIn(url).empty(), "no control character is asked for");
         fuzz::Check(net::TNMHTTP::LongestRequestLine(url) <= net::TNMHTTP::kMaxRequestLine,
                     "a download that would start fits in a request line");
     }
-    if (!main.RunApplication)
+    // --version answers on standard output alone: no box.
+    if (!main.RunApplication && AskedForInformation(arguments) != InformationRequest::Version)
         fuzz::Check(backend->messages.size() == 1, "an ending command line says why");
     if (main.RunApplication) {
         fuzz::Check(!request.ProductName.empty(), "a product name");

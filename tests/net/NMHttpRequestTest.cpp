@@ -37,6 +37,11 @@ const UrlRow kRows[] = {
     {"server:81", "server", 81, "/", "server:81/", -1}, // no scheme: the scheme is kept
     {"server/x", "server", 0, "/x", nullptr, -1},
     {"/other/file", nullptr, 0, "/other/file", nullptr, -1},
+    // The socket looks up an IPv6 literal without its brackets; an empty port is the scheme's.
+    {"http://[::1]:8080/x", "::1", 8080, "/x", nullptr, 0},
+    {"https://[2001:DB8::1]/x", "2001:DB8::1", 443, "/x", nullptr, 1},
+    {"http://server:/x", "server", 80, "/x", nullptr, 0},
+    {"https://[::1]:", "::1", 443, "/", "https://[::1]:/", 1},
 };
 
 void CheckRow(TNMHTTP &h, const UrlRow &row, const std::string &hostBefore, int portBefore,
@@ -82,8 +87,18 @@ TEST(NMHttpParseURL, BadURLsFailBeforeAnythingIsSent) {
               "Invalid port 70000");
     EXPECT_EQ(ErrorOf<ESockError>([&] { h.Get("http://127.0.0.1:0/x"); }), "Invalid port 0");
     EXPECT_EQ(ErrorOf<ESockError>([&] { h.Get("http://127.0.0.1:-5/x"); }), "Invalid port -5");
-    EXPECT_EQ(ErrorOf<ESockError>([&] { h.Get("http://127.0.0.1:/x"); }),
-              "'' is not a valid integer value");
+    EXPECT_EQ(ErrorOf<ESockError>([&] { h.Get("http://127.0.0.1:80:90/x"); }),
+              "'80:90' is not a valid integer value");
+    // IPv6 literals that name no server, refused before any lookup.
+    const std::pair<const char *, const char *> hosts[] = {
+        {"http://[fe80::1%25eth0]:81/x", "IPv6 zone ids such as fe80::1%eth0 are not supported"},
+        {"http://[::1/x", "The IPv6 address [::1 lacks its closing \"]\""},
+        {"http://[zz]/x", "[zz] is not an IPv6 address"},
+        {"http://[127.0.0.1]/x", "[127.0.0.1] is not an IPv6 address"},
+        {"http://[::1]x/x", "The host [::1]x has text after the \"]\" of its IPv6 address"},
+    };
+    for (const auto &[url, error] : hosts)
+        EXPECT_EQ(ErrorOf<ESockError>([&] { h.Get(url); }), error);
     // 65536 + the server's port would reach the server if only 16 bits were used.
     std::string wrapped = std::to_string(65536 + server.Port());
     EXPECT_EQ(ErrorOf<ESockError>([&] { h.Get("http://127.0.0.1:" + wrapped + "/x"); }),
@@ -119,6 +134,11 @@ TEST(NMHttpRequest, ThroughAProxyTheRequestLineCarriesTheWholeURL) {
     h.Get("/other/file");
     EXPECT_EQ(proxy.Received(1), "GET http://server:8080/other/file HTTP/1.0\r\n" + proxyLines +
                                      kAccept + kContentType + "\r\n");
+    // An IPv6 literal keeps its brackets in the URL and in the Host line.
+    h.Get("http://[::1]:8080/v6");
+    EXPECT_EQ(proxy.Received(2), "GET http://[::1]:8080/v6 HTTP/1.0\r\nProxy-Connection: "
+                                 "Keep-Alive\r\nHost: [::1]:8080\r\n" +
+                                     kAccept + kContentType + "\r\n");
 }
 
 // The Host line names the port unless it is the scheme's own, so that a server that builds
@@ -134,6 +154,8 @@ TEST(NMHttpRequest, TheHostLineNamesAPortThatIsNotTheSchemesOwn) {
         {"http://server/x", "server"},          {"http://server:80/x", "server"},
         {"http://server:8080/x", "server:8080"}, {"ftp://server/x", "server"},
         {"ftp://server:80/x", "server:80"},     {"gopher://server:70/x", "server"},
+        {"http://[::1]:8080/x", "[::1]:8080"},  {"http://[2001:db8::1]:80/x", "[2001:db8::1]"},
+        {"http://server:/x", "server"},
     };
     size_t i = 0;
     for (const auto &[url, host] : rows) {

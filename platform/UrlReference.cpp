@@ -1,42 +1,15 @@
-#include "net/UrlParts.h"
+// References resolved against a URL (a redirect's Location), as RFC 3986 section 5 has it.
+#include "platform/Url.h"
 
 #include <cctype>
-#include <cstring>
 
-namespace net {
+namespace platform {
 namespace {
-
-// The length of a scheme ("http") at the start of `url` when "://" follows it, else 0.
-size_t SchemeLength(const std::string &url) {
-    if (url.empty() || !std::isalpha(static_cast<unsigned char>(url[0])))
-        return 0;
-    size_t i = 1;
-    while (i < url.size() && (std::isalnum(static_cast<unsigned char>(url[i])) || url[i] == '+' ||
-                              url[i] == '-' || url[i] == '.'))
-        ++i;
-    return url.compare(i, 3, "://") == 0 ? i : 0;
-}
 
 std::string Lower(std::string s) {
     for (char &c : s)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return s;
-}
-
-std::string WithoutFragment(const std::string &text) {
-    return text.substr(0, text.find('#'));
-}
-
-void SplitAuthority(const std::string &authority, UrlParts &parts) {
-    const std::string hostPort = WithoutUserInfo(authority);
-    parts.hasAuthority = true;
-    size_t colon = hostPort.find(':');
-    parts.host = hostPort.substr(0, colon);
-    if (colon != std::string::npos) {
-        parts.hasPort = true;
-        // The text up to a second colon, if any, as a host:port:more would give it.
-        parts.port = hostPort.substr(colon + 1, hostPort.find(':', colon + 1) - colon - 1);
-    }
 }
 
 // A reference split as RFC 3986 appendix B does, without the fragment.
@@ -47,7 +20,7 @@ struct Reference {
 
 Reference SplitReference(const std::string &text) {
     Reference r;
-    std::string rest = WithoutFragment(text);
+    std::string rest = text.substr(0, text.find('#'));
     size_t colon = rest.find(':');
     size_t stop = rest.find_first_of("/?");
     if (colon != std::string::npos && colon > 0 && (stop == std::string::npos || colon < stop) &&
@@ -88,92 +61,7 @@ std::string Trimmed(const std::string &text) {
     return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
 }
 
-// Whether RFC 3986 lets `c` stand as it is in a path or query: unreserved, reserved, or the
-// "%" of an encoded byte.
-bool AllowedInTarget(unsigned char c) {
-    if (c == 0 || c >= 0x80)
-        return false;
-    return std::isalnum(c) || std::strchr("-._~:/?#[]@!$&'()*+,;=%", c) != nullptr;
-}
-
-// "0D" of the byte 0x0D.
-std::string HexPair(unsigned char byte) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    return {kHex[byte >> 4], kHex[byte & 15]};
-}
-
 } // namespace
-
-std::string WithoutUserInfo(const std::string &authority) {
-    // An "@" after the authority's end (in a query: "h?mail=a@b") is no user information.
-    const size_t at = authority.rfind('@', authority.find_first_of("/?#"));
-    return at == std::string::npos ? authority : authority.substr(at + 1);
-}
-
-std::string ShownUrl(const std::string &url) {
-    size_t start = SchemeLength(url);
-    if (start > 0)
-        start += 3;
-    else if (url.compare(0, 2, "//") == 0)
-        start = 2;
-    else
-        return url; // no authority, so no user information
-    const std::string authority = url.substr(start, url.find_first_of("/?#", start) - start);
-    const size_t at = authority.rfind('@');
-    if (at == std::string::npos)
-        return url;
-    const size_t colon = authority.find(':');
-    const std::string shown = colon < at ? authority.substr(0, colon) + ":***" : "***";
-    return url.substr(0, start) + shown + url.substr(start + at);
-}
-
-std::string RequestTarget(const std::string &pathAndQuery) {
-    std::string target;
-    target.reserve(pathAndQuery.size());
-    for (char c : pathAndQuery) {
-        const auto byte = static_cast<unsigned char>(c);
-        target += AllowedInTarget(byte) ? std::string(1, c) : "%" + HexPair(byte);
-    }
-    return target;
-}
-
-std::string ControlCharacterIn(const std::string &text) {
-    for (char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte == '\r')
-            return "CR";
-        if (byte == '\n')
-            return "LF";
-        if (byte == '\t')
-            return "TAB";
-        if (byte == 0x7f)
-            return "DEL";
-        if (byte < 0x20)
-            return "0x" + HexPair(byte);
-    }
-    return "";
-}
-
-UrlParts SplitUrl(const std::string &url) {
-    UrlParts parts;
-    const std::string text = WithoutFragment(url);
-    size_t rest = 0;
-    if (size_t schemeLength = SchemeLength(text)) {
-        parts.scheme = Lower(text.substr(0, schemeLength));
-        rest = schemeLength + 3;
-    } else if (text.compare(0, 2, "//") == 0) {
-        rest = 2;
-    } else if (!text.empty() && (text[0] == '/' || text[0] == '?')) {
-        parts.pathAndQuery = text;
-        return parts;
-    }
-    size_t end = text.find_first_of("/?", rest);
-    SplitAuthority(text.substr(rest, end == std::string::npos ? std::string::npos : end - rest),
-                   parts);
-    if (end != std::string::npos)
-        parts.pathAndQuery = text.substr(end);
-    return parts;
-}
 
 std::string SchemeOf(const std::string &reference) {
     return SplitReference(reference).scheme;
@@ -245,4 +133,4 @@ std::string ResolveReference(const std::string &base, const std::string &referen
     return Compose(t);
 }
 
-} // namespace net
+} // namespace platform

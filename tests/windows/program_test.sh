@@ -7,7 +7,7 @@
 # columns (a pseudo-terminal, through wine's console), its progress rewritten on one line
 # several times a second, with no escape sequence of its own (terminal_progress.py); a server's
 # reason phrase with escape sequences told without them; a run killed in the middle of the
-# transfer, continued by the next run.
+# transfer, continued by the next run; an IPv6 literal and a name of both families.
 #   program_test.sh PROGRAM.exe WINE_RUN NGINX_SERVE DEMO_MIRROR WORK_DIR
 # NGINX_SERVE and DEMO_MIRROR are the Linux build's test servers. The wine prefix is WORK_DIR's
 # own and is kept between runs (made once, about 15 s). Exits 77 (skipped) when wine, nginx or
@@ -208,4 +208,24 @@ heads=$(grep -c '"HEAD /d/f.bin ' "$run/www.nginx.log")
 ranges=$(grep -c '"GET /d/f.bin HTTP/1.[01]" 206 .* "bytes=' "$run/www.nginx.log")
 [ "$heads" = "$downloads" ] || fail "$heads size requests for $downloads downloads"
 [ "$ranges" -ge $((downloads * 5)) ] || fail "$ranges ranges for $downloads downloads of five"
+
+# 9. IPv6: the literal http://[::1]:PORT/... and localhost, a name of both families, from an
+# nginx listening on 127.0.0.1 and ::1.
+if python3 -c 'import socket; socket.socket(socket.AF_INET6).bind(("::1", 0))' 2>/dev/null; then
+    mkdir -p "$run/www6"
+    head -c 3000000 /dev/urandom >"$run/www6/f6.bin"
+    start_nginx "$serve" "$run/www6" 120 "listen [::1]:@PORT@;"
+    for url in "http://[::1]:$nginx_port/f6.bin" "http://localhost:$nginx_port/f6.bin"; do
+        rm -f "$run/out/f6.bin"
+        start_program "$url" "OutputDirectory:$out" CompletionLaunchApplication:0
+        wait_program 60
+        [ "$code" = 0 ] || fail "$url ended with code $code"
+        cmp -s "$run/www6/f6.bin" "$run/out/f6.bin" || fail "the file of $url differs"
+    done
+    kill -TERM "$serve_pid"
+    wait "$serve_pid"
+    grep -q '^::1 "GET /f6.bin' "$run/www6.nginx.log" || fail "nothing was fetched over IPv6"
+else
+    echo "::1 cannot be bound here: the IPv6 case is left out"
+fi
 echo "PASSED"

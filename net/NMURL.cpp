@@ -1,20 +1,8 @@
 #include "net/NMURL.h"
 
+#include "platform/IpAddress.h"
+
 namespace net {
-
-namespace {
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-} // namespace
 
 std::string TNMURL::Decode() {
     const std::string in = InputString; // a copy: OnError may change InputString
@@ -27,8 +15,8 @@ std::string TNMURL::Decode() {
         } else if (c != '%') {
             out += c;
         } else {
-            int hi = i + 1 < in.size() ? HexValue(in[i + 1]) : -1;
-            int lo = i + 2 < in.size() ? HexValue(in[i + 2]) : -1;
+            int hi = i + 1 < in.size() ? platform::HexDigitValue(in[i + 1]) : -1;
+            int lo = i + 2 < in.size() ? platform::HexDigitValue(in[i + 2]) : -1;
             if (hi < 0 || lo < 0) {
                 // A malformed escape gives no partial result: the caller gets its text back.
                 if (OnError)

@@ -34,15 +34,6 @@ bool ParseDottedQuad(std::string_view text, uint8_t *bytes) {
     return text.empty();
 }
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 // Groups of one to four hex digits separated by ':', at most one "::" standing for one or
 // more zero groups, and optionally a dotted quad as the last 32 bits.
@@ -64,8 +55,8 @@ bool ParseIpv6(std::string_view text, uint8_t *bytes) {
             return false;
         size_t digits = 0;
         unsigned group = 0;
-        while (digits < text.size() && digits < 5 && HexValue(text[digits]) >= 0)
-            group = group * 16 + static_cast<unsigned>(HexValue(text[digits++]));
+        while (digits < text.size() && digits < 5 && HexDigitValue(text[digits]) >= 0)
+            group = group * 16 + static_cast<unsigned>(HexDigitValue(text[digits++]));
         if (digits < text.size() && text[digits] == '.') {
             // The dotted quad ends the address and fills its last four bytes.
             if (headLen + tailLen + 4 > 16 || !ParseDottedQuad(text, out + len))
@@ -192,6 +183,16 @@ uint32_t Ipv4NetworkOrder(const IpAddress &address) {
     if (address.family == IpAddress::Family::V4)
         std::memcpy(&bits, address.bytes.data(), 4);
     return bits;
+}
+
+int HexDigitValue(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
 }
 
 } // namespace platform

@@ -23,6 +23,10 @@ bool ParseIpAddress(std::string_view text, IpAddress &address);
 // without brackets. Empty for Family::None.
 std::string IpAddressText(const IpAddress &address);
 
+// The value of a hexadecimal digit (either case), -1 for any other character: for IPv6 groups
+// and percent-encoded bytes alike.
+int HexDigitValue(char c);
+
 // An IPv4 address given as 32 bits in network byte order (as in sockaddr_in).
 IpAddress Ipv4Address(uint32_t networkOrder);
 // The 32 bits (network byte order) of an IPv4 address; 0 for any other family.

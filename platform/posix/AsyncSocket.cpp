@@ -8,12 +8,15 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include "platform/SocketAddress.h"
 
 namespace platform {
 namespace {
@@ -53,25 +56,8 @@ class PosixSocket final : public AsyncSocket, public posix::PollSource {
             return Fail(state_ == State::Closed ? EBADF : EISCONN);
         if (address.family != family_)
             return Fail(EAFNOSUPPORT);
-        union {
-            sockaddr any;
-            sockaddr_in in;
-            sockaddr_in6 in6;
-        } sa{};
-        socklen_t len = 0;
-        if (family_ == IpAddress::Family::V4) {
-            sa.in = {};
-            sa.in.sin_family = AF_INET;
-            sa.in.sin_port = port;
-            std::memcpy(&sa.in.sin_addr, address.bytes.data(), 4);
-            len = sizeof sa.in;
-        } else {
-            sa.in6 = {};
-            sa.in6.sin6_family = AF_INET6;
-            sa.in6.sin6_port = port;
-            std::memcpy(&sa.in6.sin6_addr, address.bytes.data(), 16);
-            len = sizeof sa.in6;
-        }
+        SocketAddress sa;
+        const auto len = static_cast<socklen_t>(ToSocketAddress(address, port, sa));
         int r = connect(fd_, &sa.any, len);
         int e = r == 0 ? 0 : errno;
         if (r == 0 || e == EINPROGRESS || e == EINTR) {

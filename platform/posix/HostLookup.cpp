@@ -3,11 +3,11 @@
 
 #include "platform/SocketErrors.h"
 
-#include <cstring>
-
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+
+#include "platform/SocketAddress.h"
 
 namespace platform {
 
@@ -36,21 +36,7 @@ int SystemResolve(const std::string &name, std::vector<IpAddress> &addresses) {
         default: return kErrHostNotFound;
         }
     }
-    for (addrinfo *a = result; a; a = a->ai_next) {
-        IpAddress address;
-        if (a->ai_family == AF_INET) {
-            address.family = IpAddress::Family::V4;
-            std::memcpy(address.bytes.data(),
-                        &reinterpret_cast<const sockaddr_in *>(a->ai_addr)->sin_addr, 4);
-        } else if (a->ai_family == AF_INET6) {
-            address.family = IpAddress::Family::V6;
-            std::memcpy(address.bytes.data(),
-                        &reinterpret_cast<const sockaddr_in6 *>(a->ai_addr)->sin6_addr, 16);
-        } else {
-            continue;
-        }
-        addresses.push_back(address);
-    }
+    AppendAddresses(result, addresses);
     freeaddrinfo(result);
     return addresses.empty() ? kErrNoData : 0;
 }

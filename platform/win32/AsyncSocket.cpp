@@ -13,6 +13,8 @@
 
 #include <ws2tcpip.h>
 
+#include "platform/SocketAddress.h"
+
 namespace platform {
 
 namespace win32 {
@@ -73,25 +75,8 @@ class WinsockSocket final : public AsyncSocket {
             SetLastSocketError(WSAEAFNOSUPPORT);
             return -1;
         }
-        union {
-            sockaddr any;
-            sockaddr_in in;
-            sockaddr_in6 in6;
-        } sa{};
-        int len = 0;
-        if (family_ == IpAddress::Family::V4) {
-            sa.in = {};
-            sa.in.sin_family = AF_INET;
-            sa.in.sin_port = port;
-            std::memcpy(&sa.in.sin_addr, address.bytes.data(), 4);
-            len = sizeof sa.in;
-        } else {
-            sa.in6 = {};
-            sa.in6.sin6_family = AF_INET6;
-            sa.in6.sin6_port = port;
-            std::memcpy(&sa.in6.sin6_addr, address.bytes.data(), 16);
-            len = sizeof sa.in6;
-        }
+        SocketAddress sa;
+        const int len = ToSocketAddress(address, port, sa);
         if (connect(socket_, &sa.any, len) == 0) {
             SetLastSocketError(kErrWouldBlock); // the connect notification follows
             return -1;

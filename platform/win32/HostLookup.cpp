@@ -4,9 +4,9 @@
 #include "platform/SocketErrors.h"
 #include "platform/win32/Winsock.h"
 
-#include <cstring>
-
 #include <ws2tcpip.h>
+
+#include "platform/SocketAddress.h"
 
 namespace platform {
 
@@ -29,21 +29,7 @@ int SystemResolve(const std::string &name, std::vector<IpAddress> &addresses) {
     // text of its own: passed on as they are.
     if (r != 0)
         return r;
-    for (addrinfo *a = result; a; a = a->ai_next) {
-        IpAddress address;
-        if (a->ai_family == AF_INET) {
-            address.family = IpAddress::Family::V4;
-            std::memcpy(address.bytes.data(),
-                        &reinterpret_cast<const sockaddr_in *>(a->ai_addr)->sin_addr, 4);
-        } else if (a->ai_family == AF_INET6) {
-            address.family = IpAddress::Family::V6;
-            std::memcpy(address.bytes.data(),
-                        &reinterpret_cast<const sockaddr_in6 *>(a->ai_addr)->sin6_addr, 16);
-        } else {
-            continue;
-        }
-        addresses.push_back(address);
-    }
+    AppendAddresses(result, addresses);
     freeaddrinfo(result);
     return addresses.empty() ? kErrNoData : 0;
 }

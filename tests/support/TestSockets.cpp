@@ -310,43 +310,64 @@ void SetAbortiveClose(SocketHandle s) {
     setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char *>(&lg), sizeof lg);
 }
 
-SocketHandle OpenLoopbackListener(int backlog, uint16_t &port) {
-    SocketHandle s = OpenTcpSocket();
+namespace {
+
+// 127.0.0.1 or ::1 at `port` (host order).
+union LoopbackAddress {
+    sockaddr any;
+    sockaddr_in in;
+    sockaddr_in6 in6;
+};
+socklen_t Loopback(int family, uint16_t port, LoopbackAddress &sa) {
+    sa = {};
+    if (family == AF_INET) {
+        sa.in.sin_family = AF_INET;
+        sa.in.sin_port = htons(port);
+        sa.in.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        return sizeof sa.in;
+    }
+    sa.in6.sin6_family = AF_INET6;
+    sa.in6.sin6_port = htons(port);
+    sa.in6.sin6_addr.s6_addr[15] = 1;
+    return sizeof sa.in6;
+}
+
+SocketHandle OpenListener(int family, int backlog, uint16_t &port) {
+    SocketHandle s = OpenTcpSocket(family);
     if (s == kNoSocket)
         return s;
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof sa;
-    if (bind(s, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0 || listen(s, backlog) != 0 ||
-        getsockname(s, reinterpret_cast<sockaddr *>(&sa), &len) != 0) {
+    LoopbackAddress sa;
+    socklen_t len = Loopback(family, port, sa);
+    if (bind(s, &sa.any, len) != 0 || listen(s, backlog) != 0 ||
+        getsockname(s, &sa.any, &len) != 0) {
         int err = LastSocketErrno();
         CloseSocket(s);
         errno = err;
         return kNoSocket;
     }
-    port = ntohs(sa.sin_port);
+    port = ntohs(family == AF_INET ? sa.in.sin_port : sa.in6.sin6_port);
     return s;
 }
 
-SocketHandle OpenIpv6LoopbackListener(int backlog, uint16_t &port) {
-    SocketHandle s = OpenTcpSocket(AF_INET6);
+SocketHandle StartConnect(int family, uint16_t port) {
+    SocketHandle s = OpenTcpSocket(family);
     if (s == kNoSocket)
         return s;
-    sockaddr_in6 sa{};
-    sa.sin6_family = AF_INET6;
-    sa.sin6_addr.s6_addr[15] = 1; // ::1
-    sa.sin6_port = htons(port);
-    socklen_t len = sizeof sa;
-    if (bind(s, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0 || listen(s, backlog) != 0 ||
-        getsockname(s, reinterpret_cast<sockaddr *>(&sa), &len) != 0) {
-        int err = LastSocketErrno();
-        CloseSocket(s);
-        errno = err;
-        return kNoSocket;
-    }
-    port = ntohs(sa.sin6_port);
+    SetNonBlocking(s);
+    LoopbackAddress sa;
+    connect(s, &sa.any, Loopback(family, port, sa));
     return s;
+}
+
+} // namespace
+
+SocketHandle OpenLoopbackListener(int backlog, uint16_t &port) {
+    port = 0;
+    return OpenListener(AF_INET, backlog, port);
+}
+
+SocketHandle OpenIpv6LoopbackListener(int backlog, uint16_t &port) {
+    return OpenListener(AF_INET6, backlog, port);
 }
 
 SocketHandle AcceptConnection(SocketHandle listener) {
@@ -362,30 +383,8 @@ SocketHandle AcceptConnection(SocketHandle listener) {
     return s;
 }
 
-SocketHandle StartLoopbackConnect(uint16_t port) {
-    SocketHandle s = OpenTcpSocket();
-    if (s == kNoSocket)
-        return s;
-    SetNonBlocking(s);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(port);
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    connect(s, reinterpret_cast<sockaddr *>(&sa), sizeof sa);
-    return s;
-}
+SocketHandle StartLoopbackConnect(uint16_t port) { return StartConnect(AF_INET, port); }
 
-SocketHandle StartIpv6LoopbackConnect(uint16_t port) {
-    SocketHandle s = OpenTcpSocket(AF_INET6);
-    if (s == kNoSocket)
-        return s;
-    SetNonBlocking(s);
-    sockaddr_in6 sa{};
-    sa.sin6_family = AF_INET6;
-    sa.sin6_port = htons(port);
-    sa.sin6_addr.s6_addr[15] = 1; // ::1
-    connect(s, reinterpret_cast<sockaddr *>(&sa), sizeof sa);
-    return s;
-}
+SocketHandle StartIpv6LoopbackConnect(uint16_t port) { return StartConnect(AF_INET6, port); }
 
 } // namespace testsupport

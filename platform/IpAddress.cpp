@@ -195,4 +195,9 @@ int HexDigitValue(char c) {
     return -1;
 }
 
+bool IsIpv6Address(std::string_view text) {
+    IpAddress address;
+    return ParseIpAddress(text, address) && address.family == IpAddress::Family::V6;
+}
+
 } // namespace platform

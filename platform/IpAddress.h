@@ -18,6 +18,8 @@ struct IpAddress {
 // IPv6 literal without brackets ("2001:db8::1", "::ffff:192.0.2.1") to an address. False,
 // leaving `address` alone, for anything else: a name, brackets, a zone id ("fe80::1%eth0").
 bool ParseIpAddress(std::string_view text, IpAddress &address);
+// Whether `text` is an IPv6 literal without brackets (as ParseIpAddress reads it).
+bool IsIpv6Address(std::string_view text);
 // The address's text: the dotted quad, or IPv6 in its canonical RFC 5952 form (lower case, the
 // longest run of two or more zero groups as "::", an IPv4-mapped address as ::ffff:a.b.c.d),
 // without brackets. Empty for Family::None.

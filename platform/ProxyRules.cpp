@@ -62,11 +62,6 @@ bool ValidHost(std::string_view host) {
            });
 }
 
-bool IsIpv6(std::string_view text) {
-    IpAddress address;
-    return ParseIpAddress(text, address) && address.family == IpAddress::Family::V6;
-}
-
 // A host ("name", "[v6]") and the port written after it, if any (`defaultPort` when none); the
 // host bare, as the socket looks it up.
 std::optional<ProxyServer> ProxyOf(const std::string &host, bool hasPort, const std::string &port,
@@ -95,7 +90,7 @@ std::optional<ProxyServer> ProxyUrlOf(std::string_view text, const std::string &
                                       int32_t defaultPort) {
     // A bare IPv6 address has colons a URL would take for a port's: it stands alone, without
     // a port ("::1:3128" is one address).
-    if (IsIpv6(text)) {
+    if (IsIpv6Address(text)) {
         ProxyServer proxy;
         proxy.Host = std::string(text);
         proxy.Port = defaultPort;
@@ -184,7 +179,7 @@ std::string ProxyHostError(std::string_view host) {
         return HostError(host);
     if (host.find('%') != std::string_view::npos && host.find(':') != std::string_view::npos)
         return "IPv6 zone ids such as " + std::string(host) + " are not supported";
-    if (host.find(':') != std::string_view::npos && !IsIpv6(host))
+    if (host.find(':') != std::string_view::npos && !IsIpv6Address(host))
         return "The proxy server " + std::string(host) +
                " is not a host name or an IP address (its port is given apart)";
     return "";

@@ -41,11 +41,6 @@ void SplitAuthority(const std::string &authority, UrlParts &parts) {
     parts.port = std::move(hostPort.port);
 }
 
-bool IsIpv6(std::string_view text) {
-    IpAddress address;
-    return ParseIpAddress(text, address) && address.family == IpAddress::Family::V6;
-}
-
 // "fe80::1%eth0" of "fe80::1%25eth0": the zone id's "%" as RFC 6874 encodes it, decoded.
 std::string ZoneShown(std::string_view literal) {
     std::string shown(literal);
@@ -191,7 +186,7 @@ std::string HostError(std::string_view host) {
     // Host line, and the scope it picks is left to the system's routes here.
     if (literal.find('%') != std::string_view::npos)
         return "IPv6 zone ids such as " + ZoneShown(literal) + " are not supported";
-    if (!IsIpv6(literal))
+    if (!IsIpv6Address(literal))
         return text + " is not an IPv6 address";
     return "";
 }
@@ -203,7 +198,7 @@ std::string SocketHost(std::string_view host) {
 }
 
 std::string UrlHost(std::string_view host) {
-    return IsIpv6(host) ? "[" + std::string(host) + "]" : std::string(host);
+    return IsIpv6Address(host) ? "[" + std::string(host) + "]" : std::string(host);
 }
 
 std::string HostAndPort(std::string_view host, int32_t port) {

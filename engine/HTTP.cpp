@@ -1,9 +1,7 @@
 #include "engine/HTTP.h"
 
 #include "engine/BodyCoding.h"
-#include "engine/ContentRange.h"
 #include "engine/HttpDate.h"
-#include "net/NMHttpParse.h"
 #include "net/SocketErrorTable.h"
 #include "platform/ProcessInfo.h"
 #include "platform/ThreadTimer.h"
@@ -48,7 +46,7 @@ bool Successful(int status) { return status >= 200 && status <= 299; }
 // The size a location tells: a 2xx HEAD answer's Content-Length; -1 when it tells none. The
 // length of a coded answer is the coding's, not the file's.
 int64_t SizeOfHeadAnswer(const net::TNMHTTP &client) {
-    if (!ContentCodings(client.Header).empty())
+    if (!client.Response.contentCodings.empty())
         return -1;
     return Successful(client.ReplyNumber) ? client.ContentLength : -1;
 }
@@ -57,14 +55,14 @@ int64_t SizeOfHeadAnswer(const net::TNMHTTP &client) {
 // Content-Range, or a 200's Content-Length; -1 when it tells none (a coded answer's ranges and
 // lengths are the coding's).
 int64_t SizeOfRangeAnswer(const net::TNMHTTP &client) {
-    if (!ContentCodings(client.Header).empty())
+    const net::ResponseHead &head = client.Response;
+    if (!head.contentCodings.empty())
         return -1;
-    if (client.ReplyNumber == 200)
+    if (head.status == 200)
         return client.ContentLength;
-    if (client.ReplyNumber != 206 && client.ReplyNumber != 416)
+    if (head.status != 206 && head.status != 416)
         return -1;
-    auto range = ParseContentRange(HeaderValue(client.Header, "Content-Range"));
-    return range ? range->complete : -1;
+    return head.contentRange ? head.contentRange->complete : -1;
 }
 
 } // namespace
@@ -156,7 +154,8 @@ bool FetchFileInfo(const std::string &Url, const std::string &ProxyServer, int32
             client.Get(client.CurrentURL);
             Size = SizeOfRangeAnswer(client);
         }
-        const std::string codings = ContentCodings(client.Header);
+        const net::ResponseHead &head = client.Response;
+        const std::string codings = ContentCodings(head);
         if (proxyAsks)
             why = Failure{FailureKind::ProxyAuth, 0, StatusText(client), client.ProxyChallenge};
         else if (Size < 0 && !codings.empty())
@@ -168,10 +167,9 @@ bool FetchFileInfo(const std::string &Url, const std::string &ProxyServer, int32
                           Successful(status) ? "The server tells no file size"
                                              : StatusText(client)};
         else {
-            ModifiedTime = ParseHttpDate(HeaderValue(client.Header, "Last-Modified"));
+            ModifiedTime = ParseHttpDate(head.lastModified);
             if (validators)
-                *validators = Validators{HeaderValue(client.Header, "ETag"),
-                                         HeaderValue(client.Header, "Last-Modified")};
+                *validators = Validators{head.etag, head.lastModified};
         }
     } catch (const std::exception &e) {
         Size = -1;
@@ -210,7 +208,7 @@ void eHTTP::ReadResponseHeader() {
         StatusText(*this) + " for another range or another version of the file";
     if (status >= 200 && status <= 299) {
         // A coded body is not the file's bytes, whatever range it names.
-        const std::string coding = BodyCoding(Header);
+        const std::string coding = BodyCoding(Response);
         if (!coding.empty())
             Refuse(FailureKind::WrongBody,
                    StatusText(*this) + " with the bytes coded (" + coding + ")");
@@ -221,10 +219,9 @@ void eHTTP::ReadResponseHeader() {
         // Content-Length says. A complete length that is not the file's ("*" gives none)
         // belongs to another version of the file, whose bytes would make a wrong file of the
         // right size.
-        const std::string text = HeaderValue(Header, "Content-Range");
-        if (text.empty())
+        if (Response.Value("Content-Range").empty())
             Refuse(FailureKind::WrongBody, StatusText(*this) + " without a Content-Range");
-        auto range = ParseContentRange(text);
+        const std::optional<net::ContentRange> &range = Response.contentRange;
         if (!range || range->first != start || range->last > start + ExpectedLength - 1 ||
             (ContentLength >= 0 && ContentLength != range->last - range->first + 1) ||
             (range->complete >= 0 && CompleteLength >= 0 && range->complete != CompleteLength))

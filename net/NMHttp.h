@@ -3,6 +3,7 @@
 #include "net/NMConst.h"
 #include "net/NMExtstr.h"
 #include "net/Psock.h"
+#include "net/ResponseHead.h"
 
 #include <cstdint>
 #include <functional>
@@ -111,8 +112,11 @@ class TNMHTTP : public TPowersock {
     std::string TargetURI;
     std::string CurrentURL;
     CmdType Command = cmdGet;
-    // Of the last response: the Content-Length (-1 when it has none, or none that bounds the
-    // body), and the Location value as received ("" when none).
+    // Of the last response: its head as read (a status line that is not HTTP's, or a head too
+    // long, ends the request with ESockError naming why), the Content-Length (-1 when it has
+    // none, or none that bounds the body: a transfer coding, lengths that disagree), and the
+    // Location value as received ("" when none).
+    ResponseHead Response;
     int64_t ContentLength = -1;
     std::string Location;
 

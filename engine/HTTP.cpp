@@ -72,15 +72,14 @@ RangeRequest ComposeRange(int64_t s, int64_t e, int64_t m, int64_t expectedBefor
     r.expected = expectedBefore;
     if (s == -1 && e == -1)
         return r;
-    std::string startText = s == -1 ? "" : std::to_string(s);
+    // Without a first byte the range starts at the file's first: "bytes=-E" would ask for the
+    // last E bytes instead.
     if (s == -1)
         s = 0;
     if (m > 0 && (e == -1 || e - s + 1 > m))
         e = s + m - 1;
-    std::string endText = e == -1 ? "" : std::to_string(e);
+    r.range = net::ByteRange{s, e};
     r.expected = e - s + 1;
-    if (!startText.empty() || !endText.empty())
-        r.header = "Range: bytes=" + startText + "-" + endText;
     return r;
 }
 
@@ -146,11 +145,7 @@ bool FetchFileInfo(const std::string &Url, const std::string &ProxyServer, int32
         if (Size < 0 && status != 404 && status != 410 && !proxyAsks &&
             (Successful(status) || status >= 400)) {
             client.ReadBody = false;
-            client.OnAboutToSend = [&client](platform::TObject *) {
-                std::string text = client.SendHeader.Text();
-                text.insert(text.size() - 2, "Range: bytes=0-0\r\n");
-                client.SendHeader.SetText(text);
-            };
+            client.Range = net::ByteRange{0, 0};
             client.Get(client.CurrentURL);
             Size = SizeOfRangeAnswer(client);
         }
@@ -271,10 +266,7 @@ void eHTTP::InstallHandlers() {
     OnConnect = [this](TObject *s) {
         Report(s, NoByteChange, "Downloading " + DisplayFileName + " from " + Host + ".", 1);
     };
-    OnAboutToSend = [this](TObject *s) {
-        AddRangeHeader();
-        Report(s, NoByteChange, "Trying to connect...", 3);
-    };
+    OnAboutToSend = [this](TObject *s) { Report(s, NoByteChange, "Trying to connect...", 3); };
     OnHostResolved = [this](TObject *s) {
         Report(s, NoByteChange, "Host Resolved: " + RemoteAddressText() + " is " + Host, 3);
     };
@@ -320,21 +312,6 @@ void eHTTP::InstallHandlers() {
     OnDisconnect = [this](TObject *s) { Report(s, NoByteChange, "Disconnected: " + Host, 3); };
 }
 
-void eHTTP::AddRangeHeader() {
-    RangeRequest r = ComposeRange(RangeStart, RangeEnd, MaximumRequestLength, ExpectedLength);
-    ExpectedLength = r.expected;
-    if (r.header.empty())
-        return;
-    // The Range line becomes the last header line, right before the empty line; If-Range
-    // only ever goes with it.
-    std::string lines = r.header + "\r\n";
-    if (!IfRange.empty())
-        lines += "If-Range: " + IfRange + "\r\n";
-    std::string text = SendHeader.Text();
-    text.insert(text.size() - 2, lines);
-    SendHeader.SetText(text);
-}
-
 bool eHTTP::DownloadRange(const std::string &Url, const std::string &FileName,
                           const std::string &proxyServer, int32_t proxyPort) {
     Configure(*this, proxyServer, proxyPort);
@@ -346,6 +323,11 @@ bool eHTTP::DownloadRange(const std::string &Url, const std::string &FileName,
     answerFailure_ = Failure{};
     // Nothing read before the answer's header (a proxy's refusal of the tunnel) is the range's.
     BodyStream = &discard_;
+    // Every request of the cycle (a redirect's too) asks for the same bytes.
+    const RangeRequest asked =
+        ComposeRange(RangeStart, RangeEnd, MaximumRequestLength, ExpectedLength);
+    Range = asked.range;
+    ExpectedLength = asked.expected;
     try {
         Get(Url);
     } catch (const net::EAbortError &) {

@@ -6,8 +6,11 @@
 #include "tests/fuzz/FuzzCheck.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    // The first line of the input, without its end.
     std::string line = fuzz::Text(data, size);
     line = line.substr(0, line.find('\n'));
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
     const net::ParsedHead parsed = net::ParseResponseHead(line + "\r\n\r\n");
     const net::ResponseHead &head = parsed.head;
     if (parsed.error == net::HeadError::None) {
@@ -15,11 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         fuzz::Check(head.status >= 100 && head.status <= 999, "a status of three digits");
         fuzz::Check(line.find(std::to_string(head.status)) != std::string::npos,
                     "the status's digits are in the line");
-        std::string bare = line;
-        if (!bare.empty() && bare.back() == '\r')
-            bare.pop_back();
-        fuzz::Check(bare.size() >= head.reason.size() &&
-                        bare.compare(bare.size() - head.reason.size(), std::string::npos,
+        fuzz::Check(line.size() >= head.reason.size() &&
+                        line.compare(line.size() - head.reason.size(), std::string::npos,
                                      head.reason) == 0,
                     "the reason ends the line");
     } else {

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <functional>
+#include <initializer_list>
 #include <map>
 #include <optional>
 
@@ -17,36 +18,27 @@ std::string LowerCase(std::string text) {
     return text;
 }
 
-// The messages of the dialog's validation, one per element.
-std::vector<std::string> Messages(const std::string &errors) {
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    while (start < errors.size()) {
-        std::size_t end = errors.find("\r\n", start);
-        if (end == std::string::npos)
-            end = errors.size();
-        lines.push_back(errors.substr(start, end - start));
-        start = end + 2;
-    }
-    return lines;
-}
-
 // Loads the record into the controls, lets `set` change them and validates. When the change
-// brings no message of its own, the dialog saves and `keep` copies the parameter's fields
-// from what was saved; every other field stays as it was. Returns the change's messages,
-// each ending in LF CR.
+// brings no problem of its own, the dialog saves and `keep` copies the parameter's fields
+// from what was saved; every other field stays as it was. The problems of the checks in `own`
+// (those of the settings the parameter gives) are always its own. Returns the change's
+// messages, each ending in LF CR.
 std::string ValidateAndSave(
-    TOptionsForm &options, const std::function<void(gui::Form &)> &set,
+    TOptionsForm &options, std::initializer_list<OptionCheck> own,
+    const std::function<void(gui::Form &)> &set,
     const std::function<void(DownloadOptions &record, const DownloadOptions &saved)> &keep) {
     options.LoadControls();
     // What the record already fails on (say, a program directory that has gone) is not
-    // this parameter's fault.
-    std::vector<std::string> before = Messages(options.Validate());
+    // another parameter's fault.
+    const std::vector<OptionProblem> before = options.Problems();
     set(options.Form());
     std::string noted;
-    for (const std::string &message : Messages(options.Validate()))
-        if (std::find(before.begin(), before.end(), message) == before.end())
-            noted += message + "\n\r";
+    for (const OptionProblem &problem : options.Problems()) {
+        const auto sameCheck = [&](const auto &p) { return p.check == problem.check; };
+        if (std::any_of(own.begin(), own.end(), [&](OptionCheck c) { return c == problem.check; }) ||
+            std::none_of(before.begin(), before.end(), sameCheck))
+            noted += problem.message + "\n\r";
+    }
     if (!noted.empty())
         return noted;
 
@@ -102,7 +94,7 @@ std::string ApplySwitch(TOptionsForm &options, const Switch &s, const std::strin
     if (!on)
         return std::string("Invalid ") + s.name + " parameter. Must be 0, 1, true or false.\n\r";
     return ValidateAndSave(
-        options, [&](gui::Form &f) { f.Get<gui::CheckBox>(s.control).SetChecked(*on); },
+        options, {}, [&](gui::Form &f) { f.Get<gui::CheckBox>(s.control).SetChecked(*on); },
         [&](DownloadOptions &record, const DownloadOptions &saved) {
             record.*s.field = saved.*s.field;
         });
@@ -122,13 +114,14 @@ std::string ApplyOne(TOptionsForm &options, const OptionParameter &p) {
 
     if (p.key == "OUTPUTDIRECTORY")
         return ValidateAndSave(
-            options, [&](gui::Form &f) { f.Get<gui::Edit>("tbOutputDirectory").SetText(p.value); },
+            options, {OptionCheck::OutputDirectory},
+            [&](gui::Form &f) { f.Get<gui::Edit>("tbOutputDirectory").SetText(p.value); },
             [](DownloadOptions &record, const DownloadOptions &saved) {
                 record.OutputDirectory = saved.OutputDirectory;
             });
     if (p.key == "MAXIMUMNUMBEROFATTEMPTS")
         return ValidateAndSave(
-            options,
+            options, {OptionCheck::Attempts},
             [&](gui::Form &f) {
                 f.Get<gui::ComboBox>("cbErrorHandlingMaximumNumberOfAttempts").SetText(p.value);
             },
@@ -140,7 +133,7 @@ std::string ApplyOne(TOptionsForm &options, const OptionParameter &p) {
         if (!index)
             return "Invalid ErrorAction parameter. Must be Pause, Prompt, Close, 0, 1 or 2.\n\r";
         return ValidateAndSave(
-            options,
+            options, {},
             [&](gui::Form &f) {
                 f.Get<gui::ComboBox>("cbErrorHandlingErrorAction").SetItemIndex(*index);
             },
@@ -156,7 +149,7 @@ std::string ApplyOne(TOptionsForm &options, const OptionParameter &p) {
 std::string ApplyProxy(TOptionsForm &options, const OptionParameter *server,
                        const OptionParameter *port) {
     return ValidateAndSave(
-        options,
+        options, {OptionCheck::ProxyServer, OptionCheck::ProxyPort},
         [&](gui::Form &f) {
             f.Get<gui::CheckBox>("cbProxyServer").SetChecked(true);
             if (server)

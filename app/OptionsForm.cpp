@@ -89,10 +89,15 @@ void TOptionsForm::SaveControls() {
 
 std::string TOptionsForm::Validate() {
     std::string errors;
-    auto add = [&errors](const std::string &message) {
-        if (!errors.empty())
-            errors += "\r\n";
-        errors += message;
+    for (const OptionProblem &problem : Problems())
+        errors += (errors.empty() ? "" : "\r\n") + problem.message;
+    return errors;
+}
+
+std::vector<OptionProblem> TOptionsForm::Problems() {
+    std::vector<OptionProblem> problems;
+    auto add = [&problems](OptionCheck check, const std::string &message) {
+        problems.push_back({check, message});
     };
 
     std::string directory = Trim(tbOutputDirectory_->Text());
@@ -102,27 +107,28 @@ std::string TOptionsForm::Validate() {
         directory += platform::PathSeparator();
     tbOutputDirectory_->SetText(directory);
     if (directory.empty() || !IsExistingDirectory(directory))
-        add("The output directory \"" + directory + "\" is invalid or does not exist");
+        add(OptionCheck::OutputDirectory,
+            "The output directory \"" + directory + "\" is invalid or does not exist");
 
     const std::string &attempts = cbErrorHandlingMaximumNumberOfAttempts_->Text();
     if (attempts != "Unlimited") {
         IntegerRead read = ReadInteger(attempts, IntegerSyntax::Strict);
         if (!read.valid || read.value < 1)
-            add("Maximum number of attempts must be an integer greater than 0.");
+            add(OptionCheck::Attempts, "Maximum number of attempts must be an integer greater than 0.");
     }
 
     tbProxyServerName_->SetText(Trim(tbProxyServerName_->Text()));
     if (cbProxyServer_->Checked()) {
         if (tbProxyServerName_->Text().empty())
-            add("Proxy server cannot be empty.");
+            add(OptionCheck::ProxyServer, "Proxy server cannot be empty.");
         else if (const std::string why = platform::ProxyHostError(tbProxyServerName_->Text());
                  !why.empty())
-            add(why + ".");
+            add(OptionCheck::ProxyServer, why + ".");
         IntegerRead port = ReadInteger(tbProxyPort_->Text(), IntegerSyntax::Strict);
         if (!port.valid || port.value < 0 || port.value > 65535)
-            add("Proxy port must be between 0 and 65535.");
+            add(OptionCheck::ProxyPort, "Proxy port must be between 0 and 65535.");
     }
-    return errors;
+    return problems;
 }
 
 void TOptionsForm::ShowModal() {

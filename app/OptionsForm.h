@@ -3,7 +3,16 @@
 #include "app/DownloadOptions.h"
 #include "gui/Application.h"
 
+#include <cstdint>
 #include <string>
+#include <vector>
+
+// The settings the options dialog checks, and a message about one of them.
+enum class OptionCheck : uint8_t { OutputDirectory, Attempts, ProxyServer, ProxyPort };
+struct OptionProblem {
+    OptionCheck check;
+    std::string message;
+};
 
 // The options dialog. It exists for the whole run, is only hidden between showings, and
 // holds the DownloadOptions that the main window reads and writes directly.
@@ -19,8 +28,10 @@ class TOptionsForm : public DownloadOptions {
     void LoadControls();
     // Copies the controls into the record (after validation has passed).
     void SaveControls();
-    // Checks the controls, trimming and completing their texts; returns the messages, one
-    // per line (CR LF between them), or an empty text when everything is valid.
+    // Checks the controls, trimming and completing their texts; returns the problems in the
+    // dialog's order (none when everything is valid).
+    std::vector<OptionProblem> Problems();
+    // Their messages, one per line (CR LF between them); empty when everything is valid.
     std::string Validate();
 
     // Shows the dialog modally; returns when it has been closed.

@@ -1,7 +1,6 @@
 #include "engine/Failure.h"
 
 #include "net/NMHttp.h"
-#include "net/NMHttpParse.h"
 #include "net/SocketErrorTable.h"
 #include "platform/SocketErrors.h"
 
@@ -103,11 +102,8 @@ Failure FailureOf(const net::TNMHTTP &client, const std::exception &error) {
 }
 
 std::string StatusText(const net::TNMHTTP &client) {
-    // The status line is the header block's first line: "HTTP/1.1 403 Forbidden".
-    std::string line = net::WithoutTerminator(client.Header.substr(0, client.Header.find('\n')));
-    const size_t space = line.find(' ');
-    return "HTTP " + (space == std::string::npos ? std::to_string(client.ReplyNumber)
-                                                 : line.substr(space + 1));
+    const net::ResponseHead &head = client.Response;
+    return "HTTP " + std::to_string(head.status) + (head.reason.empty() ? "" : " " + head.reason);
 }
 
 } // namespace engine

@@ -1,9 +1,7 @@
 #include "engine/HTTP.h"
 
 #include "engine/BodyCoding.h"
-#include "engine/ContentRange.h"
 #include "engine/HttpDate.h"
-#include "net/NMHttpParse.h"
 #include "net/SocketErrorTable.h"
 #include "platform/ProcessInfo.h"
 #include "platform/ThreadTimer.h"
@@ -48,7 +46,7 @@ bool Successful(int status) { return status >= 200 && status <= 299; }
 // The size a location tells: a 2xx HEAD answer's Content-Length; -1 when it tells none. The
 // length of a coded answer is the coding's, not the file's.
 int64_t SizeOfHeadAnswer(const net::TNMHTTP &client) {
-    if (!ContentCodings(client.Header).empty())
+    if (!client.Response.contentCodings.empty())
         return -1;
     return Successful(client.ReplyNumber) ? client.ContentLength : -1;
 }
@@ -57,14 +55,14 @@ int64_t SizeOfHeadAnswer(const net::TNMHTTP &client) {
 // Content-Range, or a 200's Content-Length; -1 when it tells none (a coded answer's ranges and
 // lengths are the coding's).
 int64_t SizeOfRangeAnswer(const net::TNMHTTP &client) {
-    if (!ContentCodings(client.Header).empty())
+    const net::ResponseHead &head = client.Response;
+    if (!head.contentCodings.empty())
         return -1;
-    if (client.ReplyNumber == 200)
+    if (head.status == 200)
         return client.ContentLength;
-    if (client.ReplyNumber != 206 && client.ReplyNumber != 416)
+    if (head.status != 206 && head.status != 416)
         return -1;
-    auto range = ParseContentRange(HeaderValue(client.Header, "Content-Range"));
-    return range ? range->complete : -1;
+    return head.contentRange ? head.contentRange->complete : -1;
 }
 
 } // namespace
@@ -74,15 +72,14 @@ RangeRequest ComposeRange(int64_t s, int64_t e, int64_t m, int64_t expectedBefor
     r.expected = expectedBefore;
     if (s == -1 && e == -1)
         return r;
-    std::string startText = s == -1 ? "" : std::to_string(s);
+    // Without a first byte the range starts at the file's first: "bytes=-E" would ask for the
+    // last E bytes instead.
     if (s == -1)
         s = 0;
     if (m > 0 && (e == -1 || e - s + 1 > m))
         e = s + m - 1;
-    std::string endText = e == -1 ? "" : std::to_string(e);
+    r.range = net::ByteRange{s, e};
     r.expected = e - s + 1;
-    if (!startText.empty() || !endText.empty())
-        r.header = "Range: bytes=" + startText + "-" + endText;
     return r;
 }
 
@@ -148,15 +145,12 @@ bool FetchFileInfo(const std::string &Url, const std::string &ProxyServer, int32
         if (Size < 0 && status != 404 && status != 410 && !proxyAsks &&
             (Successful(status) || status >= 400)) {
             client.ReadBody = false;
-            client.OnAboutToSend = [&client](platform::TObject *) {
-                std::string text = client.SendHeader.Text();
-                text.insert(text.size() - 2, "Range: bytes=0-0\r\n");
-                client.SendHeader.SetText(text);
-            };
+            client.Range = net::ByteRange{0, 0};
             client.Get(client.CurrentURL);
             Size = SizeOfRangeAnswer(client);
         }
-        const std::string codings = ContentCodings(client.Header);
+        const net::ResponseHead &head = client.Response;
+        const std::string codings = ContentCodings(head);
         if (proxyAsks)
             why = Failure{FailureKind::ProxyAuth, 0, StatusText(client), client.ProxyChallenge};
         else if (Size < 0 && !codings.empty())
@@ -168,10 +162,9 @@ bool FetchFileInfo(const std::string &Url, const std::string &ProxyServer, int32
                           Successful(status) ? "The server tells no file size"
                                              : StatusText(client)};
         else {
-            ModifiedTime = ParseHttpDate(HeaderValue(client.Header, "Last-Modified"));
+            ModifiedTime = ParseHttpDate(head.lastModified);
             if (validators)
-                *validators = Validators{HeaderValue(client.Header, "ETag"),
-                                         HeaderValue(client.Header, "Last-Modified")};
+                *validators = Validators{head.etag, head.lastModified};
         }
     } catch (const std::exception &e) {
         Size = -1;
@@ -210,7 +203,7 @@ void eHTTP::ReadResponseHeader() {
         StatusText(*this) + " for another range or another version of the file";
     if (status >= 200 && status <= 299) {
         // A coded body is not the file's bytes, whatever range it names.
-        const std::string coding = BodyCoding(Header);
+        const std::string coding = BodyCoding(Response);
         if (!coding.empty())
             Refuse(FailureKind::WrongBody,
                    StatusText(*this) + " with the bytes coded (" + coding + ")");
@@ -221,10 +214,9 @@ void eHTTP::ReadResponseHeader() {
         // Content-Length says. A complete length that is not the file's ("*" gives none)
         // belongs to another version of the file, whose bytes would make a wrong file of the
         // right size.
-        const std::string text = HeaderValue(Header, "Content-Range");
-        if (text.empty())
+        if (Response.Value("Content-Range").empty())
             Refuse(FailureKind::WrongBody, StatusText(*this) + " without a Content-Range");
-        auto range = ParseContentRange(text);
+        const std::optional<net::ContentRange> &range = Response.contentRange;
         if (!range || range->first != start || range->last > start + ExpectedLength - 1 ||
             (ContentLength >= 0 && ContentLength != range->last - range->first + 1) ||
             (range->complete >= 0 && CompleteLength >= 0 && range->complete != CompleteLength))
@@ -274,10 +266,7 @@ void eHTTP::InstallHandlers() {
     OnConnect = [this](TObject *s) {
         Report(s, NoByteChange, "Downloading " + DisplayFileName + " from " + Host + ".", 1);
     };
-    OnAboutToSend = [this](TObject *s) {
-        AddRangeHeader();
-        Report(s, NoByteChange, "Trying to connect...", 3);
-    };
+    OnAboutToSend = [this](TObject *s) { Report(s, NoByteChange, "Trying to connect...", 3); };
     OnHostResolved = [this](TObject *s) {
         Report(s, NoByteChange, "Host Resolved: " + RemoteAddressText() + " is " + Host, 3);
     };
@@ -323,21 +312,6 @@ void eHTTP::InstallHandlers() {
     OnDisconnect = [this](TObject *s) { Report(s, NoByteChange, "Disconnected: " + Host, 3); };
 }
 
-void eHTTP::AddRangeHeader() {
-    RangeRequest r = ComposeRange(RangeStart, RangeEnd, MaximumRequestLength, ExpectedLength);
-    ExpectedLength = r.expected;
-    if (r.header.empty())
-        return;
-    // The Range line becomes the last header line, right before the empty line; If-Range
-    // only ever goes with it.
-    std::string lines = r.header + "\r\n";
-    if (!IfRange.empty())
-        lines += "If-Range: " + IfRange + "\r\n";
-    std::string text = SendHeader.Text();
-    text.insert(text.size() - 2, lines);
-    SendHeader.SetText(text);
-}
-
 bool eHTTP::DownloadRange(const std::string &Url, const std::string &FileName,
                           const std::string &proxyServer, int32_t proxyPort) {
     Configure(*this, proxyServer, proxyPort);
@@ -349,6 +323,11 @@ bool eHTTP::DownloadRange(const std::string &Url, const std::string &FileName,
     answerFailure_ = Failure{};
     // Nothing read before the answer's header (a proxy's refusal of the tunnel) is the range's.
     BodyStream = &discard_;
+    // Every request of the cycle (a redirect's too) asks for the same bytes.
+    const RangeRequest asked =
+        ComposeRange(RangeStart, RangeEnd, MaximumRequestLength, ExpectedLength);
+    Range = asked.range;
+    ExpectedLength = asked.expected;
     try {
         Get(Url);
     } catch (const net::EAbortError &) {

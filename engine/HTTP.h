@@ -23,11 +23,11 @@ inline constexpr int64_t NoByteChange = INT64_MIN;
 // The user agent of every request.
 extern const char *const UserAgent;
 
-// The "Range: bytes=" header of a request for bytes start..end (-1: no bound), capped at
-// maximum bytes when maximum > 0. `header` is empty when no line is needed; `expected` is the
-// number of bytes asked for (unchanged when there is no bound at all).
+// The range of a request for bytes start..end (-1: no bound; no start: from the first byte),
+// capped at maximum bytes when maximum > 0. `range` is none (first -1) when there is no bound
+// at all; `expected` is the number of bytes asked for (then unchanged).
 struct RangeRequest {
-    std::string header;
+    net::ByteRange range;
     int64_t expected = 0;
 };
 RangeRequest ComposeRange(int64_t start, int64_t end, int64_t maximum, int64_t expectedBefore);
@@ -89,9 +89,6 @@ class eHTTP : public net::TNMHTTP {
     // The size of the whole file, when known (-1: not known). A partial answer whose
     // Content-Range gives another complete length is a range of another file.
     int64_t CompleteLength = -1;
-    // Sent in If-Range beside the Range header (empty: none): a server whose file no longer
-    // has this validator answers with the whole new file instead of the range.
-    std::string IfRange;
     ReportEvent OnReport;
     // Where the body of a right answer goes (the worker's segment of the file).
     SegmentStream *Target = nullptr;
@@ -133,7 +130,6 @@ class eHTTP : public net::TNMHTTP {
     Failure answerFailure_;
     net::TNullStream discard_; // the body of a redirect
     void Report(TObject *Sender, int64_t bytes, const std::string &text, int32_t level);
-    void AddRangeHeader();
     // Ends the request at once: the answer is wrong for `kind` and `text`.
     [[noreturn]] void Refuse(FailureKind kind, const std::string &text);
 };

@@ -1,10 +1,7 @@
 #include "engine/HttpDate.h"
 
-#include "net/NMHttpParse.h"
-
 #include <cstdio>
 #include <cstring>
-#include <utility>
 
 namespace engine {
 namespace {
@@ -67,31 +64,6 @@ double ParseHttpDate(const std::string &text) {
         return 0;
     long long days = DaysFromCivil(year, static_cast<unsigned>(m + 1), static_cast<unsigned>(day));
     return kUnixEpochDay + static_cast<double>(days) + (hour * 3600 + minute * 60 + second) / 86400.0;
-}
-
-std::vector<std::string> HeaderValues(const std::string &headerBlock, const std::string &name) {
-    std::vector<std::string> values;
-    const std::string wanted = net::LowerCase(name) + ":";
-    for (size_t start = 0; start < headerBlock.size();) {
-        size_t end = headerBlock.find('\n', start);
-        if (end == std::string::npos)
-            end = headerBlock.size();
-        const std::string line = headerBlock.substr(start, end - start);
-        start = end + 1;
-        if (net::LowerCase(line.substr(0, wanted.size())) != wanted)
-            continue;
-        std::string value = net::WithoutTerminator(line + "\n").substr(wanted.size());
-        // The same blanks at both ends: a value of blanks and carriage returns alone is empty.
-        size_t first = value.find_first_not_of(" \t\r");
-        size_t last = value.find_last_not_of(" \t\r");
-        values.push_back(first == std::string::npos ? "" : value.substr(first, last - first + 1));
-    }
-    return values;
-}
-
-std::string HeaderValue(const std::string &headerBlock, const std::string &name) {
-    std::vector<std::string> values = HeaderValues(headerBlock, name);
-    return values.empty() ? std::string() : std::move(values.front());
 }
 
 } // namespace engine

@@ -19,6 +19,8 @@ inline constexpr const char *sControlCharacterInURL =
     "URL refused: it contains a control character (";
 inline constexpr const char *sControlCharacterInRedirect =
     "Redirect refused: its target contains a control character (";
+inline constexpr const char *sControlCharacterInValidator =
+    "Request refused: its If-Range validator contains a control character (";
 // Around the scheme of a redirect's target.
 inline constexpr const char *sRedirectSchemeRefused1 = "Redirect to a URL of the ";
 inline constexpr const char *sRedirectSchemeRefused2 =

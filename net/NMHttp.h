@@ -3,6 +3,7 @@
 #include "net/NMConst.h"
 #include "net/NMExtstr.h"
 #include "net/Psock.h"
+#include "net/ResponseHead.h"
 
 #include <cstdint>
 #include <functional>
@@ -37,6 +38,15 @@ class THeaderInfo {
 };
 
 using TResultEvent = std::function<void(CmdType Cmd)>;
+
+// The bytes a request asks for: from `first` to `last` (-1: to the end of the file); no range
+// while `first` is -1.
+struct ByteRange {
+    int64_t first = -1;
+    int64_t last = -1;
+};
+// The value of its Range line: "bytes=0-99", "bytes=100-".
+std::string RangeValue(const ByteRange &range);
 
 // An HTTP/1.0 client on the socket component. Every entry point runs one request cycle: split
 // the URL, compose the request, connect, send, read the response header and the body (the
@@ -76,7 +86,8 @@ class TNMHTTP : public TPowersock {
     // with a control character or a bad port, before anything is sent. The URL's user
     // information is neither sent nor shown.
     virtual void ParseURL();
-    // Composes SendHeader: the request line and the header lines in their fixed order.
+    // Composes SendHeader: the request line and the header lines in their fixed order, Range
+    // and If-Range last.
     virtual void BuildRequest();
     // Reads the status line and the header lines of the response.
     virtual void ReadResponseHeader();
@@ -96,6 +107,12 @@ class TNMHTTP : public TPowersock {
 
     // The request being prepared; an OnAboutToSend handler may read and change it.
     TExStringList SendHeader;
+    // The bytes every request of the cycle asks for (none by default), and the validator sent
+    // in an If-Range line beside a range (empty: none): a server whose file no longer has it
+    // answers with the whole new file instead of the range. A validator with a control
+    // character ends the request before anything is sent.
+    ByteRange Range;
+    std::string IfRange;
 
     // False: each pass ends after the response's header block; its body is not read.
     bool ReadBody = true;
@@ -111,8 +128,11 @@ class TNMHTTP : public TPowersock {
     std::string TargetURI;
     std::string CurrentURL;
     CmdType Command = cmdGet;
-    // Of the last response: the Content-Length (-1 when it has none, or none that bounds the
-    // body), and the Location value as received ("" when none).
+    // Of the last response: its head as read (a status line that is not HTTP's, or a head too
+    // long, ends the request with ESockError naming why), the Content-Length (-1 when it has
+    // none, or none that bounds the body: a transfer coding, lengths that disagree), and the
+    // Location value as received ("" when none).
+    ResponseHead Response;
     int64_t ContentLength = -1;
     std::string Location;
 

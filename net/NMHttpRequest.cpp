@@ -20,6 +20,11 @@ std::string TargetOf(const std::string &pathAndQuery) {
 
 } // namespace
 
+std::string RangeValue(const ByteRange &range) {
+    return "bytes=" + std::to_string(range.first) + "-" +
+           (range.last < 0 ? "" : std::to_string(range.last));
+}
+
 int32_t TNMHTTP::DefaultPort() const {
     return Scheme == "gopher" ? 70 : Scheme == "ftp" ? 21 : Scheme == "https" ? 443 : 80;
 }
@@ -120,6 +125,14 @@ void TNMHTTP::BuildRequest() {
         if (OutputFileMode)
             size = TFileStream(SendData, TFileStream::Mode::OpenRead).Size();
         SendHeader.Add("Content-Length: " + std::to_string(size));
+    }
+    // If-Range only ever goes with a range.
+    if (Range.first >= 0) {
+        SendHeader.Add("Range: " + RangeValue(Range));
+        if (const std::string control = platform::ControlCharacterIn(IfRange); !control.empty())
+            throw ESockError(NMConst::sControlCharacterInValidator + control + ")");
+        if (!IfRange.empty())
+            SendHeader.Add("If-Range: " + IfRange);
     }
     SendHeader.Add("");
 }

@@ -192,10 +192,6 @@ class TPowersock : public TObject, private platform::MessageTarget {
     TStream *ReceiveStream = &ReceiveQueue;
     TStream *SendStream = &SendQueue;
 
-    // Adds the value of a Proxy-Authenticate header line (any other line is passed over) to
-    // ProxyChallenge: of the tunnel's answer, or of a request's answer through the proxy.
-    void NoteProxyChallenge(const std::string &headerLine);
-
     // The handshake with a proxy that authenticates connections (PsockProxyHandshake.cpp).
     // A request (or tunnel) begins with none; after each 407 NextHandshakeLeg decides whether
     // to ask again on the same connection: with the first token when the proxy offers a

@@ -3,16 +3,17 @@
 // notifications inside the connect phase's wait.
 #include "net/Psock.h"
 
-#include "net/NMHttpParse.h"
 #include "net/PsockTls.h"
+#include "net/ResponseHead.h"
 #include "platform/Url.h"
-
 
 namespace net {
 namespace {
 
-// Header lines of a proxy's answer to CONNECT taken at most; a longer answer is refused.
-constexpr int kMaxTunnelHeaderLines = 100;
+// Header lines of a proxy's answer to CONNECT taken at most, and its bytes (status line and
+// header lines); a longer answer is refused.
+constexpr size_t kMaxTunnelHeaderLines = 100;
+constexpr size_t kMaxTunnelHead = 256 * 1024;
 // The longest body of a refusal passed over to go on with a handshake on the same connection.
 constexpr int64_t kMaxTunnelRefusalBody = 1024 * 1024;
 
@@ -125,32 +126,28 @@ bool TPowersock::OpenTunnel() {
 
 TPowersock::TunnelAnswer TPowersock::ReadTunnelAnswer() {
     TunnelAnswer answer;
+    ResponseHeadReader reader(HeadLimits{kMaxTunnelHead, kMaxTunnelHeaderLines});
     std::string line;
-    ReadLn(line);
-    answer.statusLine = WithoutLineEnd(line);
-    answer.status = StatusNumberOf(answer.statusLine);
-    for (int lines = 0;; ++lines) {
+    for (bool first = true;; first = false) {
         ReadLn(line);
-        const std::string header = WithoutLineEnd(line);
-        if (header.empty())
-            break;
-        if (answer.status == 407)
-            NoteProxyChallenge(header);
-        const HeaderField field = HeaderFieldOf(header);
-        if (field.name == "content-length")
-            answer.length = BodyLengthOf(field.value);
-        if (lines == kMaxTunnelHeaderLines) {
-            answer.tooLong = true;
-            break;
+        if (first)
+            answer.statusLine = WithoutLineEnd(line);
+        const ResponseHeadReader::Step step = reader.Take(line);
+        // An answer that is not HTTP's has no status: a refusal, named by its first line.
+        if (step == ResponseHeadReader::Step::Failed) {
+            answer.tooLong = reader.Error() == HeadError::TooLong ||
+                             reader.Error() == HeadError::TooManyLines;
+            return answer;
         }
+        if (step == ResponseHeadReader::Step::Done)
+            break;
     }
+    const ResponseHead &head = reader.Head();
+    answer.status = head.status;
+    answer.length = head.transferEncoded ? -1 : head.contentLength;
+    if (head.status == 407)
+        ProxyChallenge = head.proxyChallenge;
     return answer;
-}
-
-void TPowersock::NoteProxyChallenge(const std::string &headerLine) {
-    const HeaderField field = HeaderFieldOf(headerLine);
-    if (field.name == "proxy-authenticate" && !field.value.empty())
-        ProxyChallenge += (ProxyChallenge.empty() ? "" : ", ") + field.value;
 }
 
 } // namespace net

@@ -152,10 +152,14 @@ TTlsEngine::Result TOpenSslEngine::HandshakeFailure() {
         reason_ = tls_.X509_verify_cert_error_string(verify);
         return Result::Rejected;
     }
+    // The input ended inside the handshake: the library then has no error of its own, or its
+    // "unexpected EOF" one.
+    const unsigned long code = tls_.ERR_peek_last_error();
     reason_ = LibraryError(tls_);
-    if (ended_ && (reason_.empty() || reason_.find("eof") != std::string::npos))
-        return Result::Closed;
-    return Result::Failed;
+    const bool endOfInput =
+        code == 0 || (ERR_GET_LIB(code) == ERR_LIB_SSL &&
+                      ERR_GET_REASON(code) == SSL_R_UNEXPECTED_EOF_WHILE_READING);
+    return ended_ && endOfInput ? Result::Closed : Result::Failed;
 }
 
 TTlsEngine::Result TOpenSslEngine::Handshake() {

@@ -2,6 +2,7 @@
 
 #include "app/Common.h"
 #include "app/MainForm.h"
+#include "app/OptionsForm.h"
 #include "gui/headless/HeadlessBackend.h"
 #include "platform/ProcessInfo.h"
 
@@ -257,6 +258,32 @@ TEST_F(OptionParametersTest, AProxyServerMayBeAnIpv6Address) {
         ExpectStopped(s, std::string(error) + "\n\r");
         EXPECT_EQ(s.Options(), Defaults());
     }
+}
+
+// A parameter answers for the settings it gives: what the record already fails on elsewhere
+// is no fault of it, and a fault of its own settings is, whether or not the record had it.
+TEST_F(OptionParametersTest, AParameterAnswersForItsOwnSettingsOnly) {
+    gui::Application app(std::make_unique<gui::HeadlessBackend>());
+    TOptionsForm options(app, directory_ + kSep);
+    const std::string gone = directory_ + kSep + "gone" + kSep;
+    options.OutputDirectory = gone;
+    const std::string goneError = "The output directory \"" + gone + "\" is invalid or does not exist\n\r";
+    struct Row {
+        std::vector<OptionParameter> parameters;
+        std::string error;
+    } rows[] = {
+        {{{"MAXIMUMNUMBEROFATTEMPTS", "5", 2}}, ""},
+        {{{"OUTPUTDIRECTORY", gone, 2}}, goneError},
+        {{{"PROXYPORT", "8080", 2}}, kServerError},
+        {{{"PROXYSERVER", "p", 2}, {"PROXYPORT", "x", 3}}, kPortError},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.parameters.front().key);
+        EXPECT_EQ(ApplyOptionParameters(options, row.parameters).errorText, row.error);
+    }
+    EXPECT_EQ(options.MaximumNumberOfAttempts, 5);
+    EXPECT_EQ(options.OutputDirectory, gone) << "kept as it was";
+    EXPECT_FALSE(options.UseProxyServer);
 }
 
 TEST_F(OptionParametersTest, NamesAreCaseInsensitive) {

@@ -1,14 +1,14 @@
-// Which answers carry the file's bytes as they are: the codings of a header block.
+// Which answers carry the file's bytes as they are: the codings of a response head.
 #include "engine/BodyCoding.h"
-
-#include "engine/HttpDate.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-std::string Block(const std::string &lines) {
-    return "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 0-9/10\r\n" + lines + "\r\n";
+net::ResponseHead Block(const std::string &lines) {
+    return net::ParseResponseHead("HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 0-9/10\r\n" +
+                                  lines + "\r\n")
+        .head;
 }
 
 TEST(BodyCoding, OnlyIdentityOrNoCodingLeavesTheBytesAsTheyAre) {
@@ -43,10 +43,12 @@ TEST(BodyCoding, OnlyIdentityOrNoCodingLeavesTheBytesAsTheyAre) {
 }
 
 TEST(HeaderValues, EveryLineOfTheNameInItsOrder) {
-    const std::string block = "HTTP/1.1 200 OK\r\nVary: a\r\nvary:\t b \r\nX-Vary: c\r\nVARY:\r\n";
-    EXPECT_EQ(engine::HeaderValues(block, "Vary"), (std::vector<std::string>{"a", "b", ""}));
-    EXPECT_EQ(engine::HeaderValue(block, "vary"), "a");
-    EXPECT_TRUE(engine::HeaderValues(block, "Age").empty());
+    const net::ResponseHead block =
+        net::ParseResponseHead("HTTP/1.1 200 OK\r\nVary: a\r\nvary:\t b \r\nX-Vary: c\r\nVARY:\r\n\r\n")
+            .head;
+    EXPECT_EQ(block.Values("Vary"), (std::vector<std::string>{"a", "b", ""}));
+    EXPECT_EQ(block.Value("vary"), "a");
+    EXPECT_TRUE(block.Values("Age").empty());
 }
 
 } // namespace

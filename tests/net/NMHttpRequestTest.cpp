@@ -254,6 +254,44 @@ TEST(NMHttpRequest, AboutToSendMayInsertALineThatIsSentInPlace) {
     EXPECT_NE(server.Received(1).find("Range: bytes=0-99\r\n\r\n"), std::string::npos);
 }
 
+// The range and its validator are the last header lines of every request of the cycle (a
+// redirect's too); a validator goes only with a range.
+TEST(NMHttpRequest, TheRangeAndItsValidatorAreTheLastLines) {
+    struct Row {
+        net::ByteRange range;
+        const char *ifRange;
+        const char *tail;
+    } rows[] = {
+        {{0, 99}, "", "Range: bytes=0-99\r\n"},
+        {{5000000000LL, -1}, "", "Range: bytes=5000000000-\r\n"},
+        {{0, 0}, "\"v1\"", "Range: bytes=0-0\r\nIf-Range: \"v1\"\r\n"},
+        {{-1, 99}, "\"v1\"", ""},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.tail);
+        ScriptedServer server;
+        server.Expect(Answer(Response("HTTP/1.0 302 Found", "Location: /second\r\n", "")));
+        server.Expect(Answer(Response("HTTP/1.0 200 OK", "", "")));
+        TNMHTTP h;
+        h.Range = row.range;
+        h.IfRange = row.ifRange;
+        h.Get(LocalUrl(server, "/first"));
+        EXPECT_EQ(server.Received(0), Request("GET", "/first", HostOf(server), "", row.tail));
+        EXPECT_EQ(server.Received(1), Request("GET", "/second", HostOf(server), "", row.tail));
+    }
+}
+
+// A validator that would end its line and begin one of its own is never sent.
+TEST(NMHttpRequest, AValidatorWithAControlCharacterIsRefusedBeforeAnythingIsSent) {
+    ScriptedServer server;
+    TNMHTTP h;
+    h.Range = {0, 9};
+    h.IfRange = "\"v1\"\r\nX-Injected: 1";
+    EXPECT_EQ(ErrorOf<ESockError>([&] { h.Get(LocalUrl(server, "/")); }),
+              "Request refused: its If-Range validator contains a control character (CR)");
+    EXPECT_EQ(server.Accepted(), 0u);
+}
+
 TEST(NMHttpRequest, LongPathsAreSentWholeAndOverlongRequestLinesRefused) {
     ScriptedServer server;
     server.SetDefault(Answer(Response("HTTP/1.0 200 OK", "", "")));

@@ -1,6 +1,6 @@
-#include "engine/ContentRange.h"
+#include "net/ContentRange.h"
 
-namespace engine {
+namespace net {
 namespace {
 
 // A whole number of decimal digits; -1 for anything else (or too long).
@@ -41,4 +41,4 @@ std::optional<ContentRange> ParseContentRange(const std::string &value) {
     return r;
 }
 
-} // namespace engine
+} // namespace net

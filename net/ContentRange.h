@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-namespace engine {
+namespace net {
 
 // A Content-Range value: "bytes FIRST-LAST/COMPLETE", "bytes FIRST-LAST/*" (complete length
 // unknown: -1) or "bytes */COMPLETE" (a 416's: first and last -1).
@@ -13,4 +13,4 @@ struct ContentRange {
 };
 std::optional<ContentRange> ParseContentRange(const std::string &value);
 
-} // namespace engine
+} // namespace net

@@ -226,13 +226,12 @@ class TPowersock : public TObject, private platform::MessageTarget {
     bool CreateSocket(bool linger);
     // The connection race of Connect (PsockConnect.cpp). RaceStep starts the next attempt when
     // it is due and tells whether the race has ended: a connection was made (ConnectEventOk)
-    // or every address failed (LastSocketError from the last one).
+    // or every address failed (LastSocketError from the last one that gave a reason).
     class ConnectAttempt;
     struct Race {
         std::vector<platform::IpAddress> order;
         size_t next = 0;
         std::chrono::steady_clock::time_point lastStart;
-        int lastError = 0;
     };
     bool RaceStep(Race &race);
     void StartAttempt(Race &race);

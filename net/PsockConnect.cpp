@@ -11,7 +11,7 @@
 
 namespace net {
 
-bool TPowersock::ConnectAttempt::Start(const platform::IpAddress &to, uint16_t port,
+void TPowersock::ConnectAttempt::Start(const platform::IpAddress &to, uint16_t port,
                                        bool resetOnClose) {
     address = to;
     socket = platform::AsyncSocket::Create(to.family);
@@ -19,7 +19,7 @@ bool TPowersock::ConnectAttempt::Start(const platform::IpAddress &to, uint16_t p
         // No socket of this family (a system without IPv6): the next address is tried.
         state = State::Failed;
         error = platform::LastSocketError();
-        return false;
+        return;
     }
     if (resetOnClose)
         socket->SetLinger(true, 0);
@@ -28,9 +28,7 @@ bool TPowersock::ConnectAttempt::Start(const platform::IpAddress &to, uint16_t p
         state = State::Failed;
         error = platform::LastSocketError();
         socket.reset();
-        return false;
     }
-    return true;
 }
 
 void TPowersock::ConnectAttempt::HandleMessage(const platform::Message &m) {
@@ -69,8 +67,7 @@ void TPowersock::StartAttempt(Race &race) {
     const platform::IpAddress &address = race.order[race.next++];
     race.lastStart = std::chrono::steady_clock::now();
     ReportStatus(16, "Connecting to " + platform::IpAddressText(address));
-    if (!attempt->Start(address, RemotePort, ResetOnClose))
-        race.lastError = attempt->error;
+    attempt->Start(address, RemotePort, ResetOnClose);
     Attempts.push_back(std::move(attempt));
 }
 
@@ -87,14 +84,14 @@ bool TPowersock::RaceStep(Race &race) {
         StartAttempt(race);
     if (running() || race.next < race.order.size())
         return false;
-    // Every address failed: the race ends as a single connect that failed would.
-    for (const auto &a : Attempts)
-        if (a->error != 0)
-            race.lastError = a->error;
+    // Every address failed: the race ends as a single connect that failed would, with the
+    // last reason given.
     ConnectEventSeen = true;
     ConnectEventOk = false;
     LastEventOk = false;
-    LastSocketError = race.lastError;
+    for (const auto &a : Attempts)
+        if (a->error != 0)
+            LastSocketError = a->error;
     return true;
 }
 

@@ -15,8 +15,8 @@ class TPowersock::ConnectAttempt final : public platform::MessageTarget {
 
     explicit ConnectAttempt(TPowersock &owner) : owner_(owner) {}
 
-    // Starts connecting; false (with `error` set) when that failed at once.
-    bool Start(const platform::IpAddress &address, uint16_t port, bool resetOnClose);
+    // Starts connecting; a failure at once leaves the attempt Failed, with `error` set.
+    void Start(const platform::IpAddress &address, uint16_t port, bool resetOnClose);
 
     // Called by the component when it closes the connection: later events of the closed
     // socket go nowhere.

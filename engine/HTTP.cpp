@@ -4,6 +4,7 @@
 #include "engine/HttpDate.h"
 #include "net/SocketErrorTable.h"
 #include "platform/ProcessInfo.h"
+#include "platform/Url.h"
 #include "platform/ThreadTimer.h"
 
 #include <algorithm>
@@ -264,11 +265,13 @@ void eHTTP::Report(TObject *Sender, int64_t bytes, const std::string &text, int3
 void eHTTP::InstallHandlers() {
     ReportedBytes = 0;
     OnConnect = [this](TObject *s) {
-        Report(s, NoByteChange, "Downloading " + DisplayFileName + " from " + Host + ".", 1);
+        Report(s, NoByteChange,
+               "Downloading " + DisplayFileName + " from " + platform::UrlHost(Host) + ".", 1);
     };
     OnAboutToSend = [this](TObject *s) { Report(s, NoByteChange, "Trying to connect...", 3); };
     OnHostResolved = [this](TObject *s) {
-        Report(s, NoByteChange, "Host Resolved: " + RemoteAddressText() + " is " + Host, 3);
+        Report(s, NoByteChange,
+               "Host Resolved: " + RemoteAddressText() + " is " + platform::UrlHost(Host), 3);
     };
     OnInvalidHost = [this](bool &handled) {
         handled = false; // give up on the host: the socket layer raises its error
@@ -309,7 +312,9 @@ void eHTTP::InstallHandlers() {
     };
     OnSuccess = [this](net::CmdType) { Report(this, NoByteChange, "Success", 3); };
     OnFailure = [this](net::CmdType) { Report(this, NoByteChange, "Failure", 3); };
-    OnDisconnect = [this](TObject *s) { Report(s, NoByteChange, "Disconnected: " + Host, 3); };
+    OnDisconnect = [this](TObject *s) {
+        Report(s, NoByteChange, "Disconnected: " + platform::UrlHost(Host), 3);
+    };
 }
 
 bool eHTTP::DownloadRange(const std::string &Url, const std::string &FileName,

@@ -9,7 +9,7 @@
 # Each download must give the exact file:
 #   1. each name; dual.test over IPv6, and dropped.test at most 1 s later than v4only.test
 #      (without a race of the families the dead route would hold each connection for minutes);
-#   2. the literal http://[2001:db8:77::1]:PORT/...;
+#   2. the literal http://[2001:db8:77::1]:PORT/..., named in brackets in the status line;
 #   3. through a proxy on IPv6 (http_proxy=http://[2001:db8:77::1]:PORT), and past it for a
 #      host that no_proxy names by its IPv6 literal.
 #   dual_stack_test.sh PROGRAM NGINX_SERVE WORK_DIR
@@ -96,6 +96,8 @@ fetch dropped "http://dropped.test:$port/dropped.bin"
 
 # 2. The IPv6 literal.
 fetch literal "http://[2001:db8:77::1]:$port/literal.bin"
+grep -qF "Downloading literal.bin from [2001:db8:77::1]." "$work/run.out" ||
+    fail "the status line does not name the IPv6 host as a URL writes it"
 
 # 3. A proxy on IPv6, and no_proxy naming an IPv6 literal.
 python3 "$here/tools/forward_proxy.py" 2001:db8:77::1 "$work/proxy.port" "$work/proxy.log" \

@@ -3,8 +3,9 @@
 
 #include "net/NMHttpParse.h"
 #include "net/NMURL.h"
-#include "platform/Url.h"
+#include "platform/Catalogue.h"
 #include "platform/SystemProxy.h"
+#include "platform/Url.h"
 
 #include <algorithm>
 
@@ -132,7 +133,8 @@ void TNMHTTP::ExecuteRequest() {
             startedSecure = UseTls;
             first = Route{AbsoluteURL(), Scheme, Host};
         } else if (startedSecure && !UseTls) {
-            throw ESockError(NMConst::sDowngradeRefused + platform::ShownUrl(CurrentURL));
+            throw ESockError(platform::Fill(platform::Tr(NMConst::sDowngradeRefused),
+                                            {platform::ShownUrl(CurrentURL)}));
         } else if (!callerProxy.empty()) {
             const bool direct = SystemBypasses(first, Route{AbsoluteURL(), Scheme, Host},
                                                callerProxy, callerProxyPort);
@@ -163,7 +165,7 @@ void TNMHTTP::ExecuteRequest() {
         if (!redirect || handled)
             return;
         if (redirects + 1 > kMaxRedirects)
-            throw ESockError(NMConst::sTooManyRedirects);
+            throw ESockError(platform::Tr(NMConst::sTooManyRedirects));
         Command = redirectedCommand;
     }
 }
@@ -238,13 +240,13 @@ void TNMHTTP::FollowRedirect(bool &handled) {
     const std::string target = platform::ResolveReference(AbsoluteURL(), Location);
     // A bare CR or LF would end the next request line early and add lines of its own.
     if (const std::string control = platform::ControlCharacterIn(target); !control.empty())
-        throw ESockError(NMConst::sControlCharacterInRedirect + control + ")");
+        throw ESockError(
+            platform::Fill(platform::Tr(NMConst::sControlCharacterInRedirect), {control}));
     // This client speaks HTTP only: an ftp or gopher target fetched as HTTP would ask another
     // service for something else.
     const std::string scheme = platform::SchemeOf(target);
     if (scheme != "http" && scheme != "https")
-        throw ESockError(NMConst::sRedirectSchemeRefused1 + scheme +
-                         NMConst::sRedirectSchemeRefused2);
+        throw ESockError(platform::Fill(platform::Tr(NMConst::sRedirectSchemeRefused), {scheme}));
     CurrentURL = target;
 }
 

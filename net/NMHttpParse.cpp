@@ -2,6 +2,7 @@
 
 #include "net/NMConst.h"
 #include "net/Psock.h"
+#include "platform/Catalogue.h"
 
 #include <cctype>
 #include <limits>
@@ -44,7 +45,7 @@ int64_t StrictInteger(const std::string &text) {
         any = true;
     }
     if (!any)
-        throw ESockError("'" + text + "'" + NMConst::sNotAnInteger);
+        throw ESockError(platform::Fill(platform::Tr(NMConst::sNotAnInteger), {text}));
     return negative ? -value : value;
 }
 

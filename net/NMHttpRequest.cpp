@@ -3,6 +3,7 @@
 
 #include "net/NMHttpParse.h"
 #include "net/NMUUE.h"
+#include "platform/Catalogue.h"
 #include "platform/Url.h"
 
 namespace net {
@@ -31,10 +32,10 @@ int32_t TNMHTTP::DefaultPort() const {
 
 void TNMHTTP::ParseURL() {
     if (CurrentURL.empty())
-        throw ESockError(NMConst::sEmptyURL);
+        throw ESockError(platform::Tr(NMConst::sEmptyURL));
     // A CR or LF would end the request line early and add header lines of its own.
     if (const std::string control = platform::ControlCharacterIn(CurrentURL); !control.empty())
-        throw ESockError(NMConst::sControlCharacterInURL + control + ")");
+        throw ESockError(platform::Fill(platform::Tr(NMConst::sControlCharacterInURL), {control}));
     if (Port == 0)
         Port = 80;
     const platform::UrlParts url = platform::SplitUrl(CurrentURL);
@@ -52,7 +53,8 @@ void TNMHTTP::ParseURL() {
     if (url.hasPort && !url.port.empty()) {
         int64_t port = StrictInteger(url.port);
         if (port < 1 || port > 65535)
-            throw ESockError(NMConst::sInvalidPort + std::to_string(port));
+            throw ESockError(
+                platform::Fill(platform::Tr(NMConst::sInvalidPort), {std::to_string(port)}));
         Port = static_cast<int32_t>(port);
     }
     // The socket looks up the bare address of an IPv6 literal; HostLine puts its brackets back.
@@ -90,8 +92,8 @@ void TNMHTTP::BuildRequest() {
     // Through a tunnel (TLS) the origin gets the request a direct connection carries.
     const std::string requestLine = RequestLine(Command, ToProxy() ? AbsoluteURL() : RequestPath);
     if (requestLine.size() > kMaxRequestLine)
-        throw ESockError(std::string(NMConst::sRequestTooLong) + " (" +
-                         std::to_string(requestLine.size()) + " characters)");
+        throw ESockError(platform::Fill(platform::Tr(NMConst::sRequestTooLong),
+                                        {std::to_string(requestLine.size())}));
     SendHeader.Add(requestLine);
     const std::string host = Host.empty() ? "" : HostLine();
     if (ToProxy()) {
@@ -130,7 +132,8 @@ void TNMHTTP::BuildRequest() {
     if (Range.first >= 0) {
         SendHeader.Add("Range: " + RangeValue(Range));
         if (const std::string control = platform::ControlCharacterIn(IfRange); !control.empty())
-            throw ESockError(NMConst::sControlCharacterInValidator + control + ")");
+            throw ESockError(
+                platform::Fill(platform::Tr(NMConst::sControlCharacterInValidator), {control}));
         if (!IfRange.empty())
             SendHeader.Add("If-Range: " + IfRange);
     }

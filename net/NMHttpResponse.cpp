@@ -1,6 +1,8 @@
 // TNMHTTP: reading the status line and the header lines of a response.
 #include "net/NMHttp.h"
 
+#include "platform/Catalogue.h"
+
 #include <algorithm>
 #include <memory>
 
@@ -28,7 +30,7 @@ void TNMHTTP::ReadResponseHeader() {
         ReadLn(line);
         const ResponseHeadReader::Step step = reader.Take(line);
         if (reader.Error() == HeadError::TooLong)
-            throw ESockError(NMConst::sResponseHeaderTooLong);
+            throw ESockError(platform::Tr(NMConst::sResponseHeaderTooLong));
         if (file)
             file->Write(line.data(), line.size());
         else

@@ -1,9 +1,10 @@
 // TPowersock: construction, connection, time-outs, cancellation, closing, errors and status.
 // The data transfer operations are in PsockTransfer.cpp.
 #include "net/Psock.h"
+#include "platform/Catalogue.h"
 
 #include "net/PsockConnectAttempt.h"
-#include "net/PsockTls.h"
+#include "net/PlainLayer.h"
 #include "net/SocketErrorTable.h"
 #include "platform/HostLookup.h"
 #include "platform/SocketErrors.h"
@@ -47,7 +48,7 @@ void TPowersock::InitializeWinsock() {
     // Closing the first socket resets the connection instead of lingering.
     if (!CreateSocket(true)) {
         --SocketUsers;
-        throw ESockError("Initializaton of windows sockets failed");
+        throw ESockError(platform::Tr("Initializaton of windows sockets failed"));
     }
 }
 
@@ -59,8 +60,14 @@ bool TPowersock::CreateSocket(bool linger) {
     if (linger)
         s->SetLinger(true, 0);
     s->Select(*this, platform::kAllEvents);
-    Socket = std::move(s);
+    UseSocket(std::move(s));
     return true;
+}
+
+void TPowersock::UseSocket(std::unique_ptr<platform::AsyncSocket> socket) {
+    Layer.reset();
+    Socket = std::move(socket);
+    Layer = std::make_unique<PlainLayer>(Socket.get());
 }
 
 TPowersock::~TPowersock() {
@@ -100,9 +107,10 @@ void TPowersock::DispatchSocketMessage(const platform::Message &m) {
         switch (m.event) {
         case platform::kEventRead:
         case platform::kEventWrite:
-            // While the TLS handshake runs, the socket's notifications drive it alone.
-            if (Handshaking())
-                ContinueHandshake();
+            // While the layer opens (a TLS handshake), the socket's notifications drive it
+            // alone.
+            if (!Layer->IsOpen())
+                ContinueOpening();
             else if (m.event == platform::kEventRead)
                 ReadToStream();
             else
@@ -123,9 +131,9 @@ void TPowersock::DispatchSocketMessage(const platform::Message &m) {
             }
             break;
         case platform::kEventClose:
-            if (Handshaking()) {
-                Tls->ClosedWithError(m.error);
-                ContinueHandshake(); // the server's last bytes, then its close
+            if (!Layer->IsOpen()) {
+                Layer->ClosedWithError(m.error);
+                ContinueOpening(); // the server's last bytes, then its close
             }
             HandleClose();
             break;
@@ -190,16 +198,11 @@ void TPowersock::RequestCloseSocket() {
     IsConnected = false;
     for (auto &attempt : Attempts)
         attempt->StopPassingOn();
-    if (Tls) {
-        if (TlsReady)
-            Tls->Shutdown();
-        Tls.reset(); // before the socket it reads from
-        TlsReady = false;
-    }
+    Layer->Shutdown();
     if (!Socket)
         return;
     int r = Socket->Close();
-    Socket.reset();
+    UseSocket(nullptr);
     if (r != 0) {
         std::string text;
         CheckSocketError(platform::kErrWouldBlock, text);
@@ -250,7 +253,7 @@ std::string TPowersock::LookupErrorMessage(uint16_t code) {
         return {};
     if (const char *text = SocketErrorText(code))
         return std::to_string(code) + ":" + text;
-    return "Unknown Error No. " + std::to_string(code);
+    return platform::Fill(platform::Tr("Unknown Error No. %1"), {std::to_string(code)});
 }
 
 void TPowersock::FireSocketError(int code) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "net/ByteLayer.h"
 #include "net/ProxyHandshake.h"
 #include "net/Streams.h"
 #include "platform/AsyncSocket.h"
@@ -21,7 +22,6 @@
 namespace net {
 
 using platform::TObject;
-class TPsockTls;
 
 // What went wrong, for callers that decide by it; the message is for people.
 enum class SockFailure : uint8_t {
@@ -193,9 +193,9 @@ class TPowersock : public TObject, private platform::MessageTarget {
     TStream *SendStream = &SendQueue;
 
     // The handshake with a proxy that authenticates connections (PsockProxyHandshake.cpp).
-    // A request (or tunnel) begins with none; after each 407 NextHandshakeLeg decides whether
-    // to ask again on the same connection: with the first token when the proxy offers a
-    // scheme the starter answers, then with the answer to each token the proxy sends. False
+    // A request (or a ProxyTunnel) begins with none; after each 407 NextHandshakeLeg decides
+    // whether to ask again on the same connection: with the first token when the proxy offers
+    // a scheme the starter answers, then with the answer to each token the proxy sends. False
     // when there is nothing more to send: the 407 then stands.
     void BeginProxyRequest();
     bool NextHandshakeLeg();
@@ -205,6 +205,8 @@ class TPowersock : public TObject, private platform::MessageTarget {
     const std::string &ProxyAuthorizationValue() const;
 
   private:
+    friend class ProxyTunnel; // asks with the handshake's tokens
+
     // The one wait loop: pumps this thread's messages until done() or CancelRequested. A
     // data wait with TimeOut > 0 also ends, as a time-out, when no byte has moved for
     // TimeOut ms. The caller tests CancelRequested afterwards.
@@ -224,6 +226,9 @@ class TPowersock : public TObject, private platform::MessageTarget {
     // The buffer of one receive, kept for the component's life.
     char *ReceiveBuffer();
     bool CreateSocket(bool linger);
+    // Makes `socket` (may be null) the component's, with a plain layer over it; the layers
+    // over the socket it replaces go first.
+    void UseSocket(std::unique_ptr<platform::AsyncSocket> socket);
     // The connection race of Connect (PsockConnect.cpp). RaceStep starts the next attempt when
     // it is due and tells whether the race has ended: a connection was made (ConnectEventOk)
     // or every address failed (LastSocketError from the last one that gave a reason).
@@ -243,35 +248,27 @@ class TPowersock : public TObject, private platform::MessageTarget {
     void FireSocketError(int code);
     // After a data wait: a cancel ends it with its abort text and clears the flag.
     void ThrowIfCancelled(const char *abortText);
-    // After a capture: a broken TLS session ends it with its reason.
+    // After a capture: a broken session ends it with its reason.
     void ThrowIfSessionBroke();
     // A send that can no longer complete: the send error's text, or "Connection closed".
     [[noreturn]] void ThrowSendFailure();
     bool OnOwnerThread() const;
-    // TLS (PsockSecure.cpp): the tunnel and the handshake of Connect, on the connected
-    // socket while the connect timer runs; false with SecureFailure set, or on a time-out or
-    // cancel.
+    // TLS (PsockSecure.cpp): the tunnel and the TLS layer's handshake of Connect, on the
+    // connected socket while the connect timer runs; false with SessionFailure set, or on a
+    // time-out or cancel.
     bool SecureConnection();
-    bool OpenTunnel();
-    // The status line and header lines of the proxy's answer to CONNECT, its challenge noted.
-    struct TunnelAnswer {
-        std::string statusLine;
-        int status = 0;       // 0: no number
-        int64_t length = -1;  // its Content-Length (-1: none)
-        bool tooLong = false; // more header lines than are taken
-    };
-    TunnelAnswer ReadTunnelAnswer();
-    void ContinueHandshake();
-    bool Handshaking() const;
-    // The socket's Receive and Send, through the TLS session once it is established.
-    long TransportReceive(char *buffer, size_t len);
-    long TransportSend(const char *data, size_t len);
-    // Ends a connection whose TLS session broke: nothing more can be read from it.
+    // Moves the opening of the current layer on (the socket's notifications go here until
+    // it is open).
+    void ContinueOpening();
+    // Ends a connection whose layer's session broke: nothing more can be read from it.
     void DropBrokenConnection();
-    // OnSocketError for a failed receive, with the TLS session's reason when it has one.
+    // OnSocketError for a failed receive, with the layer's reason when it has one.
     void ReportReceiveError(int code);
 
     std::unique_ptr<platform::AsyncSocket> Socket;
+    // The byte operations on Socket: the top of its layers (a plain one, a TLS one over that).
+    // Never null; replaced with the socket.
+    std::unique_ptr<ByteLayer> Layer;
     // The attempts of the running race; afterwards only the one connected, which passes its
     // socket's events on to the component.
     std::vector<std::unique_ptr<ConnectAttempt>> Attempts;
@@ -288,9 +285,7 @@ class TPowersock : public TObject, private platform::MessageTarget {
     bool SendFailed = false;         // a send failed with an error other than would-block
     std::exception_ptr CaptureError; // a write into the capture stream failed
     std::unique_ptr<char[]> receiveBuffer_;
-    std::unique_ptr<TPsockTls> Tls; // the session of a TLS connection, before the socket
-    bool TlsReady = false;          // its handshake is done
-    std::string SecureFailure;      // why the tunnel, the handshake or the session failed
+    std::string SessionFailure;     // why the tunnel, the layer's opening or session failed
     bool ProxyAuthAsked = false;    // the tunnel was refused with 407
     std::unique_ptr<ProxyHandshake> Handshake; // the running handshake with the proxy
     std::string HandshakeScheme;               // its scheme, as the proxy names it

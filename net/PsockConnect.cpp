@@ -1,8 +1,8 @@
 // TPowersock: the host's addresses and the connection to them, raced over both families.
 #include "net/ConnectOrder.h"
+#include "platform/Catalogue.h"
 #include "net/Psock.h"
 #include "net/PsockConnectAttempt.h"
-#include "net/PsockTls.h"
 #include "platform/HostLookup.h"
 #include "platform/SocketErrors.h"
 #include "platform/Url.h"
@@ -57,7 +57,7 @@ void TPowersock::ConnectAttempt::HandleMessage(const platform::Message &m) {
 }
 
 void TPowersock::TakeConnection(ConnectAttempt &attempt, const platform::Message &connectEvent) {
-    Socket = std::move(attempt.socket);
+    UseSocket(std::move(attempt.socket));
     RemoteAddress = attempt.address;
     DispatchSocketMessage(connectEvent);
 }
@@ -105,7 +105,7 @@ void TPowersock::ResolveHost() {
     ReportStatus(8, "Resolve Host");
     const std::string name = platform::SocketHost(Proxy.empty() ? Host : Proxy);
     if (name.size() > 255)
-        throw ESockError("Host name too long");
+        throw ESockError(platform::Tr("Host name too long"));
     RemoteAddresses.clear();
     RemoteAddress = {};
     platform::IpAddress literal;
@@ -119,7 +119,7 @@ void TPowersock::ResolveHost() {
     // link.
     if (name.empty() || name.find_first_of(":%[]") != std::string::npos) {
         LastSocketError = platform::kErrHostNotFound;
-        throw ESockError("Host Lookup Failed", SockFailure::HostNotFound);
+        throw ESockError(platform::Tr("Host Lookup Failed"), SockFailure::HostNotFound);
     }
     TimerOn();
     LookupDone = false;
@@ -128,12 +128,12 @@ void TPowersock::ResolveHost() {
     WaitUntil([this] { return LookupDone || TimedOut; }, false);
     TimerOff();
     if (TimedOut)
-        throw ESockError("Host Lookup Timed Out", SockFailure::LookupTimedOut);
+        throw ESockError(platform::Tr("Host Lookup Timed Out"), SockFailure::LookupTimedOut);
     if (CancelRequested)
-        throw ESockError("Host Lookup Canceled", SockFailure::Cancelled);
+        throw ESockError(platform::Tr("Host Lookup Canceled"), SockFailure::Cancelled);
     if (LookupError != 0) {
         LastSocketError = LookupError; // why it failed ("Host not found")
-        throw ESockError("Host Lookup Failed", SockFailure::HostNotFound);
+        throw ESockError(platform::Tr("Host Lookup Failed"), SockFailure::HostNotFound);
     }
     RemoteAddresses = LookupAddresses;
     RemoteAddress = RemoteAddresses.front();
@@ -148,11 +148,11 @@ void TPowersock::Connect() {
     // after the clear, and the one who sets it cancels after setting it.
     if (Abandoned) {
         CancelRequested = true;
-        throw ESockError("Connection Canceled", SockFailure::Cancelled);
+        throw ESockError(platform::Tr("Connection Canceled"), SockFailure::Cancelled);
     }
     if (IsConnected)
-        throw ESockError("Already connected");
-    SecureFailure.clear();
+        throw ESockError(platform::Tr("Already connected"));
+    SessionFailure.clear();
     ProxyAuthAsked = false;
 
     for (int retries = 0;; ++retries) {
@@ -166,10 +166,10 @@ void TPowersock::Connect() {
             break;
         bool handled = false;
         if (retries > 0 || !OnInvalidHost)
-            throw ESockError("Null Remote Address", SockFailure::HostNotFound);
+            throw ESockError(platform::Tr("Null Remote Address"), SockFailure::HostNotFound);
         OnInvalidHost(handled);
         if (!handled)
-            throw ESockError("Null Remote Address", SockFailure::HostNotFound);
+            throw ESockError(platform::Tr("Null Remote Address"), SockFailure::HostNotFound);
     }
 
     RemotePort = platform::HostToNetwork16(
@@ -180,7 +180,7 @@ void TPowersock::Connect() {
     ConnectEventOk = false;
     // Each attempt makes a socket of its address's family; the unconnected one goes.
     Attempts.clear();
-    Socket.reset();
+    UseSocket(nullptr);
     const std::string &name = Proxy.empty() ? Host : Proxy;
     Race race;
     race.order = AlternatingFamilies(RemoteAddresses, LastConnectedAddress(name));
@@ -214,12 +214,13 @@ void TPowersock::Connect() {
     if (OnConnectionFailed)
         OnConnectionFailed(this);
     if (TimedOut)
-        throw ESockError("Connection Timed out", SockFailure::ConnectTimedOut);
+        throw ESockError(platform::Tr("Connection Timed out"), SockFailure::ConnectTimedOut);
     if (CancelRequested)
-        throw ESockError("Connection Canceled", SockFailure::Cancelled);
-    if (!SecureFailure.empty())
-        throw ESockError(SecureFailure, ProxyAuthAsked ? SockFailure::ProxyAuth : SockFailure::Tls);
-    throw ESockError("Connection Failed", SockFailure::ConnectFailed);
+        throw ESockError(platform::Tr("Connection Canceled"), SockFailure::Cancelled);
+    if (!SessionFailure.empty())
+        throw ESockError(SessionFailure,
+                         ProxyAuthAsked ? SockFailure::ProxyAuth : SockFailure::Tls);
+    throw ESockError(platform::Tr("Connection Failed"), SockFailure::ConnectFailed);
 }
 
 } // namespace net

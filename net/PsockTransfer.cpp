@@ -1,8 +1,8 @@
 // TPowersock: moving bytes over the connected socket. The notification handlers fill the
 // receive queue and empty the send queue; the blocking operations wait on them.
 #include "net/Psock.h"
+#include "platform/Catalogue.h"
 
-#include "net/PsockTls.h"
 #include "platform/SocketErrors.h"
 
 #include <algorithm>
@@ -100,15 +100,15 @@ void TPowersock::ReadToStream() {
     {
         OnExit clear{[this] { InHandler = false; }};
         ReportStatus(8, "ReadToStream");
-        long n = TransportReceive(ReceiveBuffer(), kReceiveBuffer);
+        long n = Layer->Receive(ReceiveBuffer(), kReceiveBuffer);
         if (n < 0) {
             ReportReceiveError(platform::LastSocketError());
         } else {
-            // More is waiting when the buffer came full, or when TLS records have been
-            // received already (no socket notification would announce those). During a
-            // transfer the pass goes on reading, up to kReceiveChunk bytes counted as one
-            // chunk. Outside one (a reply or header read line by line) only TLS records
-            // already received get another pass; the rest waits for the socket's own
+            // More is waiting when the buffer came full, or when the layer holds bytes
+            // received already (TLS records: no socket notification would announce those).
+            // During a transfer the pass goes on reading, up to kReceiveChunk bytes counted as
+            // one chunk. Outside one (a reply or header read line by line) only bytes the
+            // layer holds get another pass; the rest waits for the socket's own
             // notification, so the reader looks at what came first and the memory queue does
             // not fill with a body nobody has asked for yet.
             size_t chunk = 0;
@@ -121,13 +121,13 @@ void TPowersock::ReadToStream() {
                     break;
                 kept = true;
                 chunk += taken;
-                waiting = received == kReceiveBuffer || (Tls && Tls->Buffered());
+                waiting = received == kReceiveBuffer || Layer->Buffered();
                 // A capture that has all it may take reads no further.
                 if (CaptureLeft == 0)
                     waiting = false;
                 if (!waiting || !TransferActive || chunk >= kReceiveChunk)
                     break;
-                n = TransportReceive(ReceiveBuffer(), kReceiveBuffer);
+                n = Layer->Receive(ReceiveBuffer(), kReceiveBuffer);
                 if (n <= 0) {
                     // Drained (would block), closed (the close notification follows), or
                     // failed after some bytes: the bytes stored so far count first.
@@ -142,12 +142,12 @@ void TPowersock::ReadToStream() {
             stored = true;
             if (error)
                 ReportReceiveError(error);
-            else if (waiting && (TransferActive || (Tls && Tls->Buffered())))
+            else if (waiting && (TransferActive || Layer->Buffered()))
                 PostToSelf(SelfMessage(platform::MessageKind::ReadPending));
         }
     }
-    // A TLS session that failed delivers nothing more: the connection ends here.
-    if (Tls && !Tls->Failure().empty()) {
+    // A session that failed (TLS) delivers nothing more: the connection ends here.
+    if (!Layer->Failure().empty()) {
         DropBrokenConnection();
         return;
     }
@@ -156,40 +156,18 @@ void TPowersock::ReadToStream() {
 }
 
 void TPowersock::ReportReceiveError(int code) {
-    if (!Tls || Tls->Failure().empty()) {
+    if (Layer->Failure().empty()) {
         FireSocketError(code);
         return;
     }
     LastSocketError = code;
     if (OnSocketError)
-        OnSocketError(this, static_cast<uint16_t>(LastSocketError), Tls->Failure());
-}
-
-long TPowersock::TransportReceive(char *buffer, size_t len) {
-    if (!Socket) {
-        platform::SetLastSocketError(platform::kErrNotSocket);
-        return -1;
-    }
-    if (!Tls)
-        return Socket->Receive(buffer, len);
-    if (!TlsReady) {
-        platform::SetLastSocketError(platform::kErrWouldBlock);
-        return -1;
-    }
-    return Tls->Receive(buffer, len);
-}
-
-long TPowersock::TransportSend(const char *data, size_t len) {
-    if (Tls && !TlsReady) {
-        platform::SetLastSocketError(platform::kErrWouldBlock);
-        return -1;
-    }
-    return Tls ? Tls->Send(data, len) : Socket->Send(data, len);
+        OnSocketError(this, static_cast<uint16_t>(LastSocketError), Layer->Failure());
 }
 
 void TPowersock::DropBrokenConnection() {
-    if (SecureFailure.empty())
-        SecureFailure = Tls->Failure();
+    if (SessionFailure.empty())
+        SessionFailure = Layer->Failure();
     IsConnected = false;
     RequestCloseSocket();
 }
@@ -199,13 +177,13 @@ void TPowersock::HandleClose() {
     // stream and count it like any other chunk, so a body whose last bytes come with the
     // close is complete.
     while (Socket && !CancelRequested && CaptureLeft != 0) {
-        long n = TransportReceive(ReceiveBuffer(), kReceiveBuffer);
+        long n = Layer->Receive(ReceiveBuffer(), kReceiveBuffer);
         if (n <= 0)
             break;
         StoreChunk(ReceiveBuffer(), static_cast<size_t>(n));
     }
-    if (Tls && !Tls->Failure().empty() && SecureFailure.empty())
-        SecureFailure = Tls->Failure();
+    if (SessionFailure.empty())
+        SessionFailure = Layer->Failure();
     IsConnected = false;
     RequestCloseSocket();
 }
@@ -216,9 +194,8 @@ void TPowersock::WriteFromStream() {
     InHandler = true;
     OnExit clear{[this] { InHandler = false; }};
     ReportStatus(8, "WriteFromStream");
-    // TLS output that the socket could not take before goes out first.
-    if (Tls && TlsReady)
-        Tls->Flush();
+    // What the layer holds that the socket could not take before (TLS output) goes out first.
+    Layer->Flush();
     bool pending =
         FileTransfer ? SendStream->Position() < SendStream->Size() : SendStream->Size() > 0;
     if (!pending || CancelRequested || !Socket)
@@ -227,7 +204,7 @@ void TPowersock::WriteFromStream() {
     SendStream->Seek(FileTransfer ? SendProgress : 0);
     char buffer[kChunk + 1];
     size_t len = SendStream->Read(buffer, kChunk);
-    long n = TransportSend(buffer, len);
+    long n = Layer->Send(buffer, len);
     if (n < 0) {
         LastSocketError = platform::LastSocketError();
         if (LastSocketError != platform::kErrWouldBlock)
@@ -263,18 +240,18 @@ void TPowersock::ThrowIfCancelled(const char *abortText) {
 }
 
 void TPowersock::ThrowIfSessionBroke() {
-    // A TLS session that failed cut the data short: that is no end of the data.
-    if (!SecureFailure.empty())
-        throw ESockError(SecureFailure, SockFailure::Tls);
+    // A session that failed (TLS) cut the data short: that is no end of the data.
+    if (!SessionFailure.empty())
+        throw ESockError(SessionFailure, SockFailure::Tls);
 }
 
 void TPowersock::ThrowSendFailure() {
-    if (Tls && !Tls->Failure().empty())
-        throw ESockError(Tls->Failure(), SockFailure::Tls);
-    if (!SecureFailure.empty())
-        throw ESockError(SecureFailure, SockFailure::Tls);
+    if (!Layer->Failure().empty())
+        throw ESockError(Layer->Failure(), SockFailure::Tls);
+    if (!SessionFailure.empty())
+        throw ESockError(SessionFailure, SockFailure::Tls);
     throw ESockError(SendFailed ? LookupErrorMessage(static_cast<uint16_t>(LastSocketError))
-                                : "Connection closed",
+                                : platform::Tr("Connection closed"),
                      SockFailure::Closed);
 }
 
@@ -291,7 +268,7 @@ void TPowersock::SendBuffer(const char *data, uint16_t length) {
     SendFailed = false;
     PostToSelf(SelfMessage(platform::MessageKind::WritePending));
     WaitUntil([this] { return SendDone || SendFailed || !IsConnected; }, true);
-    ThrowIfCancelled("Socket send aborted");
+    ThrowIfCancelled(platform::Tr("Socket send aborted"));
     if (!SendDone) {
         // The bytes can never be sent; they must not go out on a later connection either.
         SendQueue.Clear();
@@ -336,13 +313,13 @@ void TPowersock::ReadLn(std::string &line) {
         },
         true);
     if (CancelRequested)
-        throw EAbortError("Socket readln aborted",
+        throw EAbortError(platform::Tr("Socket readln aborted"),
                           TimedOut ? SockFailure::Stalled : SockFailure::Cancelled);
     if (lineFeed == std::string::npos && bytes.size() > kMaxLineLength)
-        throw ESockError("Line too long");
+        throw ESockError(platform::Tr("Line too long"));
     if (lineFeed == std::string::npos)
-        throw ESockError(SecureFailure.empty() ? "Connection closed" : SecureFailure,
-                         SecureFailure.empty() ? SockFailure::Closed : SockFailure::Tls);
+        throw ESockError(SessionFailure.empty() ? platform::Tr("Connection closed") : SessionFailure,
+                         SessionFailure.empty() ? SockFailure::Closed : SockFailure::Tls);
     line.assign(bytes, 0, lineFeed + 1);
     bytes.erase(0, lineFeed + 1);
     ReceiveQueue.SeekEnd();
@@ -370,10 +347,10 @@ void TPowersock::CaptureString(std::string &text, int32_t count) {
                 },
                 true);
     }
-    ThrowIfCancelled("Socket capture aborted");
+    ThrowIfCancelled(platform::Tr("Socket capture aborted"));
     ThrowIfSessionBroke();
     if (count >= 0 && text.size() < static_cast<size_t>(count))
-        throw ESockError("Connection closed", SockFailure::Closed);
+        throw ESockError(platform::Tr("Connection closed"), SockFailure::Closed);
 }
 
 void TPowersock::CaptureFile(const std::string &fileName) {
@@ -415,7 +392,7 @@ void TPowersock::CaptureStream(TStream &stream) {
             WaitUntil([this] { return !IsConnected || CaptureError || CaptureLeft == 0; },
                       true);
     }
-    ThrowIfCancelled("Socket send aborted");
+    ThrowIfCancelled(platform::Tr("Socket send aborted"));
     if (!CaptureError)
         ThrowIfSessionBroke();
     if (CaptureError)
@@ -444,7 +421,7 @@ void TPowersock::SendFile(const std::string &fileName) {
         WaitUntil([this] { return SendDone || TransferSize <= 0 || SendFailed || !IsConnected; },
                   true);
     }
-    ThrowIfCancelled("Socket send aborted");
+    ThrowIfCancelled(platform::Tr("Socket send aborted"));
     if (!SendDone && TransferSize > 0)
         ThrowSendFailure();
 }

@@ -1,5 +1,7 @@
 #include "net/ResponseHead.h"
 
+#include "platform/Catalogue.h"
+
 #include <algorithm>
 #include <limits>
 
@@ -79,17 +81,17 @@ const char *HeadErrorText(HeadError error) {
     case HeadError::None:
         return "";
     case HeadError::Incomplete:
-        return "The server's answer ends before its header does";
+        return platform::Tr("The server's answer ends before its header does");
     case HeadError::TooLong:
-        return "Response header too long";
+        return platform::Tr("Response header too long");
     case HeadError::TooManyLines:
-        return "The server's answer has too many header lines";
+        return platform::Tr("The server's answer has too many header lines");
     case HeadError::NotHttp:
-        return "The server's answer is not HTTP";
+        return platform::Tr("The server's answer is not HTTP");
     case HeadError::BadVersion:
-        return "The server's answer is of an HTTP version other than 1.x";
+        return platform::Tr("The server's answer is of an HTTP version other than 1.x");
     case HeadError::BadStatus:
-        return "The server's answer has no valid status number";
+        return platform::Tr("The server's answer has no valid status number");
     }
     return "";
 }
@@ -160,14 +162,28 @@ ResponseHeadReader::Step ResponseHeadReader::Take(std::string_view line) {
 }
 
 void ResponseHeadReader::TakeField(std::string_view line) {
+    // An obsolete folded line (one that begins with a blank) continues the value of the line
+    // before it, as if the line end were a space; it continues nothing after a line that was
+    // passed over.
+    if (line.front() == ' ' || line.front() == '\t') {
+        if (lastTaken_) {
+            std::string &value = head_.lines.back().value;
+            const std::string_view more = Trimmed(line);
+            if (!more.empty())
+                value += (value.empty() ? "" : " ") + std::string(more);
+        }
+        return;
+    }
+    lastTaken_ = false;
     const size_t colon = line.find(':');
     if (colon == 0 || colon == std::string_view::npos)
         return;
     const std::string_view name = line.substr(0, colon);
     for (char c : name)
         if (!IsNameCharacter(c))
-            return; // a folded line, or blanks before the colon: no field of its own
+            return; // blanks before the colon: no field of its own
     head_.lines.push_back({std::string(name), std::string(Trimmed(line.substr(colon + 1)))});
+    lastTaken_ = true;
 }
 
 void ResponseHeadReader::Finish() {

@@ -27,7 +27,7 @@ enum class HeadError : uint8_t {
     BadStatus,    // the status is not three digits (100 to 999) followed by a space or the end
 };
 
-// For people: "The server's answer is not HTTP" and so on.
+// For people, in their language: "The server's answer is not HTTP" and so on.
 const char *HeadErrorText(HeadError error);
 
 // How the Content-Length lines of a head went.
@@ -47,9 +47,9 @@ struct ResponseHead {
     int versionMajor = 0, versionMinor = 0;
     int status = 0;
     std::string reason; // as sent, possibly empty
-    // Every header line that has a name, in order, repeated names kept. A line that begins
-    // with a blank (an obsolete folded continuation) or has no valid name before its colon
-    // is passed over, as this client always has.
+    // Every header line that has a name, in order, repeated names kept, an obsolete folded
+    // continuation (a line that begins with a blank) joined to its value with a space. A line
+    // that has no valid name before its colon is passed over.
     std::vector<HeaderLine> lines;
 
     // The Content-Length: -1 unless lengthState is Given.
@@ -109,6 +109,7 @@ class ResponseHeadReader {
     HeadError error_ = HeadError::None;
     size_t bytes_ = 0, lineCount_ = 0;
     bool statusRead_ = false, ended_ = false;
+    bool lastTaken_ = false; // the last line became a field (a folded line continues it)
 };
 
 // A whole head from the start of `bytes`: the head, the error (None when it was read), and

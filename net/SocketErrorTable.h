@@ -4,7 +4,7 @@
 
 namespace net {
 
-// The text of a socket error code, or nullptr for a code outside the table.
+// The text of a socket error code in the user's language, or nullptr for a code outside the table.
 const char *SocketErrorText(int32_t code);
 
 } // namespace net

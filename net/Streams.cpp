@@ -1,4 +1,5 @@
 #include "net/Streams.h"
+#include "platform/Catalogue.h"
 #include "platform/ErrorText.h"
 
 #include "platform/PlainFile.h"
@@ -41,17 +42,20 @@ TFileStream::TFileStream(const std::string &fileName, Mode mode) : name_(fileNam
         bool notPlain = false;
         file_ = platform::CreatePlainFile(fileName, error, notPlain);
         if (notPlain)
-            throw EFileStreamError("Cannot create file \"" + fileName +
-                                       "\": it is not a plain file of this user",
-                                   EPERM);
+            throw EFileStreamError(
+                // TRANSLATORS: %1 is a file.
+                platform::Fill(platform::Tr("Cannot create file %1: it is not a plain file of "
+                                            "this user"),
+                               {"\"" + fileName + "\""}),
+                EPERM);
         if (!file_) {
             errno = error;
-            Fail("Cannot create file");
+            Fail(platform::TrKey("Cannot create file %1: %2"));
         }
     } else {
-        file_ = std::fopen(fileName.c_str(), "rb");
+        file_ = platform::OpenFileForReading(fileName);
         if (!file_)
-            Fail("Cannot open file");
+            Fail(platform::TrKey("Cannot open file %1: %2"));
         // Chunks are read whole; a stdio buffer would only add a copy.
         std::setvbuf(file_, nullptr, _IONBF, 0);
     }
@@ -62,23 +66,24 @@ TFileStream::~TFileStream() {
         std::fclose(file_);
 }
 
-void TFileStream::Fail(const char *what) const {
+void TFileStream::Fail(const char *pattern) const {
     const int error = errno;
-    throw EFileStreamError(std::string(what) + " \"" + name_ +
-                               "\": " + platform::ErrorNumberText(error),
+    throw EFileStreamError(platform::Fill(platform::Tr(pattern),
+                                          {"\"" + name_ + "\"", platform::ErrorNumberText(error)}),
                            error);
 }
 
 void TFileStream::Write(const char *data, size_t n) {
     if (n != 0 && std::fwrite(data, 1, n, file_) != n)
-        Fail("Cannot write to file");
+        Fail(platform::TrKey("Cannot write to file %1: %2"));
     pos_ += static_cast<int64_t>(n);
 }
 
 size_t TFileStream::Read(char *data, size_t n) {
     size_t got = std::fread(data, 1, n, file_);
     if (got < n && std::ferror(file_))
-        Fail("Cannot read file");
+        // TRANSLATORS: %1 is a file, %2 the system's reason.
+        Fail(platform::TrKey("Cannot read file %1: %2"));
     pos_ += static_cast<int64_t>(got);
     return got;
 }
@@ -94,7 +99,8 @@ int64_t TFileStream::Size() const {
 
 void TFileStream::Seek(int64_t position) {
     if (fseeko64(file_, position, SEEK_SET) != 0)
-        Fail("Cannot seek in file");
+        // TRANSLATORS: %1 is a file, %2 the system's reason.
+        Fail(platform::TrKey("Cannot seek in file %1: %2"));
     pos_ = position;
 }
 

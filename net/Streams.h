@@ -89,7 +89,9 @@ class TFileStream final : public TStream {
     void Seek(int64_t position) override;
 
   private:
-    [[noreturn]] void Fail(const char *what) const;
+    // Throws the failure of the last call: `pattern` (marked with TrKey, places %1 for the
+    // file and %2 for the reason) in the user's language.
+    [[noreturn]] void Fail(const char *pattern) const;
 
     std::string name_;
     std::FILE *file_ = nullptr;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Catalogue.h"
+
 #include <cstddef>
 #include <memory>
 #include <string>
@@ -8,7 +10,7 @@ namespace net {
 
 // The TLS client protocol of one connection, on memory only: the ciphertext the server sent
 // goes in with Input, what must go to the server comes out of TakeOutput, and plaintext moves
-// through Read and Write. It never touches a socket; TPsockTls moves the bytes and turns the
+// through Read and Write. It never touches a socket; TlsLayer moves the bytes and turns the
 // socket's errors into texts. Each system has its own implementation (OpenSSL, Schannel),
 // chosen by the build. Owning thread only.
 //
@@ -62,5 +64,11 @@ class TTlsEngine {
 // system's TLS library at the first call. nullptr with the user's text in `error` when the
 // library is missing or cannot set up a session.
 std::unique_ptr<TTlsEngine> CreateTlsEngine(const std::string &host, std::string &error);
+
+// The user's text of an engine that could not be set up, `why` being the library's reason.
+inline std::string TlsSetupFailure(const std::string &why) {
+    // TRANSLATORS: %1 is the TLS library's reason, in English.
+    return platform::Fill(platform::Tr("TLS could not be set up: %1"), {why});
+}
 
 } // namespace net

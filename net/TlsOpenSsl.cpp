@@ -97,7 +97,7 @@ bool TOpenSslEngine::Start(const std::string &host, std::string &error) {
         tls_.BIO_free(in_);
         tls_.BIO_free(out_);
         in_ = out_ = nullptr;
-        error = "TLS could not be set up: " + LibraryError(tls_);
+        error = TlsSetupFailure(LibraryError(tls_));
         return false;
     }
     tls_.SSL_set_bio(ssl_, in_, out_);
@@ -112,7 +112,9 @@ bool TOpenSslEngine::Start(const std::string &host, std::string &error) {
         if (tls_.SSL_set1_host(ssl_, host.c_str()) != 1 ||
             tls_.SSL_ctrl(ssl_, SSL_CTRL_SET_TLSEXT_HOSTNAME, TLSEXT_NAMETYPE_host_name,
                           const_cast<char *>(host.c_str())) != 1) {
-            error = "TLS could not be set up for the host name " + host;
+            // TRANSLATORS: %1 is the server's host name.
+            error = platform::Fill(platform::Tr("TLS could not be set up for the host name %1"),
+                                   {host});
             return false;
         }
     }
@@ -231,7 +233,7 @@ std::unique_ptr<TTlsEngine> CreateTlsEngine(const std::string &host, std::string
     std::string why;
     const TTlsLibrary *tls = TlsLibrary(why);
     if (!tls) {
-        error = "TLS could not be set up: " + why;
+        error = TlsSetupFailure(why);
         return nullptr;
     }
     auto engine = std::make_unique<TOpenSslEngine>(*tls);

@@ -2,10 +2,11 @@
 // ciphertext from memory and leaves its own in memory. The certificate is checked by hand after
 // the handshake (TlsSchannelCertificate.h).
 #include "net/TlsEngine.h"
-#include "net/TlsSchannelLibrary.h"
 #include "net/TlsSchannelCertificate.h"
-#include "platform/IpAddress.h"
 #include "net/TlsSchannelCredentials.h"
+#include "net/TlsSchannelLibrary.h"
+#include "platform/IpAddress.h"
+#include "platform/win32/Text.h"
 
 #include <schannel.h>
 
@@ -49,7 +50,7 @@ class TSchannelEngine final : public TTlsEngine {
         platform::IpAddress address;
         // An address goes out without SNI, which carries names only.
         if (!platform::ParseIpAddress(host, address))
-            target_ = host;
+            target_ = platform::win32::Widen(host);
     }
     ~TSchannelEngine() override {
         if (haveContext_)
@@ -87,8 +88,8 @@ class TSchannelEngine final : public TTlsEngine {
     CtxtHandle context_{};
     bool haveContext_ = false;
     const std::string host_;
-    std::string target_; // the SNI name; empty for an address
-    std::string in_;     // ciphertext received and not yet consumed
+    std::wstring target_; // the SNI name; empty for an address
+    std::string in_;      // ciphertext received and not yet consumed
     std::string out_;    // ciphertext for the server
     std::string plain_;  // decrypted, not yet read
     SecPkgContext_StreamSizes sizes_{};
@@ -118,7 +119,7 @@ TTlsEngine::Result TSchannelEngine::Fail(SECURITY_STATUS status) {
 }
 
 TTlsEngine::Result TSchannelEngine::Negotiate() {
-    char *target = target_.empty() ? nullptr : target_.data();
+    wchar_t *target = target_.empty() ? nullptr : target_.data();
     for (int step = 0; step < kMaxSteps; ++step) {
         if (haveContext_ && in_.empty() && !stepOnce_)
             return ended_ ? Result::Closed : Result::WantInput;
@@ -138,10 +139,10 @@ TTlsEngine::Result TSchannelEngine::Negotiate() {
         SecBufferDesc outputDesc{SECBUFFER_VERSION, 1, output};
         ULONG attributes = 0;
         const bool gaveInput = haveContext_;
-        SECURITY_STATUS status = Schannel().InitializeSecurityContextA(
+        SECURITY_STATUS status = Schannel().InitializeSecurityContextW(
             &credentials_, haveContext_ ? &context_ : nullptr, target, kContextFlags, 0, 0,
-            haveContext_ ? &inputDesc : nullptr, 0, haveContext_ ? nullptr : &context_,
-            &outputDesc, &attributes, nullptr);
+            haveContext_ ? &inputDesc : nullptr, 0, haveContext_ ? nullptr : &context_, &outputDesc,
+            &attributes, nullptr);
         Emit(output[0]);
         if (status == SEC_E_INCOMPLETE_MESSAGE)
             return ended_ ? Result::Closed : Result::WantInput;
@@ -174,7 +175,8 @@ TTlsEngine::Result TSchannelEngine::Complete() {
         established_ = false;
         return Result::Rejected;
     }
-    SECURITY_STATUS status = Schannel().QueryContextAttributesA(&context_, SECPKG_ATTR_STREAM_SIZES, &sizes_);
+    SECURITY_STATUS status =
+        Schannel().QueryContextAttributesW(&context_, SECPKG_ATTR_STREAM_SIZES, &sizes_);
     if (status == SEC_E_OK && sizes_.cbMaximumMessage == 0)
         status = SEC_E_INTERNAL_ERROR; // Write could not move a byte
     if (status != SEC_E_OK)
@@ -326,9 +328,9 @@ void TSchannelEngine::Close() {
     SecBuffer output{0, SECBUFFER_TOKEN, nullptr};
     SecBufferDesc outputDesc{SECBUFFER_VERSION, 1, &output};
     ULONG attributes = 0;
-    Schannel().InitializeSecurityContextA(&credentials_, &context_,
-                               target_.empty() ? nullptr : target_.data(), kContextFlags, 0, 0,
-                               nullptr, 0, nullptr, &outputDesc, &attributes, nullptr);
+    Schannel().InitializeSecurityContextW(
+        &credentials_, &context_, target_.empty() ? nullptr : target_.data(), kContextFlags, 0, 0,
+        nullptr, 0, nullptr, &outputDesc, &attributes, nullptr);
     Emit(output);
 }
 
@@ -337,13 +339,13 @@ void TSchannelEngine::Close() {
 std::unique_ptr<TTlsEngine> CreateTlsEngine(const std::string &host, std::string &error) {
     std::string why;
     if (!SchannelLibrary(why)) {
-        error = "TLS could not be set up: " + why;
+        error = TlsSetupFailure(why);
         return nullptr;
     }
     SECURITY_STATUS status = SEC_E_OK;
     const CredHandle *credentials = SchannelCredentials(status);
     if (!credentials) {
-        error = "TLS could not be set up: " + SchannelStatusText(status);
+        error = TlsSetupFailure(SchannelStatusText(status));
         return nullptr;
     }
     return std::make_unique<TSchannelEngine>(*credentials, host);

@@ -3,8 +3,9 @@
 // so everything is checked here, after the handshake, before any data moves.
 #include "net/TlsSchannelCertificate.h"
 
-#include "platform/IpAddress.h"
 #include "net/TlsSchannelLibrary.h"
+#include "platform/IpAddress.h"
+#include "platform/win32/Text.h"
 
 #include <schannel.h>
 #include <wincrypt.h>
@@ -35,16 +36,6 @@ struct ChainFree {
 };
 using Certificate = std::unique_ptr<const CERT_CONTEXT, CertificateFree>;
 using Chain = std::unique_ptr<const CERT_CHAIN_CONTEXT, ChainFree>;
-
-std::wstring Widen(const std::string &text) {
-    int n = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
-    if (n <= 0)
-        return {};
-    std::wstring wide(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, wide.data(), n);
-    wide.resize(static_cast<size_t>(n - 1));
-    return wide;
-}
 
 // Whether the certificate's subject alternative names hold `address` as an IP entry (as
 // OpenSSL checks an address: the IP entries only, never the common name).
@@ -132,7 +123,7 @@ std::string PolicyText(DWORD error, bool address) {
 
 std::string CertificateProblem(CtxtHandle &context, const std::string &host) {
     PCCERT_CONTEXT remote = nullptr;
-    if (Schannel().QueryContextAttributesA(&context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &remote) !=
+    if (Schannel().QueryContextAttributesW(&context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &remote) !=
             SEC_E_OK ||
         !remote)
         return "peer did not return a certificate";
@@ -164,7 +155,7 @@ std::string CertificateProblem(CtxtHandle &context, const std::string &host) {
     if (isAddress && !NamesAddress(remote, address))
         return "IP address mismatch";
 
-    std::wstring name = Widen(host);
+    std::wstring name = platform::win32::Widen(host);
     SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
     ssl.cbSize = sizeof ssl;
     ssl.dwAuthType = AUTHTYPE_SERVER;

@@ -53,9 +53,9 @@ const CredHandle *SchannelCredentials(SECURITY_STATUS &status) {
             // No client certificate is offered, and the server's is checked here, not by
             // Schannel.
             cred.dwFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS;
-            c.status = Schannel().AcquireCredentialsHandleA(nullptr, const_cast<char *>(UNISP_NAME_A),
-                                                 SECPKG_CRED_OUTBOUND, nullptr, &cred, nullptr,
-                                                 nullptr, &c.handle, nullptr);
+            c.status = Schannel().AcquireCredentialsHandleW(
+                nullptr, const_cast<wchar_t *>(UNISP_NAME_W), SECPKG_CRED_OUTBOUND, nullptr, &cred,
+                nullptr, nullptr, &c.handle, nullptr);
             if (c.status == SEC_E_OK)
                 break;
         }

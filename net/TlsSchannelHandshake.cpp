@@ -2,13 +2,14 @@
 // the user who is logged on (no name or password is asked or kept by this program).
 #include "net/ProxyHandshake.h"
 #include "net/TlsSchannelLibrary.h"
+#include "platform/win32/Text.h"
 
 namespace net {
 namespace {
 
 class SspiHandshake final : public ProxyHandshake {
   public:
-    SspiHandshake(const TSchannelLibrary &sspi, CredHandle credentials, std::string target)
+    SspiHandshake(const TSchannelLibrary &sspi, CredHandle credentials, std::wstring target)
         : sspi_(sspi), credentials_(credentials), target_(std::move(target)) {}
     ~SspiHandshake() override {
         if (haveContext_)
@@ -26,7 +27,7 @@ class SspiHandshake final : public ProxyHandshake {
         SecBufferDesc outDesc{SECBUFFER_VERSION, 1, &outBuffer};
         unsigned long attributes = 0;
         TimeStamp expiry{};
-        const SECURITY_STATUS status = sspi_.InitializeSecurityContextA(
+        const SECURITY_STATUS status = sspi_.InitializeSecurityContextW(
             &credentials_, haveContext_ ? &context_ : nullptr, target_.data(),
             ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_CONNECTION, 0, SECURITY_NATIVE_DREP,
             haveContext_ ? &inDesc : nullptr, 0, &context_, &outDesc, &attributes, &expiry);
@@ -52,7 +53,7 @@ class SspiHandshake final : public ProxyHandshake {
     CredHandle credentials_;
     CtxtHandle context_{};
     bool haveContext_ = false;
-    std::string target_;
+    std::wstring target_;
 };
 
 } // namespace
@@ -65,13 +66,14 @@ std::unique_ptr<ProxyHandshake> StartSystemHandshake(const std::string &scheme,
         return nullptr;
     CredHandle credentials{};
     TimeStamp expiry{};
-    std::string package = scheme;
+    std::wstring package = platform::win32::Widen(scheme);
     // No identity: the package takes the logged-on user's own.
-    if (sspi->AcquireCredentialsHandleA(nullptr, package.data(), SECPKG_CRED_OUTBOUND, nullptr,
+    if (sspi->AcquireCredentialsHandleW(nullptr, package.data(), SECPKG_CRED_OUTBOUND, nullptr,
                                         nullptr, nullptr, nullptr, &credentials,
                                         &expiry) != SEC_E_OK)
         return nullptr;
-    return std::make_unique<SspiHandshake>(*sspi, credentials, "HTTP/" + proxyHost);
+    return std::make_unique<SspiHandshake>(*sspi, credentials,
+                                           platform::win32::Widen("HTTP/" + proxyHost));
 }
 
 } // namespace net

@@ -14,17 +14,17 @@ namespace net {
 
 // The functions of SSPI (secur32.dll: Schannel, and Negotiate and NTLM for proxies) and of
 // the certificate store (crypt32.dll) this program calls, each as a pointer of its own type.
-#define NET_SCHANNEL_FUNCTIONS(X)                                                              \
-    X(AcquireCredentialsHandleA)                                                               \
-    X(ApplyControlToken)                                                                       \
-    X(CompleteAuthToken)                                                                       \
-    X(DecryptMessage)                                                                          \
-    X(DeleteSecurityContext)                                                                   \
-    X(EncryptMessage)                                                                          \
-    X(FreeContextBuffer)                                                                       \
-    X(FreeCredentialsHandle)                                                                   \
-    X(InitializeSecurityContextA)                                                              \
-    X(QueryContextAttributesA)
+#define NET_SCHANNEL_FUNCTIONS(X)                                                                  \
+    X(AcquireCredentialsHandleW)                                                                   \
+    X(ApplyControlToken)                                                                           \
+    X(CompleteAuthToken)                                                                           \
+    X(DecryptMessage)                                                                              \
+    X(DeleteSecurityContext)                                                                       \
+    X(EncryptMessage)                                                                              \
+    X(FreeContextBuffer)                                                                           \
+    X(FreeCredentialsHandle)                                                                       \
+    X(InitializeSecurityContextW)                                                                  \
+    X(QueryContextAttributesW)
 #define NET_CRYPT32_FUNCTIONS(X)                                                               \
     X(CertFindExtension)                                                                       \
     X(CertFreeCertificateChain)                                                                \

@@ -61,17 +61,20 @@ TEST(ResponseHead, StatusLines) {
     }
 }
 
-// Every line in order with its name as sent; lines that are no field of their own (a folded
-// continuation, blanks before the colon, no colon, no name) are passed over.
+// Every line in order with its name as sent, a folded continuation joined to the line before
+// with a space; lines that are no field of their own (blanks before the colon, no colon, no
+// name) are passed over, and so is what continues them.
 TEST(ResponseHead, HeaderLinesInOrderDuplicatesKept) {
     const auto parsed = Ok("Vary: a\r\nX-Empty:\r\nvary:\t b \r\n continued: x\r\n\tmore\r\n"
-                           "Bad Name: y\r\nNo-Colon\r\n: no name\r\nSpace : z\r\nLast:v:w\n");
+                           "Bad Name: y\r\n folded\r\nNo-Colon\r\n: no name\r\nSpace : z\r\n"
+                           "Last:v:w\n");
     ASSERT_EQ(parsed.error, HeadError::None);
     std::vector<std::string> lines;
     for (const auto &line : parsed.head.lines)
         lines.push_back(line.name + "=" + line.value);
-    EXPECT_EQ(lines, (std::vector<std::string>{"Vary=a", "X-Empty=", "vary=b", "Last=v:w"}));
-    EXPECT_EQ(parsed.head.Values("VARY"), (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(lines, (std::vector<std::string>{"Vary=a", "X-Empty=", "vary=b continued: x more",
+                                               "Last=v:w"}));
+    EXPECT_EQ(parsed.head.Values("VARY"), (std::vector<std::string>{"a", "b continued: x more"}));
     EXPECT_TRUE(parsed.head.Has("x-empty"));
     EXPECT_FALSE(parsed.head.Has("continued"));
 }

@@ -1,12 +1,13 @@
-// TPsockTls: a TLS engine on memory, fed from and drained to the component's socket.
-#include "net/PsockTls.h"
+// TlsLayer: a TLS engine on memory, fed from and drained to the layer below.
+#include "net/TlsLayer.h"
+#include "platform/Catalogue.h"
 
-#include "net/Psock.h"
 #include "net/SocketErrorTable.h"
 #include "net/TlsEngine.h"
 #include "platform/SocketErrors.h"
 
 #include <climits>
+#include <utility>
 
 namespace net {
 namespace {
@@ -14,26 +15,19 @@ namespace {
 // One socket read: room for a few full records, so bulk data needs few system calls.
 constexpr size_t kPullChunk = 65536;
 
-std::unique_ptr<TTlsEngine> NewEngine(const std::string &host) {
-    std::string error;
-    std::unique_ptr<TTlsEngine> engine = CreateTlsEngine(host, error);
-    if (!engine)
-        throw ESockError(error, SockFailure::Tls);
-    return engine;
-}
-
-std::string WithReason(const char *what, const std::string &reason) {
-    return what + (reason.empty() ? "" : ": " + reason);
+// The failure's text with the TLS library's reason, or without one when it gave none.
+std::string WithReason(const char *bare, const char *withReason, const std::string &reason) {
+    return reason.empty() ? platform::Tr(bare) : platform::Fill(platform::Tr(withReason), {reason});
 }
 
 } // namespace
 
-TPsockTls::TPsockTls(platform::AsyncSocket &socket, const std::string &host)
-    : engine_(NewEngine(host)), socket_(socket) {}
+TlsLayer::TlsLayer(std::unique_ptr<TTlsEngine> engine, std::unique_ptr<ByteLayer> below)
+    : engine_(std::move(engine)), below_(std::move(below)) {}
 
-TPsockTls::~TPsockTls() = default;
+TlsLayer::~TlsLayer() = default;
 
-void TPsockTls::ClosedWithError(int code) {
+void TlsLayer::ClosedWithError(int code) {
     closeError_ = code;
     // A reset reads as a plain end once the socket has reported it: the close names it.
     if (code != 0 && closedEarly_) {
@@ -42,20 +36,16 @@ void TPsockTls::ClosedWithError(int code) {
     }
 }
 
-bool TPsockTls::Established() const {
-    return engine_->Established();
-}
-
-void TPsockTls::Fail(const std::string &what) {
+void TlsLayer::Fail(const std::string &what) {
     if (failure_.empty())
         failure_ = what;
 }
 
-bool TPsockTls::Pull() {
+bool TlsLayer::Pull() {
     if (eof_)
         return false;
     char buffer[kPullChunk];
-    long n = socket_.Receive(buffer, sizeof buffer);
+    long n = below_->Receive(buffer, sizeof buffer);
     pullError_ = n < 0 ? platform::LastSocketError() : 0;
     if (n < 0)
         return false;
@@ -69,15 +59,15 @@ bool TPsockTls::Pull() {
     return true;
 }
 
-void TPsockTls::Feed(const char *data, size_t len) {
+void TlsLayer::Feed(const char *data, size_t len) {
     if (len > 0)
         engine_->Input(data, len);
 }
 
-int TPsockTls::Flush() {
+int TlsLayer::Flush() {
     engine_->TakeOutput(pending_);
     while (!pending_.empty()) {
-        long sent = socket_.Send(pending_.data(), pending_.size());
+        long sent = below_->Send(pending_.data(), pending_.size());
         if (sent < 0)
             return platform::LastSocketError() == platform::kErrWouldBlock ? 0 : -1;
         pending_.erase(0, static_cast<size_t>(sent));
@@ -85,19 +75,20 @@ int TPsockTls::Flush() {
     return 1;
 }
 
-std::string TPsockTls::ClosedFailure() {
+std::string TlsLayer::ClosedFailure() {
     if (closeError_ != 0)
         return SocketFailure(closeError_);
     closedEarly_ = true; // a reset may still be told by the close notification
-    return "TLS handshake failed: the server closed the connection";
+    return platform::Tr("TLS handshake failed: the server closed the connection");
 }
 
-std::string TPsockTls::SocketFailure(int code) {
+std::string TlsLayer::SocketFailure(int code) {
     const char *text = SocketErrorText(code);
-    return std::string("TLS handshake failed: ") + (text ? text : "the connection broke");
+    return text ? platform::Fill(platform::Tr("TLS handshake failed: %1"), {text})
+                : platform::Tr("TLS handshake failed: the connection broke");
 }
 
-TPsockTls::Step TPsockTls::Handshake() {
+TlsLayer::Step TlsLayer::Open() {
     if (!failure_.empty())
         return Step::Failed;
     // Take everything the socket holds; the last receive re-arms its read notification.
@@ -107,11 +98,15 @@ TPsockTls::Step TPsockTls::Handshake() {
     // The client's last flight may still wait for the socket: it goes out before any data.
     int flushed = Flush();
     switch (r) {
-    case TTlsEngine::Result::Done: return Step::Done;
+    case TTlsEngine::Result::Done:
+        open_ = true;
+        return Step::Done;
     case TTlsEngine::Result::Rejected:
-        Fail("Certificate verification failed: " + engine_->Reason());
+        Fail(platform::Fill(platform::Tr("Certificate verification failed: %1"), {engine_->Reason()}));
         return Step::Failed;
-    case TTlsEngine::Result::Closed: Fail(ClosedFailure()); return Step::Failed;
+    case TTlsEngine::Result::Closed:
+        Fail(ClosedFailure());
+        return Step::Failed;
     case TTlsEngine::Result::WantInput:
         if (flushed < 0)
             Fail(SocketFailure(platform::LastSocketError()));
@@ -120,13 +115,19 @@ TPsockTls::Step TPsockTls::Handshake() {
         else
             return Step::Pending;
         return Step::Failed;
-    case TTlsEngine::Result::Failed: break;
+    case TTlsEngine::Result::Failed:
+        break;
     }
-    Fail(WithReason("TLS handshake failed", engine_->Reason()));
+    Fail(WithReason(platform::TrKey("TLS handshake failed"),
+                    platform::TrKey("TLS handshake failed: %1"), engine_->Reason()));
     return Step::Failed;
 }
 
-long TPsockTls::Receive(void *buffer, size_t len) {
+long TlsLayer::Receive(void *buffer, size_t len) {
+    if (!open_) {
+        platform::SetLastSocketError(platform::kErrWouldBlock);
+        return -1;
+    }
     const size_t want = len > INT_MAX ? INT_MAX : len;
     for (;;) {
         size_t count = 0;
@@ -134,7 +135,8 @@ long TPsockTls::Receive(void *buffer, size_t len) {
         case TTlsEngine::Result::Done:
             Flush(); // what reading produced (a key update's answer) goes out
             return static_cast<long>(count);
-        case TTlsEngine::Result::Closed: return 0;
+        case TTlsEngine::Result::Closed:
+            return 0;
         case TTlsEngine::Result::WantInput:
             Flush();
             if (eof_)
@@ -143,15 +145,21 @@ long TPsockTls::Receive(void *buffer, size_t len) {
                 continue;
             return -1; // the socket's code: would-block, or its failure
         case TTlsEngine::Result::Failed:
-        case TTlsEngine::Result::Rejected: break;
+        case TTlsEngine::Result::Rejected:
+            break;
         }
-        Fail(WithReason("TLS connection failed", engine_->Reason()));
+        Fail(WithReason(platform::TrKey("TLS connection failed"),
+                        platform::TrKey("TLS connection failed: %1"), engine_->Reason()));
         platform::SetLastSocketError(platform::kErrConnAborted);
         return -1;
     }
 }
 
-long TPsockTls::Send(const void *data, size_t len) {
+long TlsLayer::Send(const void *data, size_t len) {
+    if (!open_) {
+        platform::SetLastSocketError(platform::kErrWouldBlock);
+        return -1;
+    }
     int flushed = Flush();
     if (flushed < 0)
         return -1;
@@ -163,7 +171,8 @@ long TPsockTls::Send(const void *data, size_t len) {
         return 0;
     const size_t take = len > INT_MAX ? INT_MAX : len;
     if (engine_->Write(data, take) != TTlsEngine::Result::Done) {
-        Fail(WithReason("TLS connection failed", engine_->Reason()));
+        Fail(WithReason(platform::TrKey("TLS connection failed"),
+                        platform::TrKey("TLS connection failed: %1"), engine_->Reason()));
         platform::SetLastSocketError(platform::kErrConnAborted);
         return -1;
     }
@@ -173,12 +182,12 @@ long TPsockTls::Send(const void *data, size_t len) {
     return static_cast<long>(take);
 }
 
-bool TPsockTls::Buffered() const {
+bool TlsLayer::Buffered() const {
     return engine_->Buffered();
 }
 
-void TPsockTls::Shutdown() {
-    if (!Established() || !failure_.empty())
+void TlsLayer::Shutdown() {
+    if (!open_ || !failure_.empty())
         return;
     engine_->Close();
     Flush();

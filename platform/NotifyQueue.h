@@ -76,9 +76,9 @@ class NotifyQueue {
     void SetTimer(uint64_t target, uint16_t timerId, uint32_t intervalMs);
     void KillTimer(uint64_t target, uint16_t timerId);
 
-    // A descriptor that is readable while messages posted from other threads wait or a timer
-    // of this thread is due, for a toolkit whose own loop waits on descriptors (it then calls
-    // DispatchPendingMessages).
+    // A descriptor that is readable while messages posted from other threads wait, a timer
+    // of this thread is due or a stop request has arrived, for a toolkit whose own loop waits
+    // on descriptors (it then calls DispatchPendingMessages).
     int WakeDescriptor() const;
 
     // Owning thread only; used by MessageTarget.

@@ -345,5 +345,9 @@ void SetStopHook(NotifyQueue &queue, std::function<void()> hook) {
     queue.impl().stopHook = std::move(hook);
 }
 
+int SignalWakeDescriptor(NotifyQueue &queue) {
+    return queue.impl().wakeFd;
+}
+
 } // namespace posix
 } // namespace platform

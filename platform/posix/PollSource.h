@@ -23,5 +23,9 @@ void RemovePollSource(NotifyQueue &queue, PollSource *source);
 // message processing runs once for each new one.
 unsigned StopRequestCount();
 void SetStopHook(NotifyQueue &queue, std::function<void()> hook);
+// The queue's wake-up eventfd, for a signal handler to write a count of 1 to: that wakes the
+// queue's own waits and a loop waiting on WakeDescriptor() (an epoll set, which takes no
+// writes itself).
+int SignalWakeDescriptor(NotifyQueue &queue);
 
 } // namespace platform::posix

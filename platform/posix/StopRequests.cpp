@@ -48,7 +48,7 @@ unsigned StopRequestCount() {
 void CatchStopRequests(std::function<void()> onStop) {
     catcher = pthread_self();
     NotifyQueue &queue = *NotifyQueue::Current();
-    wakeFd = queue.WakeDescriptor();
+    wakeFd = posix::SignalWakeDescriptor(queue);
     posix::SetStopHook(queue, std::move(onStop));
     struct sigaction action {};
     action.sa_handler = OnStopSignal;

@@ -4,9 +4,11 @@
 # first attempt, during the transfer, at its end (the file checked and named) and (on the
 # console) while the file's pinned digest is computed. Ctrl+C on the console (also while it
 # asks a question at a terminal), and with a window its close box, its Cancel button and
-# Ctrl+C. Each stop must end the program within half a second with exit code 2, with no
-# request after the stop and nothing left behind (no working file, no output file). Runs in a network namespace of its own (loopback only) and a
-# mount namespace (a /tmp of its own for the X server).
+# Ctrl+C; SIGTERM while a box is open before the download (a syntax error, a proxy setting
+# that cannot be read). Each stop must end the program within half a second with exit code 2,
+# with no request after the stop and nothing left behind (no working file, no output file).
+# Runs in a network namespace of its own (loopback only) and a mount namespace (a /tmp of its
+# own for the X server).
 #   stop_test.sh PROGRAM DEMO_MIRROR NGINX_SERVE CLOSE_WINDOW WORK_DIR [LIMIT_MS]
 # LIMIT_MS (default 500) is the time allowed from the stop to the program's end.
 # Exits 77 (skipped) when no network namespace can be made, or Xvfb or xdotool is missing.
@@ -172,6 +174,7 @@ wait_for_moment() {
 stop_program() {
     case "$how" in
     ctrl-c | window-ctrl-c) kill -INT "$pid" ;;
+    sigterm) kill -TERM "$pid" ;;
     close-box) DISPLAY=$display "$close_window" "$main" ;;
     cancel) DISPLAY=$display xdotool mousemove --window "$main" 365 75 click 1 ;;
     esac
@@ -228,6 +231,20 @@ for how in ctrl-c close-box cancel window-ctrl-c; do
         fi
         check_stop
     done
+done
+# SIGTERM while a box is open before any request: the syntax error of a URL that names no
+# location (shown before the window's loop runs) and a proxy setting that cannot be read.
+how=sigterm
+start_mirror 0
+for moment in syntax-box proxy-box; do
+    box="Talvex download application" target=notaurl
+    [ "$moment" = proxy-box ] && box="Proxy error" target=$url
+    env -u no_proxy -u NO_PROXY http_proxy=http://127.0.0.1: DISPLAY=$display \
+        TMPDIR="$work/tmp" "$program" "$target" "OutputDirectory:$work/out" \
+        </dev/null >"$work/program.out" 2>&1 &
+    pid=$! started=$(now_ms)
+    DISPLAY=$display wait_window "$box" >/dev/null || { fail "no box"; continue; }
+    check_stop
 done
 # Ctrl+C while the console asks a question at a terminal (here a pseudo-terminal): the
 # prerequisite question of a requirement this system does not meet.

@@ -1,5 +1,6 @@
 #include "platform/ErrorText.h"
 
+#include "platform/Catalogue.h"
 #include <cerrno>
 #include <cstring>
 
@@ -7,8 +8,10 @@ namespace platform {
 
 std::string ErrorNumberText(int code) {
     switch (code) {
-    case ECANCELED: return "Operation canceled";
-    case ELOOP: return "Too many levels of symbolic links";
+    case ECANCELED:
+        return Tr("Operation canceled");
+    case ELOOP:
+        return Tr("Too many levels of symbolic links");
     default: return std::strerror(code);
     }
 }

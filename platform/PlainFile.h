@@ -13,4 +13,8 @@ namespace platform {
 // as errno values name it (std::strerror gives its text).
 std::FILE *CreatePlainFile(const std::string &path, int &error, bool &notPlain);
 
+// Opens the file `path` (UTF-8) for reading as a binary stdio stream; nullptr with errno set
+// when it cannot.
+std::FILE *OpenFileForReading(const std::string &path);
+
 } // namespace platform

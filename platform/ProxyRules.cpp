@@ -1,5 +1,6 @@
 #include "platform/ProxyRules.h"
 
+#include "platform/Catalogue.h"
 #include "platform/IpAddress.h"
 #include "platform/Url.h"
 
@@ -178,10 +179,13 @@ std::string ProxyHostError(std::string_view host) {
     if (!host.empty() && host[0] == '[')
         return HostError(host);
     if (host.find('%') != std::string_view::npos && host.find(':') != std::string_view::npos)
-        return "IPv6 zone ids such as " + std::string(host) + " are not supported";
+        return ZoneIdError(host);
     if (host.find(':') != std::string_view::npos && !IsIpv6Address(host))
-        return "The proxy server " + std::string(host) +
-               " is not a host name or an IP address (its port is given apart)";
+        // TRANSLATORS: %1 is the proxy server as given; its port is given as a parameter or
+        // option of its own.
+        return platform::Fill(platform::Tr("The proxy server %1 is not a host name or an IP "
+                                           "address (its port is given apart)"),
+                              {host});
     return "";
 }
 

@@ -1,7 +1,9 @@
 // Reading a file into the system's SHA-256 digest.
 #include "platform/Sha256.h"
 
+#include "platform/Catalogue.h"
 #include "platform/ErrorText.h"
+#include "platform/PlainFile.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -48,7 +50,7 @@ std::string Sha256Of(const BlockReader &read, const std::string &name, std::stri
     }
     std::string text = digest.Finish();
     if (text.empty())
-        error = "the SHA-256 library failed";
+        error = Tr("the SHA-256 library failed");
     return text;
 }
 
@@ -57,7 +59,7 @@ std::string FileSha256(const std::string &path, std::string &error,
     struct Close {
         void operator()(std::FILE *file) const { std::fclose(file); }
     };
-    std::unique_ptr<std::FILE, Close> file(std::fopen(path.c_str(), "rb"));
+    std::unique_ptr<std::FILE, Close> file(OpenFileForReading(path));
     if (!file) {
         error = path + ": " + ErrorNumberText(errno);
         return "";

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Catalogue.h"
+
 #include <cstddef>
 #include <string>
 
@@ -42,7 +44,8 @@ bool ResolveFunction(void *library, const char *libraryName, const char *symbol,
                      Function &function, std::string &error) {
     function = reinterpret_cast<Function>(SharedLibrarySymbol(library, symbol));
     if (!function)
-        error = std::string(libraryName) + " has no " + symbol;
+        // TRANSLATORS: %1 is a library's file, %2 the name of a function it lacks.
+        error = Fill(Tr("%1 has no %2"), {libraryName, symbol});
     return function != nullptr;
 }
 

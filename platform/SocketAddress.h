@@ -32,9 +32,11 @@ inline int ToSocketAddress(const IpAddress &address, uint16_t port, SocketAddres
     return sizeof sa.in6;
 }
 
-// The IPv4 and IPv6 addresses of a lookup's list, in its order, added to `addresses`.
-inline void AppendAddresses(const addrinfo *list, std::vector<IpAddress> &addresses) {
-    for (const addrinfo *a = list; a; a = a->ai_next) {
+// The IPv4 and IPv6 addresses of a lookup's list (addrinfo, or Windows' ADDRINFOW), in its
+// order, added to `addresses`.
+template <class AddressList>
+void AppendAddresses(const AddressList *list, std::vector<IpAddress> &addresses) {
+    for (const AddressList *a = list; a; a = a->ai_next) {
         IpAddress address;
         if (a->ai_family == AF_INET) {
             address.family = IpAddress::Family::V4;

@@ -1,5 +1,6 @@
 #include "platform/Url.h"
 
+#include "platform/Catalogue.h"
 #include "platform/IpAddress.h"
 
 #include <cctype>
@@ -169,25 +170,36 @@ HostPort SplitHostPort(std::string_view authority) {
     return hostPort;
 }
 
+std::string ZoneIdError(std::string_view address) {
+    // TRANSLATORS: %1 is an IPv6 address with a zone id ("fe80::1%eth0"); a zone id names a
+    // network interface of this computer.
+    return Fill(Tr("IPv6 zone ids such as %1 are not supported"), {address});
+}
+
 std::string HostError(std::string_view host) {
     const std::string text(host);
     if (host.empty() || host[0] != '[') {
         if (host.find_first_of("[]") != std::string_view::npos)
-            return "The host " + text + " is not a name: \"[\" and \"]\" enclose an IPv6 address";
+            // TRANSLATORS: %1 is the host as written.
+            return Fill(Tr("The host %1 is not a name: \"[\" and \"]\" enclose an IPv6 address"),
+                        {text});
         return "";
     }
     const size_t close = host.find(']');
     if (close == std::string_view::npos)
-        return "The IPv6 address " + text + " lacks its closing \"]\"";
+        // TRANSLATORS: %1 is the address as written.
+        return Fill(Tr("The IPv6 address %1 lacks its closing \"]\""), {text});
     if (close + 1 != host.size())
-        return "The host " + text + " has text after the \"]\" of its IPv6 address";
+        // TRANSLATORS: %1 is the host as written.
+        return Fill(Tr("The host %1 has text after the \"]\" of its IPv6 address"), {text});
     const std::string_view literal = host.substr(1, close - 1);
     // A zone id names an interface of this computer: it means nothing to a server, or in a
     // Host line, and the scope it picks is left to the system's routes here.
     if (literal.find('%') != std::string_view::npos)
-        return "IPv6 zone ids such as " + ZoneShown(literal) + " are not supported";
+        return ZoneIdError(ZoneShown(literal));
     if (!IsIpv6Address(literal))
-        return text + " is not an IPv6 address";
+        // TRANSLATORS: %1 is the address as written.
+        return Fill(Tr("%1 is not an IPv6 address"), {text});
     return "";
 }
 

@@ -57,11 +57,14 @@ struct HostPort {
 };
 HostPort SplitHostPort(std::string_view authority);
 
-// Why `host` (as a URL writes it) cannot name a server, as a sentence without its full stop;
+// Why `host` (as a URL writes it) cannot name a server, as a sentence without its full stop in
+// the user's language;
 // empty for one that can. Refused: an IPv6 zone id ("[fe80::1%25eth0]"), a bracket not closed
 // ("[::1"), text after the closing bracket ("[::1]x"), brackets around anything but an IPv6
 // address ("[zz]", "[192.0.2.1]"), a "[" or "]" in a name. Names are not checked further.
 std::string HostError(std::string_view host);
+// Why an address with a zone id (`address`, as shown) cannot name a server, in the same form.
+std::string ZoneIdError(std::string_view address);
 
 // The host as a socket looks it up: "::1" of "[::1]"; any other host as it is.
 std::string SocketHost(std::string_view host);

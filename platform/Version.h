@@ -28,7 +28,7 @@ struct OsVersionRecord {
 };
 
 // The running system's version: on Linux kPlatformLinux with the kernel's version from
-// uname(); on Windows what GetVersionExA reports (the program's manifest declares the
+// uname(); on Windows what GetVersionExW reports (the program's manifest declares the
 // versions it supports, so the true one). Never fails: when the query does, the version
 // numbers are 0. A record set by
 // SetOsVersionForTesting is returned instead while it is set.

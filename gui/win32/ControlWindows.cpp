@@ -4,65 +4,68 @@
 #include "gui/TextFit.h"
 #include "gui/win32/Dpi.h"
 #include "gui/win32/ProgressScale.h"
+#include "platform/win32/Text.h"
 
 #include <commctrl.h>
 
 #include <algorithm>
-#include <vector>
 
 namespace gui::win32 {
 
 namespace {
 
+using platform::win32::Narrow;
+using platform::win32::Widen;
+
 // The height a combo box's drop-down list adds below its edit field.
 constexpr int kDropDownHeight = 120;
 
 std::string WindowText(HWND window) {
-    const int length = GetWindowTextLengthA(window);
-    std::vector<char> text(static_cast<std::size_t>(length) + 1, '\0');
-    GetWindowTextA(window, text.data(), length + 1);
-    return text.data();
+    const int length = GetWindowTextLengthW(window);
+    std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+    const int got = GetWindowTextW(window, text.data(), length + 1);
+    return Narrow(text.c_str(), static_cast<std::size_t>(got > 0 ? got : 0));
 }
 
 void SetTextIfChanged(HWND window, const std::string &text) {
     if (WindowText(window) != text)
-        SetWindowTextA(window, text.c_str());
+        SetWindowTextW(window, Widen(text).c_str());
 }
 
 struct WindowKind {
-    const char *className;
+    const wchar_t *className;
     DWORD style;
 };
 
 WindowKind KindOf(const Control &control) {
     switch (control.Kind()) {
     case ControlKind::Button:
-        return {"BUTTON", BS_PUSHBUTTON | WS_TABSTOP | WS_GROUP};
+        return {L"BUTTON", BS_PUSHBUTTON | WS_TABSTOP | WS_GROUP};
     case ControlKind::CheckBox:
-        return {"BUTTON", BS_AUTOCHECKBOX | WS_TABSTOP | WS_GROUP};
+        return {L"BUTTON", BS_AUTOCHECKBOX | WS_TABSTOP | WS_GROUP};
     case ControlKind::GroupBox:
-        return {"BUTTON", BS_GROUPBOX};
+        return {L"BUTTON", BS_GROUPBOX};
     case ControlKind::Label:
         // Drawn by DrawLabel. The status line shows texts as they are; a label of a control
         // underlines its accelerator, which moves the focus to that control.
-        return {"STATIC",
+        return {L"STATIC",
                 SS_OWNERDRAW |
                     (static_cast<const Label &>(control).FocusControl() ? 0u : SS_NOPREFIX)};
     case ControlKind::Picture:
-        return {"STATIC", SS_OWNERDRAW};
+        return {L"STATIC", SS_OWNERDRAW};
     case ControlKind::ProgressBar:
-        return {PROGRESS_CLASSA, 0};
+        return {PROGRESS_CLASSW, 0};
     case ControlKind::Edit:
-        return {"EDIT", ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP | WS_GROUP |
-                            (static_cast<const Edit &>(control).Hidden() ? ES_PASSWORD : 0u)};
+        return {L"EDIT", ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP | WS_GROUP |
+                             (static_cast<const Edit &>(control).Hidden() ? ES_PASSWORD : 0u)};
     case ControlKind::ComboBox: {
         const bool editable =
             static_cast<const ComboBox &>(control).Style() == ComboStyle::Editable;
         const DWORD style = editable ? CBS_DROPDOWN | CBS_AUTOHSCROLL : CBS_DROPDOWNLIST;
-        return {"COMBOBOX", WS_VSCROLL | WS_TABSTOP | WS_GROUP | style};
+        return {L"COMBOBOX", WS_VSCROLL | WS_TABSTOP | WS_GROUP | style};
     }
     }
-    return {"STATIC", 0};
+    return {L"STATIC", 0};
 }
 
 std::string ShownCaption(const Control &control) {
@@ -83,15 +86,15 @@ HWND CreateControlWindow(Control &control, HWND form, int id, UINT dpi) {
     const bool caption =
         control.Kind() == ControlKind::Button || control.Kind() == ControlKind::CheckBox ||
         control.Kind() == ControlKind::GroupBox || control.Kind() == ControlKind::Label;
-    HWND window = CreateWindowExA(
+    HWND window = CreateWindowExW(
         control.Kind() == ControlKind::Edit ? WS_EX_CLIENTEDGE : 0, kind.className,
-        caption ? ShownCaption(control).c_str() : "", style, 0, 0, 0, 0, form,
-        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleA(nullptr), nullptr);
+        caption ? Widen(ShownCaption(control)).c_str() : L"", style, 0, 0, 0, 0, form,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
     if (!window)
         return nullptr;
     if (control.Kind() == ControlKind::ComboBox)
         for (const std::string &item : static_cast<ComboBox &>(control).Items())
-            SendMessageA(window, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item.c_str()));
+            SendMessageW(window, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Widen(item).c_str()));
     PlaceControlWindow(control, window, dpi);
     for (Property p : {Property::Text, Property::Checked, Property::Items, Property::ReadOnly,
                        Property::Progress})
@@ -107,7 +110,7 @@ void PlaceControlWindow(const Control &control, HWND window, UINT dpi) {
     SetWindowPos(window, nullptr, Scaled(b.left, dpi), Scaled(b.top, dpi), Scaled(b.width, dpi),
                  Scaled(height, dpi), SWP_NOZORDER | SWP_NOACTIVATE);
     if (control.Kind() == ControlKind::ComboBox) // the edit field at the control's height
-        SendMessageA(window, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), Scaled(b.height, dpi) - 6);
+        SendMessageW(window, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), Scaled(b.height, dpi) - 6);
 }
 
 void ApplyControlProperty(Control &control, HWND window, Property what) {
@@ -131,7 +134,7 @@ void ApplyControlProperty(Control &control, HWND window, Property what) {
         // Through the dialog manager, which also moves the default-button mark.
         HWND form = GetParent(window);
         if (IsWindowVisible(form) && IsWindowVisible(window))
-            SendMessageA(form, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(window), TRUE);
+            SendMessageW(form, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(window), TRUE);
         break;
     }
     case Property::Text:
@@ -140,31 +143,31 @@ void ApplyControlProperty(Control &control, HWND window, Property what) {
             SetTextIfChanged(window, static_cast<Edit &>(control).Text());
         } else if (control.Kind() == ControlKind::ComboBox) {
             auto &combo = static_cast<ComboBox &>(control);
-            const auto current = SendMessageA(window, CB_GETCURSEL, 0, 0);
+            const auto current = SendMessageW(window, CB_GETCURSEL, 0, 0);
             if (current != combo.ItemIndex())
-                SendMessageA(window, CB_SETCURSEL, static_cast<WPARAM>(combo.ItemIndex()), 0);
+                SendMessageW(window, CB_SETCURSEL, static_cast<WPARAM>(combo.ItemIndex()), 0);
             if (combo.Style() == ComboStyle::Editable)
                 SetTextIfChanged(window, combo.Text());
         }
         break;
     case Property::Checked:
         if (control.Kind() == ControlKind::CheckBox)
-            SendMessageA(window, BM_SETCHECK,
+            SendMessageW(window, BM_SETCHECK,
                          static_cast<CheckBox &>(control).Checked() ? BST_CHECKED : BST_UNCHECKED,
                          0);
         break;
     case Property::ReadOnly:
         if (control.Kind() == ControlKind::Edit)
-            SendMessageA(window, EM_SETREADONLY, static_cast<Edit &>(control).ReadOnly(), 0);
+            SendMessageW(window, EM_SETREADONLY, static_cast<Edit &>(control).ReadOnly(), 0);
         break;
     case Property::Progress:
         if (control.Kind() == ControlKind::ProgressBar) {
             auto &bar = static_cast<ProgressBar &>(control);
             const ProgressSteps steps = ScaleProgress(bar.Min(), bar.Max(), bar.Position());
-            if (SendMessageA(window, PBM_GETRANGE, FALSE, 0) != steps.maximum)
-                SendMessageA(window, PBM_SETRANGE32, 0, steps.maximum);
-            if (SendMessageA(window, PBM_GETPOS, 0, 0) != steps.position)
-                SendMessageA(window, PBM_SETPOS, static_cast<WPARAM>(steps.position), 0);
+            if (SendMessageW(window, PBM_GETRANGE, FALSE, 0) != steps.maximum)
+                SendMessageW(window, PBM_SETRANGE32, 0, steps.maximum);
+            if (SendMessageW(window, PBM_GETPOS, 0, 0) != steps.position)
+                SendMessageW(window, PBM_SETPOS, static_cast<WPARAM>(steps.position), 0);
         }
         break;
     case Property::Cursor:
@@ -182,7 +185,7 @@ void ControlNotified(Control &control, HWND window, int code) {
         break;
     case ControlKind::CheckBox:
         if (code == BN_CLICKED)
-            static_cast<CheckBox &>(control).SetChecked(SendMessageA(window, BM_GETCHECK, 0, 0) ==
+            static_cast<CheckBox &>(control).SetChecked(SendMessageW(window, BM_GETCHECK, 0, 0) ==
                                                         BST_CHECKED);
         break;
     case ControlKind::Edit:
@@ -195,7 +198,7 @@ void ControlNotified(Control &control, HWND window, int code) {
             combo.SetText(WindowText(window));
         } else if (code == CBN_SELCHANGE) {
             // The edit field shows the chosen item only after this notification.
-            const auto index = static_cast<int>(SendMessageA(window, CB_GETCURSEL, 0, 0));
+            const auto index = static_cast<int>(SendMessageW(window, CB_GETCURSEL, 0, 0));
             if (combo.Style() == ComboStyle::Editable && index >= 0 &&
                 index < static_cast<int>(combo.Items().size()))
                 combo.SetText(combo.Items()[static_cast<std::size_t>(index)]);
@@ -213,7 +216,7 @@ void DrawLabel(const Label &label, const DRAWITEMSTRUCT &item) {
     HDC dc = item.hDC;
     RECT place = item.rcItem;
     FillRect(dc, &place, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
-    const auto font = reinterpret_cast<HFONT>(SendMessageA(item.hwndItem, WM_GETFONT, 0, 0));
+    const auto font = reinterpret_cast<HFONT>(SendMessageW(item.hwndItem, WM_GETFONT, 0, 0));
     HGDIOBJ old = SelectObject(dc, font ? font : GetStockObject(DEFAULT_GUI_FONT));
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc,
@@ -225,20 +228,22 @@ void DrawLabel(const Label &label, const DRAWITEMSTRUCT &item) {
     std::replace(text.begin(), text.end(), '\n', ' ');
     const int width = place.right - place.left;
     text = ShortenInMiddle(text, [&](const std::string &shown) {
+        const std::wstring wide = Widen(shown);
         RECT needed{0, 0, 0, 0};
-        DrawTextA(dc, shown.c_str(), static_cast<int>(shown.size()), &needed, format | DT_CALCRECT);
+        DrawTextW(dc, wide.c_str(), static_cast<int>(wide.size()), &needed, format | DT_CALCRECT);
         return needed.right - needed.left <= width;
     });
-    DrawTextA(dc, text.c_str(), static_cast<int>(text.size()), &place, format);
+    const std::wstring wide = Widen(text);
+    DrawTextW(dc, wide.c_str(), static_cast<int>(wide.size()), &place, format);
     SelectObject(dc, old);
 }
 
 int CaptionWidth(HWND window, HFONT font, const std::string &caption) {
-    const std::string text = StripAccelerator(caption);
+    const std::wstring text = Widen(StripAccelerator(caption));
     SIZE size{0, 0};
     if (HDC dc = GetDC(window)) {
         HGDIOBJ old = SelectObject(dc, font);
-        GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &size);
+        GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
         SelectObject(dc, old);
         ReleaseDC(window, dc);
     }

@@ -1,12 +1,14 @@
 #include "gui/win32/Dpi.h"
 
+#include "platform/Catalogue.h"
+
 namespace gui::win32 {
 
 namespace {
 
 // A function of user32 when the running system has it, else nullptr.
 template <class Function> Function User32Function(const char *name) {
-    HMODULE user32 = GetModuleHandleA("user32.dll");
+    HMODULE user32 = GetModuleHandleW(L"user32.dll");
     FARPROC found = user32 ? GetProcAddress(user32, name) : nullptr;
     // Through void (*)(), which converts to any function pointer without a warning.
     return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(found));
@@ -55,10 +57,13 @@ void KeepDialogLayoutOwn(HWND dialog) {
 }
 
 HFONT CreateFormFont(UINT dpi, int pixelsAt96) {
-    return CreateFontA(-Scaled(pixelsAt96, dpi), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+    // The bitmap face has the characters of English only; the scalable one is linked by the
+    // system to faces with those of every other language.
+    const bool bitmap = dpi == 96 && platform::TextLanguage() == "en";
+    return CreateFontW(-Scaled(pixelsAt96, dpi), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
                        DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                        DEFAULT_PITCH | FF_SWISS,
-                       dpi == 96 ? "MS Sans Serif" : "Microsoft Sans Serif");
+                       bitmap ? L"MS Sans Serif" : L"Microsoft Sans Serif");
 }
 
 HFONT CreateMessageFont(UINT dpi) {

@@ -18,9 +18,10 @@ int MetricForDpi(int index, UINT dpi);
 // The window relays its controls out itself when its monitor's DPI changes: the system's own
 // rescaling of dialogs would move them a second time.
 void KeepDialogLayoutOwn(HWND dialog);
-// The form font, 8 points (11 pixels at 96 DPI) at `dpi`: "MS Sans Serif" at 96 DPI, where
-// its bitmap faces are drawn for; its scalable successor "Microsoft Sans Serif" at other
-// resolutions. A caption that does not fit its control gets a smaller one.
+// The form font, 8 points (11 pixels at 96 DPI) at `dpi`: "MS Sans Serif" at 96 DPI in
+// English, where its bitmap faces are drawn for; its scalable successor "Microsoft Sans Serif"
+// at other resolutions and in other languages. A caption that does not fit its control gets a
+// smaller one.
 constexpr int kFormFontPixels = 11;
 constexpr int kSmallestFontPixels = 9;
 HFONT CreateFormFont(UINT dpi, int pixelsAt96 = kFormFontPixels);

@@ -4,6 +4,7 @@
 #include "gui/win32/DialogTemplate.h"
 #include "gui/win32/Dpi.h"
 #include "gui/win32/JpegPicture.h"
+#include "platform/win32/Text.h"
 
 #include <algorithm>
 
@@ -18,7 +19,7 @@ constexpr UINT kKeyboardMessage = WM_APP + 1;
 constexpr int kFirstControlId = 100;
 
 void SetDialogResult(HWND window, LONG_PTR result) {
-    SetWindowLongPtrA(window, DWLP_MSGRESULT, result);
+    SetWindowLongPtrW(window, DWLP_MSGRESULT, result);
 }
 
 } // namespace
@@ -30,7 +31,7 @@ FormWindow::~FormWindow() {
     if (window_ && !modal_) {
         // The form may be gone already (the program is ending): what the window and its
         // controls report while they are destroyed no longer reaches it.
-        SetWindowLongPtrA(window_, DWLP_USER, 0);
+        SetWindowLongPtrW(window_, DWLP_USER, 0);
         DestroyWindow(window_);
     }
     if (font_)
@@ -75,7 +76,7 @@ DWORD FormWindow::ExStyle() const {
 
 bool FormWindow::CreateModeless(HWND owner) {
     EmptyTemplate dialog(Style(), ExStyle());
-    CreateDialogIndirectParamA(GetModuleHandleA(nullptr), dialog.Get(), owner, DialogProc,
+    CreateDialogIndirectParamW(GetModuleHandleW(nullptr), dialog.Get(), owner, DialogProc,
                                reinterpret_cast<LPARAM>(this));
     return window_ != nullptr;
 }
@@ -83,7 +84,7 @@ bool FormWindow::CreateModeless(HWND owner) {
 void FormWindow::RunModal(HWND owner) {
     modal_ = true;
     EmptyTemplate dialog(Style(), ExStyle());
-    DialogBoxIndirectParamA(GetModuleHandleA(nullptr), dialog.Get(), owner, DialogProc,
+    DialogBoxIndirectParamW(GetModuleHandleW(nullptr), dialog.Get(), owner, DialogProc,
                             reinterpret_cast<LPARAM>(this));
     window_ = nullptr;
     windows_.clear();
@@ -116,17 +117,17 @@ void FormWindow::ApplyDefaultButton() {
         return;
     defaultId_ = id;
     if (id)
-        SendMessageA(window_, DM_SETDEFID, static_cast<WPARAM>(id), 0);
+        SendMessageW(window_, DM_SETDEFID, static_cast<WPARAM>(id), 0);
 }
 
 void FormWindow::CaptionChanged() {
     if (window_)
-        SetWindowTextA(window_, form_.Caption().c_str());
+        SetWindowTextW(window_, platform::win32::Widen(form_.Caption()).c_str());
 }
 
 void FormWindow::QueueKeyboardMessage(const MSG &message) {
     keyboard_.push_back(message);
-    PostMessageA(window_, kKeyboardMessage, 0, 0);
+    PostMessageW(window_, kKeyboardMessage, 0, 0);
 }
 
 Control *FormWindow::ControlOf(int id) const {
@@ -140,11 +141,11 @@ Control *FormWindow::ControlOf(int id) const {
 INT_PTR CALLBACK FormWindow::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_INITDIALOG) {
         auto *self = reinterpret_cast<FormWindow *>(lParam);
-        SetWindowLongPtrA(window, DWLP_USER, lParam);
+        SetWindowLongPtrW(window, DWLP_USER, lParam);
         self->Initialise(window);
         return FALSE; // the focus is set
     }
-    auto *self = reinterpret_cast<FormWindow *>(GetWindowLongPtrA(window, DWLP_USER));
+    auto *self = reinterpret_cast<FormWindow *>(GetWindowLongPtrW(window, DWLP_USER));
     return self ? self->Handle(message, wParam, lParam) : FALSE;
 }
 
@@ -152,14 +153,14 @@ void FormWindow::Initialise(HWND window) {
     window_ = window;
     KeepDialogLayoutOwn(window_);
     dpi_ = WindowDpi(window_);
-    SetWindowTextA(window_, form_.Caption().c_str());
+    SetWindowTextW(window_, platform::win32::Widen(form_.Caption()).c_str());
     CreateControls();
     font_ = CreateFittingFont();
     Layout();
     Centre();
     ApplyDefaultButton();
     // Access keys are underlined from the start, not only once Alt has been pressed.
-    SendMessageA(window_, WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEACCEL), 0);
+    SendMessageW(window_, WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEACCEL), 0);
     FocusFirst();
     if (modal_ && !form_.Visible())
         EndDialog(window_, 0); // closed before its window came up
@@ -178,7 +179,7 @@ void FormWindow::FocusFirst() {
             }
     }
     if (HWND focusWindow = focus ? ControlWindow(*focus) : nullptr)
-        SendMessageA(window_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(focusWindow), TRUE);
+        SendMessageW(window_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(focusWindow), TRUE);
 }
 
 std::vector<Control *> FormWindow::CreationOrder() const {
@@ -238,7 +239,7 @@ void FormWindow::CreateControls() {
 void FormWindow::Layout() {
     for (auto &[control, window] : windows_) {
         PlaceControlWindow(*control, window, dpi_);
-        SendMessageA(window, WM_SETFONT, reinterpret_cast<WPARAM>(font_), TRUE);
+        SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(font_), TRUE);
     }
     // A check box that titles a group covers the frame's line only as far as its caption.
     for (const auto &control : form_.Controls()) {
@@ -257,15 +258,15 @@ void FormWindow::Layout() {
         WindowSizeFor(form_.ClientWidth(), form_.ClientHeight(), Style(), ExStyle(), dpi_);
     SetWindowPos(window_, nullptr, 0, 0, size.cx, size.cy,
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-    SendMessageA(window_, WM_SETICON, ICON_SMALL,
+    SendMessageW(window_, WM_SETICON, ICON_SMALL,
                  reinterpret_cast<LPARAM>(host_.Icon(false, dpi_)));
-    SendMessageA(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(host_.Icon(true, dpi_)));
+    SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(host_.Icon(true, dpi_)));
 }
 
 void FormWindow::Centre() {
     MONITORINFO monitor{};
     monitor.cbSize = sizeof monitor;
-    GetMonitorInfoA(MonitorFromWindow(window_, MONITOR_DEFAULTTOPRIMARY), &monitor);
+    GetMonitorInfoW(MonitorFromWindow(window_, MONITOR_DEFAULTTOPRIMARY), &monitor);
     const RECT &area = monitor.rcWork;
     RECT r{};
     GetWindowRect(window_, &r);
@@ -345,9 +346,9 @@ INT_PTR FormWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         if (!keyboard_.empty()) {
             MSG queued = keyboard_.front();
             keyboard_.pop_front();
-            if (!IsDialogMessageA(window_, &queued)) {
+            if (!IsDialogMessageW(window_, &queued)) {
                 TranslateMessage(&queued);
-                DispatchMessageA(&queued);
+                DispatchMessageW(&queued);
             }
         }
         return TRUE;

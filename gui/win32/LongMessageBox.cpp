@@ -2,6 +2,7 @@
 
 #include "gui/win32/DialogTemplate.h"
 #include "gui/win32/Dpi.h"
+#include "platform/win32/Text.h"
 
 #include <commctrl.h>
 
@@ -11,6 +12,8 @@
 namespace gui::win32 {
 
 namespace {
+
+using platform::win32::Widen;
 
 // Sizes at 96 DPI.
 constexpr int kTextWidth = 560;      // the wrapped text, as wide as in a normal dialog
@@ -31,25 +34,25 @@ constexpr DWORD kExStyle = WS_EX_DLGMODALFRAME;
 
 struct BoxButton {
     int id;
-    const char *label;
+    const wchar_t *label;
 };
 
 // The buttons of the system's box of that type, its labels and answers.
 std::vector<BoxButton> ButtonsOf(UINT type) {
     switch (type & MB_TYPEMASK) {
     case MB_YESNOCANCEL:
-        return {{IDYES, "&Yes"}, {IDNO, "&No"}, {IDCANCEL, "Cancel"}};
+        return {{IDYES, L"&Yes"}, {IDNO, L"&No"}, {IDCANCEL, L"Cancel"}};
     case MB_YESNO:
-        return {{IDYES, "&Yes"}, {IDNO, "&No"}};
+        return {{IDYES, L"&Yes"}, {IDNO, L"&No"}};
     default:
-        return {{IDOK, "OK"}};
+        return {{IDOK, L"OK"}};
     }
 }
 
 RECT WorkArea(HWND window) {
     MONITORINFO monitor{};
     monitor.cbSize = sizeof monitor;
-    GetMonitorInfoA(MonitorFromWindow(window, MONITOR_DEFAULTTOPRIMARY), &monitor);
+    GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTOPRIMARY), &monitor);
     return monitor.rcWork;
 }
 
@@ -63,7 +66,7 @@ int TextWidth(UINT dpi, const RECT &area) {
 }
 
 // The text field's lines end with CR LF.
-std::string FieldText(const std::string &text) {
+std::wstring FieldText(const std::string &text) {
     std::string out;
     // A line end at the end would be an empty line to scroll to.
     const std::size_t end = text.find_last_not_of('\n') + 1;
@@ -72,7 +75,7 @@ std::string FieldText(const std::string &text) {
             out += '\r';
         out += c;
     }
-    return out;
+    return Widen(out);
 }
 
 // The text field's keys: the arrows and the page keys scroll it and control characters reach
@@ -94,7 +97,7 @@ LRESULT CALLBACK FieldKeys(HWND field, UINT message, WPARAM wParam, LPARAM lPara
 class LongBox {
   public:
     LongBox(const std::string &text, const std::string &caption, UINT type)
-        : text_(FieldText(text)), caption_(caption), buttons_(ButtonsOf(type)) {}
+        : text_(FieldText(text)), caption_(Widen(caption)), buttons_(ButtonsOf(type)) {}
     ~LongBox() {
         if (font_)
             DeleteObject(font_);
@@ -106,7 +109,7 @@ class LongBox {
     INT_PTR Run(HWND owner) {
         owner_ = owner;
         EmptyTemplate dialog(kStyle, kExStyle);
-        const INT_PTR answer = DialogBoxIndirectParamA(GetModuleHandleA(nullptr), dialog.Get(),
+        const INT_PTR answer = DialogBoxIndirectParamW(GetModuleHandleW(nullptr), dialog.Get(),
                                                        owner, Proc, reinterpret_cast<LPARAM>(this));
         return answer > 0 ? answer : 0;
     }
@@ -114,28 +117,28 @@ class LongBox {
   private:
     static INT_PTR CALLBACK Proc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
         if (message == WM_INITDIALOG) {
-            SetWindowLongPtrA(dialog, DWLP_USER, lParam);
+            SetWindowLongPtrW(dialog, DWLP_USER, lParam);
             reinterpret_cast<LongBox *>(lParam)->Initialise(dialog);
             return FALSE; // the focus is set
         }
-        auto *self = reinterpret_cast<LongBox *>(GetWindowLongPtrA(dialog, DWLP_USER));
+        auto *self = reinterpret_cast<LongBox *>(GetWindowLongPtrW(dialog, DWLP_USER));
         return self ? self->Handle(message, wParam, lParam) : FALSE;
     }
 
     void Initialise(HWND dialog) {
         dialog_ = dialog;
         KeepDialogLayoutOwn(dialog_);
-        SetWindowTextA(dialog_, caption_.c_str());
-        HINSTANCE instance = GetModuleHandleA(nullptr);
-        field_ = CreateWindowExA(
-            WS_EX_CLIENTEDGE, "EDIT", "",
+        SetWindowTextW(dialog_, caption_.c_str());
+        HINSTANCE instance = GetModuleHandleW(nullptr);
+        field_ = CreateWindowExW(
+            WS_EX_CLIENTEDGE, L"EDIT", L"",
             WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_TABSTOP | WS_GROUP | ES_MULTILINE | ES_READONLY,
             0, 0, 0, 0, dialog_, reinterpret_cast<HMENU>(kFieldId), instance, nullptr);
         SetWindowSubclass(field_, FieldKeys, 0, 0);
-        SetWindowTextA(field_, text_.c_str());
+        SetWindowTextW(field_, text_.c_str());
         for (const BoxButton &button : buttons_) {
             const bool first = &button == &buttons_.front();
-            CreateWindowExA(0, "BUTTON", button.label,
+            CreateWindowExW(0, L"BUTTON", button.label,
                             WS_CHILD | WS_VISIBLE | WS_TABSTOP |
                                 (first ? BS_DEFPUSHBUTTON | WS_GROUP : BS_PUSHBUTTON),
                             0, 0, 0, 0, dialog_,
@@ -145,9 +148,9 @@ class LongBox {
         Layout(WindowDpi(owner_ ? owner_ : dialog_));
         Centre();
         // Enter presses the first button wherever the focus is.
-        SendMessageA(dialog_, DM_SETDEFID, static_cast<WPARAM>(buttons_.front().id), 0);
+        SendMessageW(dialog_, DM_SETDEFID, static_cast<WPARAM>(buttons_.front().id), 0);
         // Access keys are underlined from the start, not only once Alt has been pressed.
-        SendMessageA(dialog_, WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEACCEL), 0);
+        SendMessageW(dialog_, WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEACCEL), 0);
         // The text has the focus, so that the keys scroll it at once; its start shows.
         SetFocus(field_);
     }
@@ -166,12 +169,12 @@ class LongBox {
         const int fieldWidth =
             TextWidth(dpi, area) + 2 * padding + 2 * edge + MetricForDpi(SM_CXVSCROLL, dpi);
         // The field wraps its text at its width: its lines are counted once it has it.
-        SendMessageA(field_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
-        SendMessageA(field_, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN,
+        SendMessageW(field_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+        SendMessageW(field_, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN,
                      MAKELPARAM(padding, padding));
         SetWindowPos(field_, nullptr, margin, margin, fieldWidth, buttonHeight,
                      SWP_NOZORDER | SWP_NOACTIVATE);
-        const int lines = static_cast<int>(SendMessageA(field_, EM_GETLINECOUNT, 0, 0));
+        const int lines = static_cast<int>(SendMessageW(field_, EM_GETLINECOUNT, 0, 0));
         const int lineHeight = LineHeight();
         const SIZE frame = WindowSizeFor(0, 0, kStyle, kExStyle, dpi);
         const int rim = Scaled(kTextRim, dpi);
@@ -186,7 +189,7 @@ class LongBox {
         const int y = 2 * margin + fieldHeight;
         for (const BoxButton &button : buttons_) {
             HWND window = GetDlgItem(dialog_, button.id);
-            SendMessageA(window, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+            SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
             SetWindowPos(window, nullptr, x, y, buttonWidth, buttonHeight,
                          SWP_NOZORDER | SWP_NOACTIVATE);
             x += buttonWidth + gap;
@@ -211,9 +214,9 @@ class LongBox {
             RECT given{};
             GetClientRect(field_, &given);
             InflateRect(&given, 0, -rim);
-            SendMessageA(field_, EM_SETRECTNP, 0, reinterpret_cast<LPARAM>(&given));
+            SendMessageW(field_, EM_SETRECTNP, 0, reinterpret_cast<LPARAM>(&given));
             RECT taken{};
-            SendMessageA(field_, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&taken));
+            SendMessageW(field_, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&taken));
             if (inside > 0 || taken.top <= given.top)
                 break;
             inside = taken.top - given.top;
@@ -222,10 +225,10 @@ class LongBox {
     }
 
     int LineHeight() const {
-        TEXTMETRICA metrics{};
+        TEXTMETRICW metrics{};
         HDC dc = GetDC(field_);
         HGDIOBJ old = SelectObject(dc, font_);
-        GetTextMetricsA(dc, &metrics);
+        GetTextMetricsW(dc, &metrics);
         SelectObject(dc, old);
         ReleaseDC(field_, dc);
         return std::max(1, static_cast<int>(metrics.tmHeight));
@@ -281,8 +284,8 @@ class LongBox {
         }
     }
 
-    std::string text_;
-    std::string caption_;
+    std::wstring text_;
+    std::wstring caption_;
     std::vector<BoxButton> buttons_;
     HWND owner_ = nullptr;
     HWND dialog_ = nullptr;
@@ -299,7 +302,8 @@ bool FitsMessageBox(HWND owner, const std::string &text) {
     HDC dc = GetDC(nullptr);
     HGDIOBJ old = SelectObject(dc, font);
     RECT needed{0, 0, TextWidth(dpi, area), 0};
-    DrawTextA(dc, text.c_str(), static_cast<int>(text.size()), &needed,
+    const std::wstring wide = Widen(text);
+    DrawTextW(dc, wide.c_str(), static_cast<int>(wide.size()), &needed,
               DT_CALCRECT | DT_WORDBREAK | DT_EDITCONTROL | DT_NOPREFIX | DT_EXPANDTABS);
     SelectObject(dc, old);
     ReleaseDC(nullptr, dc);
@@ -311,7 +315,7 @@ int LongMessageBox(HWND owner, const std::string &text, const std::string &capti
     LongBox box(text, caption, type);
     if (const INT_PTR answer = box.Run(owner))
         return static_cast<int>(answer);
-    return MessageBoxA(owner, text.c_str(), caption.c_str(), type);
+    return MessageBoxW(owner, Widen(text).c_str(), Widen(caption).c_str(), type);
 }
 
 } // namespace gui::win32

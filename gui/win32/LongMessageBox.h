@@ -21,7 +21,7 @@ bool FitsMessageBox(HWND owner, const std::string &text);
 // middle of the primary monitor's work area), with the buttons of MB_OK, MB_YESNO or
 // MB_YESNOCANCEL in `type` (Yes and No with the access keys Y and N, also without Alt).
 // Returns when a button was pressed or the dialog was ended (EndDialog): the button's id as
-// MessageBoxA returns it, IDCANCEL for Escape and the close box, else the value it was ended
+// MessageBoxW returns it, IDCANCEL for Escape and the close box, else the value it was ended
 // with. Where the dialog cannot be created the system's box shows the text.
 int LongMessageBox(HWND owner, const std::string &text, const std::string &caption, UINT type);
 

@@ -1,47 +1,51 @@
 #include "gui/win32/Win32Backend.h"
 
 #include "gui/Application.h"
+#include "gui/LayoutFit.h"
 #include "gui/PlainText.h"
 #include "gui/SelectBackend.h"
 #include "gui/win32/ConsoleFrontEnd.h"
 #include "gui/win32/Dpi.h"
 #include "gui/win32/LongMessageBox.h"
 #include "platform/StopRequests.h"
+#include "platform/win32/Text.h"
 
 #include <commctrl.h>
 #include <ole2.h>
 
 #include <algorithm>
-#include <cstring>
+#include <cwchar>
 
 namespace gui::win32 {
 
 namespace {
 
-const char *const kApplicationClass = "DownloadApplication";
+using platform::win32::Widen;
+
+const wchar_t *const kApplicationClass = L"DownloadApplication";
 // The program's icon in its resources (app/resources/download.rc).
-const char *const kIconResource = "MAINICON";
+const wchar_t *const kIconResource = L"MAINICON";
 // Posted to the application window when it was activated: the program's top window takes
 // the activation over.
 constexpr UINT kActivateTopWindow = WM_APP + 2;
 
 void RegisterApplicationClass(WNDPROC procedure) {
-    WNDCLASSEXA c{};
+    WNDCLASSEXW c{};
     c.cbSize = sizeof c;
     c.lpfnWndProc = procedure;
-    c.hInstance = GetModuleHandleA(nullptr);
+    c.hInstance = GetModuleHandleW(nullptr);
     c.hCursor = LoadCursor(nullptr, IDC_ARROW);
     c.hIcon = static_cast<HICON>(
-        LoadImageA(c.hInstance, kIconResource, IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
+        LoadImageW(c.hInstance, kIconResource, IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
     c.lpszClassName = kApplicationClass;
-    RegisterClassExA(&c);
+    RegisterClassExW(&c);
 }
 
 BOOL CALLBACK EndMessageBox(HWND window, LPARAM forms) {
-    char name[16] = {};
-    GetClassNameA(window, name, sizeof name);
+    wchar_t name[16] = {};
+    GetClassNameW(window, name, 16);
     const auto *own = reinterpret_cast<const std::vector<HWND> *>(forms);
-    if (std::strcmp(name, "#32770") == 0 &&
+    if (std::wcscmp(name, L"#32770") == 0 &&
         std::find(own->begin(), own->end(), window) == own->end())
         EndDialog(window, IDCANCEL);
     return TRUE;
@@ -57,10 +61,10 @@ std::unique_ptr<Win32Backend> Win32Backend::Create() {
     RegisterApplicationClass(ApplicationProc);
     // Placed in the middle of the screen without a size: only its task bar button is seen.
     HWND application =
-        CreateWindowExA(0, kApplicationClass, "",
+        CreateWindowExW(0, kApplicationClass, L"",
                         WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPSIBLINGS,
                         GetSystemMetrics(SM_CXSCREEN) / 2, GetSystemMetrics(SM_CYSCREEN) / 2, 0, 0,
-                        nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+                        nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
     if (!application)
         return nullptr;
     return std::unique_ptr<Win32Backend>(new Win32Backend(application));
@@ -73,7 +77,7 @@ Win32Backend::Win32Backend(HWND application) : application_(application) {
     oleReady_ = SUCCEEDED(OleInitialize(nullptr));
     // Keys for the main window pass the dialog manager whichever loop takes them from the
     // queue: the socket waits of the platform dispatch the thread's messages themselves.
-    hook_ = SetWindowsHookExA(WH_GETMESSAGE, KeyboardHook, nullptr, GetCurrentThreadId());
+    hook_ = SetWindowsHookExW(WH_GETMESSAGE, KeyboardHook, nullptr, GetCurrentThreadId());
 }
 
 Win32Backend::~Win32Backend() {
@@ -86,6 +90,8 @@ Win32Backend::~Win32Backend() {
     for (auto &[size, icon] : icons_)
         if (icon)
             DestroyIcon(icon);
+    if (measureFont_)
+        DeleteObject(measureFont_);
     if (oleReady_)
         OleUninitialize();
 }
@@ -109,7 +115,7 @@ LRESULT CALLBACK Win32Backend::ApplicationProc(HWND window, UINT message, WPARAM
     switch (message) {
     case WM_ACTIVATE:
         if (LOWORD(wParam) != WA_INACTIVE && !IsIconic(window))
-            PostMessageA(window, kActivateTopWindow, 0, 0);
+            PostMessageW(window, kActivateTopWindow, 0, 0);
         return 0;
     case kActivateTopWindow:
         if (self)
@@ -131,7 +137,7 @@ LRESULT CALLBACK Win32Backend::ApplicationProc(HWND window, UINT message, WPARAM
         }
         return 0;
     default:
-        return DefWindowProcA(window, message, wParam, lParam);
+        return DefWindowProcW(window, message, wParam, lParam);
     }
 }
 
@@ -155,7 +161,7 @@ HICON Win32Backend::Icon(bool large, UINT dpi) {
     if (found != icons_.end())
         return found->second;
     auto icon = static_cast<HICON>(
-        LoadImageA(GetModuleHandleA(nullptr), kIconResource, IMAGE_ICON, size, size, 0));
+        LoadImageW(GetModuleHandleW(nullptr), kIconResource, IMAGE_ICON, size, size, 0));
     icons_[size] = icon;
     return icon;
 }
@@ -190,7 +196,7 @@ void Win32Backend::ShowCursorNow() const {
 
 void Win32Backend::ApplicationChanged(Application &app, Property what) {
     if (what == Property::Title) {
-        SetWindowTextA(application_, app.Title().c_str());
+        SetWindowTextW(application_, Widen(app.Title()).c_str());
     } else if (what == Property::Cursor) {
         busy_ = app.Busy();
         ShowCursorNow();
@@ -210,7 +216,7 @@ void Win32Backend::ShowForm(Form &form) {
     }
     if (isMain) {
         main_ = &form;
-        SetWindowTextA(application_, form.App().Title().c_str());
+        SetWindowTextW(application_, Widen(form.App().Title()).c_str());
         ShowWindow(application_, SW_SHOWNA);
     }
     ShowWindow(window->Handle(), SW_SHOW);
@@ -244,7 +250,7 @@ void Win32Backend::HideForm(Form &form) {
     if (window && window->Handle())
         ShowWindow(window->Handle(), SW_HIDE);
     ShowWindow(application_, SW_HIDE);
-    PostMessageA(application_, WM_NULL, 0, 0); // wakes the main loop to see it
+    PostMessageW(application_, WM_NULL, 0, 0); // wakes the main loop to see it
 }
 
 void Win32Backend::RunModal(Form &form) {
@@ -264,7 +270,7 @@ void Win32Backend::RunModal(Form &form) {
 void Win32Backend::Run(Form &main) {
     MSG message;
     while (main.Visible()) {
-        const BOOL got = GetMessageA(&message, nullptr, 0, 0);
+        const BOOL got = GetMessageW(&message, nullptr, 0, 0);
         if (got == 0) { // WM_QUIT: left for an outer loop that may wait for it
             PostQuitMessage(static_cast<int>(message.wParam));
             break;
@@ -272,19 +278,19 @@ void Win32Backend::Run(Form &main) {
         if (got < 0)
             break;
         TranslateMessage(&message);
-        DispatchMessageA(&message);
+        DispatchMessageW(&message);
     }
 }
 
 void Win32Backend::ProcessMessages() {
     MSG message;
-    for (int i = 0; i < 256 && PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE); ++i) {
+    for (int i = 0; i < 256 && PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE); ++i) {
         if (message.message == WM_QUIT) {
             PostQuitMessage(static_cast<int>(message.wParam));
             break;
         }
         TranslateMessage(&message);
-        DispatchMessageA(&message);
+        DispatchMessageW(&message);
     }
 }
 
@@ -305,7 +311,7 @@ MessageResult Win32Backend::ShowMessage(const std::string &text, const std::stri
     // A text too long for the system's box (the usage text) gets a box that scrolls.
     const std::string shown = PlainLineEnds(text);
     const int answer = FitsMessageBox(owner, shown)
-                           ? MessageBoxA(owner, shown.c_str(), caption.c_str(), type)
+                           ? MessageBoxW(owner, Widen(shown).c_str(), Widen(caption).c_str(), type)
                            : LongMessageBox(owner, shown, caption, type);
     if (mainClosed_)
         return cautious;
@@ -319,6 +325,28 @@ MessageResult Win32Backend::ShowMessage(const std::string &text, const std::stri
     default:
         return MessageResult::Ok;
     }
+}
+
+int Win32Backend::CaptionWidth(const Control &control) {
+    // The layout's pixels are those of 96 DPI: captions are measured in the form font there.
+    if (!measureFont_)
+        measureFont_ = CreateFormFont(96);
+    HDC dc = GetDC(nullptr);
+    HGDIOBJ old = SelectObject(dc, measureFont_);
+    const auto width = [dc](const std::string &text) {
+        const std::wstring wide = Widen(text);
+        SIZE size{0, 0};
+        GetTextExtentPoint32W(dc, wide.c_str(), static_cast<int>(wide.size()), &size);
+        return static_cast<int>(size.cx);
+    };
+    // A check box's box and its gaps, as the form window's own check takes them; a drop-down
+    // list's arrow is a scroll bar's width.
+    const CaptionRoom room{16, 0, MetricForDpi(SM_CXMENUCHECK, 96) + 8, 20,
+                           MetricForDpi(SM_CXVSCROLL, 96) + 10};
+    const int needed = NeededCaptionWidth(control, width, room);
+    SelectObject(dc, old);
+    ReleaseDC(nullptr, dc);
+    return needed;
 }
 
 void Win32Backend::Repaint(Form &form) {

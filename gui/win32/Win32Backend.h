@@ -35,6 +35,7 @@ class Win32Backend : public Backend, private FormHost {
     MessageResult ShowMessage(const std::string &text, const std::string &caption,
                               MessageButtons buttons) override;
     void Repaint(Form &form) override;
+    int CaptionWidth(const Control &control) override;
 
   private:
     explicit Win32Backend(HWND application);
@@ -59,6 +60,7 @@ class Win32Backend : public Backend, private FormHost {
     std::vector<FormWindow *> modal_;
     Form *main_ = nullptr;
     std::map<int, HICON> icons_;
+    HFONT measureFont_ = nullptr; // the form font at 96 DPI, for CaptionWidth
     bool busy_ = false;
     bool mainClosed_ = false;
     static Win32Backend *current_;

@@ -58,4 +58,8 @@ bool WriteAll(int fd, const void *data, size_t size) {
     return true;
 }
 
+std::FILE *OpenFileForReading(const std::string &path) {
+    return std::fopen(path.c_str(), "rb");
+}
+
 } // namespace platform

@@ -1,6 +1,7 @@
 // SHA-256 through OpenSSL's libcrypto, loaded at the first digest.
 #include "platform/Sha256.h"
 
+#include "platform/Catalogue.h"
 #include "platform/SharedLibrary.h"
 #include "platform/posix/OpenSslName.h"
 
@@ -58,7 +59,8 @@ TSha256::TSha256() {
     EVP_MD_CTX *context = crypto.EVP_MD_CTX_new();
     if (!context || crypto.EVP_DigestInit_ex(context, crypto.EVP_sha256(), nullptr) != 1) {
         crypto.EVP_MD_CTX_free(context);
-        error_ = std::string(kCryptoLibrary) + " offers no SHA-256";
+        // TRANSLATORS: %1 is the file of the system's cryptographic library.
+        error_ = Fill(Tr("%1 offers no SHA-256"), {kCryptoLibrary});
         return;
     }
     state_ = context;

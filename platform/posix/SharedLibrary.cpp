@@ -1,5 +1,6 @@
 #include "platform/SharedLibrary.h"
 
+#include "platform/Catalogue.h"
 #include "platform/posix/PlainFile.h"
 
 #include <cerrno>
@@ -32,7 +33,8 @@ void *LoadThroughMemoryFile(const void *image, size_t size, const std::string &n
                             std::string &error) {
     int fd = ::memfd_create(name.c_str(), MFD_CLOEXEC);
     if (fd < 0) {
-        error = name + ": no memory file: " + std::strerror(errno);
+        // TRANSLATORS: %1 is a library's name, %2 the system's reason.
+        error = Fill(Tr("%1: no memory file: %2"), {name, std::strerror(errno)});
         return nullptr;
     }
     // The loader takes a name it has loaded before for that library, without opening it: a
@@ -66,7 +68,8 @@ void *LoadSharedLibrary(const std::string &name, std::string &error) {
     void *library = ::dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!library) {
         const char *reason = ::dlerror();
-        error = reason ? reason : name + ": cannot be loaded";
+        // TRANSLATORS: %1 is a library's file.
+        error = reason ? reason : Fill(Tr("%1: cannot be loaded"), {name});
     }
     return library;
 }

@@ -1,5 +1,7 @@
 #include "platform/Signature.h"
 
+#include "platform/Catalogue.h"
+
 namespace platform {
 
 bool CanCheckSignatures() {
@@ -7,7 +9,8 @@ bool CanCheckSignatures() {
 }
 
 SignatureCheck CheckSignature(const TPositionalFile &) {
-    return {SignatureState::CannotCheck, "", "signatures are checked by the Windows program only"};
+    return {SignatureState::CannotCheck, "",
+            Tr("signatures are checked by the Windows program only")};
 }
 
 } // namespace platform

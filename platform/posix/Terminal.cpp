@@ -1,5 +1,7 @@
 #include "platform/Terminal.h"
 
+#include "platform/StreamBytes.h"
+
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -29,6 +31,14 @@ bool SetInputEcho(bool on) {
     else
         mode.c_lflag &= ~static_cast<tcflag_t>(ECHO);
     return tcsetattr(STDIN_FILENO, TCSANOW, &mode) == 0;
+}
+
+void WriteStandard(StandardStream stream, const std::string &text) {
+    WriteBytes(stream == StandardStream::Error ? stderr : stdout, text);
+}
+
+bool ReadStandardLine(std::string &line) {
+    return ReadByteLine(stdin, line);
 }
 
 } // namespace platform

@@ -1,4 +1,5 @@
 #include "platform/win32/Errors.h"
+#include "platform/win32/Text.h"
 
 #include <cerrno>
 
@@ -34,11 +35,11 @@ int ErrnoFromSystemError(DWORD code) {
 }
 
 std::string SystemErrorText(DWORD code) {
-    char *text = nullptr;
-    const DWORD length = FormatMessageA(
+    wchar_t *text = nullptr;
+    const DWORD length = FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, code, 0, reinterpret_cast<char *>(&text), 0, nullptr);
-    std::string result(text ? text : "", length);
+        nullptr, code, 0, reinterpret_cast<wchar_t *>(&text), 0, nullptr);
+    std::string result = Narrow(text, length);
     LocalFree(text);
     while (!result.empty() && (result.back() == '\n' || result.back() == '\r' ||
                                result.back() == ' ' || result.back() == '.'))

@@ -12,27 +12,27 @@
 namespace platform {
 
 bool PathExists(const std::string &path) {
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    return GetFileAttributesW(win32::Widen(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 bool IsDirectory(const std::string &path) {
-    const DWORD attributes = GetFileAttributesA(path.c_str());
+    const DWORD attributes = GetFileAttributesW(win32::Widen(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 bool RemoveFile(const std::string &path) {
-    return DeleteFileA(path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND ||
+    return DeleteFileW(win32::Widen(path).c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND ||
            GetLastError() == ERROR_PATH_NOT_FOUND;
 }
 
 std::string CurrentDirectory() {
-    char buffer[MAX_PATH];
-    const DWORD length = GetCurrentDirectoryA(MAX_PATH, buffer);
-    return length > 0 && length < MAX_PATH ? std::string(buffer, length) : "";
+    wchar_t buffer[MAX_PATH];
+    const DWORD length = GetCurrentDirectoryW(MAX_PATH, buffer);
+    return length > 0 && length < MAX_PATH ? win32::Narrow(buffer, length) : "";
 }
 
 bool SetModificationTime(const std::string &path, int64_t unixSeconds) {
-    HANDLE file = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES,
+    HANDLE file = CreateFileW(win32::Widen(path).c_str(), FILE_WRITE_ATTRIBUTES,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
@@ -46,7 +46,7 @@ bool SetModificationTime(const std::string &path, int64_t unixSeconds) {
 }
 
 int CopyFileTo(const std::string &from, const std::string &to) {
-    if (CopyFileA(from.c_str(), to.c_str(), FALSE))
+    if (CopyFileW(win32::Widen(from).c_str(), win32::Widen(to).c_str(), FALSE))
         return 0;
     return win32::ErrnoFromSystemError(GetLastError());
 }
@@ -80,7 +80,7 @@ std::string UniquePart() {
 // opened as one, which is EISDIR here.
 int OpenErrno(const std::string &path, DWORD code) {
     if (code == ERROR_ACCESS_DENIED) {
-        const DWORD attributes = GetFileAttributesA(path.c_str());
+        const DWORD attributes = GetFileAttributesW(win32::Widen(path).c_str());
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
             return EISDIR;
     }
@@ -105,13 +105,13 @@ int WriteAll(HANDLE file, const char *data, size_t size) {
 } // namespace
 
 bool FileHeld(const std::string &path) {
-    const DWORD attributes = GetFileAttributesA(path.c_str());
+    const DWORD attributes = GetFileAttributesW(win32::Widen(path).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES ||
         (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
         return false;
     // Sharing nothing, this open conflicts with every handle that reads, writes or deletes the
     // file: a holder's (or another program's: then the file is in use all the same).
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+    HANDLE file = CreateFileW(win32::Widen(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
         CloseHandle(file);
@@ -133,7 +133,7 @@ int ReplaceFileContents(const std::string &path, const std::string &bytes) {
     for (int attempt = 0; attempt < kNameAttempts && file == INVALID_HANDLE_VALUE; ++attempt) {
         temporary = folder + name.substr(0, kNamePartInTemporary) + "." + UniquePart() + ".new";
         // CREATE_NEW: exclusively, never through a name that exists.
-        file = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+        file = CreateFileW(win32::Widen(temporary).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS &&
             GetLastError() != ERROR_ALREADY_EXISTS)
@@ -150,7 +150,7 @@ int ReplaceFileContents(const std::string &path, const std::string &bytes) {
     // open, even by a reader sharing its deletion, cannot be replaced (ERROR_ACCESS_DENIED,
     // under wine too); readers keep it for a moment only.
     for (int attempt = 1; error == 0; ++attempt) {
-        if (MoveFileExA(temporary.c_str(), path.c_str(),
+        if (MoveFileExW(win32::Widen(temporary).c_str(), win32::Widen(path).c_str(),
                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
             break;
         const DWORD code = GetLastError();
@@ -161,16 +161,17 @@ int ReplaceFileContents(const std::string &path, const std::string &bytes) {
             Sleep(kReplaceRetryMilliseconds);
     }
     if (error != 0)
-        DeleteFileA(temporary.c_str());
+        DeleteFileW(win32::Widen(temporary).c_str());
     return error;
 }
 
 int ReadFileUpTo(const std::string &path, size_t limit, std::string &bytes) {
     bytes.clear();
     // Sharing everything: a reader never stands in the way of a replacement.
-    HANDLE file = CreateFileA(
-        path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    HANDLE file =
+        CreateFileW(win32::Widen(path).c_str(), GENERIC_READ,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return OpenErrno(path, GetLastError());
     int error = 0;
@@ -209,8 +210,6 @@ int ReadFileUpTo(const std::string &path, size_t limit, std::string &bytes) {
 std::vector<FolderEntry> RegularFilesIn(const std::string &directory) {
     std::vector<FolderEntry> files;
     const std::wstring folder = win32::Widen(directory);
-    if (folder.empty() != directory.empty())
-        return files; // not a name of the ANSI code page
     WIN32_FIND_DATAW data{};
     HANDLE find = FindFirstFileExW((folder + L"*").c_str(), FindExInfoBasic, &data,
                                    FindExSearchNameMatch, nullptr, 0);
@@ -221,7 +220,8 @@ std::vector<FolderEntry> RegularFilesIn(const std::string &directory) {
         if (data.dwFileAttributes &
             (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE))
             continue;
-        // A name the ANSI code page cannot carry comes back with "?" in it: no file of ours.
+        // A name UTF-8 cannot carry (an unpaired surrogate) comes back with U+FFFD in it: no
+        // file of ours.
         std::string name = win32::Narrow(data.cFileName);
         if (win32::Widen(name) != data.cFileName)
             continue;

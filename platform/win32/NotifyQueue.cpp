@@ -30,21 +30,20 @@ constexpr int kMaxDispatchPerPass = 256;
 constexpr UINT kFirstSocketMessage = WM_APP + 0x100;
 constexpr UINT kSocketMessages = 0x3000;
 
-
-const char *const kWindowClass = "PsockWindowClass";
+const wchar_t *const kWindowClass = L"PsockWindowClass";
 
 LRESULT CALLBACK NotifyWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 void RegisterWindowClass() {
     static std::once_flag once;
     std::call_once(once, [] {
-        WNDCLASSEXA c{};
+        WNDCLASSEXW c{};
         c.cbSize = sizeof c;
         c.lpfnWndProc = NotifyWindowProc;
-        c.hInstance = GetModuleHandleA(nullptr);
+        c.hInstance = GetModuleHandleW(nullptr);
         c.lpszClassName = kWindowClass;
         c.cbWndExtra = sizeof(void *);
-        RegisterClassExA(&c);
+        RegisterClassExW(&c);
     });
 }
 
@@ -135,7 +134,7 @@ struct NotifyQueue::Impl {
         std::unordered_set<UINT> socketsSeen;
         const HWND own = window.load();
         MSG msg;
-        for (int i = 0; i < kMaxDispatchPerPass && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE);
+        for (int i = 0; i < kMaxDispatchPerPass && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE);
              ++i) {
             if (msg.message == WM_QUIT) {
                 PostQuitMessage(static_cast<int>(msg.wParam)); // for the loop that waits for it
@@ -144,11 +143,11 @@ struct NotifyQueue::Impl {
             if (msg.hwnd == own && msg.message >= kFirstSocketMessage &&
                 msg.message < kFirstSocketMessage + kSocketMessages &&
                 !socketsSeen.insert(msg.message).second) {
-                PostMessageA(own, msg.message, msg.wParam, msg.lParam); // the next pass's
+                PostMessageW(own, msg.message, msg.wParam, msg.lParam); // the next pass's
                 break;
             }
             TranslateMessage(&msg);
-            DispatchMessageA(&msg);
+            DispatchMessageW(&msg);
         }
         if (runHook && pumpHook) {
             auto hook = pumpHook; // the hook may replace itself
@@ -160,10 +159,10 @@ struct NotifyQueue::Impl {
 namespace {
 
 LRESULT CALLBACK NotifyWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    auto *impl = reinterpret_cast<NotifyQueue::Impl *>(GetWindowLongPtrA(window, 0));
+    auto *impl = reinterpret_cast<NotifyQueue::Impl *>(GetWindowLongPtrW(window, 0));
     if (impl && impl->Handle(message, wParam, lParam))
         return 0;
-    return DefWindowProcA(window, message, wParam, lParam);
+    return DefWindowProcW(window, message, wParam, lParam);
 }
 
 // Ends the thread's window when the thread ends, also while others still hold its queue:
@@ -204,10 +203,10 @@ DWORD OwnerSlot() {
 
 NotifyQueue::NotifyQueue() : impl_(std::make_unique<Impl>()) {
     RegisterWindowClass();
-    HWND window = CreateWindowExA(0, kWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                  GetModuleHandleA(nullptr), nullptr);
+    HWND window = CreateWindowExW(0, kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                  GetModuleHandleW(nullptr), nullptr);
     if (window)
-        SetWindowLongPtrA(window, 0, reinterpret_cast<LONG_PTR>(impl_.get()));
+        SetWindowLongPtrW(window, 0, reinterpret_cast<LONG_PTR>(impl_.get()));
     impl_->window = window;
 }
 
@@ -226,7 +225,8 @@ const std::shared_ptr<NotifyQueue> &NotifyQueue::Current() {
 void NotifyQueue::Post(Message m) {
     HWND window = impl_->window.load();
     auto *posted = new Message(std::move(m));
-    if (!window || !PostMessageA(window, win32::kQueuedMessage, 0, reinterpret_cast<LPARAM>(posted)))
+    if (!window ||
+        !PostMessageW(window, win32::kQueuedMessage, 0, reinterpret_cast<LPARAM>(posted)))
         delete posted; // the thread has ended: nobody would take it
 }
 

@@ -1,6 +1,7 @@
 #include "platform/PlainFile.h"
-#include "platform/win32/PlainFile.h"
 #include "platform/win32/Errors.h"
+#include "platform/win32/PlainFile.h"
+#include "platform/win32/Text.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -11,13 +12,14 @@ namespace win32 {
 
 HANDLE OpenPlainFile(const std::string &path, bool read, bool soleName, int &error) {
     // The reparse point itself is opened, never what it points to.
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE | (read ? GENERIC_READ : 0),
+    const std::wstring name = Widen(path);
+    HANDLE file = CreateFileW(name.c_str(), GENERIC_WRITE | (read ? GENERIC_READ : 0),
                               FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD code = GetLastError();
         // A folder under the name cannot be opened for writing.
-        const DWORD attributes = GetFileAttributesA(path.c_str());
+        const DWORD attributes = GetFileAttributesW(name.c_str());
         error = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)
                     ? EPERM
                     : ErrnoFromSystemError(code);
@@ -65,6 +67,11 @@ std::FILE *CreatePlainFile(const std::string &path, int &error, bool &notPlain) 
     }
     std::setvbuf(stream, nullptr, _IONBF, 0);
     return stream;
+}
+
+std::FILE *OpenFileForReading(const std::string &path) {
+    // The C runtime's fopen takes names in the ANSI code page.
+    return _wfopen(win32::Widen(path).c_str(), L"rb");
 }
 
 } // namespace platform

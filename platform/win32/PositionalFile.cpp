@@ -63,7 +63,7 @@ std::string UniquePart() {
 }
 
 // The folder part of `path`, with its separator ("" gives the working folder, which
-// GetDiskFreeSpaceExA refuses as the empty string).
+// GetDiskFreeSpaceExW refuses as the empty string).
 std::string FolderOf(const std::string &path) {
     const size_t end = path.find_last_of("\\/");
     return end == std::string::npos ? std::string(".\\") : path.substr(0, end + 1);
@@ -73,7 +73,8 @@ std::string FolderOf(const std::string &path) {
 // does not tell.
 int64_t FreeBytes(const std::string &folder) {
     ULARGE_INTEGER available{}, total{};
-    if (!GetDiskFreeSpaceExA(folder.c_str(), &available, &total, nullptr) || total.QuadPart == 0)
+    if (!GetDiskFreeSpaceExW(win32::Widen(folder).c_str(), &available, &total, nullptr) ||
+        total.QuadPart == 0)
         return -1;
     constexpr auto most = static_cast<ULONGLONG>(std::numeric_limits<int64_t>::max());
     return static_cast<int64_t>(available.QuadPart > most ? most : available.QuadPart);
@@ -85,9 +86,9 @@ int64_t FreeBytes(const std::string &folder) {
 bool SupportsSparse(HANDLE file, const std::string &path) {
     DWORD flags = 0;
     if (!GetVolumeInformationByHandleW(file, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0)) {
-        char root[MAX_PATH + 1];
-        if (!GetVolumePathNameA(path.c_str(), root, sizeof root) ||
-            !GetVolumeInformationA(root, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0))
+        wchar_t root[MAX_PATH + 1];
+        if (!GetVolumePathNameW(win32::Widen(path).c_str(), root, MAX_PATH + 1) ||
+            !GetVolumeInformationW(root, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0))
             return false;
     }
     return (flags & FILE_SUPPORTS_SPARSE_FILES) != 0;
@@ -145,8 +146,8 @@ int TPositionalFile::CreateIn(const std::string &directory) {
         // CREATE_NEW refuses any name that exists, a symbolic link included. While the file
         // is open others may only read it (sharing writing and deleting, which this handle
         // does), not write, rename or delete it.
-        HANDLE file = CreateFileA(candidate.c_str(), kWritingAccess, kWritingShare, nullptr,
-                                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE file = CreateFileW(win32::Widen(candidate).c_str(), kWritingAccess, kWritingShare,
+                                  nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE) {
             fd_ = reinterpret_cast<intptr_t>(file);
             path_ = std::move(candidate);
@@ -167,16 +168,17 @@ int TPositionalFile::OpenExisting(const std::string &path) {
     // FILE_FLAG_OPEN_REPARSE_POINT opens a symbolic link or junction itself, which is then
     // refused, instead of what it leads to. A sharing violation is a holder: this open asks
     // for writing, which no holder shares, and shares less than any holder's access.
+    const std::wstring name = win32::Widen(path);
     HANDLE file = INVALID_HANDLE_VALUE;
     for (int attempt = 1;; ++attempt) {
-        file = CreateFileA(path.c_str(), kWritingAccess, kWritingShare, nullptr, OPEN_EXISTING,
+        file = CreateFileW(name.c_str(), kWritingAccess, kWritingShare, nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
         if (file != INVALID_HANDLE_VALUE)
             break;
         const DWORD code = GetLastError();
         if (code == ERROR_ACCESS_DENIED) {
             // A folder is refused so, unless opened as one.
-            const DWORD attributes = GetFileAttributesA(path.c_str());
+            const DWORD attributes = GetFileAttributesW(name.c_str());
             if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
                 return EISDIR;
         }
@@ -290,7 +292,8 @@ int64_t TPositionalFile::Size() const {
         return GetFileSizeEx(AsHandle(fd_), &size) ? size.QuadPart : -1;
     }
     WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (path_.empty() || !GetFileAttributesExA(path_.c_str(), GetFileExInfoStandard, &data))
+    if (path_.empty() ||
+        !GetFileAttributesExW(win32::Widen(path_).c_str(), GetFileExInfoStandard, &data))
         return -1;
     return static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) |
                                 data.nFileSizeLow);
@@ -315,8 +318,8 @@ int TPositionalFile::HoldForReading() {
     CloseHandle(AsHandle(fd_));
     fd_ = -1;
     HANDLE held =
-        CreateFileA(path_.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        CreateFileW(win32::Widen(path_).c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr,
+                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (held == INVALID_HANDLE_VALUE) {
         const DWORD code = GetLastError();
         return code == ERROR_SHARING_VIOLATION ? EBUSY : win32::ErrnoFromSystemError(code);
@@ -339,9 +342,9 @@ bool TPositionalFile::IsAt(const std::string &path) const {
         return false;
     BY_HANDLE_FILE_INFORMATION mine{}, named{};
     // No access asked: such an open goes through whatever the holder shares.
-    HANDLE other =
-        CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE other = CreateFileW(win32::Widen(path).c_str(), 0,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (other == INVALID_HANDLE_VALUE)
         return false;
     const bool same = GetFileInformationByHandle(AsHandle(fd_), &mine) &&
@@ -371,7 +374,8 @@ int TPositionalFile::MoveTo(const std::string &path, bool replace) {
     int error = 0;
     if (fd_ != -1)
         error = RenameOpenFile(AsHandle(fd_), path, replace);
-    else if (!MoveFileExA(path_.c_str(), path.c_str(), replace ? MOVEFILE_REPLACE_EXISTING : 0))
+    else if (!MoveFileExW(win32::Widen(path_).c_str(), win32::Widen(path).c_str(),
+                          replace ? MOVEFILE_REPLACE_EXISTING : 0))
         error = LastErrno();
     if (error == 0)
         path_ = path;
@@ -382,7 +386,7 @@ int TPositionalFile::Remove() {
     if (path_.empty())
         return 0;
     Close(); // its write-back does not matter for a file that goes
-    if (!DeleteFileA(path_.c_str()))
+    if (!DeleteFileW(win32::Widen(path_).c_str()))
         return LastErrno();
     path_.clear();
     return 0;

@@ -1,6 +1,8 @@
-// Starting programs on Windows: CreateProcess for a start that waits, ShellExecuteA with the
+// Starting programs on Windows: CreateProcessW for a start that waits, ShellExecuteW with the
 // verb "open" for one that does not, and "explorer /select," to show a file in its folder.
 #include "platform/Process.h"
+
+#include "platform/win32/Text.h"
 
 #include <windows.h>
 
@@ -40,7 +42,7 @@ std::string Joined(const std::vector<std::string> &arguments) {
     return text;
 }
 
-// ShellExecuteA's result: 32 and below are its error codes, the launcher's own.
+// ShellExecuteW's result: 32 and below are its error codes, the launcher's own.
 int ShellResult(HINSTANCE result) {
     const auto code = reinterpret_cast<INT_PTR>(result);
     if (code > 32)
@@ -72,10 +74,13 @@ int RunAndWait(const std::string &program, const std::vector<std::string> &argum
         line += ' ';
         line += Joined(arguments);
     }
-    STARTUPINFOA startup{};
+    // The line is quoted in UTF-8 (whose bytes beyond ASCII are never a blank, a quote or a
+    // backslash) and widened whole; CreateProcessW may write into it.
+    std::wstring wide = win32::Widen(line);
+    STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+    if (!CreateProcessW(nullptr, wide.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                         &startup, &process))
         return LaunchCodeFromSystem(static_cast<int>(GetLastError()));
     WaitForSingleObject(process.hProcess, INFINITE);
@@ -86,11 +91,12 @@ int RunAndWait(const std::string &program, const std::vector<std::string> &argum
 
 int OpenPath(const std::string &path, const std::vector<std::string> &arguments,
              const std::string &workingDirectory) {
-    const std::string parameters = Joined(arguments);
-    return ShellResult(ShellExecuteA(nullptr, "open", path.c_str(),
+    const std::wstring file = win32::Widen(path);
+    const std::wstring parameters = win32::Widen(Joined(arguments));
+    const std::wstring folder = win32::Widen(workingDirectory);
+    return ShellResult(ShellExecuteW(nullptr, L"open", file.c_str(),
                                      parameters.empty() ? nullptr : parameters.c_str(),
-                                     workingDirectory.empty() ? nullptr : workingDirectory.c_str(),
-                                     SW_SHOWNORMAL));
+                                     folder.empty() ? nullptr : folder.c_str(), SW_SHOWNORMAL));
 }
 
 int RunHeldFile(intptr_t, const std::string &path, const std::vector<std::string> &arguments,
@@ -100,9 +106,9 @@ int RunHeldFile(intptr_t, const std::string &path, const std::vector<std::string
 }
 
 int ShowInFileManager(const std::string &path) {
-    const std::string parameters = "/select," + Quoted(path);
+    const std::wstring parameters = win32::Widen("/select," + Quoted(path));
     return ShellResult(
-        ShellExecuteA(nullptr, "open", "explorer", parameters.c_str(), nullptr, SW_SHOWNORMAL));
+        ShellExecuteW(nullptr, L"open", L"explorer", parameters.c_str(), nullptr, SW_SHOWNORMAL));
 }
 
 } // namespace platform

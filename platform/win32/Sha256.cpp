@@ -8,6 +8,8 @@
 
 #include <bcrypt.h>
 
+#include <cstdio>
+
 namespace platform {
 namespace {
 
@@ -57,7 +59,8 @@ bool Succeeded(NTSTATUS status) { return status >= 0; }
 
 std::string StatusText(const char *call, NTSTATUS status) {
     char text[96];
-    wsprintfA(text, "%s failed with status 0x%08lX", call, static_cast<unsigned long>(status));
+    std::snprintf(text, sizeof text, "%s failed with status 0x%08lX", call,
+                  static_cast<unsigned long>(status));
     return text;
 }
 

@@ -1,13 +1,14 @@
 #include "platform/SharedLibrary.h"
 #include "platform/TempFiles.h"
 #include "platform/win32/Errors.h"
+#include "platform/win32/Text.h"
 
 #include <windows.h>
 
 namespace platform {
 
 void *LoadSharedLibrary(const std::string &name, std::string &error) {
-    HMODULE library = LoadLibraryA(name.c_str());
+    HMODULE library = LoadLibraryW(win32::Widen(name).c_str());
     if (!library)
         error = name + ": " + win32::SystemErrorText(GetLastError());
     return reinterpret_cast<void *>(library);
@@ -17,7 +18,7 @@ void RestrictLibrarySearch() {
     // Resolved by name: a Windows 7 without its loader update has no such function, and the
     // program must still start there.
     using SetDefaultDllDirectoriesFunction = BOOL(WINAPI *)(DWORD);
-    HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
+    HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
     auto setDefault = kernel32 ? reinterpret_cast<SetDefaultDllDirectoriesFunction>(
                                      reinterpret_cast<void *>(
                                          GetProcAddress(kernel32, "SetDefaultDllDirectories")))
@@ -25,17 +26,17 @@ void RestrictLibrarySearch() {
     if (setDefault)
         setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
     // The working folder leaves the search order of the older calls as well.
-    SetDllDirectoryA("");
+    SetDllDirectoryW(L"");
 }
 
 void *LoadSystemLibrary(const std::string &name, std::string &error) {
-    char folder[MAX_PATH];
-    const UINT length = GetSystemDirectoryA(folder, MAX_PATH);
+    wchar_t folder[MAX_PATH];
+    const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) {
         error = name + ": the system folder is unknown";
         return nullptr;
     }
-    return LoadSharedLibrary(std::string(folder, length) + "\\" + name, error);
+    return LoadSharedLibrary(win32::Narrow(folder, length) + "\\" + name, error);
 }
 
 // Windows loads libraries from files only: the image goes to a temporary file. A loaded
@@ -44,7 +45,8 @@ void *LoadSystemLibrary(const std::string &name, std::string &error) {
 void *LoadSharedLibraryImage(const void *image, size_t size, const std::string &name,
                              std::string &error) {
     const std::string path = NewTempFileName();
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+    const std::wstring fileName = win32::Widen(path);
+    HANDLE file = CreateFileW(fileName.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
                               nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY, nullptr);
     DWORD wrote = 0;
     const bool written = file != INVALID_HANDLE_VALUE &&
@@ -54,14 +56,14 @@ void *LoadSharedLibraryImage(const void *image, size_t size, const std::string &
     if (file != INVALID_HANDLE_VALUE)
         CloseHandle(file);
     if (!written) {
-        DeleteFileA(path.c_str());
+        DeleteFileW(fileName.c_str());
         error = name + ": " + path + ": " + win32::SystemErrorText(code);
         return nullptr;
     }
     void *library = LoadSharedLibrary(path, error);
     if (!library) {
         error = name + ": " + error;
-        DeleteFileA(path.c_str());
+        DeleteFileW(fileName.c_str());
     }
     return library;
 }

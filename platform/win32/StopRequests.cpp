@@ -17,7 +17,7 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
     case CTRL_C_EVENT:
     case CTRL_BREAK_EVENT:
         if (HWND window = catcher.load())
-            PostMessageA(window, win32::kStopMessage, 0, 0);
+            PostMessageW(window, win32::kStopMessage, 0, 0);
         return TRUE;
     case CTRL_CLOSE_EVENT:
     case CTRL_LOGOFF_EVENT:
@@ -26,7 +26,7 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
         // needs to stop and clean up (it ends the process itself before this sleep is over).
         NoteSystemEnding();
         if (HWND window = catcher.load())
-            PostMessageA(window, win32::kStopMessage, 0, 0);
+            PostMessageW(window, win32::kStopMessage, 0, 0);
         Sleep(4000);
         return TRUE;
     default:
@@ -55,7 +55,7 @@ bool StandardInputWaiting() {
             return false;
         INPUT_RECORD records[64];
         DWORD read = 0;
-        if (!PeekConsoleInputA(input, records, 64, &read))
+        if (!PeekConsoleInputW(input, records, 64, &read))
             return true;
         for (DWORD i = 0; i < read; ++i)
             if (records[i].EventType == KEY_EVENT && records[i].Event.KeyEvent.bKeyDown &&

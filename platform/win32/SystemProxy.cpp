@@ -4,6 +4,7 @@
 // list.
 #include "platform/SystemProxy.h"
 
+#include "platform/Catalogue.h"
 #include "platform/SharedLibrary.h"
 #include "platform/win32/Text.h"
 
@@ -111,17 +112,20 @@ std::vector<ProxyServer> SystemProxiesFor(const std::string &url, const std::str
     std::vector<ProxyServer> proxies;
     if (FromScript(winhttp, url, scheme, win32::Widen(configUrl), config.fAutoDetect != FALSE,
                    proxies)) {
-        source =
-            configUrl.empty() ? "automatic proxy detection" : "the automatic configuration script";
+        // TRANSLATORS: where a proxy setting comes from, filled into "from %2" (as "the options").
+        source = configUrl.empty() ? Tr("automatic proxy detection")
+                                   : Tr("the automatic configuration script");
         return proxies;
     }
     if (proxy.empty())
         return {};
     if (BypassListMatches(bypass, host)) {
-        source = "the Internet settings' bypass list";
+        // TRANSLATORS: where a proxy setting comes from, filled into "from %2" (as "the options").
+        source = Tr("the Internet settings' bypass list");
         return {};
     }
-    source = "the Internet settings";
+    // TRANSLATORS: where a proxy setting comes from, filled into "from %2" (as "the options").
+    source = Tr("the Internet settings");
     return ParseProxyList(proxy, scheme);
 }
 

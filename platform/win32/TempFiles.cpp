@@ -1,5 +1,7 @@
 #include "platform/TempFiles.h"
 
+#include "platform/win32/Text.h"
+
 #include <windows.h>
 
 #include <atomic>
@@ -7,11 +9,11 @@
 namespace platform {
 
 std::string AskTempDirectory() {
-    char buffer[MAX_PATH + 1];
-    const DWORD length = GetTempPathA(sizeof buffer, buffer);
+    wchar_t buffer[MAX_PATH + 1];
+    const DWORD length = GetTempPathW(MAX_PATH + 1, buffer);
     if (length == 0 || length > MAX_PATH)
         return "C:\\";
-    std::string directory(buffer, length);
+    std::string directory = win32::Narrow(buffer, length);
     if (directory.back() != '\\')
         directory += '\\';
     return directory;
@@ -35,11 +37,11 @@ std::string CurrentDayNumberText() {
 } // namespace
 
 std::string NewTempFileName() {
-    // GetTempFileNameA makes the file "tlvXXXX.tmp" itself, with a number no other file of
+    // GetTempFileNameW makes the file "tlvXXXX.tmp" itself, with a number no other file of
     // the folder has.
-    char name[MAX_PATH + 1];
-    if (GetTempFileNameA(TempDirectory().c_str(), "tlv", 0, name) != 0)
-        return name;
+    wchar_t name[MAX_PATH + 1];
+    if (GetTempFileNameW(win32::Widen(TempDirectory()).c_str(), L"tlv", 0, name) != 0)
+        return win32::Narrow(name);
     // No file can be made there: a name of the date and time, which the first write then
     // creates in the current folder. The process and a counter keep the names of workers
     // asking in the same millisecond apart.

@@ -27,7 +27,8 @@ enum class Property {
 enum class MessageButtons { Ok, YesNo, YesNoCancel };
 enum class MessageResult { Ok, Yes, No, Cancel };
 
-// The buttons a message box shows, in screen order; the first is the default.
+// The buttons a message box shows, in screen order, in the language chosen; the first is the
+// default. They stay until the thread's next call.
 const char *const *MessageButtonLabels(MessageButtons buttons, int &count);
 // The answer of the button at `index` (screen order) of a message box with `buttons`.
 MessageResult MessageButtonResult(MessageButtons buttons, int index);
@@ -57,6 +58,9 @@ class Backend {
     // Shows a modal message box; blocks until the user answers.
     virtual MessageResult ShowMessage(const std::string &text, const std::string &caption,
                                       MessageButtons buttons) = 0;
+    // The width a control needs to show its caption whole (check box and padding included),
+    // in the form's pixels; 0 where the backend does not draw controls (console, headless).
+    virtual int CaptionWidth(const Control & /*control*/) { return 0; }
     // Redraws the form now, even while the caller keeps the main thread busy.
     virtual void Repaint(Form &form) = 0;
     // Whether a user can answer later (press Resume, close the window): false on a console

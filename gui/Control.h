@@ -3,6 +3,7 @@
 #include "gui/Backend.h"
 
 #include <string>
+#include <vector>
 
 namespace gui {
 
@@ -31,8 +32,14 @@ class Control {
     ControlKind Kind() const { return kind_; }
     const std::string &Name() const { return name_; }
     const Bounds &Place() const { return bounds_; }
+    // Moves or resizes the control; only before its form is first shown (FitCaptions).
+    void SetPlace(Bounds bounds) { bounds_ = bounds; }
 
     const std::string &Caption() const { return caption_; }
+    // Texts the control will show later (a status line's), for making room for them before
+    // the form is first shown: FitCaptions sizes the control for the widest of them too.
+    const std::vector<std::string> &SizingTexts() const { return sizingTexts_; }
+    void SetSizingTexts(std::vector<std::string> texts) { sizingTexts_ = std::move(texts); }
     // Control characters in the text are replaced (Printable).
     void SetCaption(const std::string &text);
     bool Visible() const { return visible_; }
@@ -54,6 +61,7 @@ class Control {
     std::string name_;
     Bounds bounds_;
     std::string caption_;
+    std::vector<std::string> sizingTexts_;
     bool visible_ = true;
     bool enabled_ = true;
 };

@@ -1,7 +1,10 @@
 #include "gui/Form.h"
 
+#include "gui/LayoutFit.h"
+
 #include "gui/Application.h"
 #include "gui/PlainText.h"
+#include "platform/Catalogue.h"
 
 #include <algorithm>
 
@@ -26,11 +29,25 @@ void Form::SetCaption(const std::string &text) {
     app_.GetBackend().FormChanged(*this, Property::Caption);
 }
 
+void Form::FitToCaptions() {
+    // Once the backend has built the window, its controls keep their places.
+    if (shown_)
+        return;
+    shown_ = true;
+    // The layouts are made for the English texts; where a face draws them wider (wine's for
+    // "MS Sans Serif") the window's own font fits them.
+    if (platform::TextLanguage() == "en")
+        return;
+    Backend &backend = app_.GetBackend();
+    FitCaptions(*this, [&backend](const Control &control) { return backend.CaptionWidth(control); });
+}
+
 void Form::Show() {
     if (visible_)
         return;
     if (OnShow)
         OnShow();
+    FitToCaptions();
     visible_ = true;
     app_.GetBackend().ShowForm(*this);
 }
@@ -40,6 +57,7 @@ void Form::ShowModal() {
         return;
     if (OnShow)
         OnShow();
+    FitToCaptions();
     visible_ = true;
     modal_ = true;
     app_.GetBackend().RunModal(*this);

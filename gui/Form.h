@@ -25,6 +25,11 @@ class Form {
     const std::string &Name() const { return name_; }
     int ClientWidth() const { return width_; }
     int ClientHeight() const { return height_; }
+    // Resizes the client area; only before the form is first shown (FitCaptions).
+    void SetClientSize(int width, int height) {
+        width_ = width;
+        height_ = height;
+    }
 
     const std::string &Caption() const { return caption_; }
     // Passes the caption (Printable) to the backend only when it differs from the current one.
@@ -95,6 +100,8 @@ class Form {
 
   private:
     template <class T, class... Args> T &Add(Args &&...args);
+    // Gives each caption the width it needs in this language, before the first showing.
+    void FitToCaptions();
     friend class Application;
 
     Application &app_;
@@ -105,6 +112,7 @@ class Form {
     ImageData icon_;
     bool visible_ = false;
     bool modal_ = false;
+    bool shown_ = false;
     std::vector<std::unique_ptr<Control>> controls_;
     std::vector<Control *> tabOrder_;
     Button *default_ = nullptr;

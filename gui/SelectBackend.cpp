@@ -1,7 +1,8 @@
 #include "gui/SelectBackend.h"
 
+#include "platform/Terminal.h"
+
 #include <cstdlib>
-#include <cstdio>
 
 namespace gui {
 
@@ -20,7 +21,7 @@ std::unique_ptr<Backend> SelectBackend() {
         return display;
     // No display at all is the console's ordinary case; a display that fails is worth a note.
     if (!failure.empty())
-        std::fprintf(stderr, "download: %s; running on the console\n", failure.c_str());
+        platform::WriteStandard(platform::StandardStream::Error, "download: " + failure + "\n");
     return CreateConsoleBackend();
 }
 

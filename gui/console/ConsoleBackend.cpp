@@ -6,6 +6,7 @@
 #include "gui/PlainText.h"
 #include "gui/SelectBackend.h"
 #include "gui/TextFit.h"
+#include "platform/Catalogue.h"
 #include "platform/NotifyQueue.h"
 #include "platform/StopRequests.h"
 #include "platform/Terminal.h"
@@ -30,6 +31,53 @@ std::string OneLine(const std::string &text) {
         }
     }
     return out;
+}
+
+// The length of the UTF-8 character that starts at `at` of `text` (1 for a stray byte).
+std::size_t CharacterLength(const std::string &text, std::size_t at) {
+    std::size_t end = at + 1;
+    while (end < text.size() && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
+        ++end;
+    return end - at;
+}
+
+// Where a button's label has the character that answers for it: the one after its "&" (its
+// access key), else the first. Returns its place in the label without the "&"s.
+std::size_t AnswerPlace(const std::string &label) {
+    std::size_t shown = 0;
+    for (std::size_t i = 0; i + 1 < label.size(); ++i) {
+        if (label[i] == '&') {
+            if (label[i + 1] != '&')
+                return shown;
+            ++i; // "&&" shows one "&"
+        }
+        ++shown;
+    }
+    return 0;
+}
+
+// The character at `at` of `text`, in lower case when it is a letter of ASCII.
+std::string LowerCharacterAt(const std::string &text, std::size_t at) {
+    std::string character = text.substr(at, CharacterLength(text, at));
+    for (char &c : character)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return character;
+}
+
+// The character that answers for a button, in lower case.
+std::string AnswerKey(const std::string &label) {
+    return LowerCharacterAt(StripAccelerator(label), AnswerPlace(label));
+}
+
+// A button's label as the console's question shows it: the character that answers in
+// brackets ("&Yes" is "[Y]es", "C&ancel" "C[a]ncel", "Cancel" "[C]ancel").
+std::string AnswerLabel(const std::string &label) {
+    const std::string shown = StripAccelerator(label);
+    if (shown.empty())
+        return shown;
+    const std::size_t at = AnswerPlace(label);
+    const std::size_t length = CharacterLength(shown, at);
+    return shown.substr(0, at) + "[" + shown.substr(at, length) + "]" + shown.substr(at + length);
 }
 
 } // namespace
@@ -189,19 +237,21 @@ MessageResult ConsoleBackend::ShowMessage(const std::string &text, const std::st
     shown_.clear(); // the status line is shown again after the box
     int count = 0;
     const char *const *labels = MessageButtonLabels(buttons, count);
-    std::string prompt;
-    for (int i = 0; i < count; ++i) {
-        // "[Y]es / [N]o / [C]ancel": the letter that answers, then the rest of the caption.
-        std::string label = StripAccelerator(labels[i]);
-        prompt += std::string(i ? " / " : "") + "[" + label.substr(0, 1) + "]" + label.substr(1);
-    }
+    // "[Y]es / [N]o / [C]ancel": the buttons with the characters that answer for them.
+    std::string answers;
+    for (int i = 0; i < count; ++i)
+        answers += (i ? " / " : "") + AnswerLabel(labels[i]);
+    const std::string first = StripAccelerator(labels[0]);
     streams_->Write("\n== " + caption + " ==\n" + PlainLineEnds(text) + "\n");
 
     int chosen = 0;
     if (interactive_ && count > 1) {
         prompting_ = true;
         for (int attempt = 0; attempt < 10; ++attempt) {
-            streams_->Write(prompt + " (Enter: " + StripAccelerator(labels[0]) + ")? ");
+            // TRANSLATORS: the console's question for a message box: %1 the answers ("[Y]es /
+            // [N]o"), %2 the answer the Enter key gives.
+            streams_->Write(platform::Fill(platform::Tr("%1 (Enter: %2)?"), {answers, first}) +
+                            " ");
             if (!WaitForAnswer()) {
                 chosen = count - 1; // the program is ending: the most cautious answer
                 streams_->Write("\n");
@@ -210,15 +260,11 @@ MessageResult ConsoleBackend::ShowMessage(const std::string &text, const std::st
             std::string answer;
             if (!streams_->ReadLine(answer) || answer.empty())
                 break; // end of input or Enter: the default button
-            char letter = static_cast<char>(std::tolower(static_cast<unsigned char>(answer[0])));
+            const std::string letter = LowerCharacterAt(answer, 0);
             int found = -1;
-            for (int i = 0; i < count; ++i) {
-                char key = AcceleratorOf(labels[i]);
-                if (!key)
-                    key = static_cast<char>(std::tolower(static_cast<unsigned char>(labels[i][0])));
-                if (key == letter)
+            for (int i = 0; i < count; ++i)
+                if (AnswerKey(labels[i]) == letter)
                     found = i;
-            }
             if (found >= 0) {
                 chosen = found;
                 break;
@@ -226,7 +272,9 @@ MessageResult ConsoleBackend::ShowMessage(const std::string &text, const std::st
         }
         prompting_ = false;
     } else {
-        streams_->Write(prompt + ": " + StripAccelerator(labels[0]) + "\n");
+        // TRANSLATORS: the console's message box where nobody can answer: %1 the answers
+        // ("[Y]es / [N]o"), %2 the one taken.
+        streams_->Write(platform::Fill(platform::Tr("%1: %2"), {answers, first}) + "\n");
     }
     Render(true);
     return MessageButtonResult(buttons, chosen);

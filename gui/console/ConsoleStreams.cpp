@@ -14,22 +14,10 @@ class StandardStreams final : public ConsoleStreams {
     // waiting input does not look.
     StandardStreams() { std::setvbuf(stdin, nullptr, _IONBF, 0); }
     void Write(const std::string &text) override {
-        std::fwrite(text.data(), 1, text.size(), stdout);
-        std::fflush(stdout);
+        platform::WriteStandard(platform::StandardStream::Output, text);
     }
     bool InputWaiting() override { return platform::StandardInputWaiting(); }
-    bool ReadLine(std::string &line) override {
-        line.clear();
-        for (int c; (c = std::fgetc(stdin)) != EOF;) {
-            if (c == '\n') {
-                if (!line.empty() && line.back() == '\r')
-                    line.pop_back();
-                return true;
-            }
-            line += static_cast<char>(c);
-        }
-        return !line.empty();
-    }
+    bool ReadLine(std::string &line) override { return platform::ReadStandardLine(line); }
     bool IsStandardInput() const override { return true; }
     int Columns() const override { return platform::TerminalColumns(); }
 };

@@ -22,7 +22,7 @@ class ConsoleStreams {
     virtual int Columns() const { return 80; }
 };
 
-// Standard output and input, through the C library's streams.
+// Standard output and input (platform/Terminal.h).
 std::unique_ptr<ConsoleStreams> StandardConsoleStreams();
 
 } // namespace gui

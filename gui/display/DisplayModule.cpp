@@ -2,6 +2,8 @@
 #include "gui/display/DisplayModule.h"
 
 #include "gui/SelectBackend.h"
+#include "platform/Catalogue.h"
+#include "platform/Inflate.h"
 #include "platform/SharedLibrary.h"
 
 namespace gui {
@@ -9,23 +11,30 @@ namespace gui {
 std::unique_ptr<Backend> CreateDisplayBackend(std::string &failure) {
     if (!DisplayNamed())
         return nullptr; // no display: the console, without a note
-    std::string error;
-    void *module = platform::LoadSharedLibraryImage(
-        download_display_module,
-        static_cast<size_t>(download_display_module_end - download_display_module),
-        "download-display", error);
+    // An image that does not unpack is one the loader could not load.
+    std::string error = platform::Fill(platform::Tr("%1: cannot be loaded"), {"download-display"});
+    const std::optional<std::string> image =
+        platform::InflateZlib({download_display_module, download_display_module_packed_size},
+                              download_display_module_size);
+    void *module = image && image->size() == download_display_module_size
+                       ? platform::LoadSharedLibraryImage(image->data(), image->size(),
+                                                          "download-display", error)
+                       : nullptr;
     using Create = Backend *();
     auto *create = module ? reinterpret_cast<Create *>(platform::SharedLibrarySymbol(
                                 module, "download_create_display_backend"))
                           : nullptr;
     if (!create) {
-        failure = "cannot load the window backend (" +
-                  (error.empty() ? std::string("no entry point") : error) + ")";
+        // TRANSLATORS: a note on standard error; %1 is the system's reason, as it gives it.
+        failure = platform::Fill(platform::Tr("cannot load the window backend (%1); running on "
+                                              "the console"),
+                                 {error.empty() ? std::string("no entry point") : error});
         return nullptr;
     }
     std::unique_ptr<Backend> backend(create());
     if (!backend)
-        failure = "cannot open the display";
+        // TRANSLATORS: a note on standard error: no window can be shown on this display.
+        failure = platform::Tr("cannot open the display; running on the console");
     return backend;
 }
 

@@ -1,9 +1,11 @@
 #include "gui/fltk/FltkBackend.h"
 
 #include "gui/Application.h"
+#include "gui/fltk/FltkFace.h"
 #include "gui/fltk/FltkFontSize.h"
 #include "gui/fltk/FltkMessageBox.h"
 #include "gui/fltk/FltkWidgets.h"
+#include "platform/Catalogue.h"
 #include "platform/NotifyQueue.h"
 
 #include <FL/Fl.H>
@@ -15,6 +17,7 @@
 
 #include <X11/Xlib.h>
 
+#include <string>
 #include <vector>
 
 namespace gui::fltk {
@@ -65,9 +68,15 @@ FltkBackend::FltkBackend() {
     Fl::lock();
     Fl::scheme("gtk+");
     Fl::visible_focus(1);
-    // A narrow sans-serif face, close to the classic dialog font; fontconfig falls back to
-    // the default sans-serif face where it is not installed.
-    Fl::set_font(FL_HELVETICA, " DejaVu Sans Condensed");
+    // A narrow sans-serif face, close to the classic dialog font, or one with the characters
+    // of the language; fontconfig falls back to the default sans-serif face where it is not
+    // installed.
+    // FLTK keeps the name's pointer, not a copy.
+    static std::string face;
+    face = WindowFace(platform::TextLanguage());
+    Fl::set_font(FL_HELVETICA, face.c_str());
+    // Texts are measured before the first window opens (forms make room for their captions).
+    fl_open_display();
     FL_NORMAL_SIZE = kFontSize;
     // Calls that worker threads hand to the main thread run as soon as they arrive, in the
     // main loop and in every modal loop (message boxes, dialogs) alike.
@@ -228,6 +237,10 @@ void FltkBackend::ApplicationChanged(Application &app, Property what) {
                 w->window->cursor(busy_ ? FL_CURSOR_WAIT : FL_CURSOR_DEFAULT);
         Fl::flush();
     }
+}
+
+int FltkBackend::CaptionWidth(const Control &control) {
+    return gui::fltk::CaptionWidth(control);
 }
 
 void FltkBackend::ShowForm(Form &form) {

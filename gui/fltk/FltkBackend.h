@@ -32,6 +32,7 @@ class FltkBackend : public Backend {
     MessageResult ShowMessage(const std::string &text, const std::string &caption,
                               MessageButtons buttons) override;
     void Repaint(Form &form) override;
+    int CaptionWidth(const Control &control) override;
 
   private:
     struct Window;

@@ -1,5 +1,6 @@
 #include "gui/fltk/FltkFontSize.h"
 
+#include "gui/LayoutFit.h"
 #include "gui/Form.h"
 
 #include <FL/fl_draw.H>
@@ -7,26 +8,17 @@
 #include <cmath>
 
 namespace gui::fltk {
-
 namespace {
 
 constexpr Fl_Fontsize kSmallestFontSize = 9;
 
-bool IsTitleCheckBox(const Form &form, const Control &control) {
-    for (const auto &other : form.Controls())
-        if (other->Kind() == ControlKind::GroupBox &&
-            static_cast<const GroupBox &>(*other).TitleCheckBox() == &control)
-            return true;
-    return false;
-}
-
 // Whether the control's caption fits inside it at `size`. Plain labels always do: they
 // shorten a long text when drawing it; a group's title check box is sized to its caption.
-bool CaptionFits(const Form &form, const Control &control, Fl_Fontsize size) {
+bool CaptionFits(const Control &control, Fl_Fontsize size) {
     const int width = control.Place().width;
     switch (control.Kind()) {
     case ControlKind::CheckBox:
-        return IsTitleCheckBox(form, control) || CheckBoxWidth(control.Caption(), size) <= width;
+        return IsTitleCheckBox(control) || CheckBoxWidth(control.Caption(), size) <= width;
     case ControlKind::Button:
     case ControlKind::Label:
         // FLTK keeps 3 pixels free at each side of a caption drawn inside its widget.
@@ -43,7 +35,7 @@ Fl_Fontsize FormFontSize(const Form &form) {
     for (Fl_Fontsize size = kFontSize; size > kSmallestFontSize; --size) {
         bool fits = true;
         for (const auto &control : form.Controls())
-            fits = fits && CaptionFits(form, *control, size);
+            fits = fits && CaptionFits(*control, size);
         if (fits)
             return size;
     }
@@ -61,9 +53,12 @@ int CheckBoxWidth(const std::string &caption, Fl_Fontsize size) {
     return size + 4 + TextWidth(StripAccelerator(caption), size);
 }
 
-bool IsPlainLabel(const Control &control) {
-    return control.Kind() == ControlKind::Label &&
-           !static_cast<const Label &>(control).FocusControl();
+int CaptionWidth(const Control &control) {
+    // FLTK keeps 3 pixels free at each side of a caption drawn inside its widget; a check box
+    // takes 4 more after its caption.
+    const CaptionRoom room{16, 6, kFontSize + 8, 20, 26};
+    return NeededCaptionWidth(
+        control, [](const std::string &text) { return TextWidth(text, kFontSize); }, room);
 }
 
 } // namespace gui::fltk

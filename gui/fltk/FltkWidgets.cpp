@@ -1,6 +1,7 @@
 #include "gui/fltk/FltkWidgets.h"
 
 #include "gui/fltk/FltkDrawing.h"
+#include "gui/LayoutFit.h"
 #include "gui/fltk/FltkFontSize.h"
 
 #include <FL/Fl.H>

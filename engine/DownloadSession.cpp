@@ -3,6 +3,7 @@
 #include "engine/KeptDownloads.h"
 #include "engine/SignerPin.h"
 #include "net/ProxyChallenge.h"
+#include "platform/Catalogue.h"
 #include "platform/NotifyQueue.h"
 #include "platform/Url.h"
 
@@ -13,14 +14,17 @@
 namespace engine {
 namespace {
 
+using platform::Fill;
+using platform::Tr;
+
 // How often a final name that was taken meanwhile is chosen anew, at the most.
 constexpr int kNameChoices = 100;
 // How often the bytes received are shown while the transfer runs, in ms.
 constexpr uint32_t kProgressInterval = 100;
 constexpr int kQuietTicks = 10;
 // Said when a download ends without its file and what arrived stays for the next run.
-const char *const kKeptText = "What has arrived is kept: the next run of this download goes on "
-                              "from there.";
+const char *const kKeptText =
+    platform::TrKey("What has arrived is kept: the next run of this download goes on from there.");
 
 using SteadyClock = std::chrono::steady_clock;
 
@@ -91,6 +95,50 @@ void DownloadSession::Later(std::function<void()> fn) {
         });
 }
 
+namespace {
+
+// Why a proxy's question for credentials ends the download: it asks (or refused those it was
+// given `again`), in the words of its realm if it has one; `cancelled` when the user cancelled
+// the question.
+std::string ProxyAsksText(const std::string &proxy, const std::string &realm, bool again,
+                          bool cancelled) {
+    // Indexed [cancelled][again][has a realm].
+    static const char *const texts[2][2][2] = {
+        {{
+             // TRANSLATORS: %1 is the proxy server ("proxy.example:8080").
+             platform::TrKey("The proxy %1 asks for a user name and password."),
+             // TRANSLATORS: %1 is the proxy server, %2 what it says of itself (a text of its own).
+             platform::TrKey("The proxy %1 asks for a user name and password (it says: \"%2\")."),
+         },
+         {
+             // TRANSLATORS: %1 is the proxy server ("proxy.example:8080").
+             platform::TrKey("The proxy %1 refused the user name and password."),
+             // TRANSLATORS: %1 is the proxy server, %2 what it says of itself (a text of its own).
+             platform::TrKey("The proxy %1 refused the user name and password (it says: \"%2\")."),
+         }},
+        {{
+             // TRANSLATORS: the user cancelled the question for the user name and password; %1
+             // is the proxy server.
+             platform::TrKey("Cancelled: the proxy %1 asks for a user name and password."),
+             // TRANSLATORS: the user cancelled the question for the user name and password; %1
+             // is the proxy server, %2 what it says of itself (a text of its own).
+             platform::TrKey("Cancelled: the proxy %1 asks for a user name and password (it "
+                             "says: \"%2\")."),
+         },
+         {
+             // TRANSLATORS: the user cancelled the question for the user name and password; %1
+             // is the proxy server.
+             platform::TrKey("Cancelled: the proxy %1 refused the user name and password."),
+             // TRANSLATORS: the user cancelled the question for the user name and password; %1
+             // is the proxy server, %2 what it says of itself (a text of its own).
+             platform::TrKey("Cancelled: the proxy %1 refused the user name and password (it "
+                             "says: \"%2\")."),
+         }}};
+    return Fill(Tr(texts[cancelled][again][!realm.empty()]), {proxy, realm});
+}
+
+} // namespace
+
 bool DownloadSession::AnswerProxy(const platform::ProxyServer &proxy, Failure &failure) {
     if (failure.credentials < credentials_.Generation(proxy))
         return true; // refused with credentials that others replaced meanwhile
@@ -101,28 +149,31 @@ bool DownloadSession::AnswerProxy(const platform::ProxyServer &proxy, Failure &f
     }
     if (!OffersBasic(failure.challenge)) {
         const std::string schemes = net::ChallengeSchemes(failure.challenge);
-        failure.text = "The proxy " + proxy.Name() +
-                       " asks for credentials of a kind this program cannot give" +
-                       (schemes.empty() ? "" : " (" + schemes + ")") + ".";
+        failure.text =
+            schemes.empty()
+                // TRANSLATORS: %1 is the proxy server ("proxy.example:8080").
+                ? Fill(Tr("The proxy %1 asks for credentials of a kind this program cannot give."),
+                       {proxy.Name()})
+                // TRANSLATORS: %1 is the proxy, %2 the names of the kinds it asks for
+                // ("Negotiate, NTLM").
+                : Fill(Tr("The proxy %1 asks for credentials of a kind this program cannot give "
+                          "(%2)."),
+                       {proxy.Name(), schemes});
         return false;
     }
     const bool again = answers.refusals > 0;
     // What the download ends with when no credentials (or no better ones) come: the proxy
     // and what it says in words, never its raw header.
     const std::string realm = net::ChallengeRealm(failure.challenge);
-    const std::string asks =
-        "proxy " + proxy.Name() +
-        (again ? " refused the user name and password" : " asks for a user name and password") +
-        (realm.empty() ? "" : " (it says: \"" + realm + "\")") + ".";
     if (answers.refusals >= 2 || answers.declined) {
-        failure.text = "The " + asks;
+        failure.text = ProxyAsksText(proxy.Name(), realm, again, false);
         return false;
     }
     const CredentialsReply reply = observer_.OnProxyCredentials(proxy.Name(), realm, again);
     if (reply.kind != CredentialsReply::Kind::Given || stopped_) {
         answers.declined = true; // nobody is asked twice for the same proxy
-        failure.text = reply.kind == CredentialsReply::Kind::Cancelled ? "Cancelled: the " + asks
-                                                                       : "The " + asks;
+        failure.text = ProxyAsksText(proxy.Name(), realm, again,
+                                     reply.kind == CredentialsReply::Kind::Cancelled);
         return false;
     }
     credentials_.Set(proxy, reply.user, reply.password);
@@ -136,7 +187,8 @@ std::vector<Location> DownloadSession::Select(const SessionRequest &request, int
     const std::string &primary = request.Mirrors[0].first;
     for (int i = 0; i < 4; ++i) {
         const auto &[host, folder] = request.Mirrors[static_cast<size_t>(i)];
-        observer_.OnStatus("Retrieving information from " + host + "...", 0);
+        // TRANSLATORS: %1 is the server asked for the file's size.
+        observer_.OnStatus(Fill(Tr("Retrieving information from %1..."), {host}), 0);
         if (primary.empty() || stopped_)
             continue;
         // Directly, or through each of its proxies in turn until one of them answers; a proxy
@@ -154,9 +206,12 @@ std::vector<Location> DownloadSession::Select(const SessionRequest &request, int
             const platform::ProxyServer &proxy = proxies[through];
             const bool direct = proxy.Host.empty();
             if (!direct)
-                observer_.OnStatus("Through the proxy " + proxy.Name() + ", from " +
-                                       request.ProxySources[static_cast<size_t>(i)] + ".",
-                                   2);
+                observer_.OnStatus(
+                    // TRANSLATORS: %1 is the proxy server, %2 where its setting comes from
+                    // ("http_proxy", "the options").
+                    Fill(Tr("Through the proxy %1, from %2."),
+                         {proxy.Name(), request.ProxySources[static_cast<size_t>(i)]}),
+                    2);
             int credentials = 0;
             const std::string authorization =
                 direct ? "" : credentials_.Authorization(proxy, credentials);
@@ -232,11 +287,14 @@ bool DownloadSession::Start(const SessionRequest &request, bool paused) {
         return false;
     if (locations.empty()) {
         observer_.OnStatus(
-            "Failed to retrieve file information from " + request.Mirrors[0].first + ".", 0);
+            // TRANSLATORS: %1 is the server of the download (the first of its locations).
+            Fill(Tr("Failed to retrieve file information from %1."), {request.Mirrors[0].first}),
+            0);
         SetPhase(Phase::Idle);
         return false;
     }
-    observer_.OnStatus("Using server " + locations.front().Host + ".", 0);
+    // TRANSLATORS: %1 is the server the file comes from.
+    observer_.OnStatus(Fill(Tr("Using server %1."), {locations.front().Host}), 0);
     if (!OpenFile(request, locations))
         return true;
     workersStarted_ = true;
@@ -357,7 +415,7 @@ void DownloadSession::Keep() {
     if (stopped_)
         return;
     if (keeper_ && !discard_)
-        observer_.OnStatus(kKeptText, 0);
+        observer_.OnStatus(Tr(kKeptText), 0);
     stopped_ = true;
     sizeRequests_.Abort();
     StopWorkers();
@@ -408,7 +466,7 @@ void DownloadSession::AttemptFailed(int worker, const Failure &failure, FailureO
             Later([this, refused] { Fail(refused); });
         return;
     }
-    observer_.OnStatus("Error communicating with server.", 1);
+    observer_.OnStatus(Tr("Error communicating with server."), 1);
     if (!outcome.counted)
         return;
     ++ErrorCount;
@@ -439,7 +497,7 @@ void DownloadSession::OnOneStream(HttpThread *stream) {
         if (w && w.get() != stream)
             w->RequestStop();
     ShowProgress();
-    observer_.OnStatus("The server sends only whole files: the file comes in one stream.", 1);
+    observer_.OnStatus(Tr("The server sends only whole files: the file comes in one stream."), 1);
 }
 
 void DownloadSession::OnWorkerDone() {
@@ -450,7 +508,7 @@ void DownloadSession::OnWorkerDone() {
         return;
     }
     // Every worker ended without the whole file (none can end so but by a stop).
-    Fail(Failure{FailureKind::ShortBody, 0, "The transfer ended before the whole file came"});
+    Fail(Failure{FailureKind::ShortBody, 0, Tr("The transfer ended before the whole file came")});
 }
 
 void DownloadSession::Fail(const Failure &failure) {
@@ -465,7 +523,7 @@ void DownloadSession::Fail(const Failure &failure) {
     if (!EndKept(phase_ != Phase::Verifying))
         sink_.Discard();
     else
-        observer_.OnStatus(kKeptText, 0);
+        observer_.OnStatus(Tr(kKeptText), 0);
     lastFailure_ = failure;
     SetPhase(Phase::Failed);
 }
@@ -484,8 +542,9 @@ void DownloadSession::Complete() {
     }
     if (const int64_t size = sink_.Size(); size != size_) {
         Fail(Failure{FailureKind::SizeMismatch, 0,
-                     "The file has " + std::to_string(size) + " bytes instead of " +
-                         std::to_string(size_) + "."});
+                     // TRANSLATORS: %1 is the file's size in bytes, %2 the size the server told.
+                     Fill(Tr("The file has %1 bytes instead of %2."),
+                          {std::to_string(size), std::to_string(size_)})});
         return;
     }
     if (!CheckDigest() || !CheckSigner())
@@ -513,7 +572,7 @@ void DownloadSession::Complete() {
 bool DownloadSession::CheckDigest() {
     if (sha256_.empty())
         return true;
-    observer_.OnStatus("Computing the file's SHA-256 digest...", 0);
+    observer_.OnStatus(Tr("Computing the file's SHA-256 digest..."), 0);
     // The owner stays responsive while a large file is read; a stop ends the reading.
     std::string error;
     const std::string digest = sink_.Sha256(error, [this] {
@@ -533,15 +592,17 @@ bool DownloadSession::CheckDigest() {
         Fail(Failure{FailureKind::DigestUnavailable, 0, error});
     else
         Fail(Failure{FailureKind::DigestMismatch, 0,
-                     "SHA-256 digest expected: " + sha256_ +
-                         "\r\nSHA-256 digest of the file: " + digest});
+                     // TRANSLATORS: %1 is a SHA-256 digest (64 hexadecimal digits).
+                     Fill(Tr("SHA-256 digest expected: %1"), {sha256_}) + "\r\n" +
+                         // TRANSLATORS: %1 is a SHA-256 digest (64 hexadecimal digits).
+                         Fill(Tr("SHA-256 digest of the file: %1"), {digest})});
     return false;
 }
 
 bool DownloadSession::CheckSigner() {
     if (signers_.empty())
         return true;
-    observer_.OnStatus("Checking the file's signature...", 0);
+    observer_.OnStatus(Tr("Checking the file's signature..."), 0);
     const platform::SignatureCheck check = sink_.Signature();
     if (SignerMatches(signers_, check))
         return true;

@@ -2,6 +2,7 @@
 
 #include "net/NMHttp.h"
 #include "net/SocketErrorTable.h"
+#include "platform/Catalogue.h"
 #include "platform/SocketErrors.h"
 
 #include <cerrno>
@@ -95,7 +96,9 @@ Failure FailureOf(const net::TNMHTTP &client, const std::exception &error) {
     else if (failure.kind == FailureKind::Reset && client.LastSocketError != 0)
         failure.text = SocketReason(client, error);
     else if (failure.kind == FailureKind::Stalled)
-        failure.text = "Nothing arrived for " + std::to_string(client.TimeOut / 1000) + " s";
+        // TRANSLATORS: %1 is a number of seconds.
+        failure.text = platform::Fill(platform::Tr("Nothing arrived for %1 s"),
+                                      {std::to_string(client.TimeOut / 1000)});
     else if (failure.kind == FailureKind::ProxyAuth)
         failure.challenge = client.ProxyChallenge;
     return failure;

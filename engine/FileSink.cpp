@@ -1,6 +1,7 @@
 #include "engine/FileSink.h"
 
 #include "net/Streams.h"
+#include "platform/Catalogue.h"
 #include "platform/ErrorText.h"
 #include "platform/Files.h"
 #include "platform/Sha256.h"
@@ -11,13 +12,25 @@
 namespace engine {
 namespace {
 
-Failure FileFailure(int error, const std::string &text) {
-    return Failure{error == ENOSPC ? FailureKind::DiskFull : FailureKind::NotWritable, 0,
-                   text + ": " + platform::ErrorNumberText(error)};
-}
+using platform::Fill;
+using platform::Tr;
 
 std::string Quoted(const std::string &path) {
     return "\"" + path + "\"";
+}
+
+// `pattern` (marked with TrKey) filled with the file or folder, quoted, and the system's
+// text of `error`.
+std::string FileErrorText(const char *pattern, const std::string &path, int error) {
+    return Fill(Tr(pattern), {Quoted(path), platform::ErrorNumberText(error)});
+}
+
+// TRANSLATORS: %1 is a file, %2 the system's reason.
+const char *const kCannotWrite = platform::TrKey("Cannot write to file %1: %2");
+
+Failure FileFailure(int error, const char *pattern, const std::string &path) {
+    return Failure{error == ENOSPC ? FailureKind::DiskFull : FailureKind::NotWritable, 0,
+                   FileErrorText(pattern, path, error)};
 }
 
 } // namespace
@@ -29,16 +42,25 @@ FileSink::~FileSink() {
 
 std::optional<Failure> FileSink::Open(const std::string &directory, int64_t size) {
     if (int error = file_.CreateIn(directory))
-        return FileFailure(error, "Cannot create a file in " + Quoted(directory));
+        // TRANSLATORS: %1 is a folder, %2 the system's reason.
+        return FileFailure(error, platform::TrKey("Cannot create a file in %1: %2"), directory);
     int64_t free = -1;
     const int error = file_.Reserve(size, free);
     if (error == 0)
         return std::nullopt;
-    Failure failure = FileFailure(error, "Cannot make room for the file in " + Quoted(directory));
-    if (error == ENOSPC)
-        failure.text = "There is not enough room in " + Quoted(directory) + ": the file needs " +
-                       std::to_string(size) + " bytes" +
-                       (free >= 0 ? ", and " + std::to_string(free) + " bytes are free." : ".");
+    Failure failure =
+        // TRANSLATORS: %1 is a folder, %2 the system's reason.
+        FileFailure(error, platform::TrKey("Cannot make room for the file in %1: %2"), directory);
+    const std::string quoted = Quoted(directory);
+    if (error == ENOSPC && free >= 0)
+        // TRANSLATORS: %1 is a folder, %2 and %3 numbers of bytes.
+        failure.text = Fill(Tr("There is not enough room in %1: the file needs %2 bytes, and %3 "
+                               "bytes are free."),
+                            {quoted, std::to_string(size), std::to_string(free)});
+    else if (error == ENOSPC)
+        // TRANSLATORS: %1 is a folder, %2 a number of bytes.
+        failure.text = Fill(Tr("There is not enough room in %1: the file needs %2 bytes."),
+                            {quoted, std::to_string(size)});
     Discard();
     return failure;
 }
@@ -55,20 +77,19 @@ int FileSink::OpenKept(const std::string &path, int64_t size) {
 
 void FileSink::WriteAt(const char *data, size_t size, int64_t offset) {
     if (int error = file_.WriteAt(data, size, offset))
-        throw net::EFileStreamError("Cannot write to file " + Quoted(file_.Path()) + ": " +
-                                        platform::ErrorNumberText(error),
-                                    error);
+        throw net::EFileStreamError(FileErrorText(kCannotWrite, file_.Path(), error), error);
 }
 
 std::optional<Failure> FileSink::Close() {
     if (int error = file_.Close())
-        return FileFailure(error, "Cannot write to file " + Quoted(file_.Path()));
+        return FileFailure(error, kCannotWrite, file_.Path());
     return std::nullopt;
 }
 
 std::optional<Failure> FileSink::Hold() {
     if (int error = file_.HoldForReading())
-        return FileFailure(error, "Cannot open file " + Quoted(file_.Path()));
+        // TRANSLATORS: %1 is a file, %2 the system's reason.
+        return FileFailure(error, platform::TrKey("Cannot open file %1: %2"), file_.Path());
     return std::nullopt;
 }
 
@@ -101,7 +122,8 @@ int FileSink::MoveTo(const std::string &path, bool replace, Failure &failure) {
         kept_ = true;
         return 0;
     }
-    failure = FileFailure(error, "Cannot create file " + Quoted(path));
+    // TRANSLATORS: %1 is a file, %2 the system's reason.
+    failure = FileFailure(error, platform::TrKey("Cannot create file %1: %2"), path);
     return error;
 }
 

@@ -3,9 +3,10 @@
 #include "engine/BodyCoding.h"
 #include "engine/HttpDate.h"
 #include "net/SocketErrorTable.h"
+#include "platform/Catalogue.h"
 #include "platform/ProcessInfo.h"
-#include "platform/Url.h"
 #include "platform/ThreadTimer.h"
+#include "platform/Url.h"
 
 #include <algorithm>
 #include <memory>
@@ -18,12 +19,15 @@ const char *const UserAgent =
 
 namespace {
 
+using platform::Fill;
+using platform::Tr;
+
 // The time-out of a size request: each connect phase, and data inactivity.
 constexpr int32_t kSizeRequestTimeOut = 30000;
 
-// "30 s": a bound in whole seconds, rounded up.
-std::string SecondsText(std::chrono::milliseconds bound) {
-    return std::to_string((bound.count() + 999) / 1000) + " s";
+// "30": a bound in whole seconds, rounded up.
+std::string WholeSeconds(std::chrono::milliseconds bound) {
+    return std::to_string((bound.count() + 999) / 1000);
 }
 
 // The program's file name, without the folder it runs from: the folder usually names the
@@ -155,13 +159,14 @@ bool FetchFileInfo(const std::string &Url, const std::string &ProxyServer, int32
         if (proxyAsks)
             why = Failure{FailureKind::ProxyAuth, 0, StatusText(client), client.ProxyChallenge};
         else if (Size < 0 && !codings.empty())
-            why = Failure{FailureKind::WrongBody, 0,
-                          "The server sends the file coded (" + codings + "): its size is unknown"};
+            why = Failure{
+                FailureKind::WrongBody, 0,
+                // TRANSLATORS: %1 names the codings ("gzip").
+                Fill(Tr("The server sends the file coded (%1): its size is unknown"), {codings})};
         else if (Size < 0)
-            why = Failure{Successful(status) ? FailureKind::WrongBody : FailureKind::HttpStatus,
-                          status,
-                          Successful(status) ? "The server tells no file size"
-                                             : StatusText(client)};
+            why = Failure{
+                Successful(status) ? FailureKind::WrongBody : FailureKind::HttpStatus, status,
+                Successful(status) ? Tr("The server tells no file size") : StatusText(client)};
         else {
             ModifiedTime = ParseHttpDate(head.lastModified);
             if (validators)
@@ -170,7 +175,9 @@ bool FetchFileInfo(const std::string &Url, const std::string &ProxyServer, int32
     } catch (const std::exception &e) {
         Size = -1;
         if (overdue && !(abort && abort->aborted_))
-            why = Failure{FailureKind::TimedOut, 0, "No answer within " + SecondsText(bound)};
+            why = Failure{FailureKind::TimedOut, 0,
+                          // TRANSLATORS: %1 is a number of seconds.
+                          Fill(Tr("No answer within %1 s"), {WholeSeconds(bound)})};
         else
             why = made ? FailureOf(*made, e) : Failure{FailureKind::Protocol, 0, e.what()};
     }
@@ -201,13 +208,16 @@ void eHTTP::ReadResponseHeader() {
         return; // a redirect: the request goes on at its target
     const int64_t start = RangeStart == -1 ? 0 : RangeStart;
     const std::string other =
-        StatusText(*this) + " for another range or another version of the file";
+        // TRANSLATORS: %1 is the status of the server's answer ("HTTP 206 Partial Content").
+        Fill(Tr("%1 for another range or another version of the file"), {StatusText(*this)});
     if (status >= 200 && status <= 299) {
         // A coded body is not the file's bytes, whatever range it names.
         const std::string coding = BodyCoding(Response);
         if (!coding.empty())
             Refuse(FailureKind::WrongBody,
-                   StatusText(*this) + " with the bytes coded (" + coding + ")");
+                   // TRANSLATORS: %1 is the status of the server's answer ("HTTP 200 OK"), %2
+                   // names the codings ("Content-Encoding: gzip").
+                   Fill(Tr("%1 with the bytes coded (%2)"), {StatusText(*this), coding}));
     }
     if (status == 206) {
         // Only the Content-Range says which bytes the body holds: from the first byte asked,
@@ -216,7 +226,10 @@ void eHTTP::ReadResponseHeader() {
         // belongs to another version of the file, whose bytes would make a wrong file of the
         // right size.
         if (Response.Value("Content-Range").empty())
-            Refuse(FailureKind::WrongBody, StatusText(*this) + " without a Content-Range");
+            Refuse(FailureKind::WrongBody,
+                   // TRANSLATORS: %1 is the status of the server's answer ("HTTP 206 Partial
+                   // Content"); Content-Range is the name of a header line.
+                   Fill(Tr("%1 without a Content-Range"), {StatusText(*this)}));
         const std::optional<net::ContentRange> &range = Response.contentRange;
         if (!range || range->first != start || range->last > start + ExpectedLength - 1 ||
             (ContentLength >= 0 && ContentLength != range->last - range->first + 1) ||
@@ -246,7 +259,7 @@ void eHTTP::ReadResponseHeader() {
             BodyStream = Target;
             return;
         }
-        Refuse(FailureKind::WrongBody, whole ? "The whole file instead of the range" : other);
+        Refuse(FailureKind::WrongBody, whole ? Tr("The whole file instead of the range") : other);
     }
     if (status >= 200 && status <= 299)
         Refuse(FailureKind::WrongBody, other);
@@ -266,7 +279,8 @@ void eHTTP::InstallHandlers() {
     ReportedBytes = 0;
     OnConnect = [this](TObject *s) {
         Report(s, NoByteChange,
-               "Downloading " + DisplayFileName + " from " + platform::UrlHost(Host) + ".", 1);
+               // TRANSLATORS: %1 is the file's name, %2 the server.
+               Fill(Tr("Downloading %1 from %2."), {DisplayFileName, platform::UrlHost(Host)}), 1);
     };
     OnAboutToSend = [this](TObject *s) { Report(s, NoByteChange, "Trying to connect...", 3); };
     OnHostResolved = [this](TObject *s) {
@@ -298,9 +312,10 @@ void eHTTP::InstallHandlers() {
         if (BodyStream == Target && ExpectedLength >= 0 && ReceiveProgress > ExpectedLength &&
             !WrongAnswer) {
             WrongAnswer = true;
-            answerFailure_ = Failure{FailureKind::WrongBody, 0,
-                                     "More than the " + std::to_string(ExpectedLength) +
-                                         " bytes asked for"};
+            answerFailure_ = Failure{
+                FailureKind::WrongBody, 0,
+                // TRANSLATORS: %1 is a number of bytes.
+                Fill(Tr("More than the %1 bytes asked for"), {std::to_string(ExpectedLength)})};
             AbortOperation();
         } else if (Target && Target->Full()) {
             AbortOperation(); // the segment ends sooner now: nothing more is needed
@@ -355,9 +370,11 @@ bool eHTTP::DownloadRange(const std::string &Url, const std::string &FileName,
     if (Target && Target->Full())
         return true;
     if (ExpectedLength >= 0 && ReceiveProgress != ExpectedLength) {
-        answerFailure_ = Failure{FailureKind::ShortBody, 0,
-                                 std::to_string(ReceiveProgress) + " bytes instead of " +
-                                     std::to_string(ExpectedLength)};
+        answerFailure_ =
+            Failure{FailureKind::ShortBody, 0,
+                    // TRANSLATORS: %1 and %2 are numbers of bytes.
+                    Fill(Tr("%1 bytes instead of %2"),
+                         {std::to_string(ReceiveProgress), std::to_string(ExpectedLength)})};
         return false;
     }
     return true;

@@ -1,5 +1,6 @@
 #include "engine/Thread.h"
 
+#include "platform/Catalogue.h"
 #include "platform/ThreadTimer.h"
 #include "platform/Url.h"
 
@@ -114,9 +115,13 @@ void HttpThread::Attempt(eHTTP &client, const Work &work) {
     int credentials = 0;
     if (!proxy.Host.empty() && Settings.Credentials)
         client.ProxyAuthorization = Settings.Credentials->Authorization(proxy, credentials);
-    Report(nullptr, NoByteChange, "Attempting to connect to " + location.Host + "...", 2);
+    Report(nullptr, NoByteChange,
+           // TRANSLATORS: %1 is the server (a host name or an address).
+           platform::Fill(platform::Tr("Attempting to connect to %1..."), {location.Host}), 2);
     if (!proxy.Host.empty())
-        Report(nullptr, NoByteChange, "Through the proxy " + proxy.Name() + ".", 2);
+        Report(nullptr, NoByteChange,
+               // TRANSLATORS: %1 is the proxy server ("proxy.example:8080").
+               platform::Fill(platform::Tr("Through the proxy %1."), {proxy.Name()}), 2);
     plan_.AttemptStarted(Index());
     // The plan's verdict on the attempt, asked while its client waits (the timer fires from
     // this thread's message processing, which every wait of the client does): another worker
@@ -144,7 +149,7 @@ void HttpThread::Attempt(eHTTP &client, const Work &work) {
     } catch (const std::exception &e) {
         failure = FailureOf(client, e);
     } catch (...) {
-        failure = Failure{FailureKind::Protocol, 0, "Unknown error"};
+        failure = Failure{FailureKind::Protocol, 0, platform::Tr("Unknown error")};
     }
     // Another worker fetches the whole file: nothing of this one counts any more.
     if (Superseded)
@@ -237,7 +242,9 @@ void HttpThread::Execute() {
             if (work.location != shownLocation) {
                 shownLocation = work.location;
                 Report(nullptr, NoByteChange,
-                       "Using server " + plan_.LocationAt(work.location).Host + ".", 1);
+                       platform::Fill(platform::Tr("Using server %1."),
+                                      {plan_.LocationAt(work.location).Host}),
+                       1);
             }
             Attempt(*client, work);
         }

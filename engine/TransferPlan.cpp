@@ -1,6 +1,7 @@
 #include "engine/TransferPlan.h"
 
 #include "engine/DownloadRecord.h"
+#include "platform/Catalogue.h"
 
 #include <algorithm>
 #include <limits>
@@ -325,10 +326,11 @@ AttemptCheck TransferPlan::CheckAttempt(int worker, std::chrono::milliseconds ti
     };
     // A trickle: a byte now and then keeps the time-out of silence from ever ending it.
     if (segment.WindowStart && now - *segment.WindowStart >= timeOut) {
-        const std::string seconds = std::to_string((timeOut.count() + 999) / 1000) + " s";
         if (segment.WindowBytes < static_cast<int64_t>(kTrickleRate * Seconds(timeOut)))
-            return stalled("Only " + std::to_string(segment.WindowBytes) + " bytes came in " +
-                           seconds);
+            // TRANSLATORS: %1 is a number of bytes, %2 of seconds.
+            return stalled(platform::Fill(platform::Tr("Only %1 bytes came in %2 s"),
+                                          {std::to_string(segment.WindowBytes),
+                                           std::to_string((timeOut.count() + 999) / 1000)}));
         segment.WindowStart = now;
         segment.WindowBytes = 0;
     }
@@ -342,8 +344,10 @@ AttemptCheck TransferPlan::CheckAttempt(int worker, std::chrono::milliseconds ti
         if (!segment.SlowSince)
             segment.SlowSince = now;
         else if (now - *segment.SlowSince >= limit)
-            return stalled("Far slower than the other connections for " +
-                           std::to_string((limit.count() + 999) / 1000) + " s");
+            return stalled(
+                // TRANSLATORS: %1 is a number of seconds.
+                platform::Fill(platform::Tr("Far slower than the other connections for %1 s"),
+                               {std::to_string((limit.count() + 999) / 1000)}));
     } else if (lane.rate >= 0 && lane.age >= GraceSeconds(cost)) {
         segment.SlowSince.reset(); // judged, and keeping up
     }

@@ -46,6 +46,10 @@ struct CommandLineResult {
 enum class InformationRequest { None, Help, Version };
 InformationRequest AskedForInformation(const std::vector<std::string> &arguments);
 
+// The language the texts are to be in: the value of the command line's Language parameter (the
+// last one given), else the system's (platform::SystemLanguage).
+std::string RequestedLanguage(const std::vector<std::string> &arguments);
+
 // The program's name and version, as --version prints them.
 std::string VersionText();
 

@@ -2,14 +2,18 @@
 
 #include "gui/Application.h"
 #include "gui/PlainText.h"
+#include "platform/Catalogue.h"
 #include "platform/Files.h"
 #include "platform/Process.h"
 #include "platform/ProcessInfo.h"
+#include "platform/Terminal.h"
 
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
 #include <map>
+
+using platform::Fill;
+using platform::Tr;
 
 std::string ProgramDirectory() {
     std::string path = platform::ProgramPath();
@@ -29,17 +33,19 @@ bool IsExistingDirectory(const std::string &path) {
 
 namespace {
 
-void WriteLine(std::FILE *stream, const std::string &text) {
-    const std::string line = gui::PlainLineEnds(text) + "\n";
-    std::fwrite(line.data(), 1, line.size(), stream);
-    std::fflush(stream);
+void WriteLine(platform::StandardStream stream, const std::string &text) {
+    platform::WriteStandard(stream, gui::PlainLineEnds(text) + "\n");
 }
 
 } // namespace
 
-void WriteToStandardError(const std::string &text) { WriteLine(stderr, text); }
+void WriteToStandardError(const std::string &text) {
+    WriteLine(platform::StandardStream::Error, text);
+}
 
-void WriteToStandardOutput(const std::string &text) { WriteLine(stdout, text); }
+void WriteToStandardOutput(const std::string &text) {
+    WriteLine(platform::StandardStream::Output, text);
+}
 
 namespace {
 
@@ -92,36 +98,42 @@ std::string LaunchWorkingDirectory(const std::string &quotedName) {
 }
 
 std::string LaunchErrorText(int code, const std::string &fileName) {
-    static const std::map<int, std::string> fixed = {
-        {0, "System was out of memory, executable file was corrupt, or relocations were invalid."},
-        {5, "Attempt was made to dynamically link to a task, or there was a sharing or "
-            "network-protection error."},
-        {6, "Library required separate data segments for each task."},
-        {8, "There was insufficient memory to start the application."},
-        {10, "Windows version was incorrect."},
-        {11, "Executable file was invalid. Either it was not a Windows application or there was "
-             "an error in the .EXE image."},
-        {12, "Application was designed for a different operating system."},
-        {13, "Application was designed for MS-DOS 4.0."},
-        {14, "Type of executable file was unknown."},
-        {15, "Attempt was made to load a real-mode application (developed for an earlier "
-             "version of Windows)."},
-        {16, "Attempt was made to load a second instance of an executable file containing "
-             "multiple data segments that were not marked read-only."},
-        {19, "Attempt was made to load a compressed executable file. The file must be "
-             "decompressed before it can be loaded."},
-        {20, "Dynamic-link library (DLL) file was invalid. One of the DLLs required to run this "
-             "application was corrupt."},
-        {21, "Application requires 32-bit extensions."},
+    using platform::TrKey;
+    // The system's reasons why a program could not be started, by its error code.
+    static const std::map<int, const char *> fixed = {
+        {0, TrKey("System was out of memory, executable file was corrupt, or relocations were "
+                  "invalid.")},
+        {5, TrKey("Attempt was made to dynamically link to a task, or there was a sharing or "
+                  "network-protection error.")},
+        {6, TrKey("Library required separate data segments for each task.")},
+        {8, TrKey("There was insufficient memory to start the application.")},
+        {10, TrKey("Windows version was incorrect.")},
+        {11, TrKey("Executable file was invalid. Either it was not a Windows application or "
+                   "there was an error in the .EXE image.")},
+        {12, TrKey("Application was designed for a different operating system.")},
+        {13, TrKey("Application was designed for MS-DOS 4.0.")},
+        {14, TrKey("Type of executable file was unknown.")},
+        {15, TrKey("Attempt was made to load a real-mode application (developed for an earlier "
+                   "version of Windows).")},
+        {16, TrKey("Attempt was made to load a second instance of an executable file containing "
+                   "multiple data segments that were not marked read-only.")},
+        {19, TrKey("Attempt was made to load a compressed executable file. The file must be "
+                   "decompressed before it can be loaded.")},
+        {20, TrKey("Dynamic-link library (DLL) file was invalid. One of the DLLs required to run "
+                   "this application was corrupt.")},
+        {21, TrKey("Application requires 32-bit extensions.")},
     };
     if (code == 2)
-        return "File was not found (" + fileName + ").";
+        // TRANSLATORS: %1 is the file that was to be started.
+        return Fill(Tr("File was not found (%1)."), {fileName});
     if (code == 3)
-        return "Path was not found (" + fileName + ").";
+        // TRANSLATORS: %1 is the file that was to be started.
+        return Fill(Tr("Path was not found (%1)."), {fileName});
     auto found = fixed.find(code);
     if (found != fixed.end())
-        return found->second;
-    return "The application could not be executed (" + fileName + ").";
+        return Tr(found->second);
+    // TRANSLATORS: %1 is the file that was to be started.
+    return Fill(Tr("The application could not be executed (%1)."), {fileName});
 }
 
 void SetLaunchErrorOwner(gui::Application *app) {
@@ -138,9 +150,11 @@ bool Launched(int result, bool waited, const std::string &name) {
         return true;
     std::string text = LaunchErrorText(waited ? platform::kLaunchFailed : result, name);
     if (launchErrorOwner)
-        launchErrorOwner->MessageBox(text, "ERROR", gui::MessageButtons::Ok);
+        // TRANSLATORS: the caption of a box that says what went wrong.
+        launchErrorOwner->MessageBox(text, Tr("ERROR"), gui::MessageButtons::Ok);
     else
-        WriteToStandardError("ERROR: " + text);
+        // TRANSLATORS: a line on standard error; %1 is why a program could not be started.
+        WriteToStandardError(Fill(Tr("ERROR: %1"), {text}));
     return false;
 }
 

@@ -2,6 +2,7 @@
 
 #include "app/BuiltInHosts.h"
 #include "app/CommandLine.h"
+#include "platform/Catalogue.h"
 
 #include <cctype>
 
@@ -18,7 +19,9 @@ DownloadRequest BuiltInRequest() {
     request.ProductName = "Pelko";
     request.UserAgent = "TalvexDownload Pelko1";
     request.MinimumOSVersionDescription =
-        "Windows 2000 SP4, XP, Vista, 7, Server 2003, Server 2008 or above";
+        // TRANSLATORS: the systems the built-in product runs on, named in the question asked
+        // on another system.
+        platform::Tr("Windows 2000 SP4, XP, Vista, 7, Server 2003, Server 2008 or above");
     request.OSPlatformId = 2;
     request.MinimumOSMajorVersion = 5;
     request.MinimumOSMinorVersion = 0;

@@ -5,6 +5,7 @@
 #include "app/CommandLine.h"
 #include "app/Common.h"
 #include "app/OptionParameters.h"
+#include "platform/Catalogue.h"
 #include "platform/NotifyQueue.h"
 #include "platform/ProcessInfo.h"
 #include "platform/StopRequests.h"
@@ -15,7 +16,12 @@ std::string Paragraph(const std::string &text) {
 }
 
 std::string Sentence(const std::string &text) {
-    return !text.empty() && text.back() == '.' ? text : text + ".";
+    // A text that already ends as a sentence does in its language stays as it is.
+    for (const char *stop : {".", "\xE3\x80\x82" /* 。 */, "\xEF\xBC\x8E" /* ． */})
+        if (text.ends_with(stop))
+            return text;
+    // TRANSLATORS: %1 is a whole sentence (a reason for a failure) that lacks its full stop.
+    return platform::Fill(platform::Tr("%1."), {text});
 }
 
 namespace {

@@ -4,7 +4,11 @@
 
 #include "app/Common.h"
 #include "app/OutputFile.h"
+#include "platform/Catalogue.h"
 #include "platform/Files.h"
+
+using platform::Fill;
+using platform::Tr;
 
 void TMainForm::OnPhase(engine::Phase phase) {
     switch (phase) {
@@ -30,7 +34,7 @@ void TMainForm::OnPhase(engine::Phase phase) {
 
 void TMainForm::ShowVerifying() {
     app_.SetBusy(true);
-    ShowStatus("Finished downloading application.", 0);
+    ShowStatus(Tr("Finished downloading application."), 0);
     AddProgress(pb_->Max() - pb_->Position());
     ShowFigures(BytesOfTotalText(pb_->Max(), pb_->Max()));
     btnOptions_->SetEnabled(false);
@@ -61,7 +65,8 @@ void TMainForm::ShowCompleted() {
     if (platform::PathExists(OutputPath)) {
         // The folder without its last separator, unless it is the root.
         const size_t last = OutputPath.find_last_of("/\\");
-        ShowFigures("Saved in " + OutputPath.substr(0, last == 0 ? 1 : last));
+        // TRANSLATORS: %1 is the folder the downloaded file is in.
+        ShowFigures(Fill(Tr("Saved in %1"), {OutputPath.substr(0, last == 0 ? 1 : last)}));
     }
     FinishDownload();
 }
@@ -80,10 +85,10 @@ void TMainForm::ShowFailed() {
     case engine::FailureKind::SizeMismatch:
     case engine::FailureKind::DigestMismatch:
     case engine::FailureKind::SignerMismatch:
-        app_.MessageBox("The file did not download correctly. Please try again." +
+        app_.MessageBox(Tr("The file did not download correctly. Please try again.") +
                             Paragraph(failure.text),
-                        "Connection error", gui::MessageButtons::Ok);
-        ShowStatus("Verification failed.", 0);
+                        Tr("Connection error"), gui::MessageButtons::Ok);
+        ShowStatus(Tr("Verification failed."), 0);
         break;
     case engine::FailureKind::ProxyAuth:
         // Not the file's fault: nothing was downloaded.
@@ -91,21 +96,21 @@ void TMainForm::ShowFailed() {
         btnPause_->SetVisible(false);
         btnResume_->SetVisible(false);
         ShowStatus(failure.text, 0);
-        app_.MessageBox(failure.text, "Connection error", gui::MessageButtons::Ok);
+        app_.MessageBox(failure.text, Tr("Connection error"), gui::MessageButtons::Ok);
         break;
     case engine::FailureKind::DigestUnavailable:
-        app_.MessageBox("The file's SHA-256 digest could not be computed." +
+        app_.MessageBox(Tr("The file's SHA-256 digest could not be computed.") +
                             Paragraph(failure.text),
-                        "Connection error", gui::MessageButtons::Ok);
-        ShowStatus("Verification failed.", 0);
+                        Tr("Connection error"), gui::MessageButtons::Ok);
+        ShowStatus(Tr("Verification failed."), 0);
         break;
     default:
         // The disk: no room for the file, or a write that failed.
         btnPause_->SetVisible(false);
         btnResume_->SetVisible(false);
         ShowCloseButton();
-        ShowStatus("The file could not be written.", 0);
-        app_.MessageBox("The file could not be written." + Paragraph(failure.text), "ERROR",
+        ShowStatus(Tr("The file could not be written."), 0);
+        app_.MessageBox(Tr("The file could not be written.") + Paragraph(failure.text), Tr("ERROR"),
                         gui::MessageButtons::Ok);
         break;
     }
@@ -142,16 +147,18 @@ void TMainForm::RunCompletionActions() {
         LaunchProgram("explorer", "/select," + OutputPath, false);
     bool removeAfter = false;
     if (options_->CompletionLaunchApplication) {
-        ShowStatus("Executing downloaded application...", 0);
+        ShowStatus(Tr("Executing downloaded application..."), 0);
         const bool deleteAfter = options_->DeleteAfterDownloading;
         // The file is held from its checks to here, and the run starts the held file (on
         // Linux through its descriptor, never its name): what starts is what was checked. A
         // name that leads elsewhere by now (only where the system lets others rename the
         // file) is said so, and nothing is run.
         if (!session_->OutputIsVerifiedFile())
-            app_.MessageBox("The file " + OutputPath +
-                                " was replaced after it was checked. It is not run.",
-                            "ERROR", gui::MessageButtons::Ok);
+            app_.MessageBox(
+                // TRANSLATORS: %1 is the downloaded file's path.
+                Fill(Tr("The file %1 was replaced after it was checked. It is not run."),
+                     {OutputPath}),
+                Tr("ERROR"), gui::MessageButtons::Ok);
         else
             removeAfter = LaunchHeldFile(session_->OutputFileHandle(), OutputPath, deleteAfter) &&
                           deleteAfter;
@@ -160,7 +167,7 @@ void TMainForm::RunCompletionActions() {
     session_->ReleaseFile();
     if (removeAfter)
         platform::RemoveFile(OutputPath);
-    ShowStatus("Finished.", 0);
+    ShowStatus(Tr("Finished."), 0);
 }
 
 void TMainForm::btnLaunchApplicationClick() {

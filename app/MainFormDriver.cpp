@@ -3,12 +3,15 @@
 #include "app/MainForm.h"
 
 #include "app/Prerequisite.h"
+#include "platform/Catalogue.h"
 #include "platform/NotifyQueue.h"
 #include "platform/SystemProxy.h"
 #include "platform/Url.h"
 #include "platform/Version.h"
 
 using Clock = std::chrono::steady_clock;
+using platform::Fill;
+using platform::Tr;
 
 namespace {
 
@@ -23,17 +26,24 @@ std::string HostWithoutPort(const std::string &host) {
 std::string UnusableProxyText(const platform::ProxyServer &proxy, const std::string &source) {
     if (proxy.Usable())
         return "";
-    const std::string what =
-        proxy.Scheme.empty()
-            ? "The proxy setting " + source +
-                  " cannot be read (a proxy is written "
-                  "http://[user[:password]@]host[:port])."
-            : "The proxy " + proxy.Url() + " of " + source +
-                  " is a proxy of a kind this program cannot use: it speaks to HTTP proxies "
-                  "only.";
-    return what + " The download stops before any request.\r\n\r\nGive an HTTP proxy there, "
-                  "or one with ProxyServer: and ProxyPort:, or start the program with "
-                  "SystemProxy:0 to connect directly.";
+    std::string what;
+    if (proxy.Scheme.empty())
+        // TRANSLATORS: %1 is where the setting is: the name of an environment variable
+        // (http_proxy) or the system's Internet settings.
+        what = Fill(Tr("The proxy setting %1 cannot be read (a proxy is written "
+                       "http://[user[:password]@]host[:port])."),
+                    {source});
+    else
+        // TRANSLATORS: %1 is the proxy's URL, %2 where it is set: the name of an environment
+        // variable (http_proxy) or the system's Internet settings.
+        what = Fill(Tr("The proxy %1 of %2 is a proxy of a kind this program cannot use: it "
+                       "speaks to HTTP proxies only."),
+                    {proxy.Url(), source});
+    return what + " " + Tr("The download stops before any request.") + "\r\n\r\n" +
+           // TRANSLATORS: ProxyServer:, ProxyPort: and SystemProxy:0 are typed on the command
+           // line as they are written here.
+           Tr("Give an HTTP proxy there, or one with ProxyServer: and ProxyPort:, or start the "
+              "program with SystemProxy:0 to connect directly.");
 }
 
 } // namespace
@@ -43,7 +53,7 @@ void TMainForm::FormActivate() {
         return;
     Activated = true;
     if (request_.UserInfoLeftOut)
-        ShowStatus("The user name and password of the URL are not sent.", 0);
+        ShowStatus(Tr("The user name and password of the URL are not sent."), 0);
     switch (CheckPrerequisite(app_, request_, platform::QueryOsVersion())) {
     case PrerequisiteOutcome::Declined:
         form_.Close();
@@ -125,7 +135,9 @@ void TMainForm::StartDownload(const std::string &protocol, TMirrorTable mirrors,
             proxy.Host = platform::SocketHost(proxyServer);
             proxy.Port = proxyPort;
             request.Proxies[i] = {proxy};
-            request.ProxySources[i] = "the options";
+            // TRANSLATORS: where the proxy was set, shown after it at detail level 2: "Through
+            // the proxy host:8080, from the options."
+            request.ProxySources[i] = Tr("the options");
         } else if (options_->UseSystemProxy && !mirrors[i].Host.empty()) {
             const std::string url =
                 platform::LocationUrl(protocol, mirrors[i].Host, mirrors[i].Directory, fileName);
@@ -139,7 +151,7 @@ void TMainForm::StartDownload(const std::string &protocol, TMirrorTable mirrors,
         for (const platform::ProxyServer &proxy : request.Proxies[i])
             if (const std::string why = UnusableProxyText(proxy, request.ProxySources[i]);
                 !why.empty()) {
-                app_.MessageBox(why, "Proxy error", gui::MessageButtons::Ok);
+                app_.MessageBox(why, Tr("Proxy error"), gui::MessageButtons::Ok);
                 form_.Close();
                 return;
             }
@@ -151,11 +163,14 @@ void TMainForm::StartDownload(const std::string &protocol, TMirrorTable mirrors,
 
     SetPaused(true);
     const std::string &why = session_->PrimaryFailure();
-    ShowFigures("Could not connect to " + mirrors[0].Host +
-                (why.empty() ? "." : ": " + Sentence(why)));
-    app_.MessageBox("Could not connect to " + mirrors[0].Host + "." +
-                        Paragraph(session_->PrimaryFailure()) +
-                        "\r\n\r\nCheck your internet connection and the options.",
-                    "Connection error", gui::MessageButtons::Ok);
+    const std::string &host = mirrors[0].Host;
+    // TRANSLATORS: %1 is the server's name.
+    const std::string couldNot = Fill(Tr("Could not connect to %1."), {host});
+    ShowFigures(why.empty() ? couldNot
+                            // TRANSLATORS: %1 is the server's name, %2 why (a sentence).
+                            : Fill(Tr("Could not connect to %1: %2"), {host, Sentence(why)}));
+    app_.MessageBox(couldNot + Paragraph(why) + "\r\n\r\n" +
+                        Tr("Check your internet connection and the options."),
+                    Tr("Connection error"), gui::MessageButtons::Ok);
     CloseUnlessUserCanAct(); // nobody could press Resume
 }

@@ -3,9 +3,13 @@
 #include "app/MainForm.h"
 
 #include "gui/TextFit.h"
+#include "platform/Catalogue.h"
 
 #include <cmath>
 #include <cstdio>
+
+using platform::Fill;
+using platform::Tr;
 
 namespace {
 
@@ -44,26 +48,47 @@ void TMainForm::ShowCaption() {
     const double position = static_cast<double>(pb_->Position());
     const double maximum = static_cast<double>(pb_->Max());
     const double percent = maximum > 0 ? position / maximum * 100 : 100; // empty: all there
-    const std::string figures = " (" + std::to_string(std::llround(position / 1024 / 1024)) +
-                                " of " + std::to_string(std::llround(maximum / 1024 / 1024)) +
-                                " MB, " + OneDecimal(percent) + "%)";
-    const std::string whole = std::to_string(std::llround(percent)) + "%";
+    const std::string received = std::to_string(std::llround(position / 1024 / 1024));
+    const std::string size = std::to_string(std::llround(maximum / 1024 / 1024));
+    const std::string exact = OneDecimal(percent), whole = std::to_string(std::llround(percent));
     const engine::Phase phase = session_ ? session_->CurrentPhase() : engine::Phase::Idle;
     // From the transfer on the bar counts the file's bytes (before, its range is -100..100).
     const bool measured = pb_->Min() == 0;
-    std::string caption = "Download " + product, title = product + " download";
+    // TRANSLATORS: the main window's caption, %1 the product's name.
+    std::string caption = Fill(Tr("Download %1"), {product});
+    // TRANSLATORS: the program's title in the task bar, %1 the product's name.
+    std::string title = Fill(Tr("%1 download"), {product});
     if (phase == engine::Phase::Done) {
-        caption = "Downloaded " + named + figures;
-        title = product + " downloaded";
+        // TRANSLATORS: the main window's caption: %1 the product's name, %2 the megabytes
+        // received, %3 the megabytes of the file, %4 the percentage ("12 of 40 MB, 30.0%").
+        caption = Fill(Tr("Downloaded %1 (%2 of %3 MB, %4%)"), {named, received, size, exact});
+        // TRANSLATORS: the program's title in the task bar, %1 the product's name.
+        title = Fill(Tr("%1 downloaded"), {product});
     } else if (phase == engine::Phase::Failed) {
-        caption = "Download of " + product + " failed";
-        title = product + " download failed";
+        // TRANSLATORS: the main window's caption, %1 the product's name.
+        caption = Fill(Tr("Download of %1 failed"), {product});
+        // TRANSLATORS: the program's title in the task bar, %1 the product's name.
+        title = Fill(Tr("%1 download failed"), {product});
+    } else if (Paused && measured) {
+        caption = Fill(
+            // TRANSLATORS: the main window's caption: %1 the product's name, %2 the megabytes
+            // received, %3 the megabytes of the file, %4 the percentage ("12 of 40 MB, 30.0%").
+            Tr("Download of %1 paused (%2 of %3 MB, %4%)"), {named, received, size, exact});
+        // TRANSLATORS: the program's title in the task bar: %1 the product's name, %2 the
+        // percentage done ("Pelko download paused at 30%").
+        title = Fill(Tr("%1 download paused at %2%"), {named, whole});
     } else if (Paused) {
-        caption = "Download of " + (measured ? named + " paused" + figures : product + " paused");
-        title = measured ? named + " download paused at " + whole : product + " download paused";
+        // TRANSLATORS: the main window's caption, %1 the product's name.
+        caption = Fill(Tr("Download of %1 paused"), {product});
+        // TRANSLATORS: the program's title in the task bar, %1 the product's name.
+        title = Fill(Tr("%1 download paused"), {product});
     } else if (measured) {
-        caption = "Downloading " + named + figures;
-        title = named + " download " + whole;
+        // TRANSLATORS: the main window's caption: %1 the product's name, %2 the megabytes
+        // received, %3 the megabytes of the file, %4 the percentage ("12 of 40 MB, 30.0%").
+        caption = Fill(Tr("Downloading %1 (%2 of %3 MB, %4%)"), {named, received, size, exact});
+        // TRANSLATORS: the program's title in the task bar: %1 the product's name, %2 the
+        // percentage done ("Pelko download 30%").
+        title = Fill(Tr("%1 download %2%"), {named, whole});
     }
     form_.SetCaption(caption);
     app_.SetTitle(title);
@@ -84,7 +109,8 @@ void TMainForm::OnProgress(int64_t received, int64_t total) {
 void TMainForm::OnStatus(const std::string &text, int32_t level) { ShowStatus(text, level); }
 
 void TMainForm::OnResuming(int64_t have, int64_t total) {
-    ShowStatus("Resuming: " + BytesOfTotalText(have, total) + " already here.", 0);
+    // TRANSLATORS: %1 is what has arrived of the file before, e.g. "16.2 of 40.0 MB".
+    ShowStatus(Fill(Tr("Resuming: %1 already here."), {BytesOfTotalText(have, total)}), 0);
 }
 
 void TMainForm::OnAttemptFailed(int, const engine::Failure &) {
@@ -95,9 +121,10 @@ engine::RetryAnswer TMainForm::OnDecision(const engine::RetryDecision &decision)
     SetPaused(true);
     // The question's first sentence speaks of disconnections whatever failed: what did
     // follows it, and stays on the second line while the window waits.
-    const std::string reason = decision.lastFailure.empty()
-                                   ? ""
-                                   : "The last attempt failed: " + Sentence(decision.lastFailure);
+    std::string reason;
+    if (!decision.lastFailure.empty())
+        // TRANSLATORS: %1 is why, a sentence such as "The connection timed out."
+        reason = Fill(Tr("The last attempt failed: %1"), {Sentence(decision.lastFailure)});
     ShowFigures(reason);
     // Nobody can answer the question or press Resume: its first answer, Yes, would make the
     // attempts unlimited and the run endless. The download ends instead.
@@ -107,12 +134,14 @@ engine::RetryAnswer TMainForm::OnDecision(const engine::RetryDecision &decision)
     }
     switch (options_->ErrorAction) {
     case TErrorAction::Prompt:
-        switch (app_.MessageBox("The server has disconnected the transfer " +
-                                    std::to_string(decision.attempts) + " times." +
-                                    (reason.empty() ? "" : "\r\n" + reason) +
-                                    "\r\n\r\nDo you want to continue attempting to "
-                                    "transfer?",
-                                "Connection error", gui::MessageButtons::YesNoCancel)) {
+        // TRANSLATORS: %1 is the number of failed attempts.
+        switch (app_.MessageBox(Fill(Tr("The server has disconnected the transfer %1 times."),
+                                     {std::to_string(decision.attempts)}) +
+                                    (reason.empty() ? "" : "\r\n" + reason) + "\r\n\r\n" +
+                                    Tr("Do you want to continue attempting to transfer?"),
+                                // TRANSLATORS: the caption of the boxes about failed
+                                // connections and downloads.
+                                Tr("Connection error"), gui::MessageButtons::YesNoCancel)) {
         case gui::MessageResult::Cancel:
             CloseKeeping();
             return engine::RetryAnswer::Stop;
@@ -139,22 +168,35 @@ engine::CredentialsReply TMainForm::OnProxyCredentials(const std::string &proxy,
     gui::Backend &backend = app_.GetBackend();
     if (!backend.UserCanAct())
         return {};
-    const std::string says = realm.empty() ? "" : "It says: \"" + realm + "\"";
     std::optional<std::pair<std::string, std::string>> given;
     if (!backend.IsConsole()) {
         if (!credentials_)
             credentials_ = std::make_unique<TCredentialsForm>(app_);
-        given = credentials_->Ask(again ? "The proxy refused them: try again."
-                                        : "The proxy asks for a user name and password.",
+        // TRANSLATORS: a line of the proxy's credentials box; %1 is the name the proxy gives
+        // the protected area (its "realm"), as it sends it.
+        const std::string says = realm.empty() ? "" : Fill(Tr("It says: \"%1\""), {realm});
+        // TRANSLATORS: "them" are the user name and password given before.
+        given = credentials_->Ask(again ? Tr("The proxy refused them: try again.")
+                                        : Tr("The proxy asks for a user name and password."),
                                   proxy, says);
     } else {
-        const std::string asks =
-            "The proxy " + proxy +
-            (again ? " refused them: try again." : " asks for a user name and password.");
+        std::string asks;
+        if (again)
+            // TRANSLATORS: the question at the console; %1 is the proxy ("host:port"); "them"
+            // are the user name and password given before.
+            asks = Fill(Tr("The proxy %1 refused them: try again."), {proxy});
+        else
+            // TRANSLATORS: the question at the console; %1 is the proxy ("host:port").
+            asks = Fill(Tr("The proxy %1 asks for a user name and password."), {proxy});
+        if (!realm.empty())
+            // TRANSLATORS: follows the proxy's question at the console; %1 is the name the
+            // proxy gives the protected area (its "realm"), as it sends it.
+            asks += " " + Fill(Tr("It says: \"%1\"."), {realm});
         std::string user, password;
-        if (app_.AskLine(asks + (says.empty() ? "" : " " + says + ".") + "\nUser name: ", false,
-                         user) &&
-            app_.AskLine("Password: ", true, password))
+        // TRANSLATORS: the console's prompt for the proxy's user name.
+        if (app_.AskLine(asks + "\n" + Tr("User name:") + " ", false, user) &&
+            // TRANSLATORS: the console's prompt for the proxy's password.
+            app_.AskLine(std::string(Tr("Password:")) + " ", true, password))
             given = std::pair(user, password);
     }
     if (!given)
@@ -169,7 +211,7 @@ void TMainForm::SetPaused(bool paused) {
     figures_.Restart();
     ShowFigures(figures_.BytesText());
     if (paused) {
-        ShowStatus("Paused.", 0);
+        ShowStatus(Tr("Paused."), 0);
         Paused = true;
         ShowCaption();
         btnResume_->SetFocus();
@@ -186,7 +228,7 @@ void TMainForm::SetPaused(bool paused) {
     // nothing more is needed (one selection at a time): it starts its workers unpaused.
     if (!WorkersStarted())
         PostStartWhenReady();
-    ShowStatus("Resuming...", 0);
+    ShowStatus(Tr("Resuming..."), 0);
 }
 
 void TMainForm::btnPauseResumeClick() {

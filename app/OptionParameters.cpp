@@ -2,6 +2,7 @@
 
 #include "app/Common.h"
 #include "app/IntegerText.h"
+#include "platform/Catalogue.h"
 
 #include <algorithm>
 #include <cctype>
@@ -11,6 +12,9 @@
 #include <optional>
 
 namespace {
+
+using platform::Fill;
+using platform::Tr;
 
 std::string LowerCase(std::string text) {
     for (char &c : text)
@@ -89,10 +93,17 @@ constexpr Switch kSwitches[] = {
      &DownloadOptions::DeleteAfterDownloading},
 };
 
+// The error of a switch parameter (`name` as the user writes it) whose value is not one.
+std::string InvalidSwitchText(const char *name) {
+    // TRANSLATORS: %1 is a parameter's name (OverrideFile, SystemProxy, ...); the name and the
+    // values 0, 1, true and false are typed on the command line as they are written here.
+    return Fill(Tr("Invalid %1 parameter. Must be 0, 1, true or false."), {name}) + "\n\r";
+}
+
 std::string ApplySwitch(TOptionsForm &options, const Switch &s, const std::string &value) {
     std::optional<bool> on = ReadSwitch(value);
     if (!on)
-        return std::string("Invalid ") + s.name + " parameter. Must be 0, 1, true or false.\n\r";
+        return InvalidSwitchText(s.name);
     return ValidateAndSave(
         options, {}, [&](gui::Form &f) { f.Get<gui::CheckBox>(s.control).SetChecked(*on); },
         [&](DownloadOptions &record, const DownloadOptions &saved) {
@@ -107,7 +118,7 @@ std::string ApplyOne(TOptionsForm &options, const OptionParameter &p) {
     if (p.key == "SYSTEMPROXY") {
         std::optional<bool> on = ReadSwitch(p.value);
         if (!on)
-            return "Invalid SystemProxy parameter. Must be 0, 1, true or false.\n\r";
+            return InvalidSwitchText("SystemProxy");
         options.UseSystemProxy = *on;
         return "";
     }
@@ -123,15 +134,22 @@ std::string ApplyOne(TOptionsForm &options, const OptionParameter &p) {
         return ValidateAndSave(
             options, {OptionCheck::Attempts},
             [&](gui::Form &f) {
-                f.Get<gui::ComboBox>("cbErrorHandlingMaximumNumberOfAttempts").SetText(p.value);
+                // The parameter's "Unlimited" is the list's word for it in every language.
+                f.Get<gui::ComboBox>("cbErrorHandlingMaximumNumberOfAttempts")
+                    .SetText(p.value == "Unlimited" ? Tr("Unlimited") : p.value);
             },
             [](DownloadOptions &record, const DownloadOptions &saved) {
                 record.MaximumNumberOfAttempts = saved.MaximumNumberOfAttempts;
             });
     if (p.key == "ERRORACTION") {
         std::optional<int> index = ReadErrorAction(p.value);
-        if (!index)
-            return "Invalid ErrorAction parameter. Must be Pause, Prompt, Close, 0, 1 or 2.\n\r";
+        if (!index) {
+            const std::string error =
+                // TRANSLATORS: ErrorAction, Pause, Prompt and Close are typed on the command
+                // line as they are written here.
+                Tr("Invalid ErrorAction parameter. Must be Pause, Prompt, Close, 0, 1 or 2.");
+            return error + "\n\r";
+        }
         return ValidateAndSave(
             options, {},
             [&](gui::Form &f) {

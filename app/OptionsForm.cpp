@@ -2,8 +2,12 @@
 
 #include "app/Common.h"
 #include "app/IntegerText.h"
+#include "platform/Catalogue.h"
 #include "platform/ProcessInfo.h"
 #include "platform/ProxyRules.h"
+
+using platform::Fill;
+using platform::Tr;
 
 namespace {
 
@@ -52,7 +56,7 @@ void TOptionsForm::LoadControls() {
     cbDeleteAfterDownloading_->SetChecked(DeleteAfterDownloading);
     tbOutputDirectory_->SetText(OutputDirectory);
     cbErrorHandlingMaximumNumberOfAttempts_->SetText(
-        MaximumNumberOfAttempts <= 0 ? "Unlimited" : std::to_string(MaximumNumberOfAttempts));
+        MaximumNumberOfAttempts <= 0 ? Tr("Unlimited") : std::to_string(MaximumNumberOfAttempts));
     cbErrorHandlingErrorAction_->SetItemIndex(static_cast<int>(ErrorAction));
     cbProxyServer_->SetChecked(UseProxyServer);
     tbProxyServerName_->SetText(ProxyServerName);
@@ -77,7 +81,7 @@ void TOptionsForm::SaveControls() {
     OutputDirectory = tbOutputDirectory_->Text();
     const std::string &attempts = cbErrorHandlingMaximumNumberOfAttempts_->Text();
     MaximumNumberOfAttempts =
-        attempts == "Unlimited" ? -1 : ReadInteger(attempts, IntegerSyntax::Strict).value;
+        attempts == Tr("Unlimited") ? -1 : ReadInteger(attempts, IntegerSyntax::Strict).value;
     int index = cbErrorHandlingErrorAction_->ItemIndex();
     ErrorAction = index < 0 ? TErrorAction::Prompt : static_cast<TErrorAction>(index);
     UseProxyServer = cbProxyServer_->Checked();
@@ -108,25 +112,27 @@ std::vector<OptionProblem> TOptionsForm::Problems() {
     tbOutputDirectory_->SetText(directory);
     if (directory.empty() || !IsExistingDirectory(directory))
         add(OptionCheck::OutputDirectory,
-            "The output directory \"" + directory + "\" is invalid or does not exist");
+            // TRANSLATORS: %1 is the folder typed in the options dialog.
+            Fill(Tr("The output directory \"%1\" is invalid or does not exist"), {directory}));
 
     const std::string &attempts = cbErrorHandlingMaximumNumberOfAttempts_->Text();
-    if (attempts != "Unlimited") {
+    if (attempts != Tr("Unlimited")) {
         IntegerRead read = ReadInteger(attempts, IntegerSyntax::Strict);
         if (!read.valid || read.value < 1)
-            add(OptionCheck::Attempts, "Maximum number of attempts must be an integer greater than 0.");
+            add(OptionCheck::Attempts,
+                Tr("Maximum number of attempts must be an integer greater than 0."));
     }
 
     tbProxyServerName_->SetText(Trim(tbProxyServerName_->Text()));
     if (cbProxyServer_->Checked()) {
         if (tbProxyServerName_->Text().empty())
-            add(OptionCheck::ProxyServer, "Proxy server cannot be empty.");
+            add(OptionCheck::ProxyServer, Tr("Proxy server cannot be empty."));
         else if (const std::string why = platform::ProxyHostError(tbProxyServerName_->Text());
                  !why.empty())
             add(OptionCheck::ProxyServer, why + ".");
         IntegerRead port = ReadInteger(tbProxyPort_->Text(), IntegerSyntax::Strict);
         if (!port.valid || port.value < 0 || port.value > 65535)
-            add(OptionCheck::ProxyPort, "Proxy port must be between 0 and 65535.");
+            add(OptionCheck::ProxyPort, Tr("Proxy port must be between 0 and 65535."));
     }
     return problems;
 }
@@ -138,7 +144,8 @@ void TOptionsForm::ShowModal() {
 void TOptionsForm::btnCloseClick() {
     std::string errors = Validate();
     if (!errors.empty()) {
-        app_.MessageBox(errors, "Validation errors", gui::MessageButtons::Ok);
+        // TRANSLATORS: the caption of the box that lists what is wrong in the options dialog.
+        app_.MessageBox(errors, Tr("Validation errors"), gui::MessageButtons::Ok);
         return;
     }
     SaveControls();

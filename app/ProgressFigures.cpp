@@ -1,9 +1,14 @@
 #include "app/ProgressFigures.h"
 
+#include "platform/Catalogue.h"
+
 #include <cmath>
 #include <cstdio>
 
 namespace {
+
+using platform::Fill;
+using platform::Tr;
 
 using Seconds = std::chrono::duration<double>;
 
@@ -21,9 +26,10 @@ constexpr Seconds kStalledAfter{3.0};
 
 constexpr double kKilo = 1024.0, kMega = kKilo * 1024, kGiga = kMega * 1024;
 
-std::string Format(const char *format, double a, double b) {
+// A figure in the program's own number format ("%.1f"), for a place of a pattern.
+std::string Number(const char *format, double value) {
     char text[64];
-    std::snprintf(text, sizeof text, format, a, b);
+    std::snprintf(text, sizeof text, format, value);
     return text;
 }
 
@@ -32,31 +38,39 @@ std::string Format(const char *format, double a, double b) {
 std::string BytesOfTotalText(int64_t received, int64_t total) {
     const double r = static_cast<double>(received), t = static_cast<double>(total);
     if (t >= kGiga)
-        return Format("%.2f of %.2f GB", r / kGiga, t / kGiga);
+        // TRANSLATORS: the gigabytes received (%1) of the file's (%2), e.g. "1.25 of 2.00 GB".
+        return Fill(Tr("%1 of %2 GB"), {Number("%.2f", r / kGiga), Number("%.2f", t / kGiga)});
     if (t >= kMega)
-        return Format("%.1f of %.1f MB", r / kMega, t / kMega);
-    return Format("%.0f of %.0f KB", std::ceil(r / kKilo), std::ceil(t / kKilo));
+        // TRANSLATORS: the megabytes received (%1) of the file's (%2), e.g. "16.2 of 40.0 MB".
+        return Fill(Tr("%1 of %2 MB"), {Number("%.1f", r / kMega), Number("%.1f", t / kMega)});
+    // TRANSLATORS: the kilobytes received (%1) of the file's (%2), e.g. "12 of 800 KB".
+    return Fill(Tr("%1 of %2 KB"),
+                {Number("%.0f", std::ceil(r / kKilo)), Number("%.0f", std::ceil(t / kKilo))});
 }
 
 std::string SpeedText(double bytesPerSecond) {
     // The unit by the rounded figure: just below 1 MB/s reads "1.0 MB/s", not "1024 KB/s".
     if (bytesPerSecond >= kMega - kKilo / 2)
-        return Format("%.1f MB/s", bytesPerSecond / kMega, 0);
-    if (bytesPerSecond >= 10 * kKilo - 50)
-        return Format("%.0f KB/s", bytesPerSecond / kKilo, 0);
-    return Format("%.1f KB/s", bytesPerSecond / kKilo, 0);
+        // TRANSLATORS: a download's speed, %1 the megabytes per second ("1.0 MB/s").
+        return Fill(Tr("%1 MB/s"), {Number("%.1f", bytesPerSecond / kMega)});
+    const char *const format = bytesPerSecond >= 10 * kKilo - 50 ? "%.0f" : "%.1f";
+    // TRANSLATORS: a download's speed, %1 the kilobytes per second ("850 KB/s").
+    return Fill(Tr("%1 KB/s"), {Number(format, bytesPerSecond / kKilo)});
 }
 
 std::string TimeLeftText(std::chrono::seconds left) {
     const long long s = left.count();
-    if (s < 10)
-        return std::to_string(s) + " s left";
     if (s < 90)
-        return std::to_string((s + 2) / 5 * 5) + " s left";
+        // TRANSLATORS: the time a download still needs, %1 the seconds ("25 s left").
+        return Fill(Tr("%1 s left"), {std::to_string(s < 10 ? s : (s + 2) / 5 * 5)});
     const long long minutes = (s + 30) / 60;
     if (minutes < 60)
-        return std::to_string(minutes) + " min left";
-    return std::to_string(minutes / 60) + " h " + std::to_string(minutes % 60) + " min left";
+        // TRANSLATORS: the time a download still needs, %1 the minutes ("3 min left").
+        return Fill(Tr("%1 min left"), {std::to_string(minutes)});
+    // TRANSLATORS: the time a download still needs, %1 the hours, %2 the minutes ("1 h 5 min
+    // left").
+    return Fill(Tr("%1 h %2 min left"),
+                {std::to_string(minutes / 60), std::to_string(minutes % 60)});
 }
 
 void ProgressFigures::Note(Clock::time_point now, int64_t received, int64_t total) {
@@ -120,9 +134,14 @@ std::string ProgressFigures::Text(Clock::time_point now) const {
         return text;
     // A transfer that has not begun yet (the wait before the first attempts) has not stalled.
     const Seconds quiet = now - lastArrival_;
-    if (quiet >= kStalledAfter && received_ > first_->received)
-        return text + ", no data for " + std::to_string(static_cast<long long>(quiet.count())) +
-               " s";
+    // The figures are a list: the bytes, then the speed and the time left, or how long nothing
+    // has arrived; each is a whole text of its own.
+    if (quiet >= kStalledAfter && received_ > first_->received) {
+        const std::string seconds = std::to_string(static_cast<long long>(quiet.count()));
+        // TRANSLATORS: a download has received nothing for %1 seconds ("no data for 7 s"); it
+        // follows the bytes received: "16.2 of 40.0 MB, no data for 7 s".
+        return text + ", " + Fill(Tr("no data for %1 s"), {seconds});
+    }
     if (speed_ && *speed_ > 0)
         text += ", " + SpeedText(*speed_);
     if (const auto left = TimeLeft(now))

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The real program, unattended: console backend, no terminal on either side, options given on
 # the command line, against a local mirror. A download into a given directory with launching
-# off (exit 0, the file exact, one line per status), bad option values (exit 2 before any
+# off (exit 0, the file exact, one line per status), the same into a Japanese folder from a
+# Japanese URL path with the texts in German, bad option values (exit 2 before any
 # request), Ctrl+C in the middle of a transfer (exit 2, no piece file
 # and no output file left), and URLs whose file name is "..", empty or holds an encoded
 # separator (exit 2 before any request, nothing written), and ranges that always fail with the
@@ -49,6 +50,17 @@ for line in "Using server 127.0.0.1:$port." "Finished downloading application." 
     grep -qF -- "- $line" "$work/stdout" || fail "no line for \"$line\" in: $(cat "$work/stdout")"
 done
 [ -s "$work/stderr" ] && fail "unexpected standard error: $(cat "$work/stderr")"
+
+# 1b. A folder and a URL path beyond ASCII, in German: the file saved under its name as written
+# in the folder, the lines in the language.
+mkdir -p "$work/ダウンロード"
+url="http://127.0.0.1:$port/データ/ファイル.bin"
+run "OutputDirectory:$work/ダウンロード" CompletionLaunchApplication:0 ProductName:Grüße Language:de
+wait_program 60
+[ "$code" = 0 ] || fail "exit code $code with a Japanese folder; stderr: $(cat "$work/stderr")"
+cmp -s "$work/source.bin" "$work/ダウンロード/ファイル.bin" || fail "the file in the Japanese folder differs"
+grep -qF -- "- Fertig." "$work/stdout" || fail "no German line in: $(tail -3 "$work/stdout")"
+url="http://127.0.0.1:$port/dir/setup.bin"
 
 # 2. A bad value of any download option ends the program before any request, with the syntax
 # message naming it on standard error and exit code 2; nothing is written anywhere.

@@ -5,9 +5,10 @@
 # at once, no output file and no working file left); a bad option or a URL without a host (exit 2 before any request); --help and
 # --version (exit 0); no location answering (exit 2); a paced download on a terminal of 80
 # columns (a pseudo-terminal, through wine's console), its progress rewritten on one line
-# several times a second, with no escape sequence of its own (terminal_progress.py); a server's
-# reason phrase with escape sequences told without them; a run killed in the middle of the
-# transfer, continued by the next run; an IPv6 literal and a name of both families.
+# several times a second, with no escape sequence of its own and the product's name beyond
+# ASCII shown as written (terminal_progress.py); a server's reason phrase with escape sequences
+# told without them; a run killed in the middle of the transfer, continued by the next run; an
+# IPv6 literal and a name of both families; a URL path and an output folder in Japanese.
 #   program_test.sh PROGRAM.exe WINE_RUN NGINX_SERVE DEMO_MIRROR WORK_DIR
 # NGINX_SERVE and DEMO_MIRROR are the Linux build's test servers. The wine prefix is WORK_DIR's
 # own and is kept between runs (made once, about 15 s). Exits 77 (skipped) when wine, nginx or
@@ -48,7 +49,9 @@ mkdir -p "$(temp_dir)"
 rm -f "$(temp_dir)"/tlv*.tmp
 
 head -c 20000000 /dev/urandom >"$run/www/d/f.bin"
-start_nginx "$serve" "$run/www" 120
+# Alive for the whole test (its time limit is 300 s): on a loaded machine the steps up to the
+# reading of its log took more than 120 s.
+start_nginx "$serve" "$run/www" 280
 port=$nginx_port
 downloads=1
 out=$(windows_path "$run/out")
@@ -143,11 +146,13 @@ echo "Ctrl+C ended the transfer in $took ms"
 [ "$(working_files)" = 0 ] || fail "Ctrl+C left working files: $(ls "$(temp_dir)" "$run/out")"
 
 # 5. On a terminal: the progress line rewritten in place with carriage returns (no new line per
-# update, no "[K" or other escape sequence written by the program), several times a second.
+# update, no "[K" or other escape sequence written by the program), several times a second; the
+# product's name beyond ASCII shown as written (a console is given characters, not bytes).
 if command -v python3 >/dev/null; then
     rm -f "$run/out/f.bin"
-    python3 "$(dirname "${BASH_SOURCE[0]}")/terminal_progress.py" 80 90 env -u DISPLAY \
-        "$wine_run" "$program" "http://127.0.0.1:$mirror_port/d/f.bin" ProductName:Pelko \
+    python3 "$(dirname "${BASH_SOURCE[0]}")/terminal_progress.py" 80 90 --shows "Grüße" \
+        env -u DISPLAY LC_ALL=C.UTF-8 "$wine_run" "$program" \
+        "http://127.0.0.1:$mirror_port/d/f.bin" "ProductName:Pelko Grüße" \
         "OutputDirectory:$out" CompletionLaunchApplication:0 >"$run/terminal.out" 2>&1 ||
         fail "on a terminal: $(cat "$run/terminal.out")"
     echo "on a terminal: $(cat "$run/terminal.out")"
@@ -228,4 +233,27 @@ if python3 -c 'import socket; socket.socket(socket.AF_INET6).bind(("::1", 0))' 2
 else
     echo "::1 cannot be bound here: the IPv6 case is left out"
 fi
+
+# 10. Names beyond the ANSI code page: a URL path in Japanese (sent percent-encoded as UTF-8)
+# into an output folder named in Japanese, the file saved under its name as written; what the
+# program writes to a file is UTF-8. Wine reads the command line and file names in the locale's
+# character set.
+folder=ダウンロード
+wire=/%E3%83%87%E3%83%BC%E3%82%BF/%E3%83%95%E3%82%A1%E3%82%A4%E3%83%AB.bin
+mkdir -p "$run/wwwj/データ" "$run/$folder"
+head -c 3000000 /dev/urandom >"$run/wwwj/データ/ファイル.bin"
+start_nginx "$serve" "$run/wwwj" 120
+LC_ALL=C.UTF-8 start_program "http://127.0.0.1:$nginx_port/データ/ファイル.bin" \
+    "OutputDirectory:$(windows_path "$run/$folder")" "ProductName:Grüße $folder" \
+    CompletionLaunchApplication:0
+wait_program 60
+[ "$code" = 0 ] || fail "the download into $folder ended with code $code"
+cmp -s "$run/wwwj/データ/ファイル.bin" "$run/$folder/ファイル.bin" ||
+    fail "$folder/ファイル.bin differs from nginx's file"
+grep -q "Downloading ファイル.bin from" "$run/program.out" || fail "the output names no file"
+grep -q "Grüße $folder" "$run/program.out" || fail "the product's name is lost"
+kill -TERM "$serve_pid"
+wait "$serve_pid"
+grep -q "\"GET $wire HTTP/1.[01]\" 20[06] " "$run/wwwj.nginx.log" ||
+    fail "the file was not asked as $wire: $(head -3 "$run/wwwj.nginx.log")"
 echo "PASSED"

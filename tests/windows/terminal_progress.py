@@ -1,15 +1,16 @@
 #!/usr/bin/env python3
 """Runs a command in a pseudo-terminal and reads what it writes as a terminal shows it.
 
-    terminal_progress.py COLUMNS SECONDS COMMAND [ARGUMENTS...]
+    terminal_progress.py COLUMNS SECONDS [--shows TEXT] COMMAND [ARGUMENTS...]
 
 The screen follows printable characters, carriage returns, line feeds and the few control
 sequences a console renderer uses (wine's conhost draws its screen buffer with cursor moves,
 erasing and cursor hiding); any other escape sequence counts as one the program wrote. The
 download's progress line, "x of y MB, ...", must be rewritten in place: at least five rising
 percentages before the whole size, at least two changes a second while it moves, no line feed while
-it moves, no "[K" and no escape on the screen. Exits 1 with the reason, else 0 with a summary;
-the command is killed after SECONDS.
+it moves, no "[K" and no escape on the screen; TEXT, when given, must show on the screen at some
+moment (the program's texts reach the terminal as characters). Exits 1 with the reason, else 0
+with a summary; the command is killed after SECONDS.
 """
 import codecs
 import fcntl
@@ -92,15 +93,20 @@ class Screen:
 
 def main():
     columns, seconds, command = int(sys.argv[1]), float(sys.argv[2]), sys.argv[3:]
+    expected = None
+    if command[:1] == ["--shows"]:
+        expected, command = command[1], command[2:]
     pid, master = pty.fork()
     if pid == 0:
         os.execvp(command[0], command)
     fcntl.ioctl(master, termios.TIOCSWINSZ, struct.pack("HHHH", ROWS, columns, 0, 0))
     screen, decoder, rest = Screen(columns), codecs.getincrementaldecoder("utf-8")("replace"), ""
     shown, moving_feeds, k_shown = [], 0, False  # shown: (time, tenths of a percent)
+    expected_shown = expected is None
 
     def note():
-        nonlocal k_shown
+        nonlocal k_shown, expected_shown
+        expected_shown = expected_shown or any(expected in line for line in screen.lines())
         found = [PROGRESS.search(line) for line in screen.lines()]
         now = next((round(float(m[1]) / float(m[2]) * 1000) for m in found if m and float(m[2])),
                    None)
@@ -139,6 +145,8 @@ def main():
         return fail(f"escape sequences of the program's own: {screen.unknown[:5]}", screen)
     if k_shown:
         return fail('"[K" shows on the screen', screen)
+    if not expected_shown:
+        return fail(f"{expected!r} never showed", screen)
     if len(rising) < 5 or rising != sorted(rising) or shown[-1][1] != 1000:
         return fail(f"progress shown: {[p for _, p in shown]}", screen)
     if elapsed > 1 and len(moving) - 1 < 2 * elapsed:

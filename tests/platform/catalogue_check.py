@@ -62,9 +62,12 @@ def main(source):
     pot = os.path.join(source, "po", "download.pot")
     with tempfile.TemporaryDirectory() as work:
         fresh = os.path.join(work, "fresh.pot")
-        files = subprocess.run(["git", "-C", source, "ls-files", "*.cpp", "*.h"], check=True,
-                               stdout=subprocess.PIPE, text=True).stdout.split()
-        files = [f for f in files if f.split("/")[0] in ("platform", "net", "engine", "gui", "app")]
+        # The sources as they stand in the folder (a clone or an export, with or without
+        # changes not yet committed).
+        files = sorted(os.path.relpath(os.path.join(folder, name), source)
+                       for layer in ("platform", "net", "engine", "gui", "app")
+                       for folder, _, names in os.walk(os.path.join(source, layer))
+                       for name in names if name.endswith((".cpp", ".h")))
         subprocess.run(["xgettext", "--language=C++", "--from-code=UTF-8", "--keyword=",
                         "--keyword=Tr", "--keyword=TrKey", "--force-po", "-o", fresh] +
                        [os.path.join(source, f) for f in files], check=True,

@@ -88,8 +88,8 @@ std::string ReadUrl(const std::string &url, DownloadRequest &request) {
     return FileNameError(request.FileName);
 }
 
-// Stores one integer parameter; returns `error` (untranslated) when the value is not wholly
-// an integer.
+// Stores one integer parameter; returns `error` (its English key) translated when the value is
+// not wholly an integer.
 std::string ReadIntegerParameter(const std::string &value, int32_t &field, const char *error) {
     IntegerRead read = ReadInteger(value, IntegerSyntax::Parameter);
     field = read.value;

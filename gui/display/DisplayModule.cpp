@@ -11,15 +11,16 @@ namespace gui {
 std::unique_ptr<Backend> CreateDisplayBackend(std::string &failure) {
     if (!DisplayNamed())
         return nullptr; // no display: the console, without a note
-    // An image that does not unpack is one the loader could not load.
-    std::string error = platform::Fill(platform::Tr("%1: cannot be loaded"), {"download-display"});
+    std::string error;
     const std::optional<std::string> image =
         platform::InflateZlib({download_display_module, download_display_module_packed_size},
                               download_display_module_size);
-    void *module = image && image->size() == download_display_module_size
-                       ? platform::LoadSharedLibraryImage(image->data(), image->size(),
-                                                          "download-display", error)
-                       : nullptr;
+    void *module = nullptr;
+    if (image && image->size() == download_display_module_size)
+        module = platform::LoadSharedLibraryImage(image->data(), image->size(), "download-display",
+                                                  error);
+    else // an image that does not unpack is one the loader could not load
+        error = platform::Fill(platform::Tr("%1: cannot be loaded"), {"download-display"});
     using Create = Backend *();
     auto *create = module ? reinterpret_cast<Create *>(platform::SharedLibrarySymbol(
                                 module, "download_create_display_backend"))
